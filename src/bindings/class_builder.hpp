@@ -1,0 +1,49 @@
+// Creating the heap types of the module's classes and registering classes,
+// functions and submodules on their owners.
+#pragma once
+
+#include <vector>
+
+#include "bindings/class_object.hpp"
+#include "bindings/pyref.hpp"
+#include "bindings/python.hpp"
+
+namespace corvane::py {
+
+// Everything that makes one Python class. Instances of this live for the
+// whole process: the type object points into them.
+struct ClassDefinition {
+    const char* doc = nullptr;  // class docstring (with text signature), if any
+    newfunc construct = nullptr;
+    reprfunc repr = nullptr;
+    std::vector<PyGetSetDef> getters;
+    std::vector<PyMethodDef> methods;
+};
+
+// Specialised by each class's binding file.
+template <class T>
+ClassDefinition& class_definition();
+
+PyTypeObject* create_class(const char* name, ClassDefinition& definition, Py_ssize_t basicsize,
+                           destructor dealloc);
+
+template <class T>
+PyTypeObject* create_bound_class() {
+    PyTypeObject* type = create_class(PyClass<T>::name, class_definition<T>(), sizeof(Box<T>), &dealloc_box<T>);
+    PyClass<T>::type = type;
+    return type;
+}
+
+// Appends `name` to the owner's __all__ (creating it if absent), then sets
+// the attribute.
+void register_object(PyObject* owner, const char* name, PyObject* value);
+
+template <class T>
+void register_class(PyObject* owner) {
+    register_object(owner, PyClass<T>::name, reinterpret_cast<PyObject*>(create_bound_class<T>()));
+}
+
+// `definition` must live for the whole process.
+void register_function(PyObject* owner, PyMethodDef& definition);
+
+}  // namespace corvane::py

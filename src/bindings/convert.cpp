@@ -1,0 +1,120 @@
+#include "bindings/convert.hpp"
+
+#include <bit>
+#include <cstring>
+
+namespace corvane::py {
+
+void raise_out_of_range() { raise(PyExc_OverflowError, "out of range integral type conversion attempted"); }
+
+double to_double(PyObject* object) {
+    if (PyFloat_CheckExact(object)) return PyFloat_AS_DOUBLE(object);
+    const double value = PyFloat_AsDouble(object);
+    if (value == -1.0 && PyErr_Occurred()) throw_error_already_set();
+    return value;
+}
+
+int64_t to_c_long(PyObject* object) {
+    const long value = PyLong_AsLong(object);  // calls __index__ for non-int objects
+    if (value == -1 && PyErr_Occurred()) throw_error_already_set();
+    return value;
+}
+
+uint64_t to_unsigned_64(PyObject* object) {
+    PyRef index = PyRef::steal(PyNumber_Index(object));
+    if (!index) throw_error_already_set();
+    const unsigned long long value = PyLong_AsUnsignedLongLong(index.get());
+    if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw_error_already_set();
+    return value;
+}
+
+std::string FromPython<std::string>::convert(PyObject* object) {
+    if (!PyUnicode_Check(object)) raise_conversion_error(object, "PyString");
+    Py_ssize_t size = 0;
+    const char* text = PyUnicode_AsUTF8AndSize(object, &size);
+    if (text == nullptr) throw_error_already_set();
+    return std::string(text, static_cast<size_t>(size));
+}
+
+std::pair<double, double> FromPython<std::pair<double, double>>::convert(PyObject* object) {
+    if (!PyTuple_Check(object)) raise_conversion_error(object, "PyTuple");
+    const Py_ssize_t length = PyTuple_GET_SIZE(object);
+    if (length != 2) {
+        raise(PyExc_ValueError, "expected tuple of length 2, but got tuple of length " + std::to_string(length));
+    }
+    const double first = to_double(PyTuple_GET_ITEM(object, 0));
+    const double second = to_double(PyTuple_GET_ITEM(object, 1));
+    return {first, second};
+}
+
+size_t check_sequence(PyObject* object) {
+    if (PyUnicode_Check(object)) raise(PyExc_TypeError, "Can't extract `str` to `Vec`");
+    if (!PySequence_Check(object)) raise_conversion_error(object, "Sequence");
+    const Py_ssize_t size = PySequence_Size(object);
+    if (size < 0) {
+        PyErr_Clear();
+        return 0;
+    }
+    return static_cast<size_t>(size);
+}
+
+namespace {
+
+bool is_native_double_format(const char* format) {
+    if (format == nullptr) return false;
+    if (std::strcmp(format, "d") == 0 || std::strcmp(format, "@d") == 0 || std::strcmp(format, "=d") == 0) {
+        return true;
+    }
+    const char* native_order = (std::endian::native == std::endian::little) ? "<d" : ">d";
+    return std::strcmp(format, native_order) == 0;
+}
+
+}  // namespace
+
+DoubleColumn::DoubleColumn(DoubleColumn&& other) noexcept { *this = std::move(other); }
+
+DoubleColumn& DoubleColumn::operator=(DoubleColumn&& other) noexcept {
+    if (this != &other) {
+        if (has_buffer_) PyBuffer_Release(&buffer_);
+        owned_ = std::move(other.owned_);
+        buffer_ = other.buffer_;
+        has_buffer_ = std::exchange(other.has_buffer_, false);
+        view_ = has_buffer_ ? other.view_ : std::span<const double>(owned_);
+        other.view_ = {};
+    }
+    return *this;
+}
+
+DoubleColumn::~DoubleColumn() {
+    if (has_buffer_) PyBuffer_Release(&buffer_);
+}
+
+DoubleColumn DoubleColumn::from(PyObject* object) {
+    const size_t capacity = check_sequence(object);
+    DoubleColumn column;
+    // A flat buffer of native doubles is read where it lies: the same values
+    // that iterating the object would convert one by one.
+    if (PyObject_CheckBuffer(object)) {
+        if (PyObject_GetBuffer(object, &column.buffer_, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) == 0) {
+            column.has_buffer_ = true;
+            if (column.buffer_.ndim == 1 && column.buffer_.itemsize == sizeof(double) &&
+                is_native_double_format(column.buffer_.format)) {
+                column.view_ = std::span<const double>(static_cast<const double*>(column.buffer_.buf),
+                                                       static_cast<size_t>(column.buffer_.len) / sizeof(double));
+                return column;
+            }
+            PyBuffer_Release(&column.buffer_);
+            column.has_buffer_ = false;
+        } else {
+            PyErr_Clear();
+        }
+    }
+    column.owned_.reserve(capacity);
+    for_each_item(object, [&column](PyObject* item) {
+        column.owned_.push_back(PyFloat_CheckExact(item) ? PyFloat_AS_DOUBLE(item) : to_double(item));
+    });
+    column.view_ = column.owned_;
+    return column;
+}
+
+}  // namespace corvane::py

@@ -1,0 +1,78 @@
+#include <memory>
+
+#include "bindings/bind.hpp"
+#include "bindings/class_builder.hpp"
+#include "bindings/classes.hpp"
+#include "core/errors.hpp"
+
+namespace corvane::py {
+namespace {
+
+// Looks a key up in the dictionary's own storage: a dict subclass's
+// __getitem__ or __missing__ is never consulted.
+PyObject* required_item(PyObject* dict, const char* key) {
+    PyRef name = PyRef::steal(PyUnicode_FromString(key));
+    if (!name) throw_error_already_set();
+    PyObject* value = PyDict_GetItemWithError(dict, name.get());
+    if (value == nullptr) {
+        if (PyErr_Occurred()) throw_error_already_set();
+        throw InternalFailure(std::string("the event dictionary has no \"") + key + "\" key");
+    }
+    return value;
+}
+
+bool has_item(PyObject* dict, const char* key) {
+    PyRef name = PyRef::steal(PyUnicode_FromString(key));
+    if (!name) throw_error_already_set();
+    const int found = PyDict_Contains(dict, name.get());
+    if (found < 0) throw_error_already_set();
+    return found == 1;
+}
+
+EventHandle new_event(PyObject* json_data) {
+    if (!PyDict_Check(json_data)) raise_conversion_error(json_data, "PyDict");
+    std::string description = from_python<std::string>(required_item(json_data, "description"));
+    PyRef montecarlo = PyRef::borrow(required_item(json_data, "montecarlo"));
+    auto prefix = from_python<std::vector<uint64_t>>(required_item(json_data, "module_prefix_sum"));
+    check_prefix_length(prefix);
+    const bool has_t = has_item(json_data, "t");
+    const DoubleColumn x = DoubleColumn::from(required_item(json_data, "x"));
+    const DoubleColumn y = DoubleColumn::from(required_item(json_data, "y"));
+    const DoubleColumn z = DoubleColumn::from(required_item(json_data, "z"));
+    DoubleColumn t;
+    if (has_t) t = DoubleColumn::from(required_item(json_data, "t"));
+    const CoordinateColumns columns{x.values(), y.values(), z.values(), t.values(), has_t};
+    auto data = std::make_shared<const EventData>(build_event(std::move(description), std::move(prefix), columns));
+    return EventHandle{std::move(data), std::move(montecarlo)};
+}
+
+const std::string& description(const EventHandle& e) { return e.data->description; }
+PyRef montecarlo(const EventHandle& e) { return e.montecarlo; }
+const std::vector<uint64_t>& module_prefix_sum(const EventHandle& e) { return e.data->module_prefix_sum; }
+uint64_t number_of_hits(const EventHandle& e) { return e.data->number_of_hits; }
+const std::vector<std::vector<double>>& module_zs(const EventHandle& e) { return e.data->module_zs; }
+std::span<const Hit> hits(const EventHandle& e) { return *e.data->hits; }
+const std::vector<Module>& modules(const EventHandle& e) { return e.data->modules; }
+
+}  // namespace
+
+template <>
+ClassDefinition& class_definition<EventHandle>() {
+    static ClassDefinition definition{
+        .construct = Constructor<&new_event, "json_data">::call,
+        .getters =
+            {
+                getter<&description, "description">(),
+                getter<&montecarlo, "montecarlo">(),
+                getter<&module_prefix_sum, "module_prefix_sum">(),
+                getter<&number_of_hits, "number_of_hits">(),
+                getter<&module_zs, "module_zs">("For each module, a vector of unique z values."),
+                getter<&hits, "hits">(),
+                getter<&modules, "modules">(),
+            },
+        .methods = {},
+    };
+    return definition;
+}
+
+}  // namespace corvane::py

@@ -1,0 +1,32 @@
+#include <memory>
+
+#include "bindings/bind.hpp"
+#include "bindings/class_builder.hpp"
+#include "bindings/classes.hpp"
+
+namespace corvane::py {
+namespace {
+
+Module new_module(uint32_t module_number, double z, uint64_t hit_start_index, uint64_t hit_end_index,
+                  std::vector<Hit> global_hits) {
+    return make_module(module_number, z, hit_start_index, hit_end_index,
+                       std::make_shared<const std::vector<Hit>>(std::move(global_hits)));
+}
+
+std::span<const Hit> module_hits(const Module& module) { return module.hits(); }
+
+}  // namespace
+
+template <>
+ClassDefinition& class_definition<Module>() {
+    static ClassDefinition definition{
+        .construct = Constructor<&new_module, "module_number", "z", "hit_start_index", "hit_end_index",
+                                 "global_hits">::call,
+        .repr = repr<&module_repr>,
+        .getters = {getter<&Module::module_number, "module_number">()},
+        .methods = {Method<&module_hits, "hits">::def("hits($self)\n--\n\n")},
+    };
+    return definition;
+}
+
+}  // namespace corvane::py
