@@ -1,0 +1,14 @@
+import os
+
+import corvane
+
+
+def pytest_report_header(config):
+    return f"corvane from {corvane.__file__}"
+
+
+def pytest_sessionstart(session):
+    # Under tools/sanitize.sh, make sure the instrumented build is the one tested.
+    expected = os.environ.get("CORVANE_EXPECT_BUILD")
+    if expected and not os.path.abspath(corvane.__file__).startswith(os.path.abspath(expected)):
+        raise RuntimeError(f"testing {corvane.__file__}, expected a build from {expected}")
