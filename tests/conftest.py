@@ -1,5 +1,7 @@
 import os
 
+from hypothesis import settings
+
 import corvane
 
 
@@ -12,3 +14,9 @@ def pytest_sessionstart(session):
     expected = os.environ.get("CORVANE_EXPECT_BUILD")
     if expected and not os.path.abspath(corvane.__file__).startswith(os.path.abspath(expected)):
         raise RuntimeError(f"testing {corvane.__file__}, expected a build from {expected}")
+
+
+# Sanitizer builds and a busy machine make single examples slow; timing is the
+# benchmarks' business, not the tests'.
+settings.register_profile("corvane", deadline=None)
+settings.load_profile("corvane")
