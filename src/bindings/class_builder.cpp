@@ -15,13 +15,18 @@ PyTypeObject* create_class(const char* name, ClassDefinition& definition, Py_ssi
     if (definition.construct != nullptr) slots.push_back({Py_tp_new, reinterpret_cast<void*>(definition.construct)});
     if (definition.repr != nullptr) slots.push_back({Py_tp_repr, reinterpret_cast<void*>(definition.repr)});
     if (definition.doc != nullptr) slots.push_back({Py_tp_doc, const_cast<char*>(definition.doc)});
+    unsigned int flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE;
+    if (definition.traverse != nullptr) {
+        flags |= Py_TPFLAGS_HAVE_GC;
+        slots.push_back({Py_tp_traverse, reinterpret_cast<void*>(definition.traverse)});
+        slots.push_back({Py_tp_clear, reinterpret_cast<void*>(definition.clear)});
+    }
     if (!definition.getters.empty()) {
         definition.getters.push_back({nullptr, nullptr, nullptr, nullptr, nullptr});
         slots.push_back({Py_tp_getset, definition.getters.data()});
     }
     slots.push_back({0, nullptr});
-    PyType_Spec spec{qualified->c_str(), static_cast<int>(basicsize), 0,
-                     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots.data()};
+    PyType_Spec spec{qualified->c_str(), static_cast<int>(basicsize), 0, flags, slots.data()};
     PyObject* type = PyType_FromSpec(&spec);
     if (type == nullptr) throw_error_already_set();
 

@@ -18,6 +18,10 @@ struct ClassDefinition {
     reprfunc repr = nullptr;
     std::vector<PyGetSetDef> getters;
     std::vector<PyMethodDef> methods;
+    // Set both for a class whose record holds Python references, so that
+    // cycles through them can be collected.
+    traverseproc traverse = nullptr;
+    inquiry clear = nullptr;
 };
 
 // Specialised by each class's binding file.

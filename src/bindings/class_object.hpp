@@ -91,8 +91,9 @@ PyObject* wrap(T value) {
 template <class T>
 void dealloc_box(PyObject* object) {
     auto* box = reinterpret_cast<Box<T>*>(object);
-    box->value.~T();
     PyTypeObject* type = Py_TYPE(object);
+    if (PyType_IS_GC(type)) PyObject_GC_UnTrack(object);
+    box->value.~T();
     type->tp_free(object);
     Py_DECREF(type);  // instances of heap types own a reference to their type
 }

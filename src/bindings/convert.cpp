@@ -1,5 +1,6 @@
 #include "bindings/convert.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -50,12 +51,17 @@ std::pair<double, double> FromPython<std::pair<double, double>>::convert(PyObjec
 size_t check_sequence(PyObject* object) {
     if (PyUnicode_Check(object)) raise(PyExc_TypeError, "Can't extract `str` to `Vec`");
     if (!PySequence_Check(object)) raise_conversion_error(object, "Sequence");
+    if (PyList_CheckExact(object)) return static_cast<size_t>(PyList_GET_SIZE(object));
+    if (PyTuple_CheckExact(object)) return static_cast<size_t>(PyTuple_GET_SIZE(object));
     const Py_ssize_t size = PySequence_Size(object);
     if (size < 0) {
         PyErr_Clear();
         return 0;
     }
-    return static_cast<size_t>(size);
+    // Only a hint: a sequence's __len__ may promise more than it yields, and
+    // must not size an allocation.
+    constexpr size_t max_hint = size_t{1} << 16;
+    return std::min(static_cast<size_t>(size), max_hint);
 }
 
 namespace {

@@ -9,8 +9,9 @@ namespace corvane::py {
 namespace {
 
 // Looks a key up in the dictionary's own storage: a dict subclass's
-// __getitem__ or __missing__ is never consulted.
-PyObject* required_item(PyObject* dict, const char* key) {
+// __getitem__ or __missing__ is never consulted. The value is owned: a
+// conversion may run Python code that removes it from the dictionary.
+PyRef required_item(PyObject* dict, const char* key) {
     PyRef name = PyRef::steal(PyUnicode_FromString(key));
     if (!name) throw_error_already_set();
     PyObject* value = PyDict_GetItemWithError(dict, name.get());
@@ -18,7 +19,7 @@ PyObject* required_item(PyObject* dict, const char* key) {
         if (PyErr_Occurred()) throw_error_already_set();
         throw InternalFailure(std::string("the event dictionary has no \"") + key + "\" key");
     }
-    return value;
+    return PyRef::borrow(value);
 }
 
 bool has_item(PyObject* dict, const char* key) {
@@ -31,28 +32,41 @@ bool has_item(PyObject* dict, const char* key) {
 
 EventHandle new_event(PyObject* json_data) {
     if (!PyDict_Check(json_data)) raise_conversion_error(json_data, "PyDict");
-    std::string description = from_python<std::string>(required_item(json_data, "description"));
-    PyRef montecarlo = PyRef::borrow(required_item(json_data, "montecarlo"));
-    auto prefix = from_python<std::vector<uint64_t>>(required_item(json_data, "module_prefix_sum"));
+    std::string description = from_python<std::string>(required_item(json_data, "description").get());
+    PyRef montecarlo = required_item(json_data, "montecarlo");
+    auto prefix = from_python<std::vector<uint64_t>>(required_item(json_data, "module_prefix_sum").get());
     check_prefix_length(prefix);
     const bool has_t = has_item(json_data, "t");
-    const DoubleColumn x = DoubleColumn::from(required_item(json_data, "x"));
-    const DoubleColumn y = DoubleColumn::from(required_item(json_data, "y"));
-    const DoubleColumn z = DoubleColumn::from(required_item(json_data, "z"));
+    const DoubleColumn x = DoubleColumn::from(required_item(json_data, "x").get());
+    const DoubleColumn y = DoubleColumn::from(required_item(json_data, "y").get());
+    const DoubleColumn z = DoubleColumn::from(required_item(json_data, "z").get());
     DoubleColumn t;
-    if (has_t) t = DoubleColumn::from(required_item(json_data, "t"));
+    if (has_t) t = DoubleColumn::from(required_item(json_data, "t").get());
     const CoordinateColumns columns{x.values(), y.values(), z.values(), t.values(), has_t};
     auto data = std::make_shared<const EventData>(build_event(std::move(description), std::move(prefix), columns));
     return EventHandle{std::move(data), std::move(montecarlo)};
 }
 
 const std::string& description(const EventHandle& e) { return e.data->description; }
-PyRef montecarlo(const EventHandle& e) { return e.montecarlo; }
+// None only after the collector has broken a cycle through this event.
+PyRef montecarlo(const EventHandle& e) { return e.montecarlo ? e.montecarlo : PyRef::borrow(Py_None); }
 const std::vector<uint64_t>& module_prefix_sum(const EventHandle& e) { return e.data->module_prefix_sum; }
 uint64_t number_of_hits(const EventHandle& e) { return e.data->number_of_hits; }
 const std::vector<std::vector<double>>& module_zs(const EventHandle& e) { return e.data->module_zs; }
 std::span<const Hit> hits(const EventHandle& e) { return *e.data->hits; }
 const std::vector<Module>& modules(const EventHandle& e) { return e.data->modules; }
+
+// The Monte Carlo object may refer back to the event.
+int traverse_event(PyObject* self, visitproc visit, void* arg) {
+    Py_VISIT(Py_TYPE(self));
+    Py_VISIT(reinterpret_cast<Box<EventHandle>*>(self)->value.montecarlo.get());
+    return 0;
+}
+
+int clear_event(PyObject* self) {
+    reinterpret_cast<Box<EventHandle>*>(self)->value.montecarlo = PyRef();
+    return 0;
+}
 
 }  // namespace
 
@@ -71,6 +85,8 @@ ClassDefinition& class_definition<EventHandle>() {
                 getter<&modules, "modules">(),
             },
         .methods = {},
+        .traverse = traverse_event,
+        .clear = clear_event,
     };
     return definition;
 }

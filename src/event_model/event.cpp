@@ -1,5 +1,6 @@
 #include "event_model/event.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <limits>
@@ -38,28 +39,65 @@ std::vector<double> distinct_z_values(std::span<const Hit> hits) {
 
 namespace {
 
-// Every module must receive at least one hit, and every hit must have its
-// coordinates: both are checked before anything is allocated, so a huge
-// prefix entry cannot exhaust memory.
-void check_ranges(const std::vector<uint64_t>& prefix, const CoordinateColumns& columns) {
-    for (size_t m = 0; m < kModuleCount; ++m) {
-        if (prefix[m + 1] <= prefix[m]) {
-            throw InternalFailure("module " + std::to_string(m) + " has no hits");
-        }
+// Hit ids are signed 32-bit.
+constexpr uint64_t kMaxHits = static_cast<uint64_t>(std::numeric_limits<int32_t>::max());
+
+struct NamedColumn {
+    const char* name;
+    std::span<const double> values;
+};
+
+std::vector<NamedColumn> named_columns(const CoordinateColumns& columns) {
+    std::vector<NamedColumn> named{{"x", columns.x}, {"y", columns.y}, {"z", columns.z}};
+    if (columns.has_t) named.push_back({"t", columns.t});
+    return named;
+}
+
+[[noreturn]] void fail_missing_coordinates(uint64_t index, const NamedColumn& column) {
+    throw InternalFailure("hit index " + std::to_string(index) + " is beyond the \"" + column.name + "\" list of " +
+                          std::to_string(column.values.size()) + " entries");
+}
+
+// Before anything is allocated: every coordinate list must reach the hit
+// count, and the count must fit the ids, so a huge prefix entry fails here
+// instead of sizing an allocation. Returns how many hit indices have
+// coordinates and a valid id.
+uint64_t check_hit_count(uint64_t number_of_hits, const CoordinateColumns& columns) {
+    uint64_t usable = kMaxHits + 1;
+    for (const NamedColumn& column : named_columns(columns)) {
+        if (column.values.size() < number_of_hits) fail_missing_coordinates(column.values.size(), column);
+        usable = std::min<uint64_t>(usable, column.values.size());
     }
-    const uint64_t needed = prefix[kModuleCount];
-    auto check_column = [needed](std::span<const double> column, const char* name) {
-        if (column.size() < needed) {
-            throw InternalFailure(std::string("hit index ") + std::to_string(column.size()) + " is beyond the \"" +
-                                  name + "\" list of " + std::to_string(column.size()) + " entries");
+    if (number_of_hits > kMaxHits) {
+        throw InternalFailure("an event holds at most " + std::to_string(kMaxHits) + " hits, not " +
+                              std::to_string(number_of_hits));
+    }
+    return usable;
+}
+
+// Finds, from the prefix sums alone, the first failure that making the hits
+// module by module and then the modules would meet. Ranges that run
+// backwards make no hits; the first index without coordinates stops the
+// hits; then, module by module, an empty module comes before a range that
+// ends beyond the hits made.
+void check_module_ranges(const std::vector<uint64_t>& prefix, uint64_t usable, const CoordinateColumns& columns) {
+    uint64_t hits_made = 0;
+    for (size_t m = 0; m < kModuleCount; ++m) {
+        const uint64_t begin = prefix[m];
+        const uint64_t end = prefix[m + 1];
+        if (end <= begin) continue;
+        if (end > usable) {
+            const uint64_t index = std::max(begin, usable);
+            for (const NamedColumn& column : named_columns(columns)) {
+                if (column.values.size() <= index) fail_missing_coordinates(index, column);
+            }
+            throw InternalFailure("hit index " + std::to_string(index) + " does not fit a 32-bit hit id");
         }
-    };
-    check_column(columns.x, "x");
-    check_column(columns.y, "y");
-    check_column(columns.z, "z");
-    if (columns.has_t) check_column(columns.t, "t");
-    if (needed - 1 > static_cast<uint64_t>(std::numeric_limits<int32_t>::max())) {
-        throw InternalFailure("an event holds at most 2147483647 hits");
+        hits_made += end - begin;  // every range is below 2^31 here: no overflow
+    }
+    for (size_t m = 0; m < kModuleCount; ++m) {
+        if (prefix[m + 1] <= prefix[m]) throw InternalFailure("module " + std::to_string(m) + " has no hits");
+        check_hit_range(prefix[m], prefix[m + 1], hits_made);
     }
 }
 
@@ -68,11 +106,13 @@ void check_ranges(const std::vector<uint64_t>& prefix, const CoordinateColumns& 
 EventData build_event(std::string description, std::vector<uint64_t> module_prefix_sum,
                       const CoordinateColumns& columns) {
     check_prefix_length(module_prefix_sum);
-    check_ranges(module_prefix_sum, columns);
     const std::vector<uint64_t>& prefix = module_prefix_sum;
+    const uint64_t usable = check_hit_count(prefix[kModuleCount], columns);
+    check_module_ranges(prefix, usable, columns);
+    // From here on entry 0 is 0 and the entries strictly increase.
 
     auto hits = std::make_shared<std::vector<Hit>>();
-    hits->reserve(static_cast<size_t>(prefix[kModuleCount] - prefix[0]));
+    hits->reserve(static_cast<size_t>(prefix[kModuleCount]));
     for (size_t m = 0; m < kModuleCount; ++m) {
         for (uint64_t i = prefix[m]; i < prefix[m + 1]; ++i) {
             hits->push_back(Hit{static_cast<int32_t>(i), columns.x[i], columns.y[i], columns.z[i],

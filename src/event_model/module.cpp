@@ -5,12 +5,16 @@
 
 namespace corvane {
 
-Module make_module(uint32_t module_number, double z, uint64_t hit_start_index, uint64_t hit_end_index,
-                   HitList global_hits) {
-    if (hit_end_index < hit_start_index || hit_end_index > global_hits->size()) {
+void check_hit_range(uint64_t hit_start_index, uint64_t hit_end_index, size_t hit_count) {
+    if (hit_end_index < hit_start_index || hit_end_index > hit_count) {
         throw ValueError(
             "Invalid hit indices: hit_end_index must be >= hit_start_index and within bounds of global_hits");
     }
+}
+
+Module make_module(uint32_t module_number, double z, uint64_t hit_start_index, uint64_t hit_end_index,
+                   HitList global_hits) {
+    check_hit_range(hit_start_index, hit_end_index, global_hits->size());
     return Module{module_number, z, hit_start_index, hit_end_index, std::move(global_hits)};
 }
 

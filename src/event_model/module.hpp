@@ -31,8 +31,11 @@ struct Module {
     size_t size() const { return static_cast<size_t>(hit_end_index - hit_start_index); }
 };
 
-// Checks hit_start_index <= hit_end_index <= global_hits size, or throws
-// ValueError "Invalid hit indices: ...".
+// Throws ValueError "Invalid hit indices: ..." unless
+// hit_start_index <= hit_end_index <= hit_count.
+void check_hit_range(uint64_t hit_start_index, uint64_t hit_end_index, size_t hit_count);
+
+// Checks the range against global_hits (as above) and makes the record.
 Module make_module(uint32_t module_number, double z, uint64_t hit_start_index, uint64_t hit_end_index,
                    HitList global_hits);
 
