@@ -1,0 +1,28 @@
+#include "bindings/dict_items.hpp"
+
+#include "bindings/errors.hpp"
+
+namespace corvane::py {
+namespace {
+
+PyRef key_object(const char* key) {
+    PyRef name = PyRef::steal(PyUnicode_FromString(key));
+    if (!name) throw_error_already_set();
+    return name;
+}
+
+}  // namespace
+
+PyRef dict_item(PyObject* dict, const char* key) {
+    PyObject* value = PyDict_GetItemWithError(dict, key_object(key).get());
+    if (value == nullptr && PyErr_Occurred()) throw_error_already_set();
+    return PyRef::borrow(value);
+}
+
+bool dict_has_item(PyObject* dict, const char* key) {
+    const int found = PyDict_Contains(dict, key_object(key).get());
+    if (found < 0) throw_error_already_set();
+    return found == 1;
+}
+
+}  // namespace corvane::py
