@@ -19,10 +19,4 @@ PyRef dict_item(PyObject* dict, const char* key) {
     return PyRef::borrow(value);
 }
 
-bool dict_has_item(PyObject* dict, const char* key) {
-    const int found = PyDict_Contains(dict, key_object(key).get());
-    if (found < 0) throw_error_already_set();
-    return found == 1;
-}
-
 }  // namespace corvane::py

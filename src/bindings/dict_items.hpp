@@ -11,6 +11,4 @@ namespace corvane::py {
 // The value under `key`, or an empty reference when there is none.
 PyRef dict_item(PyObject* dict, const char* key);
 
-bool dict_has_item(PyObject* dict, const char* key);
-
 }  // namespace corvane::py

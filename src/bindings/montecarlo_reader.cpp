@@ -25,7 +25,7 @@ struct Rows {
 
 Rows read_rows(PyObject* particles) {
     Rows rows;
-    rows.cells.reserve(check_sequence(particles) * 16);
+    rows.starts.reserve(check_sequence(particles) + 1);
     for_each_item(particles, [&rows](PyObject* row) {
         check_sequence(row);
         for_each_item(row, [&rows](PyObject* cell) { rows.cells.push_back(PyRef::borrow(cell)); });
