@@ -1,0 +1,14 @@
+// Reading entries of a dictionary by key, from its own storage (a subclass's
+// __getitem__ or __missing__ is never consulted). Values are returned owned,
+// so converting them cannot outlive a dictionary changed meanwhile.
+#pragma once
+
+#include "bindings/pyref.hpp"
+#include "bindings/python.hpp"
+
+namespace corvane::py {
+
+// The value under `key`, or an empty reference when there is none.
+PyRef dict_item(PyObject* dict, const char* key);
+
+}  // namespace corvane::py

@@ -1,0 +1,164 @@
+#include "bindings/montecarlo_reader.hpp"
+
+#include <array>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "bindings/convert.hpp"
+#include "bindings/dict_items.hpp"
+#include "core/errors.hpp"
+
+namespace corvane::py {
+namespace {
+
+using validation::McParticle;
+
+// Every row of "particles", each converted like a list of any objects.
+struct Rows {
+    std::vector<PyRef> cells;
+    std::vector<size_t> starts{0};  // row r is cells[starts[r] .. starts[r + 1])
+
+    size_t count() const { return starts.size() - 1; }
+};
+
+Rows read_rows(PyObject* particles) {
+    Rows rows;
+    rows.starts.reserve(check_sequence(particles) + 1);
+    for_each_item(particles, [&rows](PyObject* row) {
+        check_sequence(row);
+        for_each_item(row, [&rows](PyObject* cell) { rows.cells.push_back(PyRef::borrow(cell)); });
+        rows.starts.push_back(rows.cells.size());
+    });
+    return rows;
+}
+
+enum Field : size_t {
+    kKey, kPid, kP, kPt, kEta, kPhi, kCharge, kHits, kIsLong, kIsDown, kHasVelo, kHasUT, kHasScifi,
+    kFromBeautyDecay, kFromCharmDecay, kFromStrangeDecay, kFieldCount
+};
+
+constexpr std::array<std::string_view, kFieldCount> kColumnNames{
+    "key",   "pid",    "p",       "pt",    "eta",      "phi",             "charge",         "hits",
+    "isLong", "isDown", "hasVelo", "hasUT", "hasScifi", "fromBeautyDecay", "fromCharmDecay", "fromStrangeDecay"};
+
+// Where each field's column sits in a row; a name listed twice keeps its
+// last position.
+using ColumnMap = std::array<std::optional<size_t>, kFieldCount>;
+
+ColumnMap map_columns(const std::vector<std::string>& description) {
+    std::unordered_map<std::string_view, size_t> position_of;
+    for (size_t i = 0; i < description.size(); ++i) position_of[description[i]] = i;
+    ColumnMap columns;
+    for (size_t field = 0; field < kFieldCount; ++field) {
+        if (auto found = position_of.find(kColumnNames[field]); found != position_of.end()) {
+            columns[field] = found->second;
+        }
+    }
+    return columns;
+}
+
+// Runs a conversion that may raise; a failure is discarded and gives nothing.
+template <class Convert>
+auto lenient(Convert&& convert) -> std::optional<decltype(convert())> {
+    try {
+        return convert();
+    } catch (const ErrorAlreadySet&) {
+        PyErr_Clear();
+        return std::nullopt;
+    }
+}
+
+std::vector<uint32_t> read_hit_positions(PyObject* value, uint32_t hit_count) {
+    auto positions = lenient([value, hit_count] {
+        check_sequence(value);
+        std::vector<uint32_t> kept;
+        for_each_item(value, [&kept, hit_count](PyObject* item) {
+            const uint64_t position = to_unsigned_64(item);
+            if (position < hit_count) kept.push_back(static_cast<uint32_t>(position));
+        });
+        return kept;
+    });
+    return positions ? std::move(*positions) : std::vector<uint32_t>{};
+}
+
+class RowReader {
+public:
+    RowReader(const Rows& rows, size_t row, const ColumnMap& columns)
+        : cells_(rows.cells.data() + rows.starts[row]), length_(rows.starts[row + 1] - rows.starts[row]),
+          columns_(columns) {}
+
+    // The row's value for a field, or nullptr when its column is absent.
+    PyObject* value(Field field) const {
+        const auto& position = columns_[field];
+        return position && *position < length_ ? cells_[*position].get() : nullptr;
+    }
+
+    template <class T>
+    T number(Field field, T fallback) const {
+        PyObject* object = value(field);
+        if (object == nullptr) return fallback;
+        return lenient([object] { return FromPython<T>::convert(object); }).value_or(fallback);
+    }
+
+    bool flag(Field field, bool fallback) const {
+        PyObject* object = value(field);
+        if (object == nullptr) return fallback;
+        const auto integer = lenient([object] { return FromPython<int32_t>::convert(object); });
+        return integer ? *integer != 0 : fallback;
+    }
+
+private:
+    const PyRef* cells_;
+    size_t length_;
+    const ColumnMap& columns_;
+};
+
+McParticle read_particle(const RowReader& row, uint32_t hit_count) {
+    McParticle particle;
+    particle.key = row.number<uint64_t>(kKey, 0);
+    particle.pid = row.number<int32_t>(kPid, 0);
+    particle.p = row.number<double>(kP, 0.0);
+    particle.pt = row.number<double>(kPt, 0.0);
+    particle.eta = row.number<double>(kEta, 0.0);
+    particle.phi = row.number<double>(kPhi, 0.0);
+    particle.charge = row.number<int32_t>(kCharge, 0);
+    if (PyObject* hits = row.value(kHits)) particle.hits = read_hit_positions(hits, hit_count);
+    particle.is_long = row.flag(kIsLong, false);
+    particle.is_down = row.flag(kIsDown, false);
+    particle.has_velo = row.flag(kHasVelo, true);
+    particle.has_ut = row.flag(kHasUT, false);
+    particle.has_scifi = row.flag(kHasScifi, false);
+    particle.from_beauty_decay = row.flag(kFromBeautyDecay, false);
+    particle.from_charm_decay = row.flag(kFromCharmDecay, false);
+    particle.from_strange_decay = row.flag(kFromStrangeDecay, false);
+    particle.above_5gev = validation::momentum_above_5gev(particle.p);
+    return particle;
+}
+
+PyRef required_montecarlo_item(PyObject* montecarlo, const char* key) {
+    PyRef value = dict_item(montecarlo, key);
+    if (!value) throw KeyError(std::string(key) + " key missing in montecarlo");
+    return value;
+}
+
+}  // namespace
+
+std::vector<McParticle> read_montecarlo(PyObject* montecarlo, uint32_t hit_count) {
+    if (!PyDict_Check(montecarlo)) raise_conversion_error(montecarlo, "PyDict");
+    const PyRef description_value = required_montecarlo_item(montecarlo, "description");
+    const auto description = from_python<std::vector<std::string>>(description_value.get());
+    const PyRef particles_value = required_montecarlo_item(montecarlo, "particles");
+    const Rows rows = read_rows(particles_value.get());
+
+    const ColumnMap columns = map_columns(description);
+    std::vector<McParticle> particles;
+    particles.reserve(rows.count());
+    for (size_t row = 0; row < rows.count(); ++row) {
+        particles.push_back(read_particle(RowReader(rows, row, columns), hit_count));
+    }
+    return particles;
+}
+
+}  // namespace corvane::py

@@ -1,0 +1,153 @@
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "bindings/bind.hpp"
+#include "bindings/classes.hpp"
+#include "bindings/validation_event_reader.hpp"
+#include "bindings/validator_functions.hpp"
+#include "validator/report.hpp"
+#include "validator/standard_output.hpp"
+#include "validator/validation_run.hpp"
+
+namespace corvane::py {
+namespace {
+
+using validation::CategoryStats;
+using validation::ValidationEvent;
+using validation::ValidationRun;
+
+using EventList = std::vector<PyRef>;
+using TrackLists = std::vector<std::vector<Track>>;
+
+std::vector<validation::Category> all_categories() {
+    const auto& table = validation::standard_categories();
+    return {table.begin(), table.end()};
+}
+
+// Every event dictionary, read before any event is processed.
+std::vector<ValidationEvent> read_all_events(const EventList& py_events) {
+    std::vector<ValidationEvent> events;
+    events.reserve(py_events.size());
+    for (const PyRef& event : py_events) events.push_back(read_validation_event(event.get()));
+    return events;
+}
+
+size_t pair_count(const EventList& py_events, const TrackLists& py_tracks) {
+    return std::min(py_events.size(), py_tracks.size());
+}
+
+void print_validation_summary(EventList py_events, TrackLists py_tracks, bool verbose) {
+    const std::vector<ValidationEvent> events = read_all_events(py_events);
+    ValidationRun run(all_categories(), true, verbose);
+    for (size_t i = 0; i < pair_count(py_events, py_tracks); ++i) run.add_event(events[i], py_tracks[i]);
+    validation::write_standard_output(validation::summary_text(run, py_events.size()));
+}
+
+double compute_tracking_efficiency(EventList py_events, TrackLists py_tracks, std::string particle_type) {
+    const std::vector<ValidationEvent> events = read_all_events(py_events);
+    ValidationRun run({{particle_type, validation::predicate_for(particle_type)}}, false, true);
+    for (size_t i = 0; i < pair_count(py_events, py_tracks); ++i) run.add_event(events[i], py_tracks[i]);
+    const auto& stats = run.statistics().front();
+    return stats ? stats->recoeff / 100.0 : 0.0;
+}
+
+// ---- the exported dictionaries -------------------------------------------
+
+void set_item(PyObject* dict, const char* key, PyObject* new_value) {
+    PyRef value = PyRef::steal(new_value);
+    if (!value || PyDict_SetItemString(dict, key, value.get()) < 0) throw_error_already_set();
+}
+
+PyRef new_dict() {
+    PyRef dict = PyRef::steal(PyDict_New());
+    if (!dict) throw_error_already_set();
+    return dict;
+}
+
+PyObject* category_dict(const CategoryStats& stats) {
+    PyRef dict = new_dict();
+    set_item(dict.get(), "label", to_python(stats.label));
+    set_item(dict.get(), "n_recon_particles", to_python(stats.n_recon_particles));
+    set_item(dict.get(), "n_particles", to_python(stats.n_particles));
+    set_item(dict.get(), "recoeff", to_python(stats.recoeff));
+    set_item(dict.get(), "avg_recoeff", to_python(stats.avg_recoeff));
+    set_item(dict.get(), "n_clones", to_python(stats.n_clones));
+    set_item(dict.get(), "clone_percentage", to_python(validation::clone_percentage(stats)));
+    set_item(dict.get(), "purity", to_python(stats.purity));
+    set_item(dict.get(), "avg_purity", to_python(stats.avg_purity));
+    set_item(dict.get(), "avg_hiteff", to_python(stats.avg_hiteff));
+    set_item(dict.get(), "hit_eff_percentage", to_python(validation::hit_efficiency_percentage(stats)));
+    return dict.release();
+}
+
+// The categories that have statistics, in category order.
+PyObject* category_list(const ValidationRun& run) {
+    std::vector<const CategoryStats*> present;
+    for (const auto& stats : run.statistics()) {
+        if (stats) present.push_back(&*stats);
+    }
+    return build_list(present.size(), [&present](size_t i) { return category_dict(*present[i]); });
+}
+
+// Each event dictionary is read only when its pair is processed.
+PyRef export_run(const EventList& py_events, const TrackLists& py_tracks, bool verbose, bool per_event) {
+    ValidationRun run(all_categories(), true, verbose);
+    PyRef snapshots = new_dict();
+    for (size_t i = 0; i < pair_count(py_events, py_tracks); ++i) {
+        run.add_event(read_validation_event(py_events[i].get()), py_tracks[i]);
+        if (per_event) set_item(snapshots.get(), std::to_string(i + 1).c_str(), category_list(run));
+    }
+    PyRef result = new_dict();
+    set_item(result.get(), "total_tracks", to_python(run.totals().tracks));
+    set_item(result.get(), "total_ghosts", to_python(run.totals().ghosts));
+    set_item(result.get(), "overall_ghost_rate", to_python(validation::overall_ghost_rate(run.totals())));
+    set_item(result.get(), "event_avg_ghost_rate",
+             to_python(validation::event_average_ghost_rate(run.totals(), py_events.size())));
+    set_item(result.get(), "categories", category_list(run));
+    if (per_event) set_item(result.get(), "events", snapshots.release());
+    return result;
+}
+
+PyRef export_validation_to_json(EventList py_events, TrackLists py_tracks, bool verbose) {
+    return export_run(py_events, py_tracks, verbose, false);
+}
+
+PyRef export_detailed_metrics_json(EventList py_events, TrackLists py_tracks, bool verbose) {
+    return export_run(py_events, py_tracks, verbose, true);
+}
+
+}  // namespace
+
+PyMethodDef& print_validation_summary_definition() {
+    static PyMethodDef definition =
+        Function<&print_validation_summary, "print_validation_summary", "py_events", "py_tracks", "verbose">::def(
+            "print_validation_summary(py_events, py_tracks, verbose)\n--\n\n");
+    return definition;
+}
+
+PyMethodDef& compute_tracking_efficiency_definition() {
+    static PyMethodDef definition =
+        Function<&compute_tracking_efficiency, "compute_tracking_efficiency", "py_events", "py_tracks",
+                 "particle_type">::def("compute_tracking_efficiency(py_events, py_tracks, particle_type)\n--\n\n"
+                                       "Exposed to Python: computes and returns the reconstruction efficiency (a "
+                                       "value in [0, 1])\nfor a given particle type from a set of event "
+                                       "dictionaries and corresponding tracks.");
+    return definition;
+}
+
+PyMethodDef& export_validation_to_json_definition() {
+    static PyMethodDef definition =
+        Function<&export_validation_to_json, "export_validation_to_json", "py_events", "py_tracks", "verbose">::def(
+            "export_validation_to_json(py_events, py_tracks, verbose)\n--\n\n");
+    return definition;
+}
+
+PyMethodDef& export_detailed_metrics_json_definition() {
+    static PyMethodDef definition =
+        Function<&export_detailed_metrics_json, "export_detailed_metrics_json", "py_events", "py_tracks",
+                 "verbose">::def("export_detailed_metrics_json(py_events, py_tracks, verbose)\n--\n\n");
+    return definition;
+}
+
+}  // namespace corvane::py

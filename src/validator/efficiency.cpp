@@ -1,0 +1,125 @@
+#include "validator/efficiency.hpp"
+
+#include <vector>
+
+#include "validator/standard_output.hpp"
+
+namespace corvane::validation {
+namespace {
+
+struct TrackMatch {
+    uint32_t track;  // distinct track
+    WeightEntry particle;
+};
+
+// Number of the track's hits (repeats counted) among the particle's hits.
+uint64_t hits_shared(const Track& track, const ValidationEvent& event, uint32_t particle) {
+    uint64_t shared = 0;
+    for (const Hit& hit : track.hits) {
+        for (const uint32_t listed : event.particles_of_hit(static_cast<uint32_t>(hit.id))) {
+            if (listed == particle) {
+                ++shared;
+                break;
+            }
+        }
+    }
+    return shared;
+}
+
+double mean_percent(double sum, uint64_t count) {
+    return count == 0 ? 0.0 : (sum / static_cast<double>(count)) * 100.0;
+}
+
+}  // namespace
+
+double clone_percentage(const CategoryStats& stats) {
+    if (stats.n_recon_particles == 0) return 0.0;
+    return 100.0 * static_cast<double>(stats.n_clones) / static_cast<double>(stats.n_recon_particles);
+}
+
+double hit_efficiency_percentage(const CategoryStats& stats) {
+    if (stats.n_hiteff == 0) return 0.0;
+    return (stats.hiteff_sum * 100.0) / static_cast<double>(stats.n_hiteff);
+}
+
+std::optional<CategoryStats> update_efficiencies(std::optional<CategoryStats> stats, const ValidationEvent& event,
+                                                 std::span<const Track> tracks, const EventWeights& weights,
+                                                 std::string_view name, ParticlePredicate selects, bool warn) {
+    uint64_t selected = 0;
+    uint64_t reconstructed = 0;
+    for (uint32_t position = 0; position < event.particles.size(); ++position) {
+        if (!selects(event.particles[position])) continue;
+        ++selected;
+        // A repeated key is one particle: only its indexed row can be found.
+        if (event.is_indexed[position] && weights.best_weight[position] > kMatchThreshold) ++reconstructed;
+    }
+    if (selected == 0) {
+        if (warn) {
+            write_standard_output("update_efficiencies: No particles match condition for '" + std::string(name) + "'\n");
+        }
+        return stats;
+    }
+
+    std::vector<TrackMatch> matches;
+    for (uint32_t track = 0; track < weights.track_count(); ++track) {
+        if (auto particle = matched_particle(weights.weights_of(track), event, selects)) {
+            matches.push_back({track, *particle});
+        }
+    }
+
+    if (!stats) stats = CategoryStats{.label = std::string(name)};
+    CategoryStats& s = *stats;
+    s.n_particles += selected;
+    s.n_recon_particles += reconstructed;
+    s.avg_recoeff = s.n_particles == 0 ? 0.0
+                                       : (static_cast<double>(s.n_recon_particles) / static_cast<double>(s.n_particles)) * 100.0;
+
+    // Clones: every matched track beyond the first for the same particle.
+    std::vector<bool> matched(event.particles.size(), false);
+    uint64_t particles_matched = 0;
+    for (const TrackMatch& match : matches) {
+        if (!matched[match.particle.particle]) {
+            matched[match.particle.particle] = true;
+            ++particles_matched;
+        }
+    }
+    s.n_clones += matches.size() - particles_matched;
+
+    // Sums in order of first occurrence of the tracks.
+    double purity_sum = 0.0;
+    double hiteff_sum = 0.0;
+    uint64_t hiteff_count = 0;
+    for (const TrackMatch& match : matches) {
+        purity_sum += match.particle.weight;
+        const uint32_t distinct_hits = event.distinct_hit_count[match.particle.particle];
+        if (distinct_hits == 0) continue;
+        const Track& track = tracks[weights.first_occurrence[match.track]];
+        hiteff_sum += static_cast<double>(hits_shared(track, event, match.particle.particle)) /
+                      static_cast<double>(distinct_hits);
+        ++hiteff_count;
+    }
+    s.purity_sum += purity_sum;
+    s.hiteff_sum += hiteff_sum;
+    s.n_hiteff += hiteff_count;
+    s.avg_hiteff = mean_percent(hiteff_sum, hiteff_count);
+    s.avg_purity = mean_percent(purity_sum, matches.size());
+    if (s.n_particles != 0) {
+        s.recoeff = (100.0 * static_cast<double>(s.n_recon_particles)) / static_cast<double>(s.n_particles);
+    }
+    if (s.n_recon_particles != 0) {
+        s.purity = (s.purity_sum * 100.0) /
+                   (static_cast<double>(s.n_recon_particles) + static_cast<double>(s.n_clones));
+    }
+    return stats;
+}
+
+GhostCount count_ghosts(const EventWeights& weights, const ValidationEvent& event) {
+    GhostCount count;
+    count.entries = weights.track_count();
+    for (uint32_t track = 0; track < weights.track_count(); ++track) {
+        if (!matched_particle(weights.weights_of(track), event, nullptr)) ++count.ghosts;
+    }
+    return count;
+}
+
+}  // namespace corvane::validation

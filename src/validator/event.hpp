@@ -1,0 +1,43 @@
+// The truth side of one event: its hit count, the Monte Carlo particles and
+// the map from each hit to the particles that produced it.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <unordered_map>
+#include <vector>
+
+#include "validator/mc_particle.hpp"
+
+namespace corvane::validation {
+
+struct ValidationEvent {
+    // Hits are numbered 0 .. hit_count-1; a hit id outside that range is not
+    // an event hit.
+    uint32_t hit_count = 0;
+    // One record per Monte Carlo row, in row order (repeated keys included).
+    std::vector<McParticle> particles;
+    // Particle index: key -> position of the last row with that key. Only
+    // that row ever carries weight; it also holds the key's hit list.
+    std::unordered_map<uint64_t, uint32_t> position_of_key;
+    std::vector<bool> is_indexed;  // per position: the row the index sends its key to
+    // Per indexed position: number of distinct hit ids in its hit list.
+    std::vector<uint32_t> distinct_hit_count;
+    // hit -> indexed positions of the particles listing it, each once:
+    // hit_particles[hit_offsets[h] .. hit_offsets[h + 1]).
+    std::vector<uint32_t> hit_offsets;
+    std::vector<uint32_t> hit_particles;
+
+    bool has_hit(int64_t id) const { return id >= 0 && id < static_cast<int64_t>(hit_count); }
+
+    // The particles of a valid hit id.
+    std::span<const uint32_t> particles_of_hit(uint32_t id) const {
+        return std::span<const uint32_t>(hit_particles).subspan(hit_offsets[id], hit_offsets[id + 1] - hit_offsets[id]);
+    }
+};
+
+// Builds the truth maps. Particle hit ids must already be below hit_count.
+// Throws InternalFailure when hit_count does not fit a hit id.
+ValidationEvent build_validation_event(uint64_t hit_count, std::vector<McParticle> particles);
+
+}  // namespace corvane::validation

@@ -1,0 +1,53 @@
+// Weighing tracks against the particles of one event, and picking the
+// particle a track matches.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "event_model/track.hpp"
+#include "validator/categories.hpp"
+#include "validator/event.hpp"
+
+namespace corvane::validation {
+
+// A track and a particle match only above this weight.
+inline constexpr double kMatchThreshold = 0.7;
+
+// The share of a track's hits that one particle produced.
+struct WeightEntry {
+    uint32_t particle;  // position in the event's particle list
+    double weight;
+};
+
+// The weights of one event's tracks, stored sparsely: a track touches a few
+// particles, and every weight not listed is 0. Tracks equal as records are
+// one track here (in order of first occurrence), as in every map keyed by
+// track. An event without particles has no tracks here at all.
+struct EventWeights {
+    std::vector<uint32_t> first_occurrence;  // per distinct track: its index in the track list
+    std::vector<uint32_t> entry_offsets;     // per distinct track d: entries[offsets[d] .. offsets[d+1])
+    std::vector<WeightEntry> entries;
+    std::vector<double> best_weight;  // per particle position: the largest weight any track gives it
+
+    size_t track_count() const { return first_occurrence.size(); }
+    std::span<const WeightEntry> weights_of(size_t track) const {
+        return std::span<const WeightEntry>(entries).subspan(entry_offsets[track],
+                                                             entry_offsets[track + 1] - entry_offsets[track]);
+    }
+};
+
+// Throws RuntimeError "Error: hit with id {id} not found in hit_to_mcp
+// mapping" for a track of 2 or more hits with a hit id outside the event.
+// Tracks with fewer than 2 hits weigh 0 everywhere and are not looked up.
+EventWeights weigh_tracks(const ValidationEvent& event, std::span<const Track> tracks);
+
+// The particle a track matches among those `selects` accepts (every particle
+// when `selects` is null): its largest weight, the later particle on ties,
+// when that weight is above the threshold.
+std::optional<WeightEntry> matched_particle(std::span<const WeightEntry> weights, const ValidationEvent& event,
+                                            ParticlePredicate selects);
+
+}  // namespace corvane::validation

@@ -1,0 +1,27 @@
+#include "validator/standard_output.hpp"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "core/errors.hpp"
+
+namespace corvane::validation {
+
+void write_standard_output(std::string_view text) {
+    const char* data = text.data();
+    size_t left = text.size();
+    while (left > 0) {
+        const ssize_t written = ::write(STDOUT_FILENO, data, left);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            throw RuntimeError(std::string("failed to write to standard output: ") + std::strerror(errno));
+        }
+        data += written;
+        left -= static_cast<size_t>(written);
+    }
+}
+
+}  // namespace corvane::validation

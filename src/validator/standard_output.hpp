@@ -1,0 +1,12 @@
+// Text for the user goes straight to the process's file descriptor 1, not
+// through any buffered stream, so each call's text arrives whole and in order.
+#pragma once
+
+#include <string_view>
+
+namespace corvane::validation {
+
+// Writes all of `text`; throws RuntimeError when the descriptor refuses it.
+void write_standard_output(std::string_view text);
+
+}  // namespace corvane::validation
