@@ -1,6 +1,9 @@
 #include "bindings/dict_items.hpp"
 
+#include <string>
+
 #include "bindings/errors.hpp"
+#include "core/errors.hpp"
 
 namespace corvane::py {
 namespace {
@@ -17,6 +20,18 @@ PyRef dict_item(PyObject* dict, const char* key) {
     PyObject* value = PyDict_GetItemWithError(dict, key_object(key).get());
     if (value == nullptr && PyErr_Occurred()) throw_error_already_set();
     return PyRef::borrow(value);
+}
+
+PyRef required_event_item(PyObject* event, const char* key) {
+    PyRef value = dict_item(event, key);
+    if (!value) throw InternalFailure(std::string("the event dictionary has no \"") + key + "\" key");
+    return value;
+}
+
+bool has_dict_item(PyObject* dict, const char* key) {
+    const int found = PyDict_Contains(dict, key_object(key).get());
+    if (found < 0) throw_error_already_set();
+    return found == 1;
 }
 
 }  // namespace corvane::py

@@ -11,4 +11,11 @@ namespace corvane::py {
 // The value under `key`, or an empty reference when there is none.
 PyRef dict_item(PyObject* dict, const char* key);
 
+// The value under a key an event dictionary must have; InternalFailure when
+// it is missing.
+PyRef required_event_item(PyObject* event, const char* key);
+
+// Whether the dictionary's own storage holds `key`.
+bool has_dict_item(PyObject* dict, const char* key);
+
 }  // namespace corvane::py

@@ -3,45 +3,24 @@
 #include "bindings/bind.hpp"
 #include "bindings/class_builder.hpp"
 #include "bindings/classes.hpp"
+#include "bindings/dict_items.hpp"
 #include "core/errors.hpp"
 
 namespace corvane::py {
 namespace {
 
-// Looks a key up in the dictionary's own storage: a dict subclass's
-// __getitem__ or __missing__ is never consulted. The value is owned: a
-// conversion may run Python code that removes it from the dictionary.
-PyRef required_item(PyObject* dict, const char* key) {
-    PyRef name = PyRef::steal(PyUnicode_FromString(key));
-    if (!name) throw_error_already_set();
-    PyObject* value = PyDict_GetItemWithError(dict, name.get());
-    if (value == nullptr) {
-        if (PyErr_Occurred()) throw_error_already_set();
-        throw InternalFailure(std::string("the event dictionary has no \"") + key + "\" key");
-    }
-    return PyRef::borrow(value);
-}
-
-bool has_item(PyObject* dict, const char* key) {
-    PyRef name = PyRef::steal(PyUnicode_FromString(key));
-    if (!name) throw_error_already_set();
-    const int found = PyDict_Contains(dict, name.get());
-    if (found < 0) throw_error_already_set();
-    return found == 1;
-}
-
 EventHandle new_event(PyObject* json_data) {
     if (!PyDict_Check(json_data)) raise_conversion_error(json_data, "PyDict");
-    std::string description = from_python<std::string>(required_item(json_data, "description").get());
-    PyRef montecarlo = required_item(json_data, "montecarlo");
-    auto prefix = from_python<std::vector<uint64_t>>(required_item(json_data, "module_prefix_sum").get());
+    std::string description = from_python<std::string>(required_event_item(json_data, "description").get());
+    PyRef montecarlo = required_event_item(json_data, "montecarlo");
+    auto prefix = from_python<std::vector<uint64_t>>(required_event_item(json_data, "module_prefix_sum").get());
     check_prefix_length(prefix);
-    const bool has_t = has_item(json_data, "t");
-    const DoubleColumn x = DoubleColumn::from(required_item(json_data, "x").get());
-    const DoubleColumn y = DoubleColumn::from(required_item(json_data, "y").get());
-    const DoubleColumn z = DoubleColumn::from(required_item(json_data, "z").get());
+    const bool has_t = has_dict_item(json_data, "t");
+    const DoubleColumn x = DoubleColumn::from(required_event_item(json_data, "x").get());
+    const DoubleColumn y = DoubleColumn::from(required_event_item(json_data, "y").get());
+    const DoubleColumn z = DoubleColumn::from(required_event_item(json_data, "z").get());
     DoubleColumn t;
-    if (has_t) t = DoubleColumn::from(required_item(json_data, "t").get());
+    if (has_t) t = DoubleColumn::from(required_event_item(json_data, "t").get());
     const CoordinateColumns columns{x.values(), y.values(), z.values(), t.values(), has_t};
     auto data = std::make_shared<const EventData>(build_event(std::move(description), std::move(prefix), columns));
     return EventHandle{std::move(data), std::move(montecarlo)};

@@ -11,12 +11,6 @@
 namespace corvane::py {
 namespace {
 
-PyRef required_event_item(PyObject* event, const char* key) {
-    PyRef value = dict_item(event, key);
-    if (!value) throw InternalFailure(std::string("the event dictionary has no \"") + key + "\" key");
-    return value;
-}
-
 size_t coordinate_count(PyObject* event, const char* key) {
     const PyRef value = required_event_item(event, key);
     return DoubleColumn::from(value.get()).values().size();
