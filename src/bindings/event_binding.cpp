@@ -4,7 +4,6 @@
 #include "bindings/class_builder.hpp"
 #include "bindings/classes.hpp"
 #include "bindings/dict_items.hpp"
-#include "core/errors.hpp"
 
 namespace corvane::py {
 namespace {
