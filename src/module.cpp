@@ -2,6 +2,7 @@
 // registers every class and function in their final order.
 #include <atomic>
 
+#include "bindings/baseline.hpp"
 #include "bindings/class_builder.hpp"
 #include "bindings/classes.hpp"
 #include "bindings/errors.hpp"
@@ -26,6 +27,7 @@ PyRef new_submodule(const char* name) {
 
 void register_everything(PyObject* corvane) {
     PyRef algorithms = new_submodule("ReconstructionAlgorithms");
+    register_class<TrackFollowingParameters>(algorithms.get());
     register_object(corvane, "ReconstructionAlgorithms", algorithms.get());
 
     PyRef validator = new_submodule("Validator");
@@ -41,6 +43,7 @@ void register_everything(PyObject* corvane) {
     register_class<Module>(detector_event.get());
     register_class<EventHandle>(detector_event.get());
     register_object(corvane, "DetectorEvent", detector_event.get());
+    attach_baseline_module(corvane);
 
     // Reachable for `except`, but not part of the public listing.
     PyObject* failure = internal_failure_type();

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "bindings/class_object.hpp"
+#include "algorithms/track_following.hpp"
 #include "bindings/event_handle.hpp"
 #include "event_model/hit.hpp"
 #include "event_model/module.hpp"
@@ -24,6 +25,10 @@ struct PyClass<Module> : PyClassBase<Module> {
 template <>
 struct PyClass<EventHandle> : PyClassBase<EventHandle> {
     static constexpr const char* name = "Event";
+};
+template <>
+struct PyClass<TrackFollowingParameters> : PyClassBase<TrackFollowingParameters> {
+    static constexpr const char* name = "TrackFollowing";
 };
 
 }  // namespace corvane::py

@@ -1,0 +1,115 @@
+"""TrackFollowing benchmarks, one command:
+
+    PYTHONPATH=build-dev python3 bench/bench_track_following.py   (or with corvane installed)
+
+1. solve against the literal reference (plain scans, used-hit list) on the
+   same ~5,000-hit events: ratio and identical tracks;
+2. solve_batch over 200 events with 1 and with 2 worker threads (each in a
+   subprocess, sized by RAYON_NUM_THREADS): speed-up;
+3. solve cost at 1k, 2k, 5k and 10k hits, next to the number of compatible
+   seed pairs the procedure has to examine.
+"""
+import os
+import subprocess
+import sys
+import time
+
+import numpy as np
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import corvane  # noqa: E402
+from event_generator import generate_event  # noqa: E402
+
+Event = corvane.DetectorEvent.Event
+TrackFollowing = corvane.ReconstructionAlgorithms.TrackFollowing
+
+
+def best_time(call, repeats):
+    best = float("inf")
+    for _ in range(repeats):
+        start = time.perf_counter()
+        call()
+        best = min(best, time.perf_counter() - start)
+    return best
+
+
+def track_ids(tracks):
+    return [[hit.id for hit in track.hits] for track in tracks]
+
+
+def compatible_seed_pairs(event_dict, slope=0.7):
+    prefix = event_dict["module_prefix_sum"]
+    x, y, z = (np.asarray(event_dict[k]) for k in "xyz")
+    total = 0
+    for n in range(51, 2, -1):
+        a = slice(prefix[n], prefix[n + 1])
+        b = slice(prefix[n - 2], prefix[n - 1])
+        dz = np.abs(z[a][:, None] - z[b][None, :])
+        ok = (slope * dz > np.abs(x[b][None, :] - x[a][:, None])) & (dz * slope > np.abs(y[b][None, :] - y[a][:, None]))
+        total += int(ok.sum())
+    return total
+
+
+def against_reference(algorithm):
+    events = [Event(generate_event(5000, seed=seed)) for seed in range(5)]
+    fast = sum(best_time(lambda e=e: algorithm.solve(e), 5) for e in events)
+    literal = sum(best_time(lambda e=e: corvane._baseline.track_following(algorithm, e), 1) for e in events)
+    same = all(track_ids(algorithm.solve(e)) == track_ids(corvane._baseline.track_following(algorithm, e))
+               for e in events)
+    hits = sum(e.number_of_hits for e in events) // len(events)
+    print(f"solve vs literal, 5 events of ~{hits} hits: solve {fast / 5 * 1e3:.2f} ms/event, "
+          f"literal {literal / 5 * 1e3:.1f} ms/event, ratio {literal / fast:.1f}x, identical tracks: {same}")
+
+
+BATCH_CHILD = """
+import sys, time
+sys.path.insert(0, {bench!r})
+import corvane
+from event_generator import generate_event
+events = [corvane.DetectorEvent.Event(generate_event(5000, seed=s)) for s in range(200)]
+algorithm = corvane.ReconstructionAlgorithms.TrackFollowing()
+algorithm.solve_batch(events[:4])
+best = float("inf")
+for _ in range(5):
+    start = time.perf_counter()
+    algorithm.solve_batch(events)
+    best = min(best, time.perf_counter() - start)
+print(best)
+"""
+
+
+def batch_speedup():
+    child = BATCH_CHILD.format(bench=os.path.dirname(os.path.abspath(__file__)))
+    timings = {"1": float("inf"), "2": float("inf")}
+    # Alternating runs, best of each: the cores are shared with other work.
+    for threads in ("1", "2", "1", "2"):
+        env = dict(os.environ, RAYON_NUM_THREADS=threads)
+        out = subprocess.run([sys.executable, "-c", child], env=env, check=True, capture_output=True, text=True)
+        timings[threads] = min(timings[threads], float(out.stdout.strip()))
+    print(f"solve_batch, 200 events of ~5000 hits: 1 thread {timings['1']:.3f} s, 2 threads {timings['2']:.3f} s, "
+          f"speed-up {timings['1'] / timings['2']:.2f}x")
+
+
+def growth(algorithm):
+    print("solve cost by event size (3 events each):")
+    base = None
+    for size in (1000, 2000, 5000, 10000):
+        dicts = [generate_event(size, seed=100 + s) for s in range(3)]
+        events = [Event(d) for d in dicts]
+        per_event = sum(best_time(lambda e=e: algorithm.solve(e), 5) for e in events) / 3
+        pairs = sum(compatible_seed_pairs(d) for d in dicts) / 3
+        base = base or (per_event, pairs, size)
+        print(f"  {size:>6} hits: {per_event * 1e3:7.2f} ms/event (x{per_event / base[0]:5.1f}), "
+              f"compatible seed pairs {pairs:10.0f} (x{pairs / base[1]:5.1f}), "
+              f"{per_event / pairs * 1e9:6.1f} ns per pair")
+
+
+def main():
+    algorithm = TrackFollowing()
+    against_reference(algorithm)
+    batch_speedup()
+    growth(algorithm)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,36 @@
+// The procedure as stated: every search is a scan in stored order, and used
+// hits live in a list searched by id.
+#include <algorithm>
+
+#include "algorithms/track_following.hpp"
+#include "algorithms/track_following_steps.hpp"
+
+namespace corvane {
+namespace {
+
+struct UsedHitList {
+    std::vector<Hit> hits;
+
+    bool contains(const Hit& hit) const {
+        return std::any_of(hits.begin(), hits.end(), [&hit](const Hit& used) { return same_hit(used, hit); });
+    }
+    void add(const Hit& hit) {
+        if (!contains(hit)) hits.push_back(hit);
+    }
+};
+
+}  // namespace
+
+std::vector<Track> solve_track_following_literal(const TrackFollowingParameters& p,
+                                                 std::span<const Module> modules) {
+    UsedHitList used;
+    auto scan = [&p, modules](size_t k, const Hit& a, const Hit& b) -> const Hit* {
+        for (const Hit& hit : modules[k].hits()) {
+            if (check_tolerance(p, a, b, hit)) return &hit;
+        }
+        return nullptr;
+    };
+    return follow_tracks(p, modules, used, scan);
+}
+
+}  // namespace corvane

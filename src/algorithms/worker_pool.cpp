@@ -1,0 +1,90 @@
+#include "algorithms/worker_pool.hpp"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <system_error>
+
+#include "algorithms/thread_count.hpp"
+#include "core/errors.hpp"
+
+namespace corvane {
+namespace {
+
+// More threads than this only cost memory: a batch splits into at most this
+// many runs whatever the environment asks for.
+constexpr uint64_t kMostWorkers = 256;
+
+}  // namespace
+
+WorkerPool& WorkerPool::shared() {
+    static const size_t size = static_cast<size_t>(
+        std::min(configured_thread_count([](const char* name) { return std::getenv(name); }), kMostWorkers));
+    static std::mutex creation;
+    static WorkerPool* pool = nullptr;
+    static pid_t owner = 0;
+    std::lock_guard<std::mutex> lock(creation);
+    // Threads do not survive fork(): a child leaves the parent's pool alone
+    // (its locks may be held by threads that no longer exist) and makes its own.
+    if (pool == nullptr || owner != getpid()) {
+        pool = new WorkerPool(size);  // never destroyed: workers may be waiting at exit
+        owner = getpid();
+    }
+    return *pool;
+}
+
+WorkerPool::~WorkerPool() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    for (std::thread& thread : threads_) thread.join();
+}
+
+void WorkerPool::start_workers(size_t count) {
+    while (threads_.size() < count) {
+        const size_t worker = threads_.size();
+        try {
+            threads_.emplace_back([this, worker, seen = generation_] { work(worker, seen); });
+        } catch (const std::system_error& e) {
+            throw RuntimeError(std::string("could not start a worker thread: ") + e.what());
+        }
+    }
+}
+
+void WorkerPool::run(size_t count, const std::function<void(size_t)>& task) {
+    if (count == 0) return;
+    std::lock_guard<std::mutex> job(job_mutex_);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        start_workers(count);
+        task_ = &task;
+        task_count_ = count;
+        unfinished_ = count;
+        ++generation_;
+    }
+    wake_.notify_all();
+    std::unique_lock<std::mutex> lock(mutex_);
+    done_.wait(lock, [this] { return unfinished_ == 0; });
+    task_ = nullptr;
+}
+
+void WorkerPool::work(size_t worker, uint64_t seen_generation) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [&] { return stopping_ || generation_ != seen_generation; });
+        if (stopping_) return;
+        seen_generation = generation_;
+        if (worker >= task_count_) continue;
+        const std::function<void(size_t)>& task = *task_;
+        lock.unlock();
+        task(worker);
+        lock.lock();
+        if (--unfinished_ == 0) done_.notify_one();
+    }
+}
+
+}  // namespace corvane

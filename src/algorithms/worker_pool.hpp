@@ -1,0 +1,49 @@
+// A fixed set of worker threads that run one job at a time: task i of a job
+// runs on worker i, and the caller waits until every task has finished.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace corvane {
+
+class WorkerPool {
+public:
+    // Sized once, from the environment, on first use; lives until the process
+    // ends (a forked child gets a pool of its own).
+    static WorkerPool& shared();
+
+    explicit WorkerPool(size_t size) : size_(size) {}
+    WorkerPool(const WorkerPool&) = delete;
+    WorkerPool& operator=(const WorkerPool&) = delete;
+    ~WorkerPool();
+
+    size_t size() const { return size_; }
+
+    // Runs task(0) ... task(count - 1), each on its own worker, count <= size().
+    // `task` must not throw. Workers are started when first needed; one that
+    // cannot be started raises RuntimeError before any task runs.
+    void run(size_t count, const std::function<void(size_t)>& task);
+
+private:
+    void start_workers(size_t count);
+    void work(size_t worker, uint64_t seen_generation);
+
+    const size_t size_;
+    std::mutex job_mutex_;  // one job at a time
+    std::mutex mutex_;      // guards everything below
+    std::condition_variable wake_;
+    std::condition_variable done_;
+    std::vector<std::thread> threads_;
+    const std::function<void(size_t)>* task_ = nullptr;
+    size_t task_count_ = 0;
+    size_t unfinished_ = 0;
+    uint64_t generation_ = 0;
+    bool stopping_ = false;
+};
+
+}  // namespace corvane

@@ -1,0 +1,60 @@
+#include <algorithm>
+#include <string>
+
+#include "algorithms/batch.hpp"
+#include "algorithms/track_following.hpp"
+#include "algorithms/worker_pool.hpp"
+#include "core/errors.hpp"
+#include "bindings/baseline.hpp"
+#include "bindings/bind.hpp"
+#include "bindings/class_builder.hpp"
+#include "bindings/classes.hpp"
+
+namespace corvane::py {
+namespace {
+
+std::vector<Track> track_following(const TrackFollowingParameters& algorithm, const EventHandle& event) {
+    return solve_track_following_literal(algorithm, event.data->modules);
+}
+
+// Any list of modules (also fewer than 52, or with hand-made hit ids).
+std::vector<Track> track_following_modules(const TrackFollowingParameters& algorithm, std::vector<Module> modules,
+                                           bool literal) {
+    return literal ? solve_track_following_literal(algorithm, modules) : solve_track_following(algorithm, modules);
+}
+
+uint64_t worker_pool_size() { return WorkerPool::shared().size(); }
+
+// Items 0..count-1 on the pool; the listed ones fail. Shows how results and
+// failures come back from the workers.
+std::vector<uint64_t> batch_probe(uint64_t count, std::vector<uint64_t> failing) {
+    return solve_in_order<uint64_t>(count, [&failing](size_t i) -> uint64_t {
+        if (std::find(failing.begin(), failing.end(), i) != failing.end()) {
+            throw ValueError("item " + std::to_string(i) + " failed");
+        }
+        return i;
+    });
+}
+
+PyMethodDef functions[] = {
+    Function<&track_following, "track_following", "algorithm", "event">::def(
+        "track_following(algorithm, event)\n--\n\nTrackFollowing.solve by plain scans, as a reference."),
+    Function<&track_following_modules, "track_following_modules", "algorithm", "modules", "literal">::def(
+        "track_following_modules(algorithm, modules, literal)\n--\n\nThe fast or the literal solver on a list "
+        "of modules."),
+    Function<&worker_pool_size, "worker_pool_size">::def(
+        "worker_pool_size()\n--\n\nThe batch pool's thread count (creates the pool)."),
+    Function<&batch_probe, "batch_probe", "count", "failing">::def(
+        "batch_probe(count, failing)\n--\n\nRuns items on the batch pool; the listed ones fail."),
+};
+
+}  // namespace
+
+void attach_baseline_module(PyObject* corvane) {
+    PyRef module = PyRef::steal(PyModule_New("_baseline"));
+    if (!module) throw_error_already_set();
+    for (PyMethodDef& function : functions) register_function(module.get(), function);
+    if (PyObject_SetAttrString(corvane, "_baseline", module.get()) < 0) throw_error_already_set();
+}
+
+}  // namespace corvane::py

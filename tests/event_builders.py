@@ -1,0 +1,51 @@
+"""Small events built by hand for the algorithm tests."""
+import os
+import sys
+
+import corvane
+
+Event = corvane.DetectorEvent.Event
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "bench"))
+from event_generator import generate_event  # noqa: E402,F401  (re-exported)
+
+
+def event_dict(modules):
+    """An event dictionary from 52 lists of (x, y, z), in stored order."""
+    prefix, xs, ys, zs = [0], [], [], []
+    for hits in modules:
+        for x, y, z in hits:
+            xs.append(x)
+            ys.append(y)
+            zs.append(z)
+        prefix.append(len(xs))
+    return {"description": "hand-made", "montecarlo": None, "module_prefix_sum": prefix, "x": xs, "y": ys, "z": zs}
+
+
+def filler(m):
+    """A hit far from everything else (and from the other fillers)."""
+    return (100.0 * (m + 1), 100.0 * (m + 1), float(m))
+
+
+def lines_event(points):
+    """An Event whose module m holds the listed (x, y) points at z = m, in
+    order, followed by a filler hit that no test reaches."""
+    modules = [[(x, y, float(m)) for x, y in points.get(m, [])] + [filler(m)] for m in range(52)]
+    return Event(event_dict(modules))
+
+
+def reference_modules(data):
+    """The modules of an event dictionary as lists of (id, x, y, z)."""
+    prefix = data["module_prefix_sum"]
+    return [[(i, data["x"][i], data["y"][i], data["z"][i]) for i in range(prefix[m], prefix[m + 1])]
+            for m in range(52)]
+
+
+def track_ids(tracks):
+    return [[hit.id for hit in track.hits] for track in tracks]
+
+
+def hit_ids_at(event, module_points):
+    """The ids of the hits at (module, position-in-module) pairs."""
+    prefix = event.module_prefix_sum
+    return [prefix[m] + i for m, i in module_points]
