@@ -225,3 +225,15 @@ def test_main_job_script_runs():
     script = pathlib.Path(__file__).resolve().parent.parent / "examples" / "demo.py"
     result = subprocess.run([sys.executable, str(script)], capture_output=True, text=True, check=True)
     assert "Track with 4 hits" in result.stdout
+
+
+def test_readme_tour_runs(capfd):
+    import pathlib
+    import re
+
+    readme = (pathlib.Path(__file__).resolve().parent.parent / "README.md").read_text()
+    tour = re.search(r"```python\n(.*?)```", readme, re.S).group(1)
+    exec(compile(tour, "README.md", "exec"), {})
+    out = capfd.readouterr().out
+    assert "#7 module 3 {1.5, -2, 100}" in out
+    assert "1 tracks including 0 ghosts" in out

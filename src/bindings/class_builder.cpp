@@ -26,8 +26,8 @@ PyTypeObject* create_class(const char* name, ClassDefinition& definition, Py_ssi
         slots.push_back({Py_tp_getset, definition.getters.data()});
     }
     slots.push_back({0, nullptr});
-    PyType_Spec spec{qualified->c_str(), static_cast<int>(basicsize), 0, flags, slots.data()};
-    PyObject* type = PyType_FromSpec(&spec);
+    PyType_Spec type_spec{qualified->c_str(), static_cast<int>(basicsize), 0, flags, slots.data()};
+    PyObject* type = PyType_FromSpec(&type_spec);
     if (type == nullptr) throw_error_already_set();
 
     // Methods are bound through descriptors that accept any receiver, so that
