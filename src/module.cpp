@@ -31,10 +31,7 @@ void register_everything(PyObject* corvane) {
     register_object(corvane, "ReconstructionAlgorithms", algorithms.get());
 
     PyRef validator = new_submodule("Validator");
-    register_function(validator.get(), print_validation_summary_definition());
-    register_function(validator.get(), compute_tracking_efficiency_definition());
-    register_function(validator.get(), export_validation_to_json_definition());
-    register_function(validator.get(), export_detailed_metrics_json_definition());
+    for (PyMethodDef& function : validator_functions()) register_function(validator.get(), function);
     register_object(corvane, "Validator", validator.get());
 
     PyRef detector_event = new_submodule("DetectorEvent");

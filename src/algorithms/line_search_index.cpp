@@ -42,16 +42,9 @@ LineSearchIndex::LineSearchIndex(std::span<const Hit> hits) : hits_(hits) {
     indexed_ = true;
 }
 
-const Hit* LineSearchIndex::scan(const TrackFollowingParameters& p, const Hit& a, const Hit& b) const {
-    for (const Hit& hit : hits_) {
-        if (check_tolerance(p, a, b, hit)) return &hit;
-    }
-    return nullptr;
-}
-
 const Hit* LineSearchIndex::first_continuation(const TrackFollowingParameters& p, const Hit& a,
                                                const Hit& b) const {
-    if (!indexed_ || !finite(a) || !finite(b) || !std::isfinite(p.max_tolerance_x)) return scan(p, a, b);
+    if (!indexed_ || !finite(a) || !finite(b) || !std::isfinite(p.max_tolerance_x)) return first_continuation_by_scan(p, hits_, a, b);
     if (b.z - a.z == 0.0) return nullptr;  // no hit can pass
     // The predicted x, computed as the test computes it. Every rounded step is
     // monotonic in the hit's z, so predictions for the module's hits lie
@@ -65,7 +58,7 @@ const Hit* LineSearchIndex::first_continuation(const TrackFollowingParameters& p
     // make the rounded bounds conservative.
     const double low = below(std::min(at_low, at_high) - p.max_tolerance_x);
     const double high = above(std::max(at_low, at_high) + p.max_tolerance_x);
-    if (!std::isfinite(low) || !std::isfinite(high)) return scan(p, a, b);
+    if (!std::isfinite(low) || !std::isfinite(high)) return first_continuation_by_scan(p, hits_, a, b);
 
     size_t first = hits_.size();
     const auto begin = std::lower_bound(sorted_x_.begin(), sorted_x_.end(), low);

@@ -20,8 +20,6 @@ public:
     const Hit* first_continuation(const TrackFollowingParameters& p, const Hit& a, const Hit& b) const;
 
 private:
-    const Hit* scan(const TrackFollowingParameters& p, const Hit& a, const Hit& b) const;
-
     std::span<const Hit> hits_;
     std::vector<double> sorted_x_;
     std::vector<uint32_t> positions_;  // stored positions, by increasing x

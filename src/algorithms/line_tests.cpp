@@ -26,4 +26,12 @@ bool check_tolerance(const TrackFollowingParameters& p, const Hit& hit0, const H
     return p.max_scatter > scatter;
 }
 
+const Hit* first_continuation_by_scan(const TrackFollowingParameters& p, std::span<const Hit> hits, const Hit& a,
+                                      const Hit& b) {
+    for (const Hit& hit : hits) {
+        if (check_tolerance(p, a, b, hit)) return &hit;
+    }
+    return nullptr;
+}
+
 }  // namespace corvane

@@ -30,6 +30,11 @@ bool are_compatible(const TrackFollowingParameters& p, const Hit& hit0, const Hi
 // operations run in a fixed order so that results are reproducible bit for bit.
 bool check_tolerance(const TrackFollowingParameters& p, const Hit& hit0, const Hit& hit1, const Hit& hit2);
 
+// The first hit of `hits`, in stored order, that passes check_tolerance(p, a,
+// b, hit), or nullptr.
+const Hit* first_continuation_by_scan(const TrackFollowingParameters& p, std::span<const Hit> hits, const Hit& a,
+                                      const Hit& b);
+
 // Reconstructs the tracks of one event: strong tracks in acceptance order,
 // then the surviving weak tracks. Uses per-module indexes; gives exactly the
 // tracks of the literal procedure below.

@@ -24,11 +24,8 @@ struct UsedHitList {
 std::vector<Track> solve_track_following_literal(const TrackFollowingParameters& p,
                                                  std::span<const Module> modules) {
     UsedHitList used;
-    auto scan = [&p, modules](size_t k, const Hit& a, const Hit& b) -> const Hit* {
-        for (const Hit& hit : modules[k].hits()) {
-            if (check_tolerance(p, a, b, hit)) return &hit;
-        }
-        return nullptr;
+    auto scan = [&p, modules](size_t k, const Hit& a, const Hit& b) {
+        return first_continuation_by_scan(p, modules[k].hits(), a, b);
     };
     return follow_tracks(p, modules, used, scan);
 }

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -119,35 +120,22 @@ PyRef export_detailed_metrics_json(EventList py_events, TrackLists py_tracks, bo
 
 }  // namespace
 
-PyMethodDef& print_validation_summary_definition() {
-    static PyMethodDef definition =
+std::span<PyMethodDef> validator_functions() {
+    // In registration order; the definitions live for the whole process.
+    static PyMethodDef functions[] = {
         Function<&print_validation_summary, "print_validation_summary", "py_events", "py_tracks", "verbose">::def(
-            "print_validation_summary(py_events, py_tracks, verbose)\n--\n\n");
-    return definition;
-}
-
-PyMethodDef& compute_tracking_efficiency_definition() {
-    static PyMethodDef definition =
+            "print_validation_summary(py_events, py_tracks, verbose)\n--\n\n"),
         Function<&compute_tracking_efficiency, "compute_tracking_efficiency", "py_events", "py_tracks",
                  "particle_type">::def("compute_tracking_efficiency(py_events, py_tracks, particle_type)\n--\n\n"
                                        "Exposed to Python: computes and returns the reconstruction efficiency (a "
                                        "value in [0, 1])\nfor a given particle type from a set of event "
-                                       "dictionaries and corresponding tracks.");
-    return definition;
-}
-
-PyMethodDef& export_validation_to_json_definition() {
-    static PyMethodDef definition =
+                                       "dictionaries and corresponding tracks."),
         Function<&export_validation_to_json, "export_validation_to_json", "py_events", "py_tracks", "verbose">::def(
-            "export_validation_to_json(py_events, py_tracks, verbose)\n--\n\n");
-    return definition;
-}
-
-PyMethodDef& export_detailed_metrics_json_definition() {
-    static PyMethodDef definition =
+            "export_validation_to_json(py_events, py_tracks, verbose)\n--\n\n"),
         Function<&export_detailed_metrics_json, "export_detailed_metrics_json", "py_events", "py_tracks",
-                 "verbose">::def("export_detailed_metrics_json(py_events, py_tracks, verbose)\n--\n\n");
-    return definition;
+                 "verbose">::def("export_detailed_metrics_json(py_events, py_tracks, verbose)\n--\n\n"),
+    };
+    return functions;
 }
 
 }  // namespace corvane::py
