@@ -1,6 +1,7 @@
 // The records that have a Python class, and the class names they report.
 #pragma once
 
+#include "bindings/class_builder.hpp"
 #include "bindings/class_object.hpp"
 #include "algorithms/track_following.hpp"
 #include "bindings/event_handle.hpp"
@@ -9,6 +10,7 @@
 #include "event_model/track.hpp"
 
 namespace corvane::py {
+
 
 template <>
 struct PyClass<Hit> : PyClassBase<Hit> {
@@ -30,5 +32,18 @@ template <>
 struct PyClass<TrackFollowingParameters> : PyClassBase<TrackFollowingParameters> {
     static constexpr const char* name = "TrackFollowing";
 };
+
+// Each class's binding file defines its specialisation; declaring them here
+// lets registration (module.cpp) use them without seeing those files.
+template <>
+ClassDefinition& class_definition<Hit>();
+template <>
+ClassDefinition& class_definition<Track>();
+template <>
+ClassDefinition& class_definition<Module>();
+template <>
+ClassDefinition& class_definition<EventHandle>();
+template <>
+ClassDefinition& class_definition<TrackFollowingParameters>();
 
 }  // namespace corvane::py
