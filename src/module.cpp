@@ -6,6 +6,7 @@
 #include "bindings/class_builder.hpp"
 #include "bindings/classes.hpp"
 #include "bindings/errors.hpp"
+#include "bindings/pickling.hpp"
 #include "bindings/pyref.hpp"
 #include "bindings/python.hpp"
 #include "bindings/validator_functions.hpp"
@@ -41,6 +42,7 @@ void register_everything(PyObject* corvane) {
     register_class<EventHandle>(detector_event.get());
     register_object(corvane, "DetectorEvent", detector_event.get());
     attach_baseline_module(corvane);
+    attach_restore_function(corvane);
 
     // Reachable for `except`, but not part of the public listing.
     PyObject* failure = internal_failure_type();

@@ -25,6 +25,7 @@
 #include "bindings/class_object.hpp"
 #include "bindings/convert.hpp"
 #include "bindings/errors.hpp"
+#include "bindings/pickling.hpp"
 
 namespace corvane::py {
 
@@ -215,6 +216,23 @@ PyGetSetDef getter(const char* doc = nullptr) {
 template <auto Fn>
 PyObject* repr(PyObject* self) noexcept {
     return get_attribute<Fn>(self, nullptr);
+}
+
+// __reduce__ for pickling and copying: Fn(const Record&) returns a std::tuple
+// of the values that rebuild the record (see ClassDefinition::restore).
+template <auto Fn>
+PyObject* reduce_instance(PyObject* self, PyObject*) noexcept {
+    using Record = typename RecordOf<decltype(Fn)>::type;
+    return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
+        PyRef arguments = PyRef::steal(get_attribute<Fn>(self, nullptr));
+        if (!arguments) throw_error_already_set();
+        return reduction(PyClass<Record>::name, std::move(arguments));
+    });
+}
+
+template <auto Fn>
+PyMethodDef reduce() {
+    return {"__reduce__", &reduce_instance<Fn>, METH_NOARGS, "__reduce__($self)\n--\n\nReturn state information for pickling."};
 }
 
 }  // namespace corvane::py

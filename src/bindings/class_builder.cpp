@@ -3,8 +3,26 @@
 #include <string>
 
 #include "bindings/errors.hpp"
+#include "bindings/pickling.hpp"
 
 namespace corvane::py {
+
+namespace {
+
+void register_restorer_of(const char* name, ClassDefinition& definition, PyObject* type) {
+    if (definition.restore.ml_name == nullptr) {
+        register_restorer(name, type);
+        return;
+    }
+    PyRef restorer = PyRef::steal(PyCFunction_NewEx(&definition.restore, nullptr, nullptr));
+    if (!restorer) {
+        Py_DECREF(type);
+        throw_error_already_set();
+    }
+    register_restorer(name, restorer.get());
+}
+
+}  // namespace
 
 PyTypeObject* create_class(const char* name, ClassDefinition& definition, Py_ssize_t basicsize,
                            destructor dealloc) {
@@ -35,6 +53,7 @@ PyTypeObject* create_class(const char* name, ClassDefinition& definition, Py_ssi
     // check and its "'X' object cannot be converted to 'Y'" message instead of
     // the interpreter's descriptor error.
     PyObject* dict = reinterpret_cast<PyTypeObject*>(type)->tp_dict;
+    if (definition.reduce.ml_name != nullptr) definition.methods.push_back(definition.reduce);
     for (PyMethodDef& method : definition.methods) {
         PyRef descriptor = PyRef::steal(PyDescr_NewMethod(&PyBaseObject_Type, &method));
         if (!descriptor || PyDict_SetItemString(dict, method.ml_name, descriptor.get()) < 0) {
@@ -43,6 +62,7 @@ PyTypeObject* create_class(const char* name, ClassDefinition& definition, Py_ssi
         }
     }
     PyType_Modified(reinterpret_cast<PyTypeObject*>(type));
+    if (definition.reduce.ml_name != nullptr) register_restorer_of(name, definition, type);
     return reinterpret_cast<PyTypeObject*>(type);
 }
 

@@ -22,6 +22,11 @@ struct ClassDefinition {
     // cycles through them can be collected.
     traverseproc traverse = nullptr;
     inquiry clear = nullptr;
+    // Pickling and copying: `reduce<&arguments>()` from bind.hpp, where
+    // `arguments` gives the values that rebuild the record. They go to
+    // `restore` if set, else to the class's own constructor.
+    PyMethodDef reduce{};
+    PyMethodDef restore{};
 };
 
 // Specialised by each class's binding file.

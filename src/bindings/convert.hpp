@@ -6,6 +6,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -268,6 +269,36 @@ struct ToPython<std::vector<T>> {
     }
     static PyObject* convert(std::vector<T>&& values) {
         return build_list(values.size(), [&values](size_t i) { return to_python(std::move(values[i])); });
+    }
+};
+
+// Puts a new item into a new tuple; throws when making the item failed.
+inline void set_tuple_item(PyObject* tuple, size_t i, PyObject* item) {
+    if (item == nullptr) throw_error_already_set();
+    PyTuple_SET_ITEM(tuple, static_cast<Py_ssize_t>(i), item);
+}
+
+// A new tuple, item i converted from element i.
+template <class... T>
+struct ToPython<std::tuple<T...>> {
+    static PyObject* convert(const std::tuple<T...>& values) {
+        return build(values, std::index_sequence_for<T...>{});
+    }
+
+private:
+    template <size_t... I>
+    static PyObject* build(const std::tuple<T...>& values, std::index_sequence<I...>) {
+        PyRef tuple = PyRef::steal(PyTuple_New(sizeof...(T)));
+        if (!tuple) throw_error_already_set();
+        (set_tuple_item(tuple.get(), I, to_python(std::get<I>(values))), ...);
+        return tuple.release();
+    }
+};
+
+template <class A, class B>
+struct ToPython<std::pair<A, B>> {
+    static PyObject* convert(const std::pair<A, B>& value) {
+        return ToPython<std::tuple<A, B>>::convert(std::tuple<A, B>(value.first, value.second));
     }
 };
 

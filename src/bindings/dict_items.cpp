@@ -34,4 +34,15 @@ bool has_dict_item(PyObject* dict, const char* key) {
     return found == 1;
 }
 
+PyRef new_dict() {
+    PyRef dict = PyRef::steal(PyDict_New());
+    if (!dict) throw_error_already_set();
+    return dict;
+}
+
+void set_dict_item(PyObject* dict, const char* key, PyObject* new_value) {
+    PyRef value = PyRef::steal(new_value);
+    if (!value || PyDict_SetItemString(dict, key, value.get()) < 0) throw_error_already_set();
+}
+
 }  // namespace corvane::py

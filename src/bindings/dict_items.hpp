@@ -18,4 +18,11 @@ PyRef required_event_item(PyObject* event, const char* key);
 // Whether the dictionary's own storage holds `key`.
 bool has_dict_item(PyObject* dict, const char* key);
 
+// A new empty dictionary.
+PyRef new_dict();
+
+// dict[key] = new_value, taking over the new reference (which may be null
+// after a failed conversion; the pending error is raised then).
+void set_dict_item(PyObject* dict, const char* key, PyObject* new_value);
+
 }  // namespace corvane::py

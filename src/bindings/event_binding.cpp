@@ -34,6 +34,24 @@ const std::vector<std::vector<double>>& module_zs(const EventHandle& e) { return
 std::span<const Hit> hits(const EventHandle& e) { return *e.data->hits; }
 const std::vector<Module>& modules(const EventHandle& e) { return e.data->modules; }
 
+// The event dictionary that builds this event again: the hits are entries
+// 0 to number_of_hits - 1 of the coordinate lists.
+std::tuple<PyRef> event_arguments(const EventHandle& e) {
+    const std::vector<Hit>& hits = *e.data->hits;
+    const auto column = [&hits](double Hit::*field) {
+        return build_list(hits.size(), [&](size_t i) { return PyFloat_FromDouble(hits[i].*field); });
+    };
+    PyRef dict = new_dict();
+    set_dict_item(dict.get(), "description", to_python(e.data->description));
+    set_dict_item(dict.get(), "montecarlo", to_python(montecarlo(e)));
+    set_dict_item(dict.get(), "module_prefix_sum", to_python(e.data->module_prefix_sum));
+    set_dict_item(dict.get(), "x", column(&Hit::x));
+    set_dict_item(dict.get(), "y", column(&Hit::y));
+    set_dict_item(dict.get(), "z", column(&Hit::z));
+    if (!hits.empty() && hits.front().with_t) set_dict_item(dict.get(), "t", column(&Hit::t));
+    return {std::move(dict)};
+}
+
 // The Monte Carlo object may refer back to the event.
 int traverse_event(PyObject* self, visitproc visit, void* arg) {
     Py_VISIT(Py_TYPE(self));
@@ -65,6 +83,7 @@ ClassDefinition& class_definition<EventHandle>() {
         .methods = {},
         .traverse = traverse_event,
         .clear = clear_event,
+        .reduce = reduce<&event_arguments>(),
     };
     return definition;
 }

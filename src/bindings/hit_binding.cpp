@@ -10,6 +10,8 @@ Hit new_hit(double x, double y, double z, int32_t hit_id, std::optional<int32_t>
     return Hit{hit_id, x, y, z, t.value_or(0.0), module.value_or(-1), with_t.value_or(false)};
 }
 
+auto hit_arguments(const Hit& h) { return std::tuple(h.x, h.y, h.z, h.id, h.module_number, h.t, h.with_t); }
+
 }  // namespace
 
 template <>
@@ -28,6 +30,7 @@ ClassDefinition& class_definition<Hit>() {
                 getter<&Hit::with_t, "with_t">(),
             },
         .methods = {},
+        .reduce = reduce<&hit_arguments>(),
     };
     return definition;
 }

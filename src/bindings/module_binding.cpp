@@ -15,6 +15,10 @@ Module new_module(uint32_t module_number, double z, uint64_t hit_start_index, ui
 
 std::span<const Hit> module_hits(const Module& module) { return module.hits(); }
 
+auto module_arguments(const Module& m) {
+    return std::tuple(m.module_number, m.z, m.hit_start_index, m.hit_end_index, std::span<const Hit>(*m.global_hits));
+}
+
 }  // namespace
 
 template <>
@@ -25,6 +29,7 @@ ClassDefinition& class_definition<Module>() {
         .repr = repr<&module_repr>,
         .getters = {getter<&Module::module_number, "module_number">()},
         .methods = {Method<&module_hits, "hits">::def("hits($self)\n--\n\n")},
+        .reduce = reduce<&module_arguments>(),
     };
     return definition;
 }

@@ -22,6 +22,11 @@ TrackFollowingParameters new_track_following(std::optional<Slopes> max_slopes, s
     return p;
 }
 
+auto track_following_arguments(const TrackFollowingParameters& p) {
+    return std::tuple(Slopes(p.max_slope_x, p.max_slope_y), Slopes(p.max_tolerance_x, p.max_tolerance_y), p.max_scatter,
+                      p.min_track_length, p.min_strong_track_length);
+}
+
 std::vector<Track> solve(const TrackFollowingParameters& p, const EventHandle& event) {
     return solve_track_following(p, event.data->modules);
 }
@@ -49,6 +54,7 @@ ClassDefinition& class_definition<TrackFollowingParameters>() {
                 Method<&solve, "solve", "event">::def("solve($self, event)\n--\n\n"),
                 solve_batch_method<&solve_one_event>(),
             },
+        .reduce = reduce<&track_following_arguments>(),
     };
     return definition;
 }

@@ -5,6 +5,7 @@
 
 #include "bindings/bind.hpp"
 #include "bindings/classes.hpp"
+#include "bindings/dict_items.hpp"
 #include "bindings/validation_event_reader.hpp"
 #include "bindings/validator_functions.hpp"
 #include "validator/report.hpp"
@@ -55,30 +56,19 @@ double compute_tracking_efficiency(EventList py_events, TrackLists py_tracks, st
 
 // ---- the exported dictionaries -------------------------------------------
 
-void set_item(PyObject* dict, const char* key, PyObject* new_value) {
-    PyRef value = PyRef::steal(new_value);
-    if (!value || PyDict_SetItemString(dict, key, value.get()) < 0) throw_error_already_set();
-}
-
-PyRef new_dict() {
-    PyRef dict = PyRef::steal(PyDict_New());
-    if (!dict) throw_error_already_set();
-    return dict;
-}
-
 PyObject* category_dict(const CategoryStats& stats) {
     PyRef dict = new_dict();
-    set_item(dict.get(), "label", to_python(stats.label));
-    set_item(dict.get(), "n_recon_particles", to_python(stats.n_recon_particles));
-    set_item(dict.get(), "n_particles", to_python(stats.n_particles));
-    set_item(dict.get(), "recoeff", to_python(stats.recoeff));
-    set_item(dict.get(), "avg_recoeff", to_python(stats.avg_recoeff));
-    set_item(dict.get(), "n_clones", to_python(stats.n_clones));
-    set_item(dict.get(), "clone_percentage", to_python(validation::clone_percentage(stats)));
-    set_item(dict.get(), "purity", to_python(stats.purity));
-    set_item(dict.get(), "avg_purity", to_python(stats.avg_purity));
-    set_item(dict.get(), "avg_hiteff", to_python(stats.avg_hiteff));
-    set_item(dict.get(), "hit_eff_percentage", to_python(validation::hit_efficiency_percentage(stats)));
+    set_dict_item(dict.get(), "label", to_python(stats.label));
+    set_dict_item(dict.get(), "n_recon_particles", to_python(stats.n_recon_particles));
+    set_dict_item(dict.get(), "n_particles", to_python(stats.n_particles));
+    set_dict_item(dict.get(), "recoeff", to_python(stats.recoeff));
+    set_dict_item(dict.get(), "avg_recoeff", to_python(stats.avg_recoeff));
+    set_dict_item(dict.get(), "n_clones", to_python(stats.n_clones));
+    set_dict_item(dict.get(), "clone_percentage", to_python(validation::clone_percentage(stats)));
+    set_dict_item(dict.get(), "purity", to_python(stats.purity));
+    set_dict_item(dict.get(), "avg_purity", to_python(stats.avg_purity));
+    set_dict_item(dict.get(), "avg_hiteff", to_python(stats.avg_hiteff));
+    set_dict_item(dict.get(), "hit_eff_percentage", to_python(validation::hit_efficiency_percentage(stats)));
     return dict.release();
 }
 
@@ -97,16 +87,16 @@ PyRef export_run(const EventList& py_events, const TrackLists& py_tracks, bool v
     PyRef snapshots = new_dict();
     for (size_t i = 0; i < pair_count(py_events, py_tracks); ++i) {
         run.add_event(read_validation_event(py_events[i].get()), py_tracks[i]);
-        if (per_event) set_item(snapshots.get(), std::to_string(i + 1).c_str(), category_list(run));
+        if (per_event) set_dict_item(snapshots.get(), std::to_string(i + 1).c_str(), category_list(run));
     }
     PyRef result = new_dict();
-    set_item(result.get(), "total_tracks", to_python(run.totals().tracks));
-    set_item(result.get(), "total_ghosts", to_python(run.totals().ghosts));
-    set_item(result.get(), "overall_ghost_rate", to_python(validation::overall_ghost_rate(run.totals())));
-    set_item(result.get(), "event_avg_ghost_rate",
+    set_dict_item(result.get(), "total_tracks", to_python(run.totals().tracks));
+    set_dict_item(result.get(), "total_ghosts", to_python(run.totals().ghosts));
+    set_dict_item(result.get(), "overall_ghost_rate", to_python(validation::overall_ghost_rate(run.totals())));
+    set_dict_item(result.get(), "event_avg_ghost_rate",
              to_python(validation::event_average_ghost_rate(run.totals(), py_events.size())));
-    set_item(result.get(), "categories", category_list(run));
-    if (per_event) set_item(result.get(), "events", snapshots.release());
+    set_dict_item(result.get(), "categories", category_list(run));
+    if (per_event) set_dict_item(result.get(), "events", snapshots.release());
     return result;
 }
 
