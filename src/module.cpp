@@ -8,6 +8,7 @@
 #include "bindings/errors.hpp"
 #include "bindings/pickling.hpp"
 #include "bindings/pyref.hpp"
+#include "bindings/tools.hpp"
 #include "bindings/python.hpp"
 #include "bindings/validator_functions.hpp"
 
@@ -43,6 +44,7 @@ void register_everything(PyObject* corvane) {
     register_object(corvane, "DetectorEvent", detector_event.get());
     attach_baseline_module(corvane);
     attach_restore_function(corvane);
+    attach_tools_module(corvane);
 
     // Reachable for `except`, but not part of the public listing.
     PyObject* failure = internal_failure_type();

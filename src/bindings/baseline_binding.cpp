@@ -51,10 +51,7 @@ PyMethodDef functions[] = {
 }  // namespace
 
 void attach_baseline_module(PyObject* corvane) {
-    PyRef module = PyRef::steal(PyModule_New("_baseline"));
-    if (!module) throw_error_already_set();
-    for (PyMethodDef& function : functions) register_function(module.get(), function);
-    if (PyObject_SetAttrString(corvane, "_baseline", module.get()) < 0) throw_error_already_set();
+    attach_private_module(corvane, "_baseline", functions);
 }
 
 }  // namespace corvane::py

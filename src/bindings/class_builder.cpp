@@ -88,4 +88,12 @@ void register_function(PyObject* owner, PyMethodDef& definition) {
     register_object(owner, definition.ml_name, function.get());
 }
 
+PyRef attach_private_module(PyObject* corvane, const char* name, std::span<PyMethodDef> functions) {
+    PyRef module = PyRef::steal(PyModule_New(name));
+    if (!module) throw_error_already_set();
+    for (PyMethodDef& function : functions) register_function(module.get(), function);
+    if (PyObject_SetAttrString(corvane, name, module.get()) < 0) throw_error_already_set();
+    return module;
+}
+
 }  // namespace corvane::py

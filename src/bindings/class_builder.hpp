@@ -2,6 +2,7 @@
 // functions and submodules on their owners.
 #pragma once
 
+#include <span>
 #include <vector>
 
 #include "bindings/class_object.hpp"
@@ -54,5 +55,9 @@ void register_class(PyObject* owner) {
 
 // `definition` must live for the whole process.
 void register_function(PyObject* owner, PyMethodDef& definition);
+
+// A private submodule `corvane.{name}` holding `functions` (which must live
+// for the whole process); not listed in corvane's __all__.
+PyRef attach_private_module(PyObject* corvane, const char* name, std::span<PyMethodDef> functions);
 
 }  // namespace corvane::py

@@ -6,10 +6,10 @@
 #include "bindings/bind.hpp"
 #include "bindings/classes.hpp"
 #include "bindings/dict_items.hpp"
+#include "bindings/standard_output.hpp"
 #include "bindings/validation_event_reader.hpp"
 #include "bindings/validator_functions.hpp"
 #include "validator/report.hpp"
-#include "validator/standard_output.hpp"
 #include "validator/validation_run.hpp"
 
 namespace corvane::py {
@@ -39,16 +39,34 @@ size_t pair_count(const EventList& py_events, const TrackLists& py_tracks) {
     return std::min(py_events.size(), py_tracks.size());
 }
 
-void print_validation_summary(EventList py_events, TrackLists py_tracks, bool verbose) {
+// Warnings are written as they arise, each line whole.
+void write_warning(std::string_view line) { write_standard_output(line); }
+
+// The summary, after the warnings (when `verbose`) have gone to `warnings`.
+std::string validation_summary(const EventList& py_events, const TrackLists& py_tracks, bool verbose,
+                               const validation::WarningSink& warnings) {
     const std::vector<ValidationEvent> events = read_all_events(py_events);
-    ValidationRun run(all_categories(), true, verbose);
+    ValidationRun run(all_categories(), true, verbose ? warnings : validation::WarningSink());
     for (size_t i = 0; i < pair_count(py_events, py_tracks); ++i) run.add_event(events[i], py_tracks[i]);
-    validation::write_standard_output(validation::summary_text(run, py_events.size()));
+    return validation::summary_text(run, py_events.size());
+}
+
+void print_validation_summary(EventList py_events, TrackLists py_tracks, bool verbose) {
+    write_standard_output(validation_summary(py_events, py_tracks, verbose, write_warning));
+}
+
+// Exactly what print_validation_summary writes, returned instead.
+std::string validation_summary_text(EventList py_events, TrackLists py_tracks, bool verbose) {
+    std::string text;
+    std::string summary = validation_summary(py_events, py_tracks, verbose, [&text](std::string_view line) {
+        text += line;
+    });
+    return text + summary;
 }
 
 double compute_tracking_efficiency(EventList py_events, TrackLists py_tracks, std::string particle_type) {
     const std::vector<ValidationEvent> events = read_all_events(py_events);
-    ValidationRun run({{particle_type, validation::predicate_for(particle_type)}}, false, true);
+    ValidationRun run({{particle_type, validation::predicate_for(particle_type)}}, false, write_warning);
     for (size_t i = 0; i < pair_count(py_events, py_tracks); ++i) run.add_event(events[i], py_tracks[i]);
     const auto& stats = run.statistics().front();
     return stats ? stats->recoeff / 100.0 : 0.0;
@@ -83,7 +101,7 @@ PyObject* category_list(const ValidationRun& run) {
 
 // Each event dictionary is read only when its pair is processed.
 PyRef export_run(const EventList& py_events, const TrackLists& py_tracks, bool verbose, bool per_event) {
-    ValidationRun run(all_categories(), true, verbose);
+    ValidationRun run(all_categories(), true, verbose ? write_warning : validation::WarningSink());
     PyRef snapshots = new_dict();
     for (size_t i = 0; i < pair_count(py_events, py_tracks); ++i) {
         run.add_event(read_validation_event(py_events[i].get()), py_tracks[i]);
@@ -126,6 +144,14 @@ std::span<PyMethodDef> validator_functions() {
                  "verbose">::def("export_detailed_metrics_json(py_events, py_tracks, verbose)\n--\n\n"),
     };
     return functions;
+}
+
+PyMethodDef& summary_text_function() {
+    static PyMethodDef function = Function<&validation_summary_text, "validation_summary_text", "py_events",
+                                           "py_tracks", "verbose">::def(
+        "validation_summary_text(py_events, py_tracks, verbose)\n--\n\n"
+        "The text print_validation_summary writes (warnings included when verbose), as a str.");
+    return function;
 }
 
 }  // namespace corvane::py

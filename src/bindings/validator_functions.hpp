@@ -9,4 +9,7 @@ namespace corvane::py {
 
 std::span<PyMethodDef> validator_functions();
 
+// Private: the summary text as a string, for corvane._tools.
+PyMethodDef& summary_text_function();
+
 }  // namespace corvane::py

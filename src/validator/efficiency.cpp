@@ -2,8 +2,6 @@
 
 #include <vector>
 
-#include "validator/standard_output.hpp"
-
 namespace corvane::validation {
 namespace {
 
@@ -44,7 +42,8 @@ double hit_efficiency_percentage(const CategoryStats& stats) {
 
 std::optional<CategoryStats> update_efficiencies(std::optional<CategoryStats> stats, const ValidationEvent& event,
                                                  std::span<const Track> tracks, const EventWeights& weights,
-                                                 std::string_view name, ParticlePredicate selects, bool warn) {
+                                                 std::string_view name, ParticlePredicate selects,
+                                                 const WarningSink& warnings) {
     uint64_t selected = 0;
     uint64_t reconstructed = 0;
     for (uint32_t position = 0; position < event.particles.size(); ++position) {
@@ -54,9 +53,7 @@ std::optional<CategoryStats> update_efficiencies(std::optional<CategoryStats> st
         if (event.is_indexed[position] && weights.best_weight[position] > kMatchThreshold) ++reconstructed;
     }
     if (selected == 0) {
-        if (warn) {
-            write_standard_output("update_efficiencies: No particles match condition for '" + std::string(name) + "'\n");
-        }
+        if (warnings) warnings("update_efficiencies: No particles match condition for '" + std::string(name) + "'\n");
         return stats;
     }
 

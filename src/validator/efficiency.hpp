@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -35,12 +36,17 @@ double clone_percentage(const CategoryStats& stats);
 // Mean hit efficiency in percent over all matched tracks, or 0 without any.
 double hit_efficiency_percentage(const CategoryStats& stats);
 
+// Receives each warning line (ending in "\n") as it arises, so that the
+// caller decides where it goes; an empty sink drops the warnings.
+using WarningSink = std::function<void(std::string_view line)>;
+
 // Folds one event into a category's statistics. An event without a particle
-// of the category leaves them as they are (still absent if they were) and,
-// when `warn` is set, prints a warning line.
+// of the category leaves them as they are (still absent if they were) and
+// gives `warnings` a line.
 std::optional<CategoryStats> update_efficiencies(std::optional<CategoryStats> stats, const ValidationEvent& event,
                                                  std::span<const Track> tracks, const EventWeights& weights,
-                                                 std::string_view name, ParticlePredicate selects, bool warn);
+                                                 std::string_view name, ParticlePredicate selects,
+                                                 const WarningSink& warnings);
 
 struct GhostCount {
     uint64_t ghosts = 0;   // distinct tracks matching no particle

@@ -4,8 +4,11 @@
 
 namespace corvane::validation {
 
-ValidationRun::ValidationRun(std::vector<Category> categories, bool count_ghosts, bool warn)
-    : categories_(std::move(categories)), statistics_(categories_.size()), count_ghosts_(count_ghosts), warn_(warn) {}
+ValidationRun::ValidationRun(std::vector<Category> categories, bool count_ghosts, WarningSink warnings)
+    : categories_(std::move(categories)),
+      statistics_(categories_.size()),
+      count_ghosts_(count_ghosts),
+      warnings_(std::move(warnings)) {}
 
 void ValidationRun::add_event(const ValidationEvent& event, std::span<const Track> tracks) {
     totals_.tracks += tracks.size();
@@ -19,7 +22,7 @@ void ValidationRun::add_event(const ValidationEvent& event, std::span<const Trac
     }
     for (size_t i = 0; i < categories_.size(); ++i) {
         statistics_[i] = update_efficiencies(std::move(statistics_[i]), event, tracks, weights, categories_[i].name,
-                                             categories_[i].selects, warn_);
+                                             categories_[i].selects, warnings_);
     }
 }
 

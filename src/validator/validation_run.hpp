@@ -22,7 +22,8 @@ struct RunTotals {
 
 class ValidationRun {
 public:
-    ValidationRun(std::vector<Category> categories, bool count_ghosts, bool warn);
+    // `warnings` receives the warning lines of the events, in order.
+    ValidationRun(std::vector<Category> categories, bool count_ghosts, WarningSink warnings);
 
     // Processes one event; throws RuntimeError for a track hit outside the event.
     void add_event(const ValidationEvent& event, std::span<const Track> tracks);
@@ -36,7 +37,7 @@ private:
     std::vector<Category> categories_;
     std::vector<std::optional<CategoryStats>> statistics_;
     bool count_ghosts_;
-    bool warn_;
+    WarningSink warnings_;
     RunTotals totals_;
 };
 

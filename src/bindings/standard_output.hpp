@@ -4,9 +4,9 @@
 
 #include <string_view>
 
-namespace corvane::validation {
+namespace corvane::py {
 
 // Writes all of `text`; throws RuntimeError when the descriptor refuses it.
 void write_standard_output(std::string_view text);
 
-}  // namespace corvane::validation
+}  // namespace corvane::py

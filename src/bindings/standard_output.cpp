@@ -1,4 +1,4 @@
-#include "validator/standard_output.hpp"
+#include "bindings/standard_output.hpp"
 
 #include <unistd.h>
 
@@ -8,7 +8,7 @@
 
 #include "core/errors.hpp"
 
-namespace corvane::validation {
+namespace corvane::py {
 
 void write_standard_output(std::string_view text) {
     const char* data = text.data();
@@ -24,4 +24,4 @@ void write_standard_output(std::string_view text) {
     }
 }
 
-}  // namespace corvane::validation
+}  // namespace corvane::py

@@ -1,0 +1,79 @@
+#include <cstdint>
+#include <tuple>
+
+#include "bindings/bind.hpp"
+#include "bindings/class_builder.hpp"
+#include "bindings/classes.hpp"
+#include "bindings/native_column.hpp"
+#include "bindings/tools.hpp"
+#include "bindings/validator_functions.hpp"
+
+namespace corvane::py {
+
+// A sequence of tracks as flat columns: all hit ids one track after the
+// other, offsets[i] .. offsets[i + 1] being track i's, and the two flags.
+struct TrackColumns {
+    NativeColumn<int32_t> hit_ids;
+    NativeColumn<int64_t> offsets{{0}};
+    NativeColumn<uint8_t> missed_last_module;
+    NativeColumn<uint8_t> missed_penultimate_module;
+};
+
+// Read in place, one track at a time, each under a shared borrow.
+template <>
+struct FromPython<TrackColumns> {
+    static TrackColumns convert(PyObject* tracks) {
+        TrackColumns columns;
+        const size_t hint = check_sequence(tracks);
+        columns.offsets.values.reserve(hint + 1);
+        for_each_item(tracks, [&columns](PyObject* item) {
+            Box<Track>& box = box_of<Track>(item);
+            SharedBorrow borrow(box.borrows);
+            for (const Hit& hit : box.value.hits) columns.hit_ids.values.push_back(hit.id);
+            columns.offsets.values.push_back(static_cast<int64_t>(columns.hit_ids.values.size()));
+            columns.missed_last_module.values.push_back(box.value.missed_last_module);
+            columns.missed_penultimate_module.values.push_back(box.value.missed_penultimate_module);
+        });
+        return columns;
+    }
+};
+
+namespace {
+
+auto track_arrays(TrackColumns c) {
+    return std::tuple(std::move(c.hit_ids), std::move(c.offsets), std::move(c.missed_last_module),
+                      std::move(c.missed_penultimate_module));
+}
+
+template <class T>
+NativeColumn<T> hit_column(const std::vector<Hit>& hits, T Hit::*field) {
+    NativeColumn<T> column;
+    column.values.reserve(hits.size());
+    for (const Hit& hit : hits) column.values.push_back(hit.*field);
+    return column;
+}
+
+auto event_arrays(const EventHandle& event) {
+    const std::vector<Hit>& hits = *event.data->hits;
+    return std::tuple(hit_column(hits, &Hit::id), hit_column(hits, &Hit::x), hit_column(hits, &Hit::y),
+                      hit_column(hits, &Hit::z), hit_column(hits, &Hit::t), hit_column(hits, &Hit::module_number),
+                      !hits.empty() && hits.front().with_t);
+}
+
+PyMethodDef array_functions[] = {
+    Function<&track_arrays, "track_arrays", "tracks">::def(
+        "track_arrays(tracks)\n--\n\nThe tracks' hit ids (int32), offsets (int64, one more than tracks) and the "
+        "flags missed_last_module and missed_penultimate_module (one byte each), as bytearrays."),
+    Function<&event_arrays, "event_arrays", "event">::def(
+        "event_arrays(event)\n--\n\nThe hits' id (int32), x, y, z, t (float64) and module_number (int32) in hit "
+        "order, as bytearrays, and whether the hits carry times."),
+};
+
+}  // namespace
+
+void attach_tools_module(PyObject* corvane) {
+    PyRef module = attach_private_module(corvane, "_tools", array_functions);
+    register_function(module.get(), summary_text_function());
+}
+
+}  // namespace corvane::py
