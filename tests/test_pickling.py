@@ -91,6 +91,16 @@ def test_montecarlo_objects_shared_within_one_pickle_stay_shared():
     assert first.montecarlo is second.montecarlo
 
 
+@pytest.mark.parametrize("copier", [pickle.dumps, copy.deepcopy])
+def test_a_montecarlo_object_referring_to_its_event(copier):
+    montecarlo = {}
+    original = small_event(montecarlo)
+    montecarlo["event"] = original
+    restored = pickle.loads(copier(original)) if copier is pickle.dumps else copier(original)
+    assert read_event(restored) == read_event(original)
+    assert restored.montecarlo["event"].montecarlo is restored.montecarlo
+
+
 @pytest.mark.parametrize("copier", COPIERS.values(), ids=COPIERS.keys())
 @pytest.mark.parametrize("arguments", [(), ((0.5, 0.25), (0.3, 0.2), 0.1, 5, 4), (None, None, math.inf, 0, 255)])
 def test_algorithms_keep_their_parameters(copier, arguments):
