@@ -126,7 +126,8 @@ def test_pickled_bytes_are_values_only():
     ("Hit", (1, 2, 3, 2**31), OverflowError, None),
     ("Track", ([], True, False), TypeError, "Track() missing 1 required positional argument: 'missed'"),
     ("Track", ([1], True, False, 0), TypeError, "argument 'hits': 'int' object cannot be converted to 'Hit'"),
-    ("Track", ([], 1, False, 0), TypeError, "argument 'missed_last_module': 'int' object cannot be converted to 'PyBool'"),
+    ("Track", ([], 1, False, 0), TypeError,
+     "argument 'missed_last_module': 'int' object cannot be converted to 'PyBool'"),
     ("Track", ([], True, False, 256), OverflowError, "out of range integral type conversion attempted"),
     ("Module", (0, 0.0, 2, 1, []), ValueError, "Invalid hit indices: hit_end_index must be >= hit_start_index and "
                                                "within bounds of global_hits"),

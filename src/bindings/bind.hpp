@@ -232,7 +232,8 @@ PyObject* reduce_instance(PyObject* self, PyObject*) noexcept {
 
 template <auto Fn>
 PyMethodDef reduce() {
-    return {"__reduce__", &reduce_instance<Fn>, METH_NOARGS, "__reduce__($self)\n--\n\nReturn state information for pickling."};
+    return {"__reduce__", &reduce_instance<Fn>, METH_NOARGS,
+            "__reduce__($self)\n--\n\nReturn state information for pickling."};
 }
 
 }  // namespace corvane::py

@@ -38,7 +38,8 @@ ClassDefinition& class_definition<Track>() {
         .methods = {Method<&add_hit, "add_hit", "hit">::def("add_hit($self, hit)\n--\n\n")},
         .reduce = reduce<&track_arguments>(),
         .restore = Function<&restore_track, "Track", "hits", "missed_last_module", "missed_penultimate_module",
-                            "missed">::def("Track(hits, missed_last_module, missed_penultimate_module, missed)\n--\n\n"),
+                            "missed">::def(
+            "Track(hits, missed_last_module, missed_penultimate_module, missed)\n--\n\n"),
     };
     return definition;
 }
