@@ -1,0 +1,62 @@
+"""The reconstruction algorithms the compiled module offers, by their command-line names."""
+import os
+import re
+from typing import Any, Final
+
+import corvane
+
+# Command-line name -> class name in corvane.ReconstructionAlgorithms.
+ALGORITHMS: Final = {
+    "track_following": "TrackFollowing",
+    "search_by_triplet_trie": "SearchByTripletTrie",
+    "graph_dfs": "GraphDFS",
+}
+ALL: Final = "all"
+
+
+class AlgorithmUnavailable(Exception):
+    """An algorithm name that is unknown or not built into the installed module."""
+
+
+def available() -> list[str]:
+    """Command-line names of the algorithms the installed module provides, in the usual order."""
+    present = set(corvane.ReconstructionAlgorithms.__all__)
+    return [name for name, class_name in ALGORITHMS.items() if class_name in present]
+
+
+def resolve(choice: str) -> list[str]:
+    """The algorithms selected by a command-line choice (a name or "all")."""
+    built = available()
+    if choice == ALL:
+        if not built:
+            raise AlgorithmUnavailable("this corvane module provides no reconstruction algorithm")
+        return built
+    if choice not in ALGORITHMS:
+        raise AlgorithmUnavailable(f"unknown algorithm '{choice}'; choose from {', '.join([*ALGORITHMS, ALL])}")
+    if choice not in built:
+        raise AlgorithmUnavailable(f"algorithm '{choice}' ({ALGORITHMS[choice]}) is not built into this corvane "
+                                   f"module; available: {', '.join(built) or 'none'}")
+    return [choice]
+
+
+def construct(name: str) -> Any:
+    """A solver with its default parameters."""
+    return getattr(corvane.ReconstructionAlgorithms, ALGORITHMS[name])()
+
+
+def _parse_count(text: str | None) -> int | None:
+    if text is None or not re.fullmatch(r"\+?[0-9]+", text):
+        return None
+    value = int(text)
+    return value if value < 2 ** 64 else None
+
+
+def pool_size() -> int:
+    """How many worker threads the batch solver's pool has (or will have when first used), from the
+    same environment variables and rules that size it."""
+    cpus = len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else (os.cpu_count() or 1)
+    threads = _parse_count(os.environ.get("RAYON_NUM_THREADS"))
+    if threads is not None:
+        return threads or cpus
+    fallback = _parse_count(os.environ.get("RAYON_RS_NUM_CPUS"))
+    return fallback if fallback else cpus

@@ -1,0 +1,157 @@
+"""The `corvane` command: generate events, run the reconstruction job, draw an event."""
+import json
+import os
+import sys
+from pathlib import Path
+from typing import Any, Final, NoReturn
+
+import click
+
+from . import __version__
+from .algorithms import ALGORITHMS, ALL, AlgorithmUnavailable, pool_size, resolve
+from .event_files import EventFileError, expand_inputs, load_events, write_events
+from .generator import generate_event
+from .job import DEFAULT_CHUNK, hit_count, print_summary, reconstruct, report
+from .progress import progress_bar
+
+DEFAULT_EVENTS: Final = 50
+DEFAULT_SEED: Final = 1
+
+# Exit statuses.
+FAILED: Final = 1          # nothing useful done (bad arguments, unreadable input with --strict, ...)
+PARTIAL: Final = 3         # finished, but some input files or events were skipped
+
+
+def _fail(message: str) -> NoReturn:
+    click.echo(f"corvane: error: {message}", err=True)
+    sys.exit(FAILED)
+
+
+@click.group(context_settings={"help_option_names": ["-h", "--help"], "show_default": True})
+@click.version_option(__version__, prog_name="corvane")
+def main() -> None:
+    """Reconstruct straight tracks in the 52-module pixel detector and validate them against Monte Carlo truth.
+
+    Start with `corvane run`: it generates a sample in memory, reconstructs it
+    with every available algorithm and prints the validation summaries.
+    """
+
+
+@main.command()
+@click.option("--events", "-n", "count", type=click.IntRange(min=1), default=DEFAULT_EVENTS,
+              help="Number of events to generate.")
+@click.option("--seed", "-s", type=click.IntRange(min=0), default=DEFAULT_SEED,
+              help="Seed of the simulation; the same seed gives the same events.")
+@click.option("--out", "-o", type=click.Path(path_type=Path), required=True,
+              help="Where to write: a .parquet file (all events), a .json file (one event), "
+                   "or a directory (one event_NNNNN.json per event).")
+@click.option("--quiet", "-q", is_flag=True, help="No progress bar.")
+def generate(count: int, seed: int, out: Path, quiet: bool) -> None:
+    """Simulate events and write them to files (positions in mm, momenta in MeV)."""
+    events = _generate(count, seed, quiet)
+    try:
+        written = write_events(events, out)
+    except EventFileError as error:
+        _fail(str(error))
+    hits = sum(hit_count(event) for event in events)
+    click.echo(f"Wrote {count} events ({hits:,} hits, seed {seed}) to {out}"
+               + (f" ({len(written)} files)" if len(written) > 1 else ""))
+
+
+def _generate(count: int, seed: int, quiet: bool) -> list[dict[str, Any]]:
+    events = []
+    with progress_bar(count, "generating", quiet) as bar:
+        for index in range(count):
+            events.append(generate_event(seed, index))
+            bar.update(1)
+    return events
+
+
+def _read_inputs(inputs: tuple[str, ...], strict: bool, quiet: bool) -> tuple[list[dict[str, Any]], str,
+                                                                               list[str]]:
+    try:
+        files = expand_inputs(inputs)
+        with progress_bar(len(files), "reading", quiet) as bar:
+            loaded = load_events(files, strict=strict, progress=bar)
+    except EventFileError as error:
+        _fail(str(error))
+    for problem in loaded.problems:
+        click.echo(f"corvane: skipped: {problem}", err=True)
+    if not loaded.events:
+        _fail("no usable events in the input")
+    return loaded.events, f"{len(loaded.events)} events from {len(inputs)} input(s)", loaded.problems
+
+
+@main.command()
+@click.argument("inputs", nargs=-1, type=click.Path())
+@click.option("--algorithm", "-a", type=click.Choice([*ALGORITHMS, ALL]), default=ALL,
+              help="Algorithm to run; 'all' runs every algorithm this installation provides.")
+@click.option("--threads", "-t", type=click.IntRange(min=0), default=None,
+              help="Worker threads of the batch solver (0: one per logical processor). "
+                   "Default: RAYON_NUM_THREADS, else RAYON_RS_NUM_CPUS, else one per processor.")
+@click.option("--events", "-n", "count", type=click.IntRange(min=1), default=DEFAULT_EVENTS,
+              help="Size of the generated sample when no input is given.")
+@click.option("--seed", "-s", type=click.IntRange(min=0), default=DEFAULT_SEED,
+              help="Seed of the generated sample when no input is given.")
+@click.option("--json", "json_path", type=click.Path(path_type=Path), default=None,
+              help="Write the timing and the detailed validation metrics of every algorithm to this JSON file.")
+@click.option("--plots", "plot_dir", type=click.Path(path_type=Path), default=None,
+              help="Draw efficiency, ghost-rate and clone-rate plots (PNG) into this directory.")
+@click.option("--chunk-size", type=click.IntRange(min=1), default=DEFAULT_CHUNK,
+              help="Events per batch handed to the solver.")
+@click.option("--strict", is_flag=True, help="Stop at the first bad input file or event instead of skipping it.")
+@click.option("--quiet", "-q", is_flag=True, help="No progress bars.")
+def run(inputs: tuple[str, ...], algorithm: str, threads: int | None, count: int, seed: int,
+        json_path: Path | None, plot_dir: Path | None, chunk_size: int, strict: bool, quiet: bool) -> None:
+    """Reconstruct events, print each algorithm's validation summary and timing.
+
+    INPUTS are .json or .parquet event files, or directories holding them.
+    Without INPUTS a sample is generated in memory.
+
+    Exit status: 0 on success, 1 on failure, 3 when some inputs were skipped.
+    """
+    try:
+        names = resolve(algorithm)
+    except AlgorithmUnavailable as error:
+        _fail(str(error))
+    if threads is not None:
+        # Read once, when the first batch creates the worker pool.
+        os.environ["RAYON_NUM_THREADS"] = str(threads)
+    skipped: list[str] = []
+    if inputs:
+        events, sample, skipped = _read_inputs(inputs, strict, quiet)
+    else:
+        events = _generate(count, seed, quiet)
+        sample = f"{count} generated events (seed {seed})"
+    hits = sum(hit_count(event) for event in events)
+    click.echo(f"Sample: {sample}, {hits:,} hits ({hits / len(events):,.0f} per event)")
+    click.echo(f"Algorithms: {', '.join(ALGORITHMS[name] for name in names)} on {pool_size()} worker threads")
+    with progress_bar(len(events), "reconstructing", quiet) as bar:
+        runs = reconstruct(events, names, chunk_size, bar)
+    for job_run in runs:
+        click.echo(f"\n{job_run.class_name}")
+        print_summary(events, job_run)
+        click.echo(job_run.timing.line(job_run.class_name))
+    _write_outputs(events, runs, sample, skipped, json_path, plot_dir)
+    if skipped:
+        click.echo(f"corvane: {len(skipped)} input(s) skipped, see above", err=True)
+        sys.exit(PARTIAL)
+
+
+def _write_outputs(events: list[dict[str, Any]], runs: Any, sample: str, skipped: list[str],
+                   json_path: Path | None, plot_dir: Path | None) -> None:
+    if json_path is not None:
+        try:
+            with json_path.open("w", encoding="utf-8") as stream:
+                json.dump(report(events, runs, sample, skipped), stream, indent=1)
+        except OSError as error:
+            _fail(f"{json_path}: cannot be written: {error.strerror or error}")
+        click.echo(f"Wrote {json_path}")
+    if plot_dir is not None:
+        from .plots import draw_all
+
+        try:
+            written = draw_all(events, runs, plot_dir)
+        except OSError as error:
+            _fail(f"{plot_dir}: cannot write plots: {error.strerror or error}")
+        click.echo(f"Wrote {len(written)} plots to {plot_dir}")

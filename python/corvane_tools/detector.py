@@ -1,0 +1,57 @@
+"""Geometry of the 52-module vertex detector that the generator simulates.
+
+Units: millimetres. z runs along the beam, x and y across it.
+
+The detector has 26 stations of two modules. Module 2k covers the x > 0 side
+(reaching a little past the beam into x < 0), module 2k + 1 the x < 0 side,
+so the two halves overlap by a few millimetres; within a station the odd
+module sits a few millimetres downstream of the even one. Stations are
+closer together near the interaction region. The sensitive area runs from
+`INNER_RADIUS` to `OUTER_HALF_WIDTH` from the beam. Each module carries its
+sensors on `SENSOR_PLANES` slightly different z planes, chosen by the hit's
+y band.
+"""
+from typing import Final
+
+import numpy as np
+import numpy.typing as npt
+
+FloatArray = npt.NDArray[np.float64]
+IntArray = npt.NDArray[np.int64]
+BoolArray = npt.NDArray[np.bool_]
+
+MODULE_COUNT: Final = 52
+STATION_COUNT: Final = MODULE_COUNT // 2
+
+# 18 stations 25 mm apart around the collisions, then 8 with growing gaps.
+STATION_Z: Final[FloatArray] = np.concatenate([
+    -290.0 + 25.0 * np.arange(18),
+    np.array([185.0, 250.0, 320.0, 395.0, 475.0, 560.0, 650.0, 750.0]),
+])
+HALF_STATION_GAP: Final = 2.5      # odd module sits 5 mm downstream of the even one
+MODULE_Z: Final[FloatArray] = np.repeat(STATION_Z, 2) + np.tile([-HALF_STATION_GAP, HALF_STATION_GAP],
+                                                                 STATION_COUNT)
+INNER_RADIUS: Final = 5.1          # beam hole
+OUTER_HALF_WIDTH: Final = 40.0     # |x| and |y| limit of the sensors
+OVERLAP: Final = 2.0               # each half reaches this far past x = 0
+SENSOR_PLANES: Final[FloatArray] = np.array([-0.45, -0.15, 0.15, 0.45])  # z offsets by y band
+MATERIAL_X0: Final = 0.005         # radiation lengths per module at normal incidence
+
+# Even modules first along the beam within a station, so module order is z order.
+assert bool(np.all(np.diff(MODULE_Z) > 0.0))
+
+
+def in_sensitive_area(module: IntArray, x: FloatArray, y: FloatArray) -> BoolArray:
+    """Whether points (x, y) lie on the sensors of the given modules (arrays that broadcast together)."""
+    side = 1 - 2 * (module % 2)
+    inside: BoolArray = ((np.abs(x) < OUTER_HALF_WIDTH) & (np.abs(y) < OUTER_HALF_WIDTH)
+                         & (x * x + y * y > INNER_RADIUS * INNER_RADIUS) & (side * x > -OVERLAP))
+    return inside
+
+
+def sensor_plane_offset(y: FloatArray) -> FloatArray:
+    """z offset of the sensor plane that a hit at height y lands on."""
+    band = np.clip(((y + OUTER_HALF_WIDTH) / (2.0 * OUTER_HALF_WIDTH) * SENSOR_PLANES.size).astype(np.int64),
+                   0, SENSOR_PLANES.size - 1)
+    offsets: FloatArray = SENSOR_PLANES[band]
+    return offsets

@@ -1,0 +1,208 @@
+"""Event files: one event per JSON file, or many events in one Parquet file.
+
+JSON (".json") holds the event dictionary as it is: the interchange format.
+Parquet (".parquet") holds one row per event with the columns "description",
+"module_prefix_sum", "x", "y", "z" (optional "t") as typed lists and
+"montecarlo" as JSON text; it reads several times faster.
+
+Every problem is reported as an `EventFileError` whose text is one line
+naming the file (and the event within a Parquet file) and what is wrong.
+"""
+import json
+import os
+from collections.abc import Iterator, Sequence
+from dataclasses import dataclass, field
+from pathlib import Path
+from typing import Any, Final
+
+import numpy as np
+
+from .event_format import COORDINATE_KEYS, EventFormatError, check_event
+
+JSON_SUFFIX: Final = ".json"
+PARQUET_SUFFIX: Final = ".parquet"
+SUFFIXES: Final = (JSON_SUFFIX, PARQUET_SUFFIX)
+LIST_COLUMNS: Final = ("module_prefix_sum",) + COORDINATE_KEYS
+
+
+class EventFileError(Exception):
+    """A file, or an event in it, that cannot be used; the message is one line."""
+
+
+@dataclass
+class LoadedEvents:
+    """Events read from files, with where each came from, and the problems met on the way."""
+    events: list[dict[str, Any]] = field(default_factory=list)
+    sources: list[str] = field(default_factory=list)
+    problems: list[str] = field(default_factory=list)
+
+
+def _suffix(path: Path) -> str:
+    suffix = path.suffix.lower()
+    if suffix not in SUFFIXES:
+        raise EventFileError(f"{path}: unknown file type '{path.suffix}'; use .json or .parquet")
+    return suffix
+
+
+def expand_inputs(paths: Sequence[str | os.PathLike[str]]) -> list[Path]:
+    """Files named directly, and the .json and .parquet files of named directories (sorted by name)."""
+    files: list[Path] = []
+    for name in paths:
+        path = Path(name)
+        if path.is_dir():
+            found = sorted(p for p in path.iterdir() if p.suffix.lower() in SUFFIXES and p.is_file())
+            if not found:
+                raise EventFileError(f"{path}: directory holds no .json or .parquet files")
+            files.extend(found)
+        elif path.exists():
+            _suffix(path)
+            files.append(path)
+        else:
+            raise EventFileError(f"{path}: no such file or directory")
+    return files
+
+
+def _read_json(path: Path) -> Iterator[tuple[str, Any]]:
+    try:
+        with path.open("rb") as stream:
+            event = json.load(stream)
+    except OSError as error:
+        raise EventFileError(f"{path}: cannot be read: {error.strerror or error}") from None
+    except UnicodeDecodeError:
+        raise EventFileError(f"{path}: not UTF-8 text") from None
+    except json.JSONDecodeError as error:
+        raise EventFileError(f"{path}: not valid JSON (line {error.lineno}, column {error.colno}: {error.msg})") \
+            from None
+    except RecursionError:
+        raise EventFileError(f"{path}: JSON nested too deeply") from None
+    yield str(path), event
+
+
+def _list_column(table: Any, path: Path, name: str) -> tuple[np.ndarray[Any, Any], np.ndarray[Any, Any]]:
+    """Offsets and flat values of a list column, as NumPy arrays."""
+    import pyarrow as pa
+
+    column = table.column(name).combine_chunks()
+    if not (pa.types.is_list(column.type) or pa.types.is_large_list(column.type)):
+        raise EventFileError(f"{path}: column '{name}' is {column.type}, not a list")
+    if column.null_count:
+        raise EventFileError(f"{path}: column '{name}' has empty (null) entries")
+    values = column.values
+    if values.null_count:
+        raise EventFileError(f"{path}: column '{name}' holds null values")
+    return column.offsets.to_numpy(), values.to_numpy(zero_copy_only=False)
+
+
+def _read_parquet(path: Path) -> Iterator[tuple[str, Any]]:
+    import pyarrow as pa
+    import pyarrow.parquet as pq
+
+    try:
+        table = pq.read_table(path)
+    except (OSError, pa.ArrowException) as error:
+        raise EventFileError(f"{path}: not a readable Parquet file ({str(error).splitlines()[0]})") from None
+    names = set(table.column_names)
+    for name in ("description", "montecarlo") + LIST_COLUMNS:
+        if name not in names:
+            raise EventFileError(f"{path}: missing column '{name}'")
+    lists = {name: _list_column(table, path, name) for name in LIST_COLUMNS + (("t",) if "t" in names else ())}
+    descriptions = table.column("description").to_pylist()
+    records = table.column("montecarlo").to_pylist()
+    for row in range(table.num_rows):
+        event: dict[str, Any] = {"description": descriptions[row]}
+        for name, (offsets, values) in lists.items():
+            event[name] = values[offsets[row]:offsets[row + 1]]
+        event["module_prefix_sum"] = event["module_prefix_sum"].tolist()
+        source = f"{path} [event {row}]"
+        try:
+            event["montecarlo"] = None if records[row] is None else json.loads(records[row])
+        except (TypeError, json.JSONDecodeError):
+            raise EventFileError(f"{source}: 'montecarlo' is not valid JSON text") from None
+        yield source, event
+
+
+def read_file(path: Path) -> Iterator[tuple[str, dict[str, Any]]]:
+    """(source, checked event) for every event of one file; EventFileError on the first problem."""
+    reader = _read_parquet if _suffix(path) == PARQUET_SUFFIX else _read_json
+    for source, event in reader(path):
+        try:
+            yield source, check_event(event)
+        except EventFormatError as error:
+            raise EventFileError(f"{source}: {error}") from None
+
+
+def load_events(paths: Sequence[str | os.PathLike[str]], strict: bool = False,
+                progress: Any = None) -> LoadedEvents:
+    """All events of the given files and directories.
+
+    A bad file (or a bad event in a Parquet file: the file's later events are
+    then skipped too) is noted in `problems` and the rest is read, unless
+    `strict`, when the first problem raises EventFileError.
+    """
+    loaded = LoadedEvents()
+    files = expand_inputs(paths)
+    for path in files:
+        try:
+            for source, event in read_file(path):
+                loaded.events.append(event)
+                loaded.sources.append(source)
+        except EventFileError as error:
+            if strict:
+                raise
+            loaded.problems.append(str(error))
+        if progress is not None:
+            progress.update(1)
+    return loaded
+
+
+def _json_ready(event: dict[str, Any]) -> dict[str, Any]:
+    return {key: value.tolist() if isinstance(value, np.ndarray) else value for key, value in event.items()}
+
+
+def write_json(event: dict[str, Any], path: Path) -> None:
+    with path.open("w", encoding="utf-8") as stream:
+        json.dump(_json_ready(event), stream, separators=(",", ":"))
+
+
+def write_parquet(events: Sequence[dict[str, Any]], path: Path) -> None:
+    import pyarrow as pa
+    import pyarrow.parquet as pq
+
+    columns: dict[str, Any] = {
+        "description": pa.array([e["description"] for e in events], pa.string()),
+        "montecarlo": pa.array([None if e["montecarlo"] is None else json.dumps(_json_ready(e["montecarlo"]),
+                                                                                 separators=(",", ":"))
+                                for e in events], pa.string()),
+        "module_prefix_sum": pa.array([list(e["module_prefix_sum"]) for e in events], pa.list_(pa.int64())),
+    }
+    for name in COORDINATE_KEYS + (("t",) if events and all("t" in e for e in events) else ()):
+        columns[name] = pa.array([np.asarray(e[name], dtype=np.float64) for e in events], pa.list_(pa.float64()))
+    pq.write_table(pa.table(columns), path)
+
+
+def write_events(events: Sequence[dict[str, Any]], out: str | os.PathLike[str]) -> list[Path]:
+    """Writes events to `out`: one .parquet file, one .json file (one event only), or a directory of
+    event_NNNNN.json files. Returns the files written."""
+    path = Path(out)
+    try:
+        return _write_events(events, path)
+    except OSError as error:
+        raise EventFileError(f"{error.filename or path}: cannot be written: {error.strerror or error}") from None
+
+
+def _write_events(events: Sequence[dict[str, Any]], path: Path) -> list[Path]:
+    if path.suffix.lower() == PARQUET_SUFFIX:
+        write_parquet(events, path)
+        return [path]
+    if path.suffix.lower() == JSON_SUFFIX:
+        if len(events) != 1:
+            raise EventFileError(f"{path}: a JSON file holds one event, not {len(events)}; name a directory "
+                                 f"or a .parquet file instead")
+        write_json(events[0], path)
+        return [path]
+    path.mkdir(parents=True, exist_ok=True)
+    written = []
+    for index, event in enumerate(events):
+        written.append(path / f"event_{index:05d}{JSON_SUFFIX}")
+        write_json(event, written[-1])
+    return written

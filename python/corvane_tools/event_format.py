@@ -1,0 +1,117 @@
+"""Checks an event dictionary before it reaches the compiled module.
+
+`check_event` finds what would make `Event` or the validation functions
+fail, or silently drop data, and says so in one line: a missing key, a value
+of the wrong type, a module without hits, coordinate lists shorter than the
+hits they must hold, Monte Carlo hit positions outside the event. It returns
+the dictionary with the coordinate lists as float64 arrays, which both read
+without a copy.
+"""
+from collections.abc import Mapping
+from typing import Any, Final
+
+import numpy as np
+
+from .detector import MODULE_COUNT, FloatArray
+
+REQUIRED_KEYS: Final = ("description", "montecarlo", "module_prefix_sum", "x", "y", "z")
+COORDINATE_KEYS: Final = ("x", "y", "z")
+
+
+class EventFormatError(ValueError):
+    """An event dictionary that does not follow the event format; the message is one line."""
+
+
+def _type_name(value: object) -> str:
+    return type(value).__name__
+
+
+def _is_integer(value: object) -> bool:
+    return isinstance(value, (int, np.integer)) and not isinstance(value, (bool, np.bool_))
+
+
+def _prefix_sum(value: Any) -> list[int]:
+    if isinstance(value, np.ndarray):
+        value = value.tolist()
+    if not isinstance(value, (list, tuple)):
+        raise EventFormatError(f"'module_prefix_sum' is a {_type_name(value)}, not a list of integers")
+    if len(value) < MODULE_COUNT + 1:
+        raise EventFormatError(f"'module_prefix_sum' has {len(value)} entries, needs at least {MODULE_COUNT + 1}")
+    for position, entry in enumerate(value):
+        if not _is_integer(entry) or entry < 0:
+            raise EventFormatError(f"'module_prefix_sum' entry {position} is {entry!r}, not a non-negative integer")
+    if value[0] != 0:
+        raise EventFormatError(f"'module_prefix_sum' starts at {value[0]}, not 0")
+    for module in range(MODULE_COUNT):
+        if value[module + 1] == value[module]:
+            raise EventFormatError(f"module {module} has no hits")
+        if value[module + 1] < value[module]:
+            raise EventFormatError(f"'module_prefix_sum' decreases after module {module}")
+    return list(value)
+
+
+def _coordinates(key: str, value: Any, hit_count: int) -> FloatArray:
+    if isinstance(value, (str, bytes, Mapping)) or not hasattr(value, "__len__"):
+        raise EventFormatError(f"'{key}' is a {_type_name(value)}, not a list of numbers")
+    try:
+        array = np.asarray(value)
+    except ValueError:  # ragged nesting
+        raise EventFormatError(f"'{key}' is not a flat list of numbers") from None
+    if array.ndim != 1:
+        raise EventFormatError(f"'{key}' is not a flat list of numbers")
+    if array.dtype.kind not in "fiu" and array.size:
+        raise EventFormatError(f"'{key}' holds a value that is not a number")
+    array = array.astype(np.float64, copy=False)
+    if array.size < hit_count:
+        raise EventFormatError(f"'{key}' has {array.size} entries but 'module_prefix_sum' counts {hit_count} hits")
+    if not np.all(np.isfinite(array[:hit_count])):
+        raise EventFormatError(f"'{key}' holds a value that is not a finite number")
+    return array
+
+
+def _check_montecarlo(record: Any, hit_count: int) -> None:
+    if record is None:
+        return
+    if not isinstance(record, Mapping):
+        raise EventFormatError(f"'montecarlo' is a {_type_name(record)}, not an object")
+    for key in ("description", "particles"):
+        if key not in record:
+            raise EventFormatError(f"'montecarlo' has no '{key}'")
+    columns = record["description"]
+    if not isinstance(columns, list) or not all(isinstance(c, str) for c in columns):
+        raise EventFormatError("'montecarlo' 'description' is not a list of column names")
+    rows = record["particles"]
+    if not isinstance(rows, list):
+        raise EventFormatError(f"'montecarlo' 'particles' is a {_type_name(rows)}, not a list")
+    hits_column = {name: position for position, name in enumerate(columns)}.get("hits")
+    for number, row in enumerate(rows):
+        if not isinstance(row, list):
+            raise EventFormatError(f"Monte Carlo particle {number} is a {_type_name(row)}, not a list")
+        if hits_column is None or hits_column >= len(row):
+            continue
+        hits = row[hits_column]
+        if not isinstance(hits, list) or not all(_is_integer(h) for h in hits):
+            raise EventFormatError(f"Monte Carlo particle {number}: 'hits' is not a list of hit positions")
+        if hits and (min(hits) < 0 or max(hits) >= hit_count):
+            bad = next(h for h in hits if h < 0 or h >= hit_count)
+            raise EventFormatError(f"Monte Carlo particle {number} lists hit {bad}, but the event has "
+                                   f"{hit_count} hits")
+
+
+def check_event(event: Any) -> dict[str, Any]:
+    """The event with float64 coordinate arrays, or EventFormatError naming the first problem."""
+    if not isinstance(event, dict):
+        raise EventFormatError(f"the event is a {_type_name(event)}, not an object")
+    for key in REQUIRED_KEYS:
+        if key not in event:
+            raise EventFormatError(f"missing key '{key}'")
+    if not isinstance(event["description"], str):
+        raise EventFormatError(f"'description' is a {_type_name(event['description'])}, not a string")
+    prefix = _prefix_sum(event["module_prefix_sum"])
+    hit_count = prefix[MODULE_COUNT]
+    checked = dict(event)
+    checked["module_prefix_sum"] = prefix
+    for key in COORDINATE_KEYS + (("t",) if "t" in event else ()):
+        checked[key] = _coordinates(key, event[key], hit_count)
+    _check_montecarlo(event["montecarlo"], hit_count)
+    return checked

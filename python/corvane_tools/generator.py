@@ -1,0 +1,182 @@
+"""Seeded simulation of events in the 52-module detector.
+
+`generate_event(seed, index)` returns one event dictionary in exactly the
+format that `corvane.DetectorEvent.Event` and the validation functions read:
+hit coordinates grouped by module, the module boundaries, a description and
+the Monte Carlo record. Positions are in millimetres, momenta in MeV.
+
+Each event is a pure function of (seed, index): the first ten events of a
+sample of a hundred are the events of a sample of ten.
+
+The simulation: several proton-proton collisions per event spread along the
+beam; charged pions, kaons, protons, electrons and muons with a broad
+pseudorapidity spread and a falling transverse-momentum spectrum; displaced
+daughters of K0S, Lambda, D and B decays; straight-line flight with multiple
+scattering in every module crossed (Highland formula); hits smeared by the
+sensor resolution, lost with a small inefficiency, and noise hits on top.
+"""
+from typing import Any, Final
+
+import numpy as np
+
+from .detector import (MATERIAL_X0, MODULE_COUNT, MODULE_Z, OUTER_HALF_WIDTH, BoolArray, FloatArray, IntArray,
+                       in_sensitive_area, sensor_plane_offset)
+from .particles import Particles, collision_vertices, concatenate, decay_products, prompt_particles
+
+RESOLUTION: Final = 0.012          # hit resolution in x and y (mm)
+HIT_EFFICIENCY: Final = 0.98
+NOISE_PER_MODULE: Final = 3.0      # mean noise hits per module
+MEAN_COLLISIONS: Final = 7.6
+BEAUTY_SHARE: Final = 0.25         # share of collisions with a B decay (enriched for validation)
+CHARM_SHARE: Final = 0.3
+
+MC_COLUMNS: Final = ("key", "pid", "p", "pt", "eta", "phi", "charge", "hits", "isLong", "isDown", "hasVelo",
+                     "hasUT", "hasScifi", "fromBeautyDecay", "fromCharmDecay", "fromStrangeDecay")
+
+
+
+def _highland(p: FloatArray, mass: FloatArray, path_x0: FloatArray) -> FloatArray:
+    """RMS projected scattering angle (rad) of a unit-charge particle."""
+    beta = p / np.sqrt(p * p + mass * mass)
+    return 13.6 / (beta * p) * np.sqrt(path_x0) * (1.0 + 0.038 * np.log(path_x0 / (beta * beta)))
+
+
+def _slopes(direction: FloatArray) -> tuple[FloatArray, FloatArray, FloatArray]:
+    """dx/dz, dy/dz and the sign of the flight along z."""
+    dz = np.where(np.abs(direction[:, 2]) < 1e-9, 1e-9, direction[:, 2])
+    return direction[:, 0] / dz, direction[:, 1] / dz, np.sign(dz)
+
+
+def _scatter(rng: np.random.Generator, particles: Particles, material: BoolArray, tx: FloatArray, ty: FloatArray,
+             forward: BoolArray) -> FloatArray:
+    """x and y displacements at every module caused by the kicks in the modules crossed before it.
+
+    With a slope kick k_j at module j, the displacement at module k is the sum of
+    k_j * (z_k - z_j) over the modules j crossed before k: those below k when
+    flying towards +z, those above k when flying towards -z. Both sums come
+    from one running sum of the kicks and one of kick * z.
+    """
+    t2 = tx * tx + ty * ty
+    theta = _highland(particles.p, particles.mass, MATERIAL_X0 * np.sqrt(1.0 + t2)) * (1.0 + t2)
+    kicks = np.zeros((2, *material.shape))
+    kicks[:, material] = rng.normal(0.0, 1.0, (2, np.count_nonzero(material))) * np.broadcast_to(
+        theta[:, None], material.shape)[material]
+    kick_sum = np.cumsum(kicks, axis=-1)
+    moment_sum = np.cumsum(kicks * MODULE_Z, axis=-1)
+    before = MODULE_Z * (kick_sum - kicks) - (moment_sum - kicks * MODULE_Z)
+    after = MODULE_Z * (kick_sum[..., -1:] - kick_sum) - (moment_sum[..., -1:] - moment_sum)
+    shift: FloatArray = np.where(forward[:, None], before, after)
+    return shift
+
+
+def _track_hits(rng: np.random.Generator, particles: Particles) -> tuple[IntArray, IntArray, FloatArray, FloatArray,
+                                                                          FloatArray]:
+    """Hits of every particle: (particle, module, x, y, z)."""
+    tx, ty, sign = _slopes(particles.direction)
+    ox, oy, oz = particles.origin.T
+    dz = MODULE_Z[None, :] - oz[:, None]
+    x = ox[:, None] + tx[:, None] * dz
+    y = oy[:, None] + ty[:, None] * dz
+    material = (sign[:, None] * dz > 0.0) & in_sensitive_area(np.arange(MODULE_COUNT), x, y)
+    crossing = np.flatnonzero(material.any(axis=1))  # the rest never meets a sensor
+    tx, ty, x, y, material = tx[crossing], ty[crossing], x[crossing], y[crossing], material[crossing]
+    shift = _scatter(rng, particles.subset(crossing), material, tx, ty, sign[crossing] > 0.0)
+    x += shift[0]
+    y += shift[1]
+    plane = sensor_plane_offset(y)
+    x += tx[:, None] * plane
+    y += ty[:, None] * plane
+    seen = ((sign[crossing, None] * dz[crossing] > 0.0) & in_sensitive_area(np.arange(MODULE_COUNT), x, y)
+            & (rng.random(x.shape) < HIT_EFFICIENCY))
+    row, module = np.nonzero(seen)
+    return (crossing[row], module, x[seen] + rng.normal(0.0, RESOLUTION, row.size),
+            y[seen] + rng.normal(0.0, RESOLUTION, row.size), (MODULE_Z[None, :] + plane)[seen])
+
+
+def _noise_hits(rng: np.random.Generator) -> tuple[IntArray, FloatArray, FloatArray]:
+    """Uniform noise on every module, plus one hit on any module that would stay empty."""
+    drawn = rng.poisson(NOISE_PER_MODULE * 1.4, MODULE_COUNT)  # 1.4: some draws fall outside the sensors
+    module = np.repeat(np.arange(MODULE_COUNT), drawn)
+    x = rng.uniform(-OUTER_HALF_WIDTH, OUTER_HALF_WIDTH, module.size)
+    y = rng.uniform(-OUTER_HALF_WIDTH, OUTER_HALF_WIDTH, module.size)
+    keep = in_sensitive_area(module, x, y)
+    return module[keep], x[keep], y[keep]
+
+
+def _fill_empty_modules(rng: np.random.Generator, module: IntArray) -> tuple[IntArray, FloatArray, FloatArray]:
+    empty = np.flatnonzero(np.bincount(module, minlength=MODULE_COUNT) == 0)
+    side = 1.0 - 2.0 * (empty % 2)
+    return empty, side * rng.uniform(10.0, 35.0, empty.size), rng.uniform(-35.0, 35.0, empty.size)
+
+
+def _truth_flags(particles: Particles, hit_count: IntArray) -> dict[str, BoolArray]:
+    """Reconstructibility flags. Downstream acceptance is modelled by pseudorapidity and momentum."""
+    d = particles.direction
+    eta = np.arctanh(np.clip(d[:, 2], -1.0 + 1e-15, 1.0 - 1e-15))
+    downstream = (eta > 2.0) & (eta < 4.9)
+    oz = particles.origin[:, 2]
+    has_velo = hit_count >= 3
+    has_ut = downstream & (particles.p > 600.0) & (oz < 2300.0)
+    has_scifi = downstream & (particles.p > 1500.0) & (oz < 7500.0)
+    return {"isLong": has_velo & has_scifi, "isDown": has_ut & has_scifi & ~has_velo, "hasVelo": has_velo,
+            "hasUT": has_ut, "hasScifi": has_scifi}
+
+
+def _montecarlo(particles: Particles, owner: IntArray) -> dict[str, Any]:
+    """The Monte Carlo record; `owner` is the particle of each hit id (-1 for noise)."""
+    by_particle = np.argsort(owner, kind="stable")[np.count_nonzero(owner < 0):].tolist()
+    counts = np.bincount(owner[owner >= 0], minlength=len(particles))
+    ends = np.cumsum(counts).tolist()
+    counts_list = counts.tolist()
+    flags = _truth_flags(particles, counts)
+    kept = np.flatnonzero((counts > 0) | flags["isDown"])
+    d = particles.direction[kept]
+    eta = np.arctanh(np.clip(d[:, 2], -1.0 + 1e-15, 1.0 - 1e-15))
+    p = particles.p[kept]
+    columns: list[list[Any]] = [
+        list(range(kept.size)), particles.pid[kept].tolist(), p.tolist(),
+        (p * np.hypot(d[:, 0], d[:, 1])).tolist(), eta.tolist(), np.arctan2(d[:, 1], d[:, 0]).tolist(),
+        particles.charge[kept].tolist(), [by_particle[ends[i] - counts_list[i]:ends[i]] for i in kept.tolist()],
+        *(flags[name][kept].astype(int).tolist() for name in ("isLong", "isDown", "hasVelo", "hasUT", "hasScifi")),
+        *(getattr(particles, name)[kept].astype(int).tolist()
+          for name in ("from_beauty", "from_charm", "from_strange")),
+    ]
+    return {"description": list(MC_COLUMNS), "particles": [list(row) for row in zip(*columns)]}
+
+
+def _event_particles(rng: np.random.Generator) -> tuple[Particles, int]:
+    vertices = collision_vertices(rng, MEAN_COLLISIONS)
+    particles = concatenate([prompt_particles(rng, vertices),
+                             decay_products(rng, vertices, BEAUTY_SHARE, CHARM_SHARE)])
+    return particles, len(vertices)
+
+
+def generate_event(seed: int = 0, index: int = 0) -> dict[str, Any]:
+    """Event `index` of the sample with the given seed, as an event dictionary."""
+    rng = np.random.default_rng([seed, index])
+    particles, collisions = _event_particles(rng)
+    owner, module, x, y, z = _track_hits(rng, particles)
+    noise_module, noise_x, noise_y = _noise_hits(rng)
+    fill_module, fill_x, fill_y = _fill_empty_modules(rng, np.concatenate([module, noise_module]))
+    extra_module = np.concatenate([noise_module, fill_module])
+    extra_y = np.concatenate([noise_y, fill_y])
+    module = np.concatenate([module, extra_module])
+    x = np.concatenate([x, noise_x, fill_x])
+    y = np.concatenate([y, extra_y])
+    z = np.concatenate([z, MODULE_Z[extra_module] + sensor_plane_offset(extra_y)])
+    owner = np.concatenate([owner, np.full(extra_module.size, -1)])
+    order = np.lexsort((rng.random(module.size), module))  # by module, in no particular order within one
+    prefix = np.concatenate([[0], np.cumsum(np.bincount(module, minlength=MODULE_COUNT))])
+    return {
+        "description": f"generated event {index} of seed {seed}: {collisions} collisions",
+        "montecarlo": _montecarlo(particles, owner[order]),
+        "module_prefix_sum": prefix.tolist(),
+        "x": x[order].tolist(),
+        "y": y[order].tolist(),
+        "z": z[order].tolist(),
+    }
+
+
+def generate_events(count: int, seed: int = 0) -> list[dict[str, Any]]:
+    """Events 0 to count - 1 of the sample with the given seed."""
+    return [generate_event(seed, index) for index in range(count)]

@@ -1,0 +1,184 @@
+"""Particle production for the event generator: proton-proton collisions,
+their charged particles and the displaced daughters of strange, charm and
+beauty decays.
+
+Units: millimetres for positions and decay lengths, MeV for masses and
+momenta. Every function draws from the NumPy generator it is given, so an
+event is a pure function of its seed.
+"""
+from dataclasses import dataclass, fields
+from typing import Final
+
+import numpy as np
+
+from .detector import BoolArray, FloatArray, IntArray
+
+# Stable charged species: (PDG code of the positive particle, mass in MeV, share).
+# The lepton codes are those of the negative lepton, hence the sign flip.
+SPECIES: Final = (
+    (211, 139.57, 0.74),     # pion
+    (321, 493.68, 0.13),     # kaon
+    (2212, 938.27, 0.08),    # proton
+    (-11, 0.511, 0.03),      # positron
+    (-13, 105.66, 0.02),     # muon (positive)
+)
+ETA_WIDTH: Final = 3.2          # width of the charged-particle pseudorapidity spread
+HEAVY_ETA_WIDTH: Final = 2.5    # heavy flavour is produced a little more centrally
+MEAN_MULTIPLICITY: Final = 90.0  # charged particles per collision, all pseudorapidities
+MEAN_PT: Final = 480.0          # prompt transverse momentum (MeV)
+PV_SPREAD_Z: Final = 45.0       # collision z spread (mm)
+PV_SPREAD_XY: Final = 0.04      # beam spot size across the beam (mm)
+
+
+@dataclass
+class Particles:
+    """Charged particles, one array entry each."""
+    origin: FloatArray       # (n, 3) production point
+    direction: FloatArray    # (n, 3) unit vector of flight
+    p: FloatArray
+    mass: FloatArray
+    pid: IntArray
+    charge: IntArray
+    from_beauty: BoolArray
+    from_charm: BoolArray
+    from_strange: BoolArray
+
+    def __len__(self) -> int:
+        return int(self.p.size)
+
+    def subset(self, rows: IntArray) -> "Particles":
+        return Particles(*(getattr(self, f.name)[rows] for f in fields(Particles)))
+
+
+def concatenate(parts: list[Particles]) -> Particles:
+    return Particles(*(np.concatenate([getattr(part, f.name) for part in parts]) for f in fields(Particles)))
+
+
+def direction_from(eta: FloatArray, phi: FloatArray) -> FloatArray:
+    sin_theta = 1.0 / np.cosh(eta)
+    return np.stack([sin_theta * np.cos(phi), sin_theta * np.sin(phi), np.tanh(eta)], axis=1)
+
+
+def _no_flags(count: int) -> tuple[BoolArray, BoolArray, BoolArray]:
+    return np.zeros(count, bool), np.zeros(count, bool), np.zeros(count, bool)
+
+
+def prompt_particles(rng: np.random.Generator, vertices: FloatArray) -> Particles:
+    """The charged particles made directly in the collisions at `vertices`."""
+    per_collision = rng.negative_binomial(2, 2.0 / (2.0 + MEAN_MULTIPLICITY), len(vertices))
+    count = int(per_collision.sum())
+    shares = np.array([s[2] for s in SPECIES])
+    kind = rng.choice(len(SPECIES), size=count, p=shares / shares.sum())
+    code = np.array([s[0] for s in SPECIES])[kind]
+    charge = rng.choice(np.array([-1, 1]), size=count)
+    eta = rng.normal(0.0, ETA_WIDTH, count)
+    pt = rng.gamma(2.0, MEAN_PT / 2.0, count)
+    return Particles(np.repeat(vertices, per_collision, axis=0),
+                     direction_from(eta, rng.uniform(-np.pi, np.pi, count)), pt * np.cosh(eta),
+                     np.array([s[1] for s in SPECIES])[kind], code * charge, charge, *_no_flags(count))
+
+
+def collision_vertices(rng: np.random.Generator, mean_collisions: float) -> FloatArray:
+    count = max(1, int(rng.poisson(mean_collisions)))
+    return np.stack([rng.normal(0.0, PV_SPREAD_XY, count), rng.normal(0.0, PV_SPREAD_XY, count),
+                     rng.normal(0.0, PV_SPREAD_Z, count)], axis=1)
+
+
+def _perpendicular_basis(direction: FloatArray) -> tuple[FloatArray, FloatArray]:
+    """Two unit vectors perpendicular to each row of `direction` and to each other."""
+    dx, dy, dz = direction.T
+    along_beam = np.abs(dz) > 0.99
+    u = np.where(along_beam[:, None], np.stack([np.zeros_like(dz), dz, -dy], axis=1),
+                 np.stack([dy, -dx, np.zeros_like(dz)], axis=1))
+    u /= np.sqrt(np.sum(u * u, axis=1))[:, None]
+    ux, uy, uz = u.T
+    return u, np.stack([dy * uz - dz * uy, dz * ux - dx * uz, dx * uy - dy * ux], axis=1)
+
+
+@dataclass(frozen=True)
+class Decay:
+    """A parent that flies, then decays into charged daughters (and maybe a further parent)."""
+    mass: float          # MeV
+    c_tau: float         # mm
+    momentum: float     # MeV, daughter momentum in the parent's rest frame
+    daughters: tuple[tuple[int, float, int], ...]  # (PDG code, mass, charge) per charged daughter
+    flag: str            # which from*Decay flag the daughters carry
+
+
+K0S: Final = Decay(497.6, 26.84, 206.0, ((211, 139.57, 1), (-211, 139.57, -1)), "from_strange")
+LAMBDA: Final = Decay(1115.7, 78.9, 101.0, ((2212, 938.27, 1), (-211, 139.57, -1)), "from_strange")
+D0: Final = Decay(1864.8, 0.123, 861.0, ((-321, 493.68, -1), (211, 139.57, 1)), "from_charm")
+D_PLUS: Final = Decay(1869.7, 0.312, 700.0, ((-321, 493.68, -1), (211, 139.57, 1), (211, 139.57, 1)),
+                      "from_charm")
+B_PLUS: Final = Decay(5279.3, 0.491, 1800.0, ((211, 139.57, 1),), "from_beauty")      # B+ -> D0bar pi+
+B_PLUS_3PI: Final = Decay(5279.3, 0.491, 1500.0, ((211, 139.57, 1), (-211, 139.57, -1), (211, 139.57, 1)),
+                          "from_beauty")                                                 # B+ -> D0bar 3 pi
+
+
+def decay(rng: np.random.Generator, mode: Decay, origin: FloatArray, direction: FloatArray, p: FloatArray,
+          conjugate: IntArray, charm_child: bool, inherited: dict[str, BoolArray]) -> Particles:
+    """Flies each parent from `origin` and decays it.
+
+    Daughters share the parent momentum and leave within an opening angle set
+    by the decay momentum; flags of the parent's own ancestry are inherited.
+    With `charm_child` a D0 takes part of the momentum and decays in turn.
+    """
+    count = p.size
+    flight = rng.exponential(mode.c_tau, count) * p / mode.mass
+    vertex = origin + flight[:, None] * direction
+    slots = len(mode.daughters) + (1 if charm_child else 0)
+    share = rng.dirichlet(np.full(slots, 2.0), size=count) * p[:, None]
+    u, v = _perpendicular_basis(direction)
+    parts = []
+    for slot in range(slots):
+        cos_star = rng.uniform(-1.0, 1.0, count)
+        opening = np.arctan2(mode.momentum * np.sqrt(1.0 - cos_star * cos_star), share[:, slot])
+        turn = rng.uniform(-np.pi, np.pi, count)
+        new_direction = (np.cos(opening)[:, None] * direction
+                         + np.sin(opening)[:, None] * (np.cos(turn)[:, None] * u + np.sin(turn)[:, None] * v))
+        flags = {name: inherited[name].copy() for name in ("from_beauty", "from_charm", "from_strange")}
+        flags[mode.flag][:] = True
+        if slot == len(mode.daughters):
+            parts.append(decay(rng, D0, vertex, new_direction, share[:, slot], -conjugate, False, flags))
+            continue
+        code, mass, charge = mode.daughters[slot]
+        parts.append(Particles(vertex, new_direction, share[:, slot], np.full(count, mass), code * conjugate,
+                               charge * conjugate, flags["from_beauty"], flags["from_charm"], flags["from_strange"]))
+    return concatenate(parts)
+
+
+def _parents(rng: np.random.Generator, origin: FloatArray, mean_pt: float,
+             eta_width: float) -> tuple[FloatArray, FloatArray, IntArray]:
+    count = len(origin)
+    eta = rng.normal(0.0, eta_width, count)
+    direction = direction_from(eta, rng.uniform(-np.pi, np.pi, count))
+    p = rng.gamma(2.0, mean_pt / 2.0, count) * np.cosh(eta)
+    return direction, p, rng.choice(np.array([-1, 1]), size=count)
+
+
+def decay_products(rng: np.random.Generator, vertices: FloatArray, beauty_share: float,
+                   charm_share: float) -> Particles:
+    """Daughters of the strange, charm and beauty hadrons made in the collisions at `vertices`."""
+    collisions = len(vertices)
+    plans = [  # (decay, parents per collision, mean parent pt, pseudorapidity width, with a D0 child)
+        (K0S, rng.poisson(1.5, collisions), 700.0, ETA_WIDTH, False),
+        (LAMBDA, rng.poisson(0.5, collisions), 900.0, ETA_WIDTH, False),
+        (D0, rng.random(collisions) < charm_share / 2, 2000.0, HEAVY_ETA_WIDTH, False),
+        (D_PLUS, rng.random(collisions) < charm_share / 2, 2000.0, HEAVY_ETA_WIDTH, False),
+        (B_PLUS, rng.random(collisions) < beauty_share * 0.6, 5000.0, HEAVY_ETA_WIDTH, True),
+        (B_PLUS_3PI, rng.random(collisions) < beauty_share * 0.4, 5000.0, HEAVY_ETA_WIDTH, True),
+    ]
+    parts = [_empty()]
+    for mode, per_collision, mean_pt, eta_width, charm_child in plans:
+        origin = np.repeat(vertices, per_collision.astype(np.int64), axis=0)
+        if len(origin) == 0:
+            continue
+        direction, p, conjugate = _parents(rng, origin, mean_pt, eta_width)
+        parts.append(decay(rng, mode, origin, direction, p, conjugate, charm_child,
+                           dict(zip(("from_beauty", "from_charm", "from_strange"), _no_flags(len(origin))))))
+    return concatenate(parts)
+
+
+def _empty() -> Particles:
+    return Particles(np.zeros((0, 3)), np.zeros((0, 3)), np.zeros(0), np.zeros(0), np.zeros(0, np.int64),
+                     np.zeros(0, np.int64), *_no_flags(0))
