@@ -6,10 +6,11 @@ from pathlib import Path
 from typing import Any, Final, NoReturn
 
 import click
+import corvane
 
 from . import __version__
-from .algorithms import ALGORITHMS, ALL, AlgorithmUnavailable, pool_size, resolve
-from .event_files import EventFileError, expand_inputs, load_events, write_events
+from .algorithms import ALGORITHMS, ALL, AlgorithmUnavailable, construct, pool_size, resolve
+from .event_files import EventFileError, expand_inputs, load_events, read_file, write_events
 from .generator import generate_event
 from .job import DEFAULT_CHUNK, hit_count, print_summary, reconstruct, report
 from .progress import progress_bar
@@ -155,3 +156,37 @@ def _write_outputs(events: list[dict[str, Any]], runs: Any, sample: str, skipped
         except OSError as error:
             _fail(f"{plot_dir}: cannot write plots: {error.strerror or error}")
         click.echo(f"Wrote {len(written)} plots to {plot_dir}")
+
+
+@main.command()
+@click.argument("event_file", type=click.Path(path_type=Path))
+@click.option("--index", "-i", type=click.IntRange(min=0), default=0,
+              help="Which event of the file (a .json file holds only event 0).")
+@click.option("--algorithm", "-a", type=click.Choice(list(ALGORITHMS)), default="track_following",
+              help="Algorithm whose tracks are drawn.")
+@click.option("--out", "-o", type=click.Path(path_type=Path), default=Path("event_display.png"),
+              help="PNG file to write.")
+def display(event_file: Path, index: int, algorithm: str, out: Path) -> None:
+    """Draw one event: hits by module and reconstructed tracks in x-z and y-z, ghosts marked."""
+    from .display import draw_event
+
+    try:
+        name = resolve(algorithm)[0]
+        source, event = _nth_event(event_file, index)
+    except (AlgorithmUnavailable, EventFileError) as error:
+        _fail(str(error))
+    tracks = construct(name).solve(corvane.DetectorEvent.Event(event))
+    try:
+        count, ghosts = draw_event(event, tracks, f"{source} ({ALGORITHMS[name]})", out)
+    except OSError as error:
+        _fail(f"{out}: cannot be written: {error.strerror or error}")
+    click.echo(f"Wrote {out}: {count} tracks, {ghosts} ghosts")
+
+
+def _nth_event(path: Path, index: int) -> tuple[str, dict[str, Any]]:
+    seen = 0
+    for source, event in read_file(expand_inputs([path])[0]):
+        if seen == index:
+            return source, event
+        seen += 1
+    raise EventFileError(f"{path}: holds {seen} event(s); there is no event {index}")

@@ -1,0 +1,99 @@
+"""Efficiencies and ghost rates in bins, computed by the compiled validator itself.
+
+Whether a particle counts as reconstructed depends only on its own hits and
+the tracks (a track whose hits come from it by more than 70%), not on the
+other particles of the event. So the efficiency in a momentum bin is the
+validator's efficiency on the events with their Monte Carlo record cut down
+to the particles of that bin, and the plots agree with the summary by
+construction.
+"""
+import math
+from collections.abc import Callable, Sequence
+from dataclasses import dataclass
+from typing import Any, Final
+
+import corvane
+import numpy as np
+
+from .job import hit_count, validation_input
+
+CATEGORIES: Final = ("velo", "long", "long>5GeV", "long_strange", "long_strange>5GeV", "long_fromb",
+                     "long_fromb>5GeV")
+MOMENTUM_EDGES: Final = (100.0, 500.0, 1000.0, 2000.0, 3000.0, 5000.0, 7500.0, 10000.0, 15000.0, 25000.0, 50000.0, 100000.0)
+ETA_EDGES: Final = tuple(float(v) for v in np.arange(-5.0, 5.51, 0.5))
+
+
+@dataclass
+class Ratio:
+    """k successes out of n trials, with a binomial error."""
+    passed: int
+    total: int
+
+    @property
+    def value(self) -> float:
+        return self.passed / self.total if self.total else math.nan
+
+    @property
+    def error(self) -> float:
+        if not self.total:
+            return math.nan
+        value = self.value
+        return math.sqrt(value * (1.0 - value) / self.total)
+
+
+def _column(record: dict[str, Any], name: str) -> int | None:
+    positions = {column: position for position, column in enumerate(record["description"])}
+    return positions.get(name)
+
+
+def _number(row: list[Any], position: int | None) -> float | None:
+    if position is None or position >= len(row):
+        return None
+    value = row[position]
+    return float(value) if isinstance(value, (int, float)) and not isinstance(value, bool) else None
+
+
+def _keep_particles(event: dict[str, Any], keep: Callable[[float], bool], variable: str) -> dict[str, Any]:
+    record = event.get("montecarlo")
+    if record is None:
+        return event
+    position = _column(record, variable)
+    rows = [row for row in record["particles"] if (value := _number(row, position)) is not None and keep(value)]
+    return {**event, "montecarlo": {"description": record["description"], "particles": rows}}
+
+
+def efficiency_in_bins(events: Sequence[dict[str, Any]], tracks: Sequence[list[Any]], variable: str,
+                       edges: Sequence[float]) -> dict[str, list[Ratio]]:
+    """Per category, the reconstructed fraction of its particles with `variable` in each bin [lo, hi)."""
+    table: dict[str, list[Ratio]] = {name: [] for name in CATEGORIES}
+    validated = validation_input(events)
+    for low, high in zip(edges[:-1], edges[1:]):
+        cut = [_keep_particles(event, lambda v, lo=low, hi=high: lo <= v < hi, variable) for event in validated]
+        found = {c["label"]: c for c in corvane.Validator.export_validation_to_json(cut, list(tracks), False)
+                 ["categories"]}
+        for name in CATEGORIES:
+            stats = found.get(name)
+            table[name].append(Ratio(stats["n_recon_particles"], stats["n_particles"]) if stats else Ratio(0, 0))
+    return table
+
+
+def ghost_rate_by_hits(events: Sequence[dict[str, Any]], tracks: Sequence[list[Any]],
+                       edges: Sequence[float]) -> list[Ratio]:
+    """Ghost tracks out of all tracks, for events grouped by their number of hits."""
+    validated = validation_input(events)
+    counts = [hit_count(event) for event in validated]
+    rates = []
+    for low, high in zip(edges[:-1], edges[1:]):
+        chosen = [i for i, count in enumerate(counts) if low <= count < high]
+        result = corvane.Validator.export_validation_to_json([validated[i] for i in chosen],
+                                                             [tracks[i] for i in chosen], False)
+        rates.append(Ratio(result["total_ghosts"], result["total_tracks"]))
+    return rates
+
+
+def hit_count_edges(events: Sequence[dict[str, Any]], bins: int = 6) -> list[float]:
+    """Bin edges spanning the events' hit counts, rounded to hundreds."""
+    counts = [hit_count(event) for event in events]
+    low, high = math.floor(min(counts) / 100) * 100, math.ceil((max(counts) + 1) / 100) * 100
+    step = max(100, math.ceil((high - low) / bins / 100) * 100)
+    return [float(low + step * i) for i in range(math.ceil((high - low) / step) + 1)]
