@@ -62,13 +62,17 @@ def _keep_particles(event: dict[str, Any], keep: Callable[[float], bool], variab
     return {**event, "montecarlo": {"description": record["description"], "particles": rows}}
 
 
+def _within(low: float, high: float) -> Callable[[float], bool]:
+    return lambda value: low <= value < high
+
+
 def efficiency_in_bins(events: Sequence[dict[str, Any]], tracks: Sequence[list[Any]], variable: str,
                        edges: Sequence[float]) -> dict[str, list[Ratio]]:
     """Per category, the reconstructed fraction of its particles with `variable` in each bin [lo, hi)."""
     table: dict[str, list[Ratio]] = {name: [] for name in CATEGORIES}
     validated = validation_input(events)
     for low, high in zip(edges[:-1], edges[1:]):
-        cut = [_keep_particles(event, lambda v, lo=low, hi=high: lo <= v < hi, variable) for event in validated]
+        cut = [_keep_particles(event, _within(low, high), variable) for event in validated]
         found = {c["label"]: c for c in corvane.Validator.export_validation_to_json(cut, list(tracks), False)
                  ["categories"]}
         for name in CATEGORIES:

@@ -8,6 +8,7 @@ the dictionary with the coordinate lists as float64 arrays, which both read
 without a copy.
 """
 from collections.abc import Mapping
+from itertools import chain
 from typing import Any, Final
 
 import numpy as np
@@ -84,17 +85,37 @@ def _check_montecarlo(record: Any, hit_count: int) -> None:
     if not isinstance(rows, list):
         raise EventFormatError(f"'montecarlo' 'particles' is a {_type_name(rows)}, not a list")
     hits_column = {name: position for position, name in enumerate(columns)}.get("hits")
+    hit_lists = []
     for number, row in enumerate(rows):
         if not isinstance(row, list):
             raise EventFormatError(f"Monte Carlo particle {number} is a {_type_name(row)}, not a list")
-        if hits_column is None or hits_column >= len(row):
+        if hits_column is not None and hits_column < len(row):
+            hit_lists.append(row[hits_column])
+    if not _valid_hit_lists(hit_lists, hit_count):
+        _report_hit_list(rows, hits_column, hit_count)
+
+
+def _valid_hit_lists(hit_lists: list[Any], hit_count: int) -> bool:
+    """All lists of integers within the event's hits (one array conversion, no loop over hits)."""
+    if not all(isinstance(hits, list) for hits in hit_lists):
+        return False
+    flat = np.asarray(list(chain.from_iterable(hit_lists)))
+    if flat.size == 0:
+        return True
+    return flat.dtype.kind in "iu" and int(flat.min()) >= 0 and int(flat.max()) < hit_count
+
+
+def _report_hit_list(rows: list[list[Any]], hits_column: Any, hit_count: int) -> None:
+    """Raises for the first particle whose hit list is not valid."""
+    for number, row in enumerate(rows):
+        if hits_column >= len(row):
             continue
         hits = row[hits_column]
         if not isinstance(hits, list) or not all(_is_integer(h) for h in hits):
             raise EventFormatError(f"Monte Carlo particle {number}: 'hits' is not a list of hit positions")
-        if hits and (min(hits) < 0 or max(hits) >= hit_count):
-            bad = next(h for h in hits if h < 0 or h >= hit_count)
-            raise EventFormatError(f"Monte Carlo particle {number} lists hit {bad}, but the event has "
+        bad = [h for h in hits if h < 0 or h >= hit_count]
+        if bad:
+            raise EventFormatError(f"Monte Carlo particle {number} lists hit {bad[0]}, but the event has "
                                    f"{hit_count} hits")
 
 

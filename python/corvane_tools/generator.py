@@ -47,50 +47,62 @@ def _slopes(direction: FloatArray) -> tuple[FloatArray, FloatArray, FloatArray]:
     return direction[:, 0] / dz, direction[:, 1] / dz, np.sign(dz)
 
 
-def _scatter(rng: np.random.Generator, particles: Particles, material: BoolArray, tx: FloatArray, ty: FloatArray,
-             forward: BoolArray) -> FloatArray:
-    """x and y displacements at every module caused by the kicks in the modules crossed before it.
+def _group_sums(values: FloatArray, group_start: IntArray, group_end: IntArray) -> tuple[FloatArray, FloatArray]:
+    """For each element, the sum of the elements of its group before it and after it (groups are runs)."""
+    running = np.concatenate([np.zeros((values.shape[0], 1)), np.cumsum(values, axis=-1)], axis=-1)
+    position = np.arange(values.shape[-1])
+    before = running[:, position] - running[:, group_start]
+    after = running[:, group_end] - running[:, position + 1]
+    return before, after
 
-    With a slope kick k_j at module j, the displacement at module k is the sum of
-    k_j * (z_k - z_j) over the modules j crossed before k: those below k when
-    flying towards +z, those above k when flying towards -z. Both sums come
-    from one running sum of the kicks and one of kick * z.
+
+def _scatter(rng: np.random.Generator, theta: FloatArray, row: IntArray, module: IntArray,
+             forward: BoolArray) -> FloatArray:
+    """x and y displacements at each crossing (row, module) from the kicks of the crossings before it.
+
+    Crossings come grouped by row (particle), in module order within a row.
+    With a slope kick k_j at crossing j, the displacement at crossing k is the
+    sum of k_j * (z_k - z_j) over the crossings j before k in flight order:
+    lower modules when flying towards +z, higher ones towards -z. Each sum is
+    z_k * sum(k_j) - sum(k_j * z_j), from running sums within the row.
     """
-    t2 = tx * tx + ty * ty
-    theta = _highland(particles.p, particles.mass, MATERIAL_X0 * np.sqrt(1.0 + t2)) * (1.0 + t2)
-    kicks = np.zeros((2, *material.shape))
-    kicks[:, material] = rng.normal(0.0, 1.0, (2, np.count_nonzero(material))) * np.broadcast_to(
-        theta[:, None], material.shape)[material]
-    kick_sum = np.cumsum(kicks, axis=-1)
-    moment_sum = np.cumsum(kicks * MODULE_Z, axis=-1)
-    before = MODULE_Z * (kick_sum - kicks) - (moment_sum - kicks * MODULE_Z)
-    after = MODULE_Z * (kick_sum[..., -1:] - kick_sum) - (moment_sum[..., -1:] - moment_sum)
-    shift: FloatArray = np.where(forward[:, None], before, after)
+    z = MODULE_Z[module]
+    kicks = rng.normal(0.0, 1.0, (2, row.size)) * theta[row]
+    starts = np.flatnonzero(np.r_[True, row[1:] != row[:-1]])
+    lengths = np.diff(np.r_[starts, row.size])
+    group_start = np.repeat(starts, lengths)
+    group_end = group_start + np.repeat(lengths, lengths)
+    kick_before, kick_after = _group_sums(kicks, group_start, group_end)
+    moment_before, moment_after = _group_sums(kicks * z, group_start, group_end)
+    shift: FloatArray = np.where(forward[row], z * kick_before - moment_before, z * kick_after - moment_after)
     return shift
 
 
 def _track_hits(rng: np.random.Generator, particles: Particles) -> tuple[IntArray, IntArray, FloatArray, FloatArray,
                                                                           FloatArray]:
-    """Hits of every particle: (particle, module, x, y, z)."""
+    """Hits of every particle: (particle, module, x, y, z).
+
+    A particle scatters in the sensors its undisturbed line crosses, and can
+    leave a hit only there.
+    """
     tx, ty, sign = _slopes(particles.direction)
     ox, oy, oz = particles.origin.T
     dz = MODULE_Z[None, :] - oz[:, None]
     x = ox[:, None] + tx[:, None] * dz
     y = oy[:, None] + ty[:, None] * dz
-    material = (sign[:, None] * dz > 0.0) & in_sensitive_area(np.arange(MODULE_COUNT), x, y)
-    crossing = np.flatnonzero(material.any(axis=1))  # the rest never meets a sensor
-    tx, ty, x, y, material = tx[crossing], ty[crossing], x[crossing], y[crossing], material[crossing]
-    shift = _scatter(rng, particles.subset(crossing), material, tx, ty, sign[crossing] > 0.0)
-    x += shift[0]
-    y += shift[1]
+    row, module = np.nonzero((sign[:, None] * dz > 0.0) & in_sensitive_area(np.arange(MODULE_COUNT), x, y))
+    t2 = tx * tx + ty * ty
+    theta = _highland(particles.p, particles.mass, MATERIAL_X0 * np.sqrt(1.0 + t2)) * (1.0 + t2)
+    shift = _scatter(rng, theta, row, module, sign > 0.0)
+    x = x[row, module] + shift[0]
+    y = y[row, module] + shift[1]
     plane = sensor_plane_offset(y)
-    x += tx[:, None] * plane
-    y += ty[:, None] * plane
-    seen = ((sign[crossing, None] * dz[crossing] > 0.0) & in_sensitive_area(np.arange(MODULE_COUNT), x, y)
-            & (rng.random(x.shape) < HIT_EFFICIENCY))
-    row, module = np.nonzero(seen)
-    return (crossing[row], module, x[seen] + rng.normal(0.0, RESOLUTION, row.size),
-            y[seen] + rng.normal(0.0, RESOLUTION, row.size), (MODULE_Z[None, :] + plane)[seen])
+    x += tx[row] * plane
+    y += ty[row] * plane
+    seen = in_sensitive_area(module, x, y) & (rng.random(row.size) < HIT_EFFICIENCY)
+    count = int(np.count_nonzero(seen))
+    return (row[seen], module[seen], x[seen] + rng.normal(0.0, RESOLUTION, count),
+            y[seen] + rng.normal(0.0, RESOLUTION, count), MODULE_Z[module[seen]] + plane[seen])
 
 
 def _noise_hits(rng: np.random.Generator) -> tuple[IntArray, FloatArray, FloatArray]:
@@ -141,7 +153,7 @@ def _montecarlo(particles: Particles, owner: IntArray) -> dict[str, Any]:
         *(getattr(particles, name)[kept].astype(int).tolist()
           for name in ("from_beauty", "from_charm", "from_strange")),
     ]
-    return {"description": list(MC_COLUMNS), "particles": [list(row) for row in zip(*columns)]}
+    return {"description": list(MC_COLUMNS), "particles": list(map(list, zip(*columns)))}
 
 
 def _event_particles(rng: np.random.Generator) -> tuple[Particles, int]:

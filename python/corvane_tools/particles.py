@@ -126,25 +126,25 @@ def decay(rng: np.random.Generator, mode: Decay, origin: FloatArray, direction: 
     count = p.size
     flight = rng.exponential(mode.c_tau, count) * p / mode.mass
     vertex = origin + flight[:, None] * direction
-    slots = len(mode.daughters) + (1 if charm_child else 0)
+    charged = len(mode.daughters)
+    slots = charged + (1 if charm_child else 0)
     share = rng.dirichlet(np.full(slots, 2.0), size=count) * p[:, None]
     u, v = _perpendicular_basis(direction)
-    parts = []
-    for slot in range(slots):
-        cos_star = rng.uniform(-1.0, 1.0, count)
-        opening = np.arctan2(mode.momentum * np.sqrt(1.0 - cos_star * cos_star), share[:, slot])
-        turn = rng.uniform(-np.pi, np.pi, count)
-        new_direction = (np.cos(opening)[:, None] * direction
-                         + np.sin(opening)[:, None] * (np.cos(turn)[:, None] * u + np.sin(turn)[:, None] * v))
-        flags = {name: inherited[name].copy() for name in ("from_beauty", "from_charm", "from_strange")}
-        flags[mode.flag][:] = True
-        if slot == len(mode.daughters):
-            parts.append(decay(rng, D0, vertex, new_direction, share[:, slot], -conjugate, False, flags))
-            continue
-        code, mass, charge = mode.daughters[slot]
-        parts.append(Particles(vertex, new_direction, share[:, slot], np.full(count, mass), code * conjugate,
-                               charge * conjugate, flags["from_beauty"], flags["from_charm"], flags["from_strange"]))
-    return concatenate(parts)
+    cos_star = rng.uniform(-1.0, 1.0, (count, slots))
+    opening = np.arctan2(mode.momentum * np.sqrt(1.0 - cos_star * cos_star), share)[..., None]
+    turn = rng.uniform(-np.pi, np.pi, (count, slots))[..., None]
+    directions = (np.cos(opening) * direction[:, None, :]
+                  + np.sin(opening) * (np.cos(turn) * u[:, None, :] + np.sin(turn) * v[:, None, :]))
+    flags = {name: inherited[name] | (name == mode.flag) for name in ("from_beauty", "from_charm", "from_strange")}
+    codes, masses, charges = (np.array(column) for column in zip(*mode.daughters))
+    daughters = Particles(np.repeat(vertex, charged, axis=0), directions[:, :charged].reshape(-1, 3),
+                          share[:, :charged].reshape(-1), np.tile(masses, count),
+                          (conjugate[:, None] * codes).reshape(-1), (conjugate[:, None] * charges).reshape(-1),
+                          *(np.repeat(flags[name], charged) for name in ("from_beauty", "from_charm", "from_strange")))
+    if not charm_child:
+        return daughters
+    return concatenate([daughters, decay(rng, D0, vertex, directions[:, charged], share[:, charged], -conjugate,
+                                         False, flags)])
 
 
 def _parents(rng: np.random.Generator, origin: FloatArray, mean_pt: float,

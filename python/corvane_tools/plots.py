@@ -18,6 +18,7 @@ matplotlib.use("Agg")  # files only, no display needed
 import matplotlib.pyplot as plt  # noqa: E402  (after choosing the backend)
 import numpy as np  # noqa: E402
 from matplotlib.axes import Axes  # noqa: E402
+from matplotlib.figure import Figure  # noqa: E402
 
 from .binned import (CATEGORIES, ETA_EDGES, MOMENTUM_EDGES, Ratio, efficiency_in_bins,  # noqa: E402
                      ghost_rate_by_hits, hit_count_edges)
@@ -38,6 +39,12 @@ def _errorbars(axes: Axes, edges: Sequence[float], ratios: Sequence[Ratio], labe
                   fmt="o", markersize=3, capsize=2, label=label)
 
 
+def _finish(figure: Figure, path: Path) -> None:
+    figure.tight_layout()
+    figure.savefig(path, dpi=DPI)
+    plt.close(figure)
+
+
 def _efficiency_figure(events: Sequence[dict[str, Any]], runs: Sequence[AlgorithmRun], variable: str,
                        edges: Sequence[float], categories: Sequence[str], axis_label: str, scale: float,
                        logarithmic: bool, path: Path) -> None:
@@ -54,9 +61,7 @@ def _efficiency_figure(events: Sequence[dict[str, Any]], runs: Sequence[Algorith
         axes.grid(alpha=0.3)
         axes.legend(fontsize="small", loc="lower right")
     panels[0][0].set_ylabel("efficiency (%)")
-    figure.tight_layout()
-    figure.savefig(path, dpi=DPI)
-    plt.close(figure)
+    _finish(figure, path)
 
 
 def _ghost_figure(events: Sequence[dict[str, Any]], runs: Sequence[AlgorithmRun], path: Path) -> None:
@@ -69,9 +74,7 @@ def _ghost_figure(events: Sequence[dict[str, Any]], runs: Sequence[AlgorithmRun]
     axes.set_ylim(bottom=0.0)
     axes.grid(alpha=0.3)
     axes.legend(fontsize="small")
-    figure.tight_layout()
-    figure.savefig(path, dpi=DPI)
-    plt.close(figure)
+    _finish(figure, path)
 
 
 def _clone_figure(events: Sequence[dict[str, Any]], runs: Sequence[AlgorithmRun], path: Path) -> None:
@@ -88,9 +91,7 @@ def _clone_figure(events: Sequence[dict[str, Any]], runs: Sequence[AlgorithmRun]
     axes.set_ylabel("clone rate (% of reconstructed particles)")
     axes.grid(alpha=0.3, axis="y")
     axes.legend(fontsize="small")
-    figure.tight_layout()
-    figure.savefig(path, dpi=DPI)
-    plt.close(figure)
+    _finish(figure, path)
 
 
 def draw_all(events: Sequence[dict[str, Any]], runs: Sequence[AlgorithmRun], directory: Path) -> list[Path]:
