@@ -9,11 +9,10 @@ the pool, and solve on one thread). Each figure is the best of `--repeat`
 runs; ratios are against single-threaded TrackFollowing.
 """
 import argparse
+import os
+import sys
 import tempfile
-import time
-from collections.abc import Callable
 from pathlib import Path
-from typing import Any
 
 import corvane
 
@@ -22,14 +21,8 @@ from corvane_tools.event_files import load_events, write_events
 from corvane_tools.generator import generate_event
 from corvane_tools.job import hit_count
 
-
-def best_time(call: Callable[[], Any], repeats: int) -> float:
-    best = float("inf")
-    for _ in range(repeats):
-        start = time.perf_counter()
-        call()
-        best = min(best, time.perf_counter() - start)
-    return best
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from bench_track_following import best_time  # noqa: E402
 
 
 def main() -> None:
