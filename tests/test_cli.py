@@ -1,0 +1,107 @@
+import json
+import os
+import re
+import subprocess
+import sys
+
+import pytest
+from click.testing import CliRunner
+
+from corvane_tools import cli
+from corvane_tools.algorithms import ALGORITHMS, available
+
+PARTIAL = 3
+
+
+@pytest.fixture(scope="module")
+def files(tmp_path_factory):
+    root = tmp_path_factory.mktemp("events")
+    runner = CliRunner()
+    assert runner.invoke(cli.main, ["generate", "-n", "3", "-s", "4", "-o", str(root / "dir")]).exit_code == 0
+    assert runner.invoke(cli.main, ["generate", "-n", "2", "-o", str(root / "two.parquet")]).exit_code == 0
+    return root
+
+
+def invoke(*args):
+    return CliRunner().invoke(cli.main, [str(a) for a in args])
+
+
+def test_generate_writes_what_it_says(files):
+    assert sorted(p.name for p in (files / "dir").iterdir()) == [f"event_0000{i}.json" for i in range(3)]
+    result = invoke("generate", "-n", "1", "-o", files / "one.json")
+    assert result.exit_code == 0 and "Wrote 1 events" in result.output
+    assert invoke("generate", "-n", "2", "-o", files / "bad.json").exit_code == 1
+
+
+def test_run_writes_report_and_plots(files, tmp_path):
+    result = invoke("run", files / "dir", files / "two.parquet", "--json", tmp_path / "r.json", "--plots",
+                    tmp_path / "plots", "-q")
+    assert result.exit_code == 0, result.output
+    assert "Sample: 5 events" in result.output and "events/s" in result.output and "hits/s" in result.output
+    report = json.loads((tmp_path / "r.json").read_text())
+    assert report["events"] == 5 and report["skipped"] == []
+    assert set(report["algorithms"]) == set(available())
+    run = report["algorithms"]["track_following"]
+    assert run["timing"]["events"] == 5 and set(run["validation"]["events"]) == {"1", "2", "3", "4", "5"}
+    assert {c["label"] for c in run["validation"]["categories"]} >= {"velo", "long"}
+    pngs = sorted(tmp_path.joinpath("plots").iterdir())
+    assert [p.name for p in pngs] == ["clone_rate.png", "efficiency_vs_eta.png", "efficiency_vs_p.png",
+                                      "ghost_rate_vs_hits.png"]
+    assert all(p.read_bytes().startswith(b"\x89PNG") and p.stat().st_size > 5000 for p in pngs)
+
+
+@pytest.mark.parametrize("extra, status, message", [
+    ([], PARTIAL, "skipped: .*broken.json: not valid JSON"),
+    (["--strict"], 1, "error: .*broken.json: not valid JSON"),
+])
+def test_bad_input_is_reported(files, tmp_path, extra, status, message):
+    (tmp_path / "broken.json").write_text("{")
+    result = invoke("run", files / "one.json", tmp_path / "broken.json", "-q", *extra)
+    assert result.exit_code == status
+    assert re.search(message, result.output)
+
+
+@pytest.mark.parametrize("args, message", [
+    (["run", "missing.json"], "missing.json: no such file or directory"),
+    (["run", "--algorithm", "quantum"], "Invalid value for '--algorithm'"),
+    (["display", "missing.json"], "missing.json: no such file or directory"),
+])
+def test_failures_exit_non_zero(args, message):
+    result = invoke(*args)
+    assert result.exit_code != 0 and message in result.output
+
+
+def test_algorithms_not_built_are_refused_clearly():
+    missing = [name for name in ALGORITHMS if name not in available()]
+    for name in missing:
+        result = invoke("run", "-n", "1", "-a", name)
+        assert result.exit_code == 1 and f"algorithm '{name}' ({ALGORITHMS[name]}) is not built" in result.output
+    assert "track_following" in available()
+
+
+def test_display(files, tmp_path):
+    out = tmp_path / "d.png"
+    result = invoke("display", files / "two.parquet", "--index", "1", "--out", out)
+    assert result.exit_code == 0 and "tracks" in result.output
+    assert out.read_bytes().startswith(b"\x89PNG")
+    assert invoke("display", files / "two.parquet", "--index", "2").exit_code == 1
+
+
+def test_help_explains_options():
+    result = invoke("run", "--help")
+    assert result.exit_code == 0
+    for option in ("--algorithm", "--threads", "--json", "--plots", "--strict", "--quiet", "default: all"):
+        assert option in result.output
+
+
+def test_module_runs_as_a_program(tmp_path):
+    # A real process: the summary is written straight to file descriptor 1 by the compiled module.
+    env = dict(os.environ, RAYON_NUM_THREADS="2")
+    done = subprocess.run([sys.executable, "-m", "corvane_tools", "run", "-n", "2", "--json", tmp_path / "r.json"],
+                          capture_output=True, text=True, env=env, timeout=300)
+    assert done.returncode == 0, done.stderr
+    assert "Sample: 2 generated events (seed 1)" in done.stdout
+    assert " tracks including " in done.stdout and "\nvelo " in done.stdout
+    assert "events/s" in done.stdout and "(2 threads)" in done.stdout
+    assert done.stderr == ""  # no progress bar without a terminal
+    assert json.loads((tmp_path / "r.json").read_text())["events"] == 2

@@ -1,0 +1,84 @@
+import numpy as np
+import pytest
+
+import corvane
+from corvane_tools.event_format import check_event
+from corvane_tools.generator import MC_COLUMNS, generate_event, generate_events
+
+SEEDS = [0, 1, 7, 123]
+
+
+@pytest.fixture(scope="module", params=SEEDS)
+def event(request):
+    return generate_event(request.param, 3)
+
+
+def particles(event):
+    record = event["montecarlo"]
+    assert record["description"] == list(MC_COLUMNS)
+    return [dict(zip(record["description"], row)) for row in record["particles"]]
+
+
+def test_event_is_accepted_everywhere(event):
+    built = corvane.DetectorEvent.Event(event)
+    assert built.number_of_hits == len(event["x"]) == len(event["y"]) == len(event["z"])
+    assert all(b > a for a, b in zip(event["module_prefix_sum"], event["module_prefix_sum"][1:]))
+    check_event(event)
+    result = corvane.Validator.export_validation_to_json([event], [[]], False)
+    assert {c["label"] for c in result["categories"]} >= {"velo", "long"}
+
+
+def test_hits_lie_in_their_module(event):
+    prefix = event["module_prefix_sum"]
+    z = np.asarray(event["z"])
+    x = np.asarray(event["x"])
+    y = np.asarray(event["y"])
+    module_z = [z[prefix[m]:prefix[m + 1]] for m in range(52)]
+    # each module's hits sit on a few planes within a millimetre, modules in z order
+    assert all(0 < len(np.unique(zs)) <= 4 and np.ptp(zs) < 1.0 for zs in module_z)
+    assert all(module_z[m].max() < module_z[m + 1].min() for m in range(51))
+    radius = np.hypot(x, y)
+    assert radius.min() > 5.0 and np.abs(x).max() < 40.0 and np.abs(y).max() < 40.0
+
+
+def test_monte_carlo_hits_are_valid_and_unshared(event):
+    owned = np.concatenate([p["hits"] for p in particles(event)])
+    assert owned.min() >= 0 and owned.max() < len(event["x"])
+    assert len(np.unique(owned)) == len(owned)  # one particle per hit; the rest is noise
+    assert len(owned) < len(event["x"])
+    keys = [p["key"] for p in particles(event)]
+    assert len(set(keys)) == len(keys)
+
+
+def test_flags_follow_acceptance_and_decays(event):
+    for p in particles(event):
+        assert p["hasVelo"] == (len(p["hits"]) >= 3)
+        assert p["isLong"] == (p["hasVelo"] and p["hasScifi"])
+        assert not (p["isDown"] and p["hasVelo"])
+        assert p["charge"] in (-1, 1) and abs(p["pid"]) in (11, 13, 211, 321, 2212)
+        lepton = abs(p["pid"]) in (11, 13)
+        assert (p["pid"] > 0) == ((p["charge"] > 0) != lepton)   # e- and mu- have positive codes
+        assert not (p["fromStrangeDecay"] and (p["fromBeautyDecay"] or p["fromCharmDecay"]))
+        assert p["pt"] <= p["p"] and (p["hasScifi"] == 0 or p["eta"] > 0)
+        if p["fromBeautyDecay"] or p["fromCharmDecay"] or p["fromStrangeDecay"]:
+            assert abs(p["pid"]) in (211, 321, 2212)  # decays here give hadrons only
+
+
+def test_decays_are_present_across_a_sample():
+    rows = [p for e in generate_events(6, 5) for p in particles(e)]
+    for flag in ("fromBeautyDecay", "fromCharmDecay", "fromStrangeDecay"):
+        assert any(p[flag] for p in rows), flag
+    assert any(p["fromBeautyDecay"] and p["fromCharmDecay"] for p in rows)  # B -> D -> hadrons
+
+
+@pytest.mark.parametrize("seed", [0, 42])
+def test_seed_determinism(seed):
+    assert generate_event(seed, 2) == generate_event(seed, 2)
+    assert generate_events(3, seed)[2] == generate_event(seed, 2)  # an event does not depend on the sample size
+    assert generate_event(seed, 2)["x"] != generate_event(seed + 1, 2)["x"]
+    assert generate_event(seed, 2)["x"] != generate_event(seed, 3)["x"]
+
+
+def test_sample_sizes_are_realistic():
+    counts = [e["module_prefix_sum"][52] for e in generate_events(20, 1)]
+    assert 2000 <= np.median(counts) <= 6000
