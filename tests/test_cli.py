@@ -3,6 +3,7 @@ import os
 import re
 import subprocess
 import sys
+from pathlib import Path
 
 import pytest
 from click.testing import CliRunner
@@ -105,3 +106,12 @@ def test_module_runs_as_a_program(tmp_path):
     assert "events/s" in done.stdout and "(2 threads)" in done.stdout
     assert done.stderr == ""  # no progress bar without a terminal
     assert json.loads((tmp_path / "r.json").read_text())["events"] == 2
+
+
+def test_readme_tools_tour_runs(tmp_path, monkeypatch):
+    readme = (Path(__file__).resolve().parent.parent / "README.md").read_text()
+    tour = re.search(r"## The tools from Python\n\n```python\n(.*?)```", readme, re.S).group(1)
+    monkeypatch.chdir(tmp_path)
+    namespace = {}
+    exec(compile(tour, "README.md", "exec"), namespace)
+    assert namespace["metrics"]["events"] == 4 and (tmp_path / "sample.parquet").exists()
