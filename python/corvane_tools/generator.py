@@ -19,7 +19,7 @@ from typing import Any, Final
 
 import numpy as np
 
-from .detector import (MATERIAL_X0, MODULE_COUNT, MODULE_Z, OUTER_HALF_WIDTH, BoolArray, FloatArray, IntArray,
+from .detector import (INNER_RADIUS, MATERIAL_X0, MODULE_COUNT, MODULE_Z, OUTER_HALF_WIDTH, BoolArray, FloatArray, IntArray,
                        in_sensitive_area, sensor_plane_offset)
 from .particles import Particles, collision_vertices, concatenate, decay_products, prompt_particles
 
@@ -78,6 +78,30 @@ def _scatter(rng: np.random.Generator, theta: FloatArray, row: IntArray, module:
     return shift
 
 
+def _candidate_crossings(particles: Particles, tx: FloatArray, ty: FloatArray,
+                         sign: FloatArray) -> tuple[IntArray, IntArray]:
+    """(particle, module) pairs, grouped by particle in module order, that may lie on a sensor.
+
+    A line from an origin at radius r0 with slope t is between t*|dz| - r0 and
+    t*|dz| + r0 from the beam, so only the modules ahead within a window of z
+    can see it; the window is generous and the exact test comes later.
+    """
+    ox, oy, oz = particles.origin.T
+    slope = np.maximum(np.hypot(tx, ty), 1e-12)
+    r0 = np.hypot(ox, oy)
+    near = np.maximum(INNER_RADIUS - r0 - 1.0, 0.0) / slope
+    far = (OUTER_HALF_WIDTH * np.sqrt(2.0) + r0 + 1.0) / slope
+    forward = sign > 0.0
+    first = np.where(forward, np.searchsorted(MODULE_Z, oz + near, side="right"),
+                     np.searchsorted(MODULE_Z, oz - far, side="left"))
+    stop = np.where(forward, np.searchsorted(MODULE_Z, oz + far, side="right"),
+                    np.searchsorted(MODULE_Z, oz - near, side="left"))
+    counts = np.maximum(stop - first, 0)
+    row = np.repeat(np.arange(len(particles)), counts)
+    step = np.arange(row.size) - np.repeat(np.cumsum(counts) - counts, counts)
+    return row, first[row] + step
+
+
 def _track_hits(rng: np.random.Generator, particles: Particles) -> tuple[IntArray, IntArray, FloatArray, FloatArray,
                                                                           FloatArray]:
     """Hits of every particle: (particle, module, x, y, z).
@@ -86,16 +110,17 @@ def _track_hits(rng: np.random.Generator, particles: Particles) -> tuple[IntArra
     leave a hit only there.
     """
     tx, ty, sign = _slopes(particles.direction)
-    ox, oy, oz = particles.origin.T
-    dz = MODULE_Z[None, :] - oz[:, None]
-    x = ox[:, None] + tx[:, None] * dz
-    y = oy[:, None] + ty[:, None] * dz
-    row, module = np.nonzero((sign[:, None] * dz > 0.0) & in_sensitive_area(np.arange(MODULE_COUNT), x, y))
+    row, module = _candidate_crossings(particles, tx, ty, sign)
+    dz = MODULE_Z[module] - particles.origin[row, 2]
+    x = particles.origin[row, 0] + tx[row] * dz
+    y = particles.origin[row, 1] + ty[row] * dz
+    crossed = in_sensitive_area(module, x, y)
+    row, module, x, y = row[crossed], module[crossed], x[crossed], y[crossed]
     t2 = tx * tx + ty * ty
     theta = _highland(particles.p, particles.mass, MATERIAL_X0 * np.sqrt(1.0 + t2)) * (1.0 + t2)
     shift = _scatter(rng, theta, row, module, sign > 0.0)
-    x = x[row, module] + shift[0]
-    y = y[row, module] + shift[1]
+    x += shift[0]
+    y += shift[1]
     plane = sensor_plane_offset(y)
     x += tx[row] * plane
     y += ty[row] * plane
