@@ -66,6 +66,7 @@ def test_bad_input_is_reported(files, tmp_path, extra, status, message):
     (["run", "missing.json"], "missing.json: no such file or directory"),
     (["run", "--algorithm", "quantum"], "Invalid value for '--algorithm'"),
     (["display", "missing.json"], "missing.json: no such file or directory"),
+    (["display", "."], ".: is a directory"),
 ])
 def test_failures_exit_non_zero(args, message):
     result = invoke(*args)

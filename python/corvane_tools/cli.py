@@ -184,6 +184,8 @@ def display(event_file: Path, index: int, algorithm: str, out: Path) -> None:
 
 
 def _nth_event(path: Path, index: int) -> tuple[str, dict[str, Any]]:
+    if path.is_dir():
+        raise EventFileError(f"{path}: is a directory; name one .json or .parquet file")
     seen = 0
     for source, event in read_file(expand_inputs([path])[0]):
         if seen == index:
