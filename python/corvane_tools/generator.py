@@ -47,15 +47,6 @@ def _slopes(direction: FloatArray) -> tuple[FloatArray, FloatArray, FloatArray]:
     return direction[:, 0] / dz, direction[:, 1] / dz, np.sign(dz)
 
 
-def _group_sums(values: FloatArray, group_start: IntArray, group_end: IntArray) -> tuple[FloatArray, FloatArray]:
-    """For each element, the sum of the elements of its group before it and after it (groups are runs)."""
-    running = np.concatenate([np.zeros((values.shape[0], 1)), np.cumsum(values, axis=-1)], axis=-1)
-    position = np.arange(values.shape[-1])
-    before = running[:, position] - running[:, group_start]
-    after = running[:, group_end] - running[:, position + 1]
-    return before, after
-
-
 def _scatter(rng: np.random.Generator, theta: FloatArray, row: IntArray, module: IntArray,
              forward: BoolArray) -> FloatArray:
     """x and y displacements at each crossing (row, module) from the kicks of the crossings before it.
@@ -72,9 +63,12 @@ def _scatter(rng: np.random.Generator, theta: FloatArray, row: IntArray, module:
     lengths = np.diff(np.r_[starts, row.size])
     group_start = np.repeat(starts, lengths)
     group_end = group_start + np.repeat(lengths, lengths)
-    kick_before, kick_after = _group_sums(kicks, group_start, group_end)
-    moment_before, moment_after = _group_sums(kicks * z, group_start, group_end)
-    shift: FloatArray = np.where(forward[row], z * kick_before - moment_before, z * kick_after - moment_after)
+    # rows: kick x, kick y, moment x, moment y; column j holds the sum of the elements before j
+    running = np.zeros((4, row.size + 1))
+    np.cumsum(np.concatenate([kicks, kicks * z]), axis=-1, out=running[:, 1:])
+    before = running[:, :-1] - running[:, group_start]
+    after = running[:, group_end] - running[:, 1:]
+    shift: FloatArray = np.where(forward[row], z * before[:2] - before[2:], z * after[:2] - after[2:])
     return shift
 
 
