@@ -52,14 +52,16 @@ def test_run_writes_report_and_plots(files, tmp_path):
 
 
 @pytest.mark.parametrize("extra, status, message", [
-    ([], PARTIAL, "skipped: .*broken.json: not valid JSON"),
-    (["--strict"], 1, "error: .*broken.json: not valid JSON"),
+    ([], PARTIAL, "skipped: .*absent.json: no such file.*\n.*skipped: .*broken.json: not valid JSON"),
+    (["--strict"], 1, "error: .*absent.json: no such file"),
 ])
 def test_bad_input_is_reported(files, tmp_path, extra, status, message):
     (tmp_path / "broken.json").write_text("{")
-    result = invoke("run", files / "one.json", tmp_path / "broken.json", "-q", *extra)
+    result = invoke("run", files / "one.json", tmp_path / "broken.json", tmp_path / "absent.json", "-q", *extra)
     assert result.exit_code == status
     assert re.search(message, result.output)
+    result = invoke("run", files / "one.json", tmp_path / "broken.json", "-q", *extra)
+    assert ("not valid JSON" in result.output) and result.exit_code == status
 
 
 @pytest.mark.parametrize("args, message", [

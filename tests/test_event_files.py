@@ -115,11 +115,16 @@ def test_bad_files_give_one_line(tmp_path, name, content, message):
     assert "\n" not in str(caught.value)
 
 
-def test_missing_paths_and_empty_directories(tmp_path):
+def test_missing_paths_and_empty_directories(tmp_path, sample):
+    write_events(sample[:1], tmp_path / "one.json")
+    (tmp_path / "empty").mkdir()
+    paths = [tmp_path / "nothing.json", tmp_path / "empty", tmp_path / "one.json"]
+    loaded = load_events(paths)
+    assert len(loaded.events) == 1
+    assert [p.split(": ", 1)[1] for p in loaded.problems] == ["no such file or directory",
+                                                              "directory holds no .json or .parquet files"]
     with pytest.raises(EventFileError, match="nothing.json: no such file or directory"):
-        load_events([tmp_path / "nothing.json"])
-    with pytest.raises(EventFileError, match="holds no .json or .parquet files"):
-        load_events([tmp_path])
+        load_events(paths, strict=True)
 
 
 def test_parquet_problems_name_the_event(tmp_path, sample):

@@ -10,7 +10,7 @@ import corvane
 
 from . import __version__
 from .algorithms import ALGORITHMS, ALL, AlgorithmUnavailable, construct, pool_size, resolve
-from .event_files import EventFileError, expand_inputs, load_events, read_file, write_events
+from .event_files import EventFileError, check_output, expand_inputs, load_events, read_file, write_events
 from .generator import generate_event
 from .job import DEFAULT_CHUNK, hit_count, print_summary, reconstruct, report
 from .progress import progress_bar
@@ -49,6 +49,10 @@ def main() -> None:
 @click.option("--quiet", "-q", is_flag=True, help="No progress bar.")
 def generate(count: int, seed: int, out: Path, quiet: bool) -> None:
     """Simulate events and write them to files (positions in mm, momenta in MeV)."""
+    try:
+        check_output(out, count)
+    except EventFileError as error:
+        _fail(str(error))
     events = _generate(count, seed, quiet)
     try:
         written = write_events(events, out)
@@ -70,17 +74,19 @@ def _generate(count: int, seed: int, quiet: bool) -> list[dict[str, Any]]:
 
 def _read_inputs(inputs: tuple[str, ...], strict: bool, quiet: bool) -> tuple[list[dict[str, Any]], str,
                                                                                list[str]]:
+    problems: list[str] = []
     try:
-        files = expand_inputs(inputs)
+        files = expand_inputs(inputs, None if strict else problems)
         with progress_bar(len(files), "reading", quiet) as bar:
             loaded = load_events(files, strict=strict, progress=bar)
     except EventFileError as error:
         _fail(str(error))
-    for problem in loaded.problems:
+    problems += loaded.problems
+    for problem in problems:
         click.echo(f"corvane: skipped: {problem}", err=True)
     if not loaded.events:
         _fail("no usable events in the input")
-    return loaded.events, f"{len(loaded.events)} events from {len(inputs)} input(s)", loaded.problems
+    return loaded.events, f"{len(loaded.events)} events from {len(files)} file(s)", problems
 
 
 @main.command()

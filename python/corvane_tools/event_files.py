@@ -44,21 +44,32 @@ def _suffix(path: Path) -> str:
     return suffix
 
 
-def expand_inputs(paths: Sequence[str | os.PathLike[str]]) -> list[Path]:
-    """Files named directly, and the .json and .parquet files of named directories (sorted by name)."""
+def _expand(path: Path) -> list[Path]:
+    if path.is_dir():
+        found = sorted(p for p in path.iterdir() if p.suffix.lower() in SUFFIXES and p.is_file())
+        if not found:
+            raise EventFileError(f"{path}: directory holds no .json or .parquet files")
+        return found
+    if not path.exists():
+        raise EventFileError(f"{path}: no such file or directory")
+    _suffix(path)
+    return [path]
+
+
+def expand_inputs(paths: Sequence[str | os.PathLike[str]], problems: list[str] | None = None) -> list[Path]:
+    """Files named directly, and the .json and .parquet files of named directories (sorted by name).
+
+    A path that is missing, of an unknown type or an empty directory raises
+    EventFileError, or, given a `problems` list, is noted there and left out.
+    """
     files: list[Path] = []
     for name in paths:
-        path = Path(name)
-        if path.is_dir():
-            found = sorted(p for p in path.iterdir() if p.suffix.lower() in SUFFIXES and p.is_file())
-            if not found:
-                raise EventFileError(f"{path}: directory holds no .json or .parquet files")
-            files.extend(found)
-        elif path.exists():
-            _suffix(path)
-            files.append(path)
-        else:
-            raise EventFileError(f"{path}: no such file or directory")
+        try:
+            files.extend(_expand(Path(name)))
+        except EventFileError as error:
+            if problems is None:
+                raise
+            problems.append(str(error))
     return files
 
 
@@ -135,13 +146,12 @@ def load_events(paths: Sequence[str | os.PathLike[str]], strict: bool = False,
                 progress: Any = None) -> LoadedEvents:
     """All events of the given files and directories.
 
-    A bad file (or a bad event in a Parquet file: the file's later events are
-    then skipped too) is noted in `problems` and the rest is read, unless
-    `strict`, when the first problem raises EventFileError.
+    A bad path or file (or a bad event in a Parquet file: the file's later
+    events are then skipped too) is noted in `problems` and the rest is read,
+    unless `strict`, when the first problem raises EventFileError.
     """
     loaded = LoadedEvents()
-    files = expand_inputs(paths)
-    for path in files:
+    for path in expand_inputs(paths, None if strict else loaded.problems):
         try:
             for source, event in read_file(path):
                 loaded.events.append(event)
@@ -190,14 +200,19 @@ def write_events(events: Sequence[dict[str, Any]], out: str | os.PathLike[str]) 
         raise EventFileError(f"{error.filename or path}: cannot be written: {error.strerror or error}") from None
 
 
+def check_output(path: Path, count: int) -> None:
+    """Raises EventFileError when `count` events cannot go to `path`."""
+    if path.suffix.lower() == JSON_SUFFIX and count != 1:
+        raise EventFileError(f"{path}: a JSON file holds one event, not {count}; name a directory "
+                             f"or a .parquet file instead")
+
+
 def _write_events(events: Sequence[dict[str, Any]], path: Path) -> list[Path]:
+    check_output(path, len(events))
     if path.suffix.lower() == PARQUET_SUFFIX:
         write_parquet(events, path)
         return [path]
     if path.suffix.lower() == JSON_SUFFIX:
-        if len(events) != 1:
-            raise EventFileError(f"{path}: a JSON file holds one event, not {len(events)}; name a directory "
-                                 f"or a .parquet file instead")
         write_json(events[0], path)
         return [path]
     path.mkdir(parents=True, exist_ok=True)
