@@ -69,6 +69,7 @@ def changed(**changes):
     (changed(module_prefix_sum=[0, 0] + list(range(1, 52))), "module 0 has no hits"),
     (changed(module_prefix_sum=list(range(1, 54))), "starts at 1, not 0"),
     (changed(module_prefix_sum=[0.0] + list(range(1, 53))), "entry 0 is 0.0"),
+    (changed(module_prefix_sum=list(range(53)) + [2 ** 64]), "entry 53 is 18446744073709551616"),
     (changed(module_prefix_sum="0,1"), "is a str, not a list of integers"),
     (changed(x=[1.0] * 51), "'x' has 51 entries but 'module_prefix_sum' counts 52 hits"),
     (changed(y=["1"] * 52), "'y' holds a value that is not a number"),

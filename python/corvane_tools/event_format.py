@@ -39,8 +39,9 @@ def _prefix_sum(value: Any) -> list[int]:
     if len(value) < MODULE_COUNT + 1:
         raise EventFormatError(f"'module_prefix_sum' has {len(value)} entries, needs at least {MODULE_COUNT + 1}")
     for position, entry in enumerate(value):
-        if not _is_integer(entry) or entry < 0:
-            raise EventFormatError(f"'module_prefix_sum' entry {position} is {entry!r}, not a non-negative integer")
+        if not _is_integer(entry) or not 0 <= entry < 2 ** 64:
+            raise EventFormatError(f"'module_prefix_sum' entry {position} is {entry!r}, not an integer "
+                                   f"from 0 to 2**64 - 1")
     if value[0] != 0:
         raise EventFormatError(f"'module_prefix_sum' starts at {value[0]}, not 0")
     for module in range(MODULE_COUNT):
