@@ -18,7 +18,7 @@ import corvane
 
 from corvane_tools.algorithms import ALGORITHMS, available, construct, pool_size
 from corvane_tools.event_files import load_events, write_events
-from corvane_tools.generator import generate_event
+from corvane_tools.generator import generate_events
 from corvane_tools.job import hit_count
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -32,12 +32,12 @@ def main() -> None:
     parser.add_argument("--repeat", type=int, default=3)
     options = parser.parse_args()
     count = options.events
-    events = [generate_event(options.seed, i) for i in range(count)]
+    events = generate_events(count, options.seed)
     hits = sum(hit_count(e) for e in events)
     print(f"{count} events, {hits / count:,.0f} hits per event, pool of {pool_size()} threads")
 
     timings: dict[str, float] = {}
-    timings["generate"] = best_time(lambda: [generate_event(options.seed, i) for i in range(count)], options.repeat)
+    timings["generate"] = best_time(lambda: generate_events(count, options.seed), options.repeat)
     with tempfile.TemporaryDirectory() as scratch:
         write_events(events, Path(scratch) / "json")
         write_events(events, Path(scratch) / "sample.parquet")

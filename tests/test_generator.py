@@ -74,7 +74,9 @@ def test_decays_are_present_across_a_sample():
 @pytest.mark.parametrize("seed", [0, 42])
 def test_seed_determinism(seed):
     assert generate_event(seed, 2) == generate_event(seed, 2)
-    assert generate_events(3, seed)[2] == generate_event(seed, 2)  # an event does not depend on the sample size
+    # an event does not depend on the sample size
+    assert generate_events(3, seed)[2] == generate_event(seed, 2) == generate_events(13, seed)[2]
+    assert generate_events(13, seed)[12] == generate_event(seed, 12)
     assert generate_event(seed, 2)["x"] != generate_event(seed + 1, 2)["x"]
     assert generate_event(seed, 2)["x"] != generate_event(seed, 3)["x"]
 

@@ -17,7 +17,7 @@ import corvane
 from corvane_tools.algorithms import ALGORITHMS, available, construct
 from corvane_tools.digest import tracks_digest
 from corvane_tools.event_files import load_events, write_events
-from corvane_tools.generator import generate_event
+from corvane_tools.generator import generate_events
 
 DATA = Path(__file__).resolve().parent.parent / "tests" / "data"
 SAMPLE = DATA / "digest_sample.parquet"
@@ -43,7 +43,7 @@ def main() -> None:
     parser.add_argument("--new-sample", action="store_true", help="regenerate the sample file first")
     options = parser.parse_args()
     if options.new_sample:
-        write_events([generate_event(SAMPLE_SEED, index) for index in range(SAMPLE_EVENTS)], SAMPLE)
+        write_events(generate_events(SAMPLE_EVENTS, SAMPLE_SEED), SAMPLE)
     digests = compute()
     if options.print_only:
         print(json.dumps(digests, sort_keys=True))

@@ -11,7 +11,7 @@ import corvane
 from . import __version__
 from .algorithms import ALGORITHMS, ALL, AlgorithmUnavailable, construct, pool_size, resolve
 from .event_files import EventFileError, check_output, expand_inputs, load_events, read_file, write_events
-from .generator import generate_event
+from .generator import iter_events
 from .job import DEFAULT_CHUNK, hit_count, print_summary, reconstruct, report
 from .progress import progress_bar
 
@@ -66,8 +66,8 @@ def generate(count: int, seed: int, out: Path, quiet: bool) -> None:
 def _generate(count: int, seed: int, quiet: bool) -> list[dict[str, Any]]:
     events = []
     with progress_bar(count, "generating", quiet) as bar:
-        for index in range(count):
-            events.append(generate_event(seed, index))
+        for event in iter_events(count, seed):
+            events.append(event)
             bar.update(1)
     return events
 

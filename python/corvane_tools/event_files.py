@@ -17,6 +17,7 @@ from typing import Any, Final
 
 import numpy as np
 
+from .collector import collector_paused
 from .event_format import COORDINATE_KEYS, EventFormatError, check_event
 
 JSON_SUFFIX: Final = ".json"
@@ -75,7 +76,7 @@ def expand_inputs(paths: Sequence[str | os.PathLike[str]], problems: list[str] |
 
 def _read_json(path: Path) -> Iterator[tuple[str, Any]]:
     try:
-        with path.open("rb") as stream:
+        with path.open("rb") as stream, collector_paused():
             event = json.load(stream)
     except OSError as error:
         raise EventFileError(f"{path}: cannot be read: {error.strerror or error}") from None
@@ -126,7 +127,8 @@ def _read_parquet(path: Path) -> Iterator[tuple[str, Any]]:
         event["module_prefix_sum"] = event["module_prefix_sum"].tolist()
         source = f"{path} [event {row}]"
         try:
-            event["montecarlo"] = None if records[row] is None else json.loads(records[row])
+            with collector_paused():
+                event["montecarlo"] = None if records[row] is None else json.loads(records[row])
         except (TypeError, json.JSONDecodeError):
             raise EventFileError(f"{source}: 'montecarlo' is not valid JSON text") from None
         yield source, event

@@ -6,7 +6,8 @@ hit coordinates grouped by module, the module boundaries, a description and
 the Monte Carlo record. Positions are in millimetres, momenta in MeV.
 
 Each event is a pure function of (seed, index): the first ten events of a
-sample of a hundred are the events of a sample of ten.
+sample of a hundred are the events of a sample of ten. Events are simulated
+in blocks of ten, seeded by (seed, block), so that NumPy works on long arrays.
 
 The simulation: several proton-proton collisions per event spread along the
 beam; charged pions, kaons, protons, electrons and muons with a broad
@@ -15,18 +16,21 @@ daughters of K0S, Lambda, D and B decays; straight-line flight with multiple
 scattering in every module crossed (Highland formula); hits smeared by the
 sensor resolution, lost with a small inefficiency, and noise hits on top.
 """
+from collections.abc import Iterator
 from typing import Any, Final
 
 import numpy as np
 
-from .detector import (INNER_RADIUS, MATERIAL_X0, MODULE_COUNT, MODULE_Z, OUTER_HALF_WIDTH, BoolArray, FloatArray, IntArray,
-                       in_sensitive_area, sensor_plane_offset)
+from .collector import collector_paused
+from .detector import (INNER_RADIUS, MATERIAL_X0, MODULE_COUNT, MODULE_Z, OUTER_HALF_WIDTH, BoolArray,
+                       FloatArray, IntArray, in_sensitive_area, sensor_plane_offset)
 from .particles import Particles, collision_vertices, concatenate, decay_products, prompt_particles
 
 RESOLUTION: Final = 0.012          # hit resolution in x and y (mm)
 HIT_EFFICIENCY: Final = 0.98
 NOISE_PER_MODULE: Final = 3.0      # mean noise hits per module
 MEAN_COLLISIONS: Final = 7.6
+BLOCK_EVENTS: Final = 10           # events simulated together; event i belongs to block i // 10
 BEAUTY_SHARE: Final = 0.25         # share of collisions with a B decay (enriched for validation)
 CHARM_SHARE: Final = 0.3
 
@@ -124,26 +128,27 @@ def _track_hits(rng: np.random.Generator, particles: Particles) -> tuple[IntArra
             y[seen] + rng.normal(0.0, RESOLUTION, count), MODULE_Z[module[seen]] + plane[seen])
 
 
-def _noise_hits(rng: np.random.Generator) -> tuple[IntArray, FloatArray, FloatArray]:
-    """Uniform noise on every module, plus one hit on any module that would stay empty."""
-    drawn = rng.poisson(NOISE_PER_MODULE * 1.4, MODULE_COUNT)  # 1.4: some draws fall outside the sensors
-    module = np.repeat(np.arange(MODULE_COUNT), drawn)
-    x = rng.uniform(-OUTER_HALF_WIDTH, OUTER_HALF_WIDTH, module.size)
-    y = rng.uniform(-OUTER_HALF_WIDTH, OUTER_HALF_WIDTH, module.size)
-    keep = in_sensitive_area(module, x, y)
-    return module[keep], x[keep], y[keep]
+def _noise_hits(rng: np.random.Generator, slots: int) -> tuple[IntArray, FloatArray, FloatArray]:
+    """Uniform noise hits: (slot, x, y), a slot being event * MODULE_COUNT + module."""
+    drawn = rng.poisson(NOISE_PER_MODULE * 1.4, slots)  # 1.4: some draws fall outside the sensors
+    slot = np.repeat(np.arange(slots), drawn)
+    x = rng.uniform(-OUTER_HALF_WIDTH, OUTER_HALF_WIDTH, slot.size)
+    y = rng.uniform(-OUTER_HALF_WIDTH, OUTER_HALF_WIDTH, slot.size)
+    keep = in_sensitive_area(slot % MODULE_COUNT, x, y)
+    return slot[keep], x[keep], y[keep]
 
 
-def _fill_empty_modules(rng: np.random.Generator, module: IntArray) -> tuple[IntArray, FloatArray, FloatArray]:
-    empty = np.flatnonzero(np.bincount(module, minlength=MODULE_COUNT) == 0)
+def _fill_empty_slots(rng: np.random.Generator, slot: IntArray, slots: int) -> tuple[IntArray, FloatArray,
+                                                                                      FloatArray]:
+    """One noise hit on every module of every event that would otherwise stay empty."""
+    empty = np.flatnonzero(np.bincount(slot, minlength=slots) == 0)
     side = 1.0 - 2.0 * (empty % 2)
     return empty, side * rng.uniform(10.0, 35.0, empty.size), rng.uniform(-35.0, 35.0, empty.size)
 
 
 def _truth_flags(particles: Particles, hit_count: IntArray) -> dict[str, BoolArray]:
     """Reconstructibility flags. Downstream acceptance is modelled by pseudorapidity and momentum."""
-    d = particles.direction
-    eta = np.arctanh(np.clip(d[:, 2], -1.0 + 1e-15, 1.0 - 1e-15))
+    eta = _pseudorapidity(particles.direction)
     downstream = (eta > 2.0) & (eta < 4.9)
     oz = particles.origin[:, 2]
     has_velo = hit_count >= 3
@@ -153,61 +158,109 @@ def _truth_flags(particles: Particles, hit_count: IntArray) -> dict[str, BoolArr
             "hasUT": has_ut, "hasScifi": has_scifi}
 
 
-def _montecarlo(particles: Particles, owner: IntArray) -> dict[str, Any]:
-    """The Monte Carlo record; `owner` is the particle of each hit id (-1 for noise)."""
-    by_particle = np.argsort(owner, kind="stable")[np.count_nonzero(owner < 0):].tolist()
-    counts = np.bincount(owner[owner >= 0], minlength=len(particles))
+def _pseudorapidity(direction: FloatArray) -> FloatArray:
+    eta: FloatArray = np.arctanh(np.clip(direction[:, 2], -1.0 + 1e-15, 1.0 - 1e-15))
+    return eta
+
+
+def _stable_order(values: IntArray) -> IntArray:
+    """Indices that sort small integers stably (16-bit keys sort in linear time)."""
+    if values.size and -2 ** 15 <= values.min() and values.max() < 2 ** 15:
+        values = values.astype(np.int16)
+    order: IntArray = np.argsort(values, kind="stable")
+    return order
+
+
+def _runs(counts: IntArray) -> list[slice]:
+    """Consecutive slices of the given lengths."""
     ends = np.cumsum(counts).tolist()
-    counts_list = counts.tolist()
+    return [slice(end - count, end) for end, count in zip(ends, counts.tolist())]
+
+
+def _montecarlo_rows(particles: Particles, particle_event: IntArray, owner: IntArray, hit_id: IntArray,
+                     events: int) -> list[list[list[Any]]]:
+    """Monte Carlo rows of every event: particles with hits (or downstream tracks), numbered per event.
+
+    `owner` is the particle of each hit (-1 for noise), `hit_id` its id within its event.
+    """
+    by_particle = _stable_order(owner)[np.count_nonzero(owner < 0):]
+    hit_ids = hit_id[by_particle].tolist()
+    counts = np.bincount(owner[owner >= 0], minlength=len(particles))
+    hit_runs = _runs(counts)
     flags = _truth_flags(particles, counts)
     kept = np.flatnonzero((counts > 0) | flags["isDown"])
+    kept = kept[_stable_order(particle_event[kept])]  # by event, in production order within one
+    per_event = np.bincount(particle_event[kept], minlength=events)
     d = particles.direction[kept]
-    eta = np.arctanh(np.clip(d[:, 2], -1.0 + 1e-15, 1.0 - 1e-15))
     p = particles.p[kept]
     columns: list[list[Any]] = [
-        list(range(kept.size)), particles.pid[kept].tolist(), p.tolist(),
-        (p * np.hypot(d[:, 0], d[:, 1])).tolist(), eta.tolist(), np.arctan2(d[:, 1], d[:, 0]).tolist(),
-        particles.charge[kept].tolist(), [by_particle[ends[i] - counts_list[i]:ends[i]] for i in kept.tolist()],
+        (np.arange(kept.size) - np.repeat(np.cumsum(per_event) - per_event, per_event)).tolist(),
+        particles.pid[kept].tolist(), p.tolist(), (p * np.hypot(d[:, 0], d[:, 1])).tolist(),
+        _pseudorapidity(d).tolist(), np.arctan2(d[:, 1], d[:, 0]).tolist(), particles.charge[kept].tolist(),
+        [hit_ids[hit_runs[i]] for i in kept.tolist()],
         *(flags[name][kept].astype(int).tolist() for name in ("isLong", "isDown", "hasVelo", "hasUT", "hasScifi")),
         *(getattr(particles, name)[kept].astype(int).tolist()
           for name in ("from_beauty", "from_charm", "from_strange")),
     ]
-    return {"description": list(MC_COLUMNS), "particles": list(map(list, zip(*columns)))}
+    rows = list(map(list, zip(*columns)))
+    return [rows[run] for run in _runs(per_event)]
 
 
-def _event_particles(rng: np.random.Generator) -> tuple[Particles, int]:
-    vertices = collision_vertices(rng, MEAN_COLLISIONS)
+def _generate_block(seed: int, block: int) -> list[dict[str, Any]]:
+    """Events block * BLOCK_EVENTS to (block + 1) * BLOCK_EVENTS - 1, simulated together."""
+    rng = np.random.default_rng([seed, block])
+    vertices, vertex_event = collision_vertices(rng, MEAN_COLLISIONS, BLOCK_EVENTS)
     particles = concatenate([prompt_particles(rng, vertices),
                              decay_products(rng, vertices, BEAUTY_SHARE, CHARM_SHARE)])
-    return particles, len(vertices)
-
-
-def generate_event(seed: int = 0, index: int = 0) -> dict[str, Any]:
-    """Event `index` of the sample with the given seed, as an event dictionary."""
-    rng = np.random.default_rng([seed, index])
-    particles, collisions = _event_particles(rng)
+    particle_event = vertex_event[particles.collision]
     owner, module, x, y, z = _track_hits(rng, particles)
-    noise_module, noise_x, noise_y = _noise_hits(rng)
-    fill_module, fill_x, fill_y = _fill_empty_modules(rng, np.concatenate([module, noise_module]))
-    extra_module = np.concatenate([noise_module, fill_module])
+    slots = BLOCK_EVENTS * MODULE_COUNT
+    noise_slot, noise_x, noise_y = _noise_hits(rng, slots)
+    slot = np.concatenate([particle_event[owner] * MODULE_COUNT + module, noise_slot])
+    fill_slot, fill_x, fill_y = _fill_empty_slots(rng, slot, slots)
+    extra_slot = np.concatenate([noise_slot, fill_slot])
     extra_y = np.concatenate([noise_y, fill_y])
-    module = np.concatenate([module, extra_module])
+    slot = np.concatenate([slot, fill_slot])
     x = np.concatenate([x, noise_x, fill_x])
     y = np.concatenate([y, extra_y])
-    z = np.concatenate([z, MODULE_Z[extra_module] + sensor_plane_offset(extra_y)])
-    owner = np.concatenate([owner, np.full(extra_module.size, -1)])
-    order = np.lexsort((rng.random(module.size), module))  # by module, in no particular order within one
-    prefix = np.concatenate([[0], np.cumsum(np.bincount(module, minlength=MODULE_COUNT))])
-    return {
-        "description": f"generated event {index} of seed {seed}: {collisions} collisions",
-        "montecarlo": _montecarlo(particles, owner[order]),
-        "module_prefix_sum": prefix.tolist(),
-        "x": x[order].tolist(),
-        "y": y[order].tolist(),
-        "z": z[order].tolist(),
-    }
+    z = np.concatenate([z, MODULE_Z[extra_slot % MODULE_COUNT] + sensor_plane_offset(extra_y)])
+    owner = np.concatenate([owner, np.full(extra_slot.size, -1)])
+    shuffled = rng.permutation(slot.size)
+    order = shuffled[_stable_order(slot[shuffled])]  # by event and module, in no particular order within one
+    per_slot = np.bincount(slot, minlength=slots).reshape(BLOCK_EVENTS, MODULE_COUNT)
+    hit_runs = _runs(per_slot.sum(axis=1))
+    event_start = np.repeat([run.start for run in hit_runs], per_slot.sum(axis=1))
+    rows = _montecarlo_rows(particles, particle_event, owner[order], np.arange(slot.size) - event_start,
+                            BLOCK_EVENTS)
+    coordinates = [axis[order].tolist() for axis in (x, y, z)]
+    collisions = np.bincount(vertex_event, minlength=BLOCK_EVENTS).tolist()
+    first = block * BLOCK_EVENTS
+    return [{
+        "description": f"generated event {first + e} of seed {seed}: {collisions[e]} collisions",
+        "montecarlo": {"description": list(MC_COLUMNS), "particles": rows[e]},
+        "module_prefix_sum": [0, *np.cumsum(per_slot[e]).tolist()],
+        "x": coordinates[0][hit_runs[e]],
+        "y": coordinates[1][hit_runs[e]],
+        "z": coordinates[2][hit_runs[e]],
+    } for e in range(BLOCK_EVENTS)]
+
+
+def _block(seed: int, block: int) -> list[dict[str, Any]]:
+    with collector_paused():
+        return _generate_block(seed, block)
+
+
+def iter_events(count: int, seed: int = 0) -> Iterator[dict[str, Any]]:
+    """Events 0 to count - 1 of the sample with the given seed, one at a time."""
+    for block in range((count + BLOCK_EVENTS - 1) // BLOCK_EVENTS):
+        yield from _block(seed, block)[:count - block * BLOCK_EVENTS]
 
 
 def generate_events(count: int, seed: int = 0) -> list[dict[str, Any]]:
     """Events 0 to count - 1 of the sample with the given seed."""
-    return [generate_event(seed, index) for index in range(count)]
+    return list(iter_events(count, seed))
+
+
+def generate_event(seed: int = 0, index: int = 0) -> dict[str, Any]:
+    """Event `index` of the sample with the given seed, as an event dictionary."""
+    return _block(seed, index // BLOCK_EVENTS)[index % BLOCK_EVENTS]

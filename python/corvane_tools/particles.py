@@ -4,7 +4,7 @@ beauty decays.
 
 Units: millimetres for positions and decay lengths, MeV for masses and
 momenta. Every function draws from the NumPy generator it is given, so an
-event is a pure function of its seed.
+sample is a pure function of its seed.
 """
 from dataclasses import dataclass, fields
 from typing import Final
@@ -42,12 +42,10 @@ class Particles:
     from_beauty: BoolArray
     from_charm: BoolArray
     from_strange: BoolArray
+    collision: IntArray      # index of the collision the particle comes from
 
     def __len__(self) -> int:
         return int(self.p.size)
-
-    def subset(self, rows: IntArray) -> "Particles":
-        return Particles(*(getattr(self, f.name)[rows] for f in fields(Particles)))
 
 
 def concatenate(parts: list[Particles]) -> Particles:
@@ -70,18 +68,22 @@ def prompt_particles(rng: np.random.Generator, vertices: FloatArray) -> Particle
     shares = np.array([s[2] for s in SPECIES])
     kind = rng.choice(len(SPECIES), size=count, p=shares / shares.sum())
     code = np.array([s[0] for s in SPECIES])[kind]
-    charge = rng.choice(np.array([-1, 1]), size=count)
+    charge = 2 * rng.integers(0, 2, count) - 1
     eta = rng.normal(0.0, ETA_WIDTH, count)
     pt = rng.gamma(2.0, MEAN_PT / 2.0, count)
     return Particles(np.repeat(vertices, per_collision, axis=0),
                      direction_from(eta, rng.uniform(-np.pi, np.pi, count)), pt * np.cosh(eta),
-                     np.array([s[1] for s in SPECIES])[kind], code * charge, charge, *_no_flags(count))
+                     np.array([s[1] for s in SPECIES])[kind], code * charge, charge, *_no_flags(count),
+                     collision=np.repeat(np.arange(len(vertices)), per_collision))
 
 
-def collision_vertices(rng: np.random.Generator, mean_collisions: float) -> FloatArray:
-    count = max(1, int(rng.poisson(mean_collisions)))
-    return np.stack([rng.normal(0.0, PV_SPREAD_XY, count), rng.normal(0.0, PV_SPREAD_XY, count),
-                     rng.normal(0.0, PV_SPREAD_Z, count)], axis=1)
+def collision_vertices(rng: np.random.Generator, mean_collisions: float, events: int) -> tuple[FloatArray, IntArray]:
+    """Collision points of `events` events (at least one each), and the event of each."""
+    per_event = np.maximum(rng.poisson(mean_collisions, events), 1)
+    count = int(per_event.sum())
+    vertices = np.stack([rng.normal(0.0, PV_SPREAD_XY, count), rng.normal(0.0, PV_SPREAD_XY, count),
+                         rng.normal(0.0, PV_SPREAD_Z, count)], axis=1)
+    return vertices, np.repeat(np.arange(events), per_event)
 
 
 def _perpendicular_basis(direction: FloatArray) -> tuple[FloatArray, FloatArray]:
@@ -115,8 +117,8 @@ B_PLUS_3PI: Final = Decay(5279.3, 0.491, 1500.0, ((211, 139.57, 1), (-211, 139.5
                           "from_beauty")                                                 # B+ -> D0bar 3 pi
 
 
-def decay(rng: np.random.Generator, mode: Decay, origin: FloatArray, direction: FloatArray, p: FloatArray,
-          conjugate: IntArray, charm_child: bool, inherited: dict[str, BoolArray]) -> Particles:
+def decay(rng: np.random.Generator, mode: Decay, origin: FloatArray, collision: IntArray, direction: FloatArray,
+          p: FloatArray, conjugate: IntArray, charm_child: bool, inherited: dict[str, BoolArray]) -> Particles:
     """Flies each parent from `origin` and decays it.
 
     Daughters share the parent momentum and leave within an opening angle set
@@ -140,11 +142,12 @@ def decay(rng: np.random.Generator, mode: Decay, origin: FloatArray, direction: 
     daughters = Particles(np.repeat(vertex, charged, axis=0), directions[:, :charged].reshape(-1, 3),
                           share[:, :charged].reshape(-1), np.tile(masses, count),
                           (conjugate[:, None] * codes).reshape(-1), (conjugate[:, None] * charges).reshape(-1),
-                          *(np.repeat(flags[name], charged) for name in ("from_beauty", "from_charm", "from_strange")))
+                          np.repeat(flags["from_beauty"], charged), np.repeat(flags["from_charm"], charged),
+                          np.repeat(flags["from_strange"], charged), np.repeat(collision, charged))
     if not charm_child:
         return daughters
-    return concatenate([daughters, decay(rng, D0, vertex, directions[:, charged], share[:, charged], -conjugate,
-                                         False, flags)])
+    return concatenate([daughters, decay(rng, D0, vertex, collision, directions[:, charged], share[:, charged],
+                                         -conjugate, False, flags)])
 
 
 def _parents(rng: np.random.Generator, origin: FloatArray, mean_pt: float,
@@ -153,7 +156,7 @@ def _parents(rng: np.random.Generator, origin: FloatArray, mean_pt: float,
     eta = rng.normal(0.0, eta_width, count)
     direction = direction_from(eta, rng.uniform(-np.pi, np.pi, count))
     p = rng.gamma(2.0, mean_pt / 2.0, count) * np.cosh(eta)
-    return direction, p, rng.choice(np.array([-1, 1]), size=count)
+    return direction, p, 2 * rng.integers(0, 2, count) - 1
 
 
 def decay_products(rng: np.random.Generator, vertices: FloatArray, beauty_share: float,
@@ -170,15 +173,16 @@ def decay_products(rng: np.random.Generator, vertices: FloatArray, beauty_share:
     ]
     parts = [_empty()]
     for mode, per_collision, mean_pt, eta_width, charm_child in plans:
-        origin = np.repeat(vertices, per_collision.astype(np.int64), axis=0)
-        if len(origin) == 0:
+        collision = np.repeat(np.arange(collisions), per_collision.astype(np.int64))
+        if len(collision) == 0:
             continue
+        origin = vertices[collision]
         direction, p, conjugate = _parents(rng, origin, mean_pt, eta_width)
-        parts.append(decay(rng, mode, origin, direction, p, conjugate, charm_child,
+        parts.append(decay(rng, mode, origin, collision, direction, p, conjugate, charm_child,
                            dict(zip(("from_beauty", "from_charm", "from_strange"), _no_flags(len(origin))))))
     return concatenate(parts)
 
 
 def _empty() -> Particles:
     return Particles(np.zeros((0, 3)), np.zeros((0, 3)), np.zeros(0), np.zeros(0), np.zeros(0, np.int64),
-                     np.zeros(0, np.int64), *_no_flags(0))
+                     np.zeros(0, np.int64), *_no_flags(0), collision=np.zeros(0, np.int64))
