@@ -51,6 +51,14 @@ def test_run_writes_report_and_plots(files, tmp_path):
     assert all(p.read_bytes().startswith(b"\x89PNG") and p.stat().st_size > 5000 for p in pngs)
 
 
+def test_events_without_truth_run_and_draw(files, tmp_path):
+    event = json.loads((files / "one.json").read_text())
+    (tmp_path / "bare.json").write_text(json.dumps(dict(event, montecarlo=None)))
+    result = invoke("run", tmp_path / "bare.json", "--plots", tmp_path / "plots", "-q")
+    assert result.exit_code == 0 and "Warning" not in result.output
+    assert len(list((tmp_path / "plots").glob("*.png"))) == 4
+
+
 @pytest.mark.parametrize("extra, status, message", [
     ([], PARTIAL, "skipped: .*absent.json: no such file.*\n.*skipped: .*broken.json: not valid JSON"),
     (["--strict"], 1, "error: .*absent.json: no such file"),

@@ -39,6 +39,11 @@ def _errorbars(axes: Axes, edges: Sequence[float], ratios: Sequence[Ratio], labe
                   fmt="o", markersize=3, capsize=2, label=label)
 
 
+def _legend(axes: Axes, loc: str = "best") -> None:
+    if axes.get_legend_handles_labels()[0]:  # nothing to list for events without truth
+        axes.legend(fontsize="small", loc=loc)
+
+
 def _finish(figure: Figure, path: Path) -> None:
     figure.tight_layout()
     figure.savefig(path, dpi=DPI)
@@ -59,7 +64,7 @@ def _efficiency_figure(events: Sequence[dict[str, Any]], runs: Sequence[Algorith
             axes.set_xscale("log")
         axes.set_ylim(0.0, 105.0)
         axes.grid(alpha=0.3)
-        axes.legend(fontsize="small", loc="lower right")
+        _legend(axes, loc="lower right")
     panels[0][0].set_ylabel("efficiency (%)")
     _finish(figure, path)
 
@@ -73,7 +78,7 @@ def _ghost_figure(events: Sequence[dict[str, Any]], runs: Sequence[AlgorithmRun]
     axes.set_ylabel("ghost rate (% of tracks)")
     axes.set_ylim(bottom=0.0)
     axes.grid(alpha=0.3)
-    axes.legend(fontsize="small")
+    _legend(axes)
     _finish(figure, path)
 
 
@@ -90,7 +95,7 @@ def _clone_figure(events: Sequence[dict[str, Any]], runs: Sequence[AlgorithmRun]
     axes.set_xticks(positions, CATEGORIES, rotation=30, ha="right")
     axes.set_ylabel("clone rate (% of reconstructed particles)")
     axes.grid(alpha=0.3, axis="y")
-    axes.legend(fontsize="small")
+    _legend(axes)
     _finish(figure, path)
 
 
