@@ -8,7 +8,7 @@
 """
 from collections.abc import Sequence
 from pathlib import Path
-from typing import Any, Final
+from typing import Any, Final, Literal
 
 import corvane
 import matplotlib
@@ -39,7 +39,7 @@ def _errorbars(axes: Axes, edges: Sequence[float], ratios: Sequence[Ratio], labe
                   fmt="o", markersize=3, capsize=2, label=label)
 
 
-def _legend(axes: Axes, loc: str = "best") -> None:
+def _legend(axes: Axes, loc: Literal["best", "lower right"] = "best") -> None:
     if axes.get_legend_handles_labels()[0]:  # nothing to list for events without truth
         axes.legend(fontsize="small", loc=loc)
 
