@@ -102,7 +102,8 @@ def write(path, text):
 
 @pytest.mark.parametrize("name, content, message", [
     ("bad.json", '{"x": 1', r"bad.json: not valid JSON \(line 1, column 8"),
-    ("bad.json", "\xff", "not UTF-8 text|not valid JSON"),
+    ("bad.json", "\xff", "not valid JSON .*UTF-8"),
+    ("nan.json", '{"x": NaN}', "not valid JSON"),
     ("keys.json", json.dumps({"x": []}), "keys.json: missing key 'description'"),
     ("empty.json", json.dumps(changed(module_prefix_sum=[0, 0] + list(range(1, 52)))), "empty.json: module 0 has no hits"),
     ("notes.txt", "hello", "unknown file type '.txt'"),
