@@ -51,6 +51,16 @@ def test_run_writes_report_and_plots(files, tmp_path):
     assert all(p.read_bytes().startswith(b"\x89PNG") and p.stat().st_size > 5000 for p in pngs)
 
 
+def test_check_reports_without_reconstructing(files, tmp_path):
+    (tmp_path / "empty_module.json").write_text(json.dumps(dict(json.loads((files / "one.json").read_text()),
+                                                                module_prefix_sum=[0, 0] + list(range(1, 52)))))
+    assert invoke("check", files / "dir", files / "two.parquet").exit_code == 0
+    result = invoke("check", files / "dir", tmp_path / "empty_module.json")
+    assert result.exit_code == PARTIAL and "empty_module.json: module 0 has no hits" in result.output
+    assert "3 events from 4 file(s): usable; 1 problem(s)" in result.output
+    assert invoke("check", tmp_path / "empty_module.json").exit_code == 1
+
+
 def test_events_without_truth_run_and_draw(files, tmp_path):
     event = json.loads((files / "one.json").read_text())
     (tmp_path / "bare.json").write_text(json.dumps(dict(event, montecarlo=None)))

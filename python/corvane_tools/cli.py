@@ -165,6 +165,20 @@ def _write_outputs(events: list[dict[str, Any]], runs: Any, sample: str, skipped
 
 
 @main.command()
+@click.argument("inputs", nargs=-1, required=True, type=click.Path())
+@click.option("--quiet", "-q", is_flag=True, help="No progress bar.")
+def check(inputs: tuple[str, ...], quiet: bool) -> None:
+    """Check event files without reconstructing them: one line per problem.
+
+    Exit status: 0 when every event is usable, 3 when some are not, 1 when none is.
+    """
+    _, sample, problems = _read_inputs(inputs, False, quiet)
+    click.echo(f"{sample}: usable" + (f"; {len(problems)} problem(s)" if problems else ""))
+    if problems:
+        sys.exit(PARTIAL)
+
+
+@main.command()
 @click.argument("event_file", type=click.Path(path_type=Path))
 @click.option("--index", "-i", type=click.IntRange(min=0), default=0,
               help="Which event of the file (a .json file holds only event 0).")
