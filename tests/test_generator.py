@@ -3,7 +3,7 @@ import pytest
 
 import corvane
 from corvane_tools.event_format import check_event
-from corvane_tools.generator import MC_COLUMNS, generate_event, generate_events
+from corvane_tools.generator import MC_COLUMNS, generate_event, generate_events, generate_range
 
 SEEDS = [0, 1, 7, 123]
 
@@ -77,6 +77,7 @@ def test_seed_determinism(seed):
     # an event does not depend on the sample size
     assert generate_events(3, seed)[2] == generate_event(seed, 2) == generate_events(13, seed)[2]
     assert generate_events(13, seed)[12] == generate_event(seed, 12)
+    assert generate_range(seed, 8, 5) == generate_events(13, seed)[8:] == [generate_event(seed, i) for i in range(8, 13)]
     assert generate_event(seed, 2)["x"] != generate_event(seed + 1, 2)["x"]
     assert generate_event(seed, 2)["x"] != generate_event(seed, 3)["x"]
 

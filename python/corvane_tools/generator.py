@@ -250,15 +250,26 @@ def _block(seed: int, block: int) -> list[dict[str, Any]]:
         return _generate_block(seed, block)
 
 
-def iter_events(count: int, seed: int = 0) -> Iterator[dict[str, Any]]:
-    """Events 0 to count - 1 of the sample with the given seed, one at a time."""
-    for block in range((count + BLOCK_EVENTS - 1) // BLOCK_EVENTS):
-        yield from _block(seed, block)[:count - block * BLOCK_EVENTS]
+def iter_events(count: int, seed: int = 0, first: int = 0) -> Iterator[dict[str, Any]]:
+    """Events first to first + count - 1 of the sample with the given seed, one at a time.
+
+    Each block of ten is simulated once, so prefer this (or generate_range) to
+    calling generate_event for every index.
+    """
+    stop = first + count
+    for block in range(first // BLOCK_EVENTS, (stop + BLOCK_EVENTS - 1) // BLOCK_EVENTS):
+        start = block * BLOCK_EVENTS
+        yield from _block(seed, block)[max(first - start, 0):stop - start]
+
+
+def generate_range(seed: int, first: int, count: int) -> list[dict[str, Any]]:
+    """Events first to first + count - 1 of the sample with the given seed."""
+    return list(iter_events(count, seed, first))
 
 
 def generate_events(count: int, seed: int = 0) -> list[dict[str, Any]]:
     """Events 0 to count - 1 of the sample with the given seed."""
-    return list(iter_events(count, seed))
+    return generate_range(seed, 0, count)
 
 
 def generate_event(seed: int = 0, index: int = 0) -> dict[str, Any]:
