@@ -79,7 +79,8 @@ def changed(**changes):
     (changed(t=None), "'t' is a NoneType"),
     (changed(montecarlo=[1]), "'montecarlo' is a list, not an object"),
     (changed(montecarlo={"description": ["hits"]}), "'montecarlo' has no 'particles'"),
-    (changed(montecarlo={"description": ["hits"], "particles": [[[0, 52]]]}), "particle 0 lists hit 52, but the event has 52"),
+    (changed(montecarlo={"description": ["hits"], "particles": [[[0, 52]]]}),
+     "particle 0 lists hit 52, but the event has 52"),
     (changed(montecarlo={"description": ["hits"], "particles": [[[0]], [[0.5]]]}), "particle 1: 'hits' is not a list"),
     (changed(montecarlo={"description": ["hits"], "particles": [5]}), "particle 0 is a int, not a list"),
 ])
@@ -105,7 +106,8 @@ def write(path, text):
     ("bad.json", "\xff", "not valid JSON .*UTF-8"),
     ("nan.json", '{"x": NaN}', "not valid JSON"),
     ("keys.json", json.dumps({"x": []}), "keys.json: missing key 'description'"),
-    ("empty.json", json.dumps(changed(module_prefix_sum=[0, 0] + list(range(1, 52)))), "empty.json: module 0 has no hits"),
+    ("empty.json", json.dumps(changed(module_prefix_sum=[0, 0] + list(range(1, 52)))),
+     "empty.json: module 0 has no hits"),
     ("notes.txt", "hello", "unknown file type '.txt'"),
     ("bad.parquet", "not parquet", "bad.parquet: not a readable Parquet file"),
 ])
