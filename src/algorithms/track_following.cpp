@@ -15,10 +15,12 @@ std::vector<Track> solve_track_following(const TrackFollowingParameters& p, std:
         indexes.emplace_back(module.hits());
     }
     UsedHitSet used(hit_count);
+    UnusedHitList unused(used);
+    auto second_hits = [&unused, modules](size_t m) { return unused.of(modules[m].hits()); };
     auto find = [&p, &indexes](size_t k, const Hit& a, const Hit& b) {
         return indexes[k].first_continuation(p, a, b);
     };
-    return follow_tracks(p, modules, used, find);
+    return follow_tracks(p, modules, used, second_hits, find);
 }
 
 }  // namespace corvane

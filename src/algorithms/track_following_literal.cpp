@@ -27,7 +27,8 @@ std::vector<Track> solve_track_following_literal(const TrackFollowingParameters&
     auto scan = [&p, modules](size_t k, const Hit& a, const Hit& b) {
         return first_continuation_by_scan(p, modules[k].hits(), a, b);
     };
-    return follow_tracks(p, modules, used, scan);
+    auto second_hits = [modules](size_t m) { return modules[m].hits(); };
+    return follow_tracks(p, modules, used, second_hits, scan);
 }
 
 }  // namespace corvane

@@ -11,12 +11,17 @@
 
 namespace corvane {
 
+inline const Hit& as_hit(const Hit& hit) { return hit; }
+inline const Hit& as_hit(const Hit* hit) { return *hit; }
+
 // UsedHits: contains(hit), add(hit) (no-op when already present), by id.
+// second_hits(m): the hits of module m in stored order (as Hit or Hit*); it
+// may leave out hits already used when it is called.
 // find(k, a, b): the first hit of module k, in stored order, that passes
 // check_tolerance(p, a, b, hit), or nullptr.
-template <class UsedHits, class Find>
+template <class UsedHits, class SecondHits, class Find>
 std::vector<Track> follow_tracks(const TrackFollowingParameters& p, std::span<const Module> modules,
-                                 UsedHits& used, Find&& find) {
+                                 UsedHits& used, SecondHits&& second_hits, Find&& find) {
     std::vector<Track> output;
     const size_t count = modules.size();
     if (count < 3) return output;
@@ -34,7 +39,8 @@ std::vector<Track> follow_tracks(const TrackFollowingParameters& p, std::span<co
         for (const Hit& h0 : modules[n].hits()) {
             // h0 is tested once: it may go on seeding after its first track marks it used.
             if (used.contains(h0)) continue;
-            for (const Hit& h1 : modules[n - 2].hits()) {
+            for (const auto& second : second_hits(n - 2)) {
+                const Hit& h1 = as_hit(second);
                 if (used.contains(h1) || !are_compatible(p, h0, h1)) continue;
                 const Hit* third = nullptr;
                 size_t k = n - 3;
