@@ -5,8 +5,6 @@
 #include <cmath>
 #include <limits>
 
-#include "algorithms/track_following.hpp"
-
 namespace corvane {
 namespace {
 
@@ -15,57 +13,69 @@ constexpr size_t kSmallestIndexedModule = 12;
 
 bool finite(const Hit& hit) { return std::isfinite(hit.x) && std::isfinite(hit.y) && std::isfinite(hit.z); }
 
-// A widening that covers the rounding of the window bounds: each bound is
-// one rounded subtraction or addition of values at most `reach` in size, so
-// its error is below reach * 2^-53; 2^-50 leaves room for rounding the
-// widening itself, and the smallest normal number covers values so small
-// that their rounding error is absolute.
-double rounding_margin(double reach) { return reach * 0x1p-50 + 0x1p-1022; }
+// The values within `tolerance` of predictions running from `lowest` to
+// `highest`, widened by the rounding of the bounds: each bound is one rounded
+// subtraction or addition of values at most `reach` in size, so its error is
+// below reach * 2^-53; 2^-50 leaves room for rounding the widening itself,
+// and the smallest normal number covers values so small that their rounding
+// error is absolute. Only widens: the exact test decides.
+struct Window {
+    double low;
+    double high;
+
+    Window(double lowest, double highest, double tolerance) {
+        const double reach = std::max(std::fabs(lowest), std::fabs(highest)) + std::fabs(tolerance);
+        const double margin = reach * 0x1p-50 + 0x1p-1022;
+        low = (lowest - tolerance) - margin;
+        high = (highest + tolerance) + margin;
+    }
+
+    bool finite() const { return std::isfinite(low) && std::isfinite(high); }
+};
+
+// Predictions of one coordinate over the module's z range: every rounded step
+// of a prediction is monotonic in z, so the predictions for all the module's
+// hits lie between those at its lowest and highest z.
+template <class Predict>
+Window prediction_window(Predict predict, double z_min, double z_max, bool shared_z, double tolerance) {
+    const double at_low = predict(z_min);
+    const double at_high = shared_z ? at_low : predict(z_max);
+    return Window(std::min(at_low, at_high), std::max(at_low, at_high), tolerance);
+}
 
 }  // namespace
 
 LineSearchIndex::LineSearchIndex(std::span<const Hit> hits) : hits_(hits) {
     if (hits.size() < kSmallestIndexedModule || hits.size() > std::numeric_limits<uint32_t>::max()) return;
     if (!std::all_of(hits.begin(), hits.end(), finite)) return;
-    const auto [lowest_x, highest_x] =
-        std::minmax_element(hits.begin(), hits.end(), [](const Hit& l, const Hit& r) { return l.x < r.x; });
     const auto [lowest_z, highest_z] =
         std::minmax_element(hits.begin(), hits.end(), [](const Hit& l, const Hit& r) { return l.z < r.z; });
-    x_min_ = lowest_x->x;
-    const double span = highest_x->x - x_min_;
-    bucket_scale_ = span > 0.0 ? static_cast<double>(hits.size()) / span : 0.0;
-    if (!std::isfinite(bucket_scale_)) bucket_scale_ = 0.0;  // one bucket for a span too narrow to divide
     z_min_ = lowest_z->z;
     z_max_ = highest_z->z;
     shared_z_ = std::all_of(hits.begin(), hits.end(), [&hits](const Hit& hit) {
         return std::bit_cast<uint64_t>(hit.z) == std::bit_cast<uint64_t>(hits.front().z);
     });
-    build_buckets();
+    grid_ = OccupancyGrid(hits);
+    sort_by_x();
     indexed_ = true;
-}
-
-// Monotonic in x (every step rounds monotonically), which is all the lookup
-// relies on: a hit at or above x is never in an earlier bucket than x.
-size_t LineSearchIndex::bucket_of(double x) const {
-    const double scaled = (x - x_min_) * bucket_scale_;
-    if (!(scaled > 0.0)) return 0;
-    return scaled < static_cast<double>(last_bucket_) ? static_cast<size_t>(scaled) : last_bucket_;
 }
 
 // A counting sort into the buckets, then an insertion sort of each bucket by
 // x. Hits enter their buckets in stored order and the insertion sort is
 // stable, so equal x keep stored order.
-void LineSearchIndex::build_buckets() {
+void LineSearchIndex::sort_by_x() {
     const size_t count = hits_.size();
-    last_bucket_ = count - 1;
+    const auto [lowest, highest] =
+        std::minmax_element(hits_.begin(), hits_.end(), [](const Hit& l, const Hit& r) { return l.x < r.x; });
+    buckets_ = MonotoneBins(lowest->x, highest->x, count);
     bucket_start_.assign(count + 1, 0);
-    for (const Hit& hit : hits_) ++bucket_start_[bucket_of(hit.x) + 1];
+    for (const Hit& hit : hits_) ++bucket_start_[buckets_.of(hit.x) + 1];
     for (size_t b = 1; b <= count; ++b) bucket_start_[b] += bucket_start_[b - 1];
     std::vector<uint32_t> next(bucket_start_.begin(), bucket_start_.end() - 1);
     by_x_.resize(count);
     for (size_t position = 0; position < count; ++position) {
         const Hit& hit = hits_[position];
-        by_x_[next[bucket_of(hit.x)]++] = Entry{hit.x, hit.y, static_cast<uint32_t>(position)};
+        by_x_[next[buckets_.of(hit.x)]++] = Entry{hit.x, hit.y, static_cast<uint32_t>(position)};
     }
     for (size_t b = 0; b < count; ++b) {
         for (size_t i = bucket_start_[b] + 1; i < bucket_start_[b + 1]; ++i) {
@@ -77,32 +87,34 @@ void LineSearchIndex::build_buckets() {
     }
 }
 
-const Hit* LineSearchIndex::first_continuation(const TrackFollowingParameters& p, const Hit& a,
-                                               const Hit& b) const {
-    if (!indexed_ || !std::isfinite(p.max_tolerance_x)) return first_continuation_by_scan(p, hits_, a, b);
-    if (b.z - a.z == 0.0) return nullptr;  // no hit can pass
-    // Every rounded step of a prediction is monotonic in the hit's z, so the
-    // predictions for the module's hits lie between those at its lowest and
-    // highest z. A passing hit has |x_pred - x| < tolerance in exact
-    // arithmetic too (the tolerance is a double and rounding is monotonic),
-    // so a window widened by the rounding of its bounds holds every hit that
-    // can pass; the exact test decides.
-    const StraightLine line(a, b);
-    const double at_low = line.x_at(z_min_);
-    const double at_high = line.x_at(z_max_);
-    if (!std::isfinite(at_low) || !std::isfinite(at_high)) return first_continuation_by_scan(p, hits_, a, b);
-    const double lowest = std::min(at_low, at_high);
-    const double highest = std::max(at_low, at_high);
-    const double tolerance = p.max_tolerance_x;
-    const double margin = rounding_margin(std::max(std::fabs(lowest), std::fabs(highest)) + std::fabs(tolerance));
-    const double low = (lowest - tolerance) - margin;
-    const double high = (highest + tolerance) + margin;
-    if (!std::isfinite(low) || !std::isfinite(high)) return first_continuation_by_scan(p, hits_, a, b);
-    return shared_z_ ? first_at_shared_z(p, line, b.z, low, high) : first_in_window(p, line, b.z, low, high);
+const Hit* LineSearchIndex::first_continuation(const TrackFollowingParameters& p, const StraightLine& line,
+                                               double z1) const {
+    if (!indexed_ || !std::isfinite(p.max_tolerance_x)) return first_by_scan(p, line, z1);
+    // A passing hit has |x_pred - x| < tolerance in exact arithmetic too (the
+    // tolerance is a double and rounding is monotonic), and likewise in y.
+    const auto x_at = [&line](double z) { return line.x_at(z); };
+    const Window x = prediction_window(x_at, z_min_, z_max_, shared_z_, p.max_tolerance_x);
+    if (!x.finite()) {
+        // With one z, no hit lies within a finite tolerance of an infinite or
+        // undefined prediction.
+        return shared_z_ ? nullptr : first_by_scan(p, line, z1);
+    }
+    const auto y_at = [&line](double z) { return line.y_at(z); };
+    const Window y = prediction_window(y_at, z_min_, z_max_, shared_z_, p.max_tolerance_y);
+    if (y.finite() && !grid_.may_hold(x.low, x.high, y.low, y.high)) return nullptr;
+    return shared_z_ ? first_at_shared_z(p, line, z1, x.low, x.high) : first_in_window(p, line, z1, x.low, x.high);
+}
+
+const Hit* LineSearchIndex::first_by_scan(const TrackFollowingParameters& p, const StraightLine& line,
+                                          double z1) const {
+    for (const Hit& hit : hits_) {
+        if (continues(p, line, z1, hit)) return &hit;
+    }
+    return nullptr;
 }
 
 size_t LineSearchIndex::window_start(double low) const {
-    size_t i = bucket_start_[bucket_of(low)];
+    size_t i = bucket_start_[buckets_.of(low)];
     while (i < by_x_.size() && by_x_[i].x < low) ++i;
     return i;
 }

@@ -1,7 +1,7 @@
 // Finds the first hit of a module, in stored order, that continues a straight
-// line, without testing every hit: the hits are kept sorted by x, a bucket
-// table over x finds where a window of x starts, and only the hits whose x
-// lies within the tolerance of the predicted x are tested.
+// line, without testing every hit: an occupancy grid turns away most empty
+// windows at once; otherwise a bucket table over the hits sorted by x finds
+// where the window of x starts, and only the hits inside it are tested.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "algorithms/line_tests.hpp"
+#include "algorithms/monotone_bins.hpp"
+#include "algorithms/occupancy_grid.hpp"
 
 namespace corvane {
 
@@ -16,9 +18,10 @@ class LineSearchIndex {
 public:
     explicit LineSearchIndex(std::span<const Hit> hits);
 
-    // The first hit h in stored order with check_tolerance(p, a, b, h), or
-    // nullptr; always the same hit as a plain scan would find.
-    const Hit* first_continuation(const TrackFollowingParameters& p, const Hit& a, const Hit& b) const;
+    // The first hit h in stored order that continues `line`, whose second
+    // hit lies at z1 (check_tolerance(p, a, b, h) for the line through a and
+    // b), or nullptr; always the same hit as a plain scan would find.
+    const Hit* first_continuation(const TrackFollowingParameters& p, const StraightLine& line, double z1) const;
 
 private:
     struct Entry {
@@ -27,9 +30,9 @@ private:
         uint32_t position;  // in stored order
     };
 
-    size_t bucket_of(double x) const;
-    void build_buckets();
+    void sort_by_x();
     size_t window_start(double low) const;  // the first entry with x >= low
+    const Hit* first_by_scan(const TrackFollowingParameters& p, const StraightLine& line, double z1) const;
     const Hit* first_in_window(const TrackFollowingParameters& p, const StraightLine& line, double z1, double low,
                                double high) const;
     const Hit* first_at_shared_z(const TrackFollowingParameters& p, const StraightLine& line, double z1,
@@ -37,14 +40,13 @@ private:
 
     std::span<const Hit> hits_;
     std::vector<Entry> by_x_;             // by increasing x, ties in stored order
+    MonotoneBins buckets_;                // over x, one per hit
     std::vector<uint32_t> bucket_start_;  // first entry of each bucket, then by_x_.size()
-    size_t last_bucket_ = 0;
-    double x_min_ = 0.0;
-    double bucket_scale_ = 0.0;  // buckets per unit of x
+    OccupancyGrid grid_;
     double z_min_ = 0.0;
     double z_max_ = 0.0;
-    bool indexed_ = false;    // false: every query is a plain scan
-    bool shared_z_ = false;   // every hit has the same z, bit for bit
+    bool indexed_ = false;   // false: every query is a plain scan
+    bool shared_z_ = false;  // every hit has the same z, bit for bit
 };
 
 }  // namespace corvane

@@ -21,8 +21,10 @@ inline bool are_compatible(const TrackFollowingParameters& p, const Hit& hit0, c
 // place a predicted position is computed: the tolerance test and the search
 // index use it alike, so they can never disagree.
 struct StraightLine {
-    double x0, y0, z0;
-    double tx, ty;
+    double x0 = 0.0, y0 = 0.0, z0 = 0.0;
+    double tx = 0.0, ty = 0.0;
+
+    StraightLine() = default;
 
     // Assumes b.z - a.z is not zero (the tolerance test rejects that first).
     StraightLine(const Hit& a, const Hit& b) : x0(a.x), y0(a.y), z0(a.z) {

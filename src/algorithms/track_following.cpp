@@ -5,6 +5,31 @@
 #include "algorithms/used_hits.hpp"
 
 namespace corvane {
+namespace {
+
+// The line through the last two hits asked about, kept while the same pair
+// is asked again (a seed pair is tried on up to three modules).
+class LineCache {
+public:
+    // nullptr when the two hits share z: then no hit continues them.
+    const StraightLine* through(const Hit& a, const Hit& b) {
+        if (&a != a_ || &b != b_) {
+            a_ = &a;
+            b_ = &b;
+            valid_ = b.z - a.z != 0.0;
+            if (valid_) line_ = StraightLine(a, b);
+        }
+        return valid_ ? &line_ : nullptr;
+    }
+
+private:
+    const Hit* a_ = nullptr;
+    const Hit* b_ = nullptr;
+    bool valid_ = false;
+    StraightLine line_{};
+};
+
+}  // namespace
 
 std::vector<Track> solve_track_following(const TrackFollowingParameters& p, std::span<const Module> modules) {
     size_t hit_count = 0;
@@ -17,8 +42,10 @@ std::vector<Track> solve_track_following(const TrackFollowingParameters& p, std:
     UsedHitSet used(hit_count);
     UnusedHitList unused(used);
     auto second_hits = [&unused, modules](size_t m) { return unused.of(modules[m].hits()); };
-    auto find = [&p, &indexes](size_t k, const Hit& a, const Hit& b) {
-        return indexes[k].first_continuation(p, a, b);
+    LineCache lines;
+    auto find = [&p, &indexes, &lines](size_t k, const Hit& a, const Hit& b) -> const Hit* {
+        const StraightLine* line = lines.through(a, b);
+        return line != nullptr ? indexes[k].first_continuation(p, *line, b.z) : nullptr;
     };
     return follow_tracks(p, modules, used, second_hits, find);
 }
