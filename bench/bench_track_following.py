@@ -1,14 +1,21 @@
 """TrackFollowing benchmarks, one command:
 
-    PYTHONPATH=build-dev python3 bench/bench_track_following.py   (or with corvane installed)
+    PYTHONPATH=build-dev python3 bench/bench_track_following.py [--against OTHER_BUILD_DIR]
 
 1. solve against the literal reference (plain scans, used-hit list) on the
    same ~5,000-hit events: ratio and identical tracks;
-2. solve_batch over 200 events with 1 and with 2 worker threads (each in a
+2. with --against: solve at 5,000 and 50,000 hits against another build of
+   the module (a directory to put on PYTHONPATH), both timed in alternating
+   subprocesses of this one run, with a check that the tracks are identical;
+   then the cost per module search and the growth exponent from 5k to 50k;
+3. solve_batch over 200 events with 1 and with 2 worker threads (each in a
    subprocess, sized by RAYON_NUM_THREADS): speed-up;
-3. solve cost at 1k, 2k, 5k and 10k hits, next to the number of compatible
+4. solve cost at 1k, 2k, 5k and 10k hits, next to the number of compatible
    seed pairs the procedure has to examine.
 """
+import argparse
+import json
+import math
 import os
 import subprocess
 import sys
@@ -61,6 +68,68 @@ def against_reference(algorithm):
           f"literal {literal / 5 * 1e3:.1f} ms/event, ratio {literal / fast:.1f}x, identical tracks: {same}")
 
 
+BUILD_CHILD = """
+import hashlib, json, sys, time
+sys.path.insert(0, {bench!r})
+import corvane
+from event_generator import generate_event
+algorithm = corvane.ReconstructionAlgorithms.TrackFollowing()
+result = {{}}
+for size, seeds, repeats in {plan!r}:
+    total, digest = 0.0, hashlib.sha256()
+    for seed in seeds:
+        event = corvane.DetectorEvent.Event(generate_event(size, seed=seed))
+        best = float("inf")
+        for _ in range(repeats):
+            start = time.perf_counter()
+            tracks = algorithm.solve(event)
+            best = min(best, time.perf_counter() - start)
+        total += best
+        digest.update(repr([[(h.id, h.x, h.y, h.z) for h in t.hits] for t in tracks]).encode())
+    result[size] = (total / len(seeds), digest.hexdigest())
+print(json.dumps(result))
+"""
+
+# (hits, event seeds, repeats per event)
+BUILD_PLAN = [(5000, list(range(5)), 7), (50000, [0, 1], 3)]
+
+
+def run_build(build_dir):
+    child = BUILD_CHILD.format(bench=os.path.dirname(os.path.abspath(__file__)), plan=BUILD_PLAN)
+    env = dict(os.environ, PYTHONPATH=build_dir, OPENBLAS_NUM_THREADS="1")
+    out = subprocess.run([sys.executable, "-c", child], env=env, check=True, capture_output=True, text=True)
+    return {int(size): value for size, value in json.loads(out.stdout).items()}
+
+
+def against_build(other_dir):
+    this_dir = os.path.dirname(os.path.abspath(corvane.__file__))
+    best = {"this": {}, "other": {}}
+    digests = {"this": {}, "other": {}}
+    # Alternating runs, best of each: the cores are shared with other work.
+    for name in ("other", "this") * 3:
+        for size, (per_event, digest) in run_build(this_dir if name == "this" else other_dir).items():
+            best[name][size] = min(best[name].get(size, math.inf), per_event)
+            digests[name][size] = digest
+    print(f"solve against the build in {other_dir} (best of 3 alternating runs):")
+    for size, _, _ in BUILD_PLAN:
+        this, other = best["this"][size], best["other"][size]
+        print(f"  {size:>6} hits: this {this * 1e3:8.2f} ms/event, other {other * 1e3:8.2f} ms/event, "
+              f"{other / this:.2f}x faster, identical tracks: {digests['this'][size] == digests['other'][size]}")
+    return best["this"]
+
+
+def per_probe(algorithm, per_event):
+    (small, seeds_small, _), (large, seeds_large, _) = BUILD_PLAN
+    print("cost per module search and growth:")
+    for size, seeds in ((small, seeds_small), (large, seeds_large)):
+        probes = sum(corvane._baseline.track_following_probes(algorithm, Event(generate_event(size, seed=s)))
+                     for s in seeds) / len(seeds)
+        print(f"  {size:>6} hits: {probes:10.0f} searches/event, {per_event[size] / probes * 1e9:6.1f} ns "
+              f"of solve per search")
+    exponent = math.log(per_event[large] / per_event[small]) / math.log(large / small)
+    print(f"  growth exponent {small} -> {large} hits: {exponent:.2f}")
+
+
 BATCH_CHILD = """
 import sys, time
 sys.path.insert(0, {bench!r})
@@ -105,8 +174,14 @@ def growth(algorithm):
 
 
 def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--against", help="another build directory of the module to time solve against")
+    args = parser.parse_args()
     algorithm = TrackFollowing()
     against_reference(algorithm)
+    if args.against:
+        per_event = against_build(args.against)
+        per_probe(algorithm, per_event)
     batch_speedup()
     growth(algorithm)
 

@@ -14,7 +14,8 @@ public:
     MonotoneBins() = default;
 
     // `count` bins (at least one) over [lowest, highest].
-    MonotoneBins(double lowest, double highest, size_t count) : origin_(lowest), last_(count - 1) {
+    MonotoneBins(double lowest, double highest, size_t count)
+        : origin_(lowest), last_(count - 1), last_value_(static_cast<double>(count - 1)) {
         const double span = highest - lowest;
         scale_ = span > 0.0 ? static_cast<double>(count) / span : 0.0;
         if (!std::isfinite(scale_)) scale_ = 0.0;  // too narrow to divide: everything in bin 0
@@ -23,7 +24,7 @@ public:
     size_t of(double value) const {
         const double scaled = (value - origin_) * scale_;
         if (!(scaled > 0.0)) return 0;
-        return scaled < static_cast<double>(last_) ? static_cast<size_t>(scaled) : last_;
+        return scaled < last_value_ ? static_cast<size_t>(scaled) : last_;
     }
 
     size_t count() const { return last_ + 1; }
@@ -32,6 +33,7 @@ private:
     double origin_ = 0.0;
     double scale_ = 0.0;  // bins per unit
     size_t last_ = 0;
+    double last_value_ = 0.0;
 };
 
 }  // namespace corvane

@@ -29,9 +29,10 @@ private:
     StraightLine line_{};
 };
 
-}  // namespace
-
-std::vector<Track> solve_track_following(const TrackFollowingParameters& p, std::span<const Module> modules) {
+// The fast solver; on_probe() runs before every search of a module.
+template <class OnProbe>
+std::vector<Track> solve_indexed(const TrackFollowingParameters& p, std::span<const Module> modules,
+                                 OnProbe&& on_probe) {
     size_t hit_count = 0;
     std::vector<LineSearchIndex> indexes;
     indexes.reserve(modules.size());
@@ -43,11 +44,24 @@ std::vector<Track> solve_track_following(const TrackFollowingParameters& p, std:
     UnusedHitList unused(used);
     auto second_hits = [&unused, modules](size_t m) { return unused.of(modules[m].hits()); };
     LineCache lines;
-    auto find = [&p, &indexes, &lines](size_t k, const Hit& a, const Hit& b) -> const Hit* {
+    auto find = [&p, &indexes, &lines, &on_probe](size_t k, const Hit& a, const Hit& b) -> const Hit* {
+        on_probe();
         const StraightLine* line = lines.through(a, b);
         return line != nullptr ? indexes[k].first_continuation(p, *line, b.z) : nullptr;
     };
     return follow_tracks(p, modules, used, second_hits, find);
+}
+
+}  // namespace
+
+std::vector<Track> solve_track_following(const TrackFollowingParameters& p, std::span<const Module> modules) {
+    return solve_indexed(p, modules, [] {});
+}
+
+size_t count_track_following_probes(const TrackFollowingParameters& p, std::span<const Module> modules) {
+    size_t probes = 0;
+    solve_indexed(p, modules, [&probes] { ++probes; });
+    return probes;
 }
 
 }  // namespace corvane

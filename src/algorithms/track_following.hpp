@@ -24,6 +24,10 @@ const Hit* first_continuation_by_scan(const TrackFollowingParameters& p, std::sp
 // tracks of the literal procedure below.
 std::vector<Track> solve_track_following(const TrackFollowingParameters& p, std::span<const Module> modules);
 
+// How many times solve_track_following searches a module for a continuing
+// hit (the unit of its cost, for benchmarks).
+size_t count_track_following_probes(const TrackFollowingParameters& p, std::span<const Module> modules);
+
 // The same procedure with plain scans and a used-hit list: slow, kept as the
 // reference the fast version is checked and measured against.
 std::vector<Track> solve_track_following_literal(const TrackFollowingParameters& p,

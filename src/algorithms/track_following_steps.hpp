@@ -41,7 +41,7 @@ std::vector<Track> follow_tracks(const TrackFollowingParameters& p, std::span<co
             if (used.contains(h0)) continue;
             for (const auto& second : second_hits(n - 2)) {
                 const Hit& h1 = as_hit(second);
-                if (used.contains(h1) || !are_compatible(p, h0, h1)) continue;
+                if (!are_compatible(p, h0, h1) || used.contains(h1)) continue;
                 const Hit* third = nullptr;
                 size_t k = n - 3;
                 for (;; --k) {

@@ -23,6 +23,10 @@ std::vector<Track> track_following_modules(const TrackFollowingParameters& algor
     return literal ? solve_track_following_literal(algorithm, modules) : solve_track_following(algorithm, modules);
 }
 
+uint64_t track_following_probes(const TrackFollowingParameters& algorithm, const EventHandle& event) {
+    return count_track_following_probes(algorithm, event.data->modules);
+}
+
 uint64_t worker_pool_size() { return WorkerPool::shared().size(); }
 
 // Items 0..count-1 on the pool; the listed ones fail. Shows how results and
@@ -42,6 +46,8 @@ PyMethodDef functions[] = {
     Function<&track_following_modules, "track_following_modules", "algorithm", "modules", "literal">::def(
         "track_following_modules(algorithm, modules, literal)\n--\n\nThe fast or the literal solver on a list "
         "of modules."),
+    Function<&track_following_probes, "track_following_probes", "algorithm", "event">::def(
+        "track_following_probes(algorithm, event)\n--\n\nHow many module searches TrackFollowing.solve makes."),
     Function<&worker_pool_size, "worker_pool_size">::def(
         "worker_pool_size()\n--\n\nThe batch pool's thread count (creates the pool)."),
     Function<&batch_probe, "batch_probe", "count", "failing">::def(
