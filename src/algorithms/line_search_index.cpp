@@ -5,6 +5,8 @@
 #include <cmath>
 #include <limits>
 
+#include "algorithms/tolerance_window.hpp"
+
 namespace corvane {
 namespace {
 
@@ -13,41 +15,23 @@ constexpr size_t kSmallestIndexedModule = 12;
 
 bool finite(const Hit& hit) { return std::isfinite(hit.x) && std::isfinite(hit.y) && std::isfinite(hit.z); }
 
-// The values within `tolerance` of predictions running from `lowest` to
-// `highest`, widened by the rounding of the bounds: each bound is one rounded
-// subtraction or addition of values at most `reach` in size, so its error is
-// below reach * 2^-53; 2^-50 leaves room for rounding the widening itself,
-// and the smallest normal number covers values so small that their rounding
-// error is absolute. Only widens: the exact test decides.
-struct Window {
-    double low;
-    double high;
-
-    Window(double lowest, double highest, double tolerance) {
-        const double reach = std::max(std::fabs(lowest), std::fabs(highest)) + std::fabs(tolerance);
-        const double margin = reach * 0x1p-50 + 0x1p-1022;
-        low = (lowest - tolerance) - margin;
-        high = (highest + tolerance) + margin;
-    }
-
-    bool finite() const { return std::isfinite(low) && std::isfinite(high); }
-};
-
 // Predictions of one coordinate over the module's z range: every rounded step
 // of a prediction is monotonic in z, so the predictions for all the module's
-// hits lie between those at its lowest and highest z.
+// hits lie between those at its lowest and highest z. A NaN prediction makes
+// a bound NaN (the window is then not finite).
 template <class Predict>
-Window prediction_window(Predict predict, double z_min, double z_max, bool shared_z, double tolerance) {
+ToleranceWindow prediction_window(Predict predict, double z_min, double z_max, double tolerance) {
     const double at_low = predict(z_min);
-    const double at_high = shared_z ? at_low : predict(z_max);
-    return Window(std::min(at_low, at_high), std::max(at_low, at_high), tolerance);
+    const double at_high = predict(z_max);
+    const bool ascending = at_low < at_high;
+    return ToleranceWindow(ascending ? at_low : at_high, ascending ? at_high : at_low, tolerance);
 }
 
 }  // namespace
 
-LineSearchIndex::LineSearchIndex(std::span<const Hit> hits) : hits_(hits) {
+LineSearchIndex::LineSearchIndex(std::span<const Hit> hits, const TrackFollowingParameters& p) : hits_(hits) {
     if (hits.size() < kSmallestIndexedModule || hits.size() > std::numeric_limits<uint32_t>::max()) return;
-    if (!std::all_of(hits.begin(), hits.end(), finite)) return;
+    if (!std::all_of(hits.begin(), hits.end(), finite) || !std::isfinite(p.max_tolerance_x)) return;
     const auto [lowest_z, highest_z] =
         std::minmax_element(hits.begin(), hits.end(), [](const Hit& l, const Hit& r) { return l.z < r.z; });
     z_min_ = lowest_z->z;
@@ -55,7 +39,7 @@ LineSearchIndex::LineSearchIndex(std::span<const Hit> hits) : hits_(hits) {
     shared_z_ = std::all_of(hits.begin(), hits.end(), [&hits](const Hit& hit) {
         return std::bit_cast<uint64_t>(hit.z) == std::bit_cast<uint64_t>(hits.front().z);
     });
-    grid_ = OccupancyGrid(hits);
+    grid_ = OccupancyGrid(hits, p.max_tolerance_x, p.max_tolerance_y);
     sort_by_x();
     indexed_ = true;
 }
@@ -89,20 +73,20 @@ void LineSearchIndex::sort_by_x() {
 
 const Hit* LineSearchIndex::first_continuation(const TrackFollowingParameters& p, const StraightLine& line,
                                                double z1) const {
-    if (!indexed_ || !std::isfinite(p.max_tolerance_x)) return first_by_scan(p, line, z1);
-    // A passing hit has |x_pred - x| < tolerance in exact arithmetic too (the
-    // tolerance is a double and rounding is monotonic), and likewise in y.
+    if (!indexed_) return first_by_scan(p, line, z1);
+    if (shared_z_) return first_at_shared_z(p, line, z1);
     const auto x_at = [&line](double z) { return line.x_at(z); };
-    const Window x = prediction_window(x_at, z_min_, z_max_, shared_z_, p.max_tolerance_x);
-    if (!x.finite()) {
-        // With one z, no hit lies within a finite tolerance of an infinite or
-        // undefined prediction.
-        return shared_z_ ? nullptr : first_by_scan(p, line, z1);
-    }
+    const ToleranceWindow x = prediction_window(x_at, z_min_, z_max_, p.max_tolerance_x);
+    if (!x.finite()) return first_by_scan(p, line, z1);
     const auto y_at = [&line](double z) { return line.y_at(z); };
-    const Window y = prediction_window(y_at, z_min_, z_max_, shared_z_, p.max_tolerance_y);
+    const ToleranceWindow y = prediction_window(y_at, z_min_, z_max_, p.max_tolerance_y);
     if (y.finite() && !grid_.may_hold(x.low, x.high, y.low, y.high)) return nullptr;
-    return shared_z_ ? first_at_shared_z(p, line, z1, x.low, x.high) : first_in_window(p, line, z1, x.low, x.high);
+    size_t first = hits_.size();
+    for (size_t i = window_start(x.low); i < by_x_.size() && by_x_[i].x <= x.high; ++i) {
+        const size_t position = by_x_[i].position;
+        if (position < first && continues(p, line, z1, hits_[position])) first = position;
+    }
+    return first < hits_.size() ? &hits_[first] : nullptr;
 }
 
 const Hit* LineSearchIndex::first_by_scan(const TrackFollowingParameters& p, const StraightLine& line,
@@ -119,27 +103,23 @@ size_t LineSearchIndex::window_start(double low) const {
     return i;
 }
 
-const Hit* LineSearchIndex::first_in_window(const TrackFollowingParameters& p, const StraightLine& line, double z1,
-                                            double low, double high) const {
-    size_t first = hits_.size();
-    for (size_t i = window_start(low); i < by_x_.size() && by_x_[i].x <= high; ++i) {
-        const size_t position = by_x_[i].position;
-        if (position < first && continues(p, line, z1, hits_[position])) first = position;
-    }
-    return first < hits_.size() ? &hits_[first] : nullptr;
-}
-
 // All hits share one z, so the prediction and the distance in z are the same
 // for every candidate and only the comparisons remain per hit.
 const Hit* LineSearchIndex::first_at_shared_z(const TrackFollowingParameters& p, const StraightLine& line,
-                                              double z1, double low, double high) const {
+                                              double z1) const {
     const double z = z_min_;
     const double dz = z - z1;
     if (dz == 0.0) return nullptr;
     const double x_pred = line.x_at(z);
     const double y_pred = line.y_at(z);
+    // No hit lies within a finite tolerance of an infinite or undefined
+    // prediction in x; in y, the grid and the exact test turn it away.
+    if (!std::isfinite(x_pred)) return nullptr;
+    if (!grid_.may_hold(x_pred, x_pred, y_pred, y_pred)) return nullptr;
+    const ToleranceWindow x(x_pred, x_pred, p.max_tolerance_x);
+    if (!x.finite()) return first_by_scan(p, line, z1);
     size_t first = hits_.size();
-    for (size_t i = window_start(low); i < by_x_.size() && by_x_[i].x <= high; ++i) {
+    for (size_t i = window_start(x.low); i < by_x_.size() && by_x_[i].x <= x.high; ++i) {
         const Entry& entry = by_x_[i];
         if (entry.position < first &&
             within_tolerance(p, std::fabs(x_pred - entry.x), std::fabs(y_pred - entry.y), dz)) {

@@ -1,6 +1,7 @@
-// Which cells of a 64 x 64 grid over a module's hits hold at least one hit:
-// most windows a line search asks about are empty, and the grid says so
-// from a few bits, without touching the hits.
+// A 64 x 64 grid of cells over a module, each cell marked when a prediction
+// inside it may lie within the tolerances of some hit. Most line searches
+// predict a point far from every hit, and the grid says so from one bit,
+// without touching the hits.
 #pragma once
 
 #include <array>
@@ -14,20 +15,24 @@ namespace corvane {
 
 class OccupancyGrid {
 public:
+    // A grid that marks everything.
     OccupancyGrid() = default;
 
-    // Hits must be finite.
-    explicit OccupancyGrid(std::span<const Hit> hits);
+    // Hits must be finite; so must the tolerances, or the grid marks
+    // everything.
+    OccupancyGrid(std::span<const Hit> hits, double tolerance_x, double tolerance_y);
 
-    // False only when no hit has lowest_x <= x <= highest_x and
-    // lowest_y <= y <= highest_y.
+    // False only when no hit has |x_pred - x| < tolerance_x and |y_pred - y|
+    // < tolerance_y for any prediction with lowest_x <= x_pred <= highest_x
+    // and lowest_y <= y_pred <= highest_y.
     bool may_hold(double lowest_x, double highest_x, double lowest_y, double highest_y) const {
-        const size_t first_column = columns_.of(lowest_x);
-        const size_t last_column = columns_.of(highest_x);
-        const uint64_t mask = (~uint64_t{0} >> (kSide - 1 - last_column)) & (~uint64_t{0} << first_column);
+        if (!(highest_x >= x_low_ && lowest_x <= x_high_ && highest_y >= y_low_ && lowest_y <= y_high_)) {
+            return false;
+        }
+        const uint64_t mask = columns_mask(columns_.of(lowest_x), columns_.of(highest_x));
         const size_t last_row = rows_.of(highest_y);
         for (size_t row = rows_.of(lowest_y); row <= last_row; ++row) {
-            if ((occupied_[row] & mask) != 0) return true;
+            if ((marked_[row] & mask) != 0) return true;
         }
         return false;
     }
@@ -35,9 +40,21 @@ public:
 private:
     static constexpr size_t kSide = 64;
 
+    static uint64_t columns_mask(size_t first, size_t last) {
+        return (~uint64_t{0} >> (kSide - 1 - last)) & (~uint64_t{0} << first);
+    }
+
+    // Where predictions may fall at all; outside, nothing is marked.
+    double x_low_ = -INFINITY, x_high_ = INFINITY, y_low_ = -INFINITY, y_high_ = INFINITY;
     MonotoneBins columns_;  // over x
     MonotoneBins rows_;     // over y
-    std::array<uint64_t, kSide> occupied_{};  // bit c of row r: cell (c, r) holds a hit
+    std::array<uint64_t, kSide> marked_ = filled();  // bit c of row r: cell (c, r) is marked
+
+    static std::array<uint64_t, kSide> filled() {
+        std::array<uint64_t, kSide> rows;
+        rows.fill(~uint64_t{0});
+        return rows;
+    }
 };
 
 }  // namespace corvane

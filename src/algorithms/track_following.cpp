@@ -38,7 +38,7 @@ std::vector<Track> solve_indexed(const TrackFollowingParameters& p, std::span<co
     indexes.reserve(modules.size());
     for (const Module& module : modules) {
         hit_count += module.size();
-        indexes.emplace_back(module.hits());
+        indexes.emplace_back(module.hits(), p);
     }
     UsedHitSet used(hit_count);
     UnusedHitList unused(used);
