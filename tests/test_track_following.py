@@ -312,3 +312,43 @@ def test_realistic_events_match_plain_scans(kwargs, seed):
     algorithm = TrackFollowing(**kwargs)
     event = Event(generate_event(3000, seed=seed))
     assert track_ids(algorithm.solve(event)) == track_ids(corvane._baseline.track_following(algorithm, event))
+
+
+# ---- the module index at its edges -------------------------------------------
+
+def lattice_event(offset):
+    """Every module holds hits on an integer lattice (one x apart, the last two
+    x two apart, so that the x range divides evenly into one bucket per hit),
+    with straight lines of integer slope through it: predictions land exactly
+    on hits, on bucket and cell edges, and exactly one tolerance away."""
+    modules = []
+    for m in range(52):
+        xs = list(range(15)) + [16]
+        hits = [(float(x), float((x * 7 + m) % 16) + offset, float(m)) for x in xs]
+        hits += [(float(m % 16), float(m % 5), float(m)), (float((3 * m) % 16), 1.0 + offset, float(m))]
+        modules.append(hits)
+    return event_dict(modules)
+
+
+@pytest.mark.parametrize("tolerance", [1.0, 0.5, 2.0, math.nextafter(1.0, 2.0), math.nextafter(1.0, 0.0), 0.0, 5e-324])
+@pytest.mark.parametrize("offset", [0.0, 0.5, -0.0])
+def test_searches_on_bucket_and_cell_edges_match_plain_scans(tolerance, offset):
+    algorithm = TrackFollowing(max_slopes=(4.0, 4.0), max_tolerance=(tolerance, tolerance), max_scatter=100.0)
+    event = Event(lattice_event(offset))
+    assert track_ids(algorithm.solve(event)) == track_ids(corvane._baseline.track_following(algorithm, event))
+
+
+SPECIAL_VALUES = [math.nan, math.inf, -math.inf, 1e308, -1e308, 5e-324, -0.0, 1e-300]
+
+
+@pytest.mark.parametrize("tolerance", [(0.4, 0.4), (1e300, 0.4), (0.4, 1e300), (0.4, math.inf), (1e-300, 1e-300)])
+@pytest.mark.parametrize("axis", ["x", "y", "z"])
+def test_special_coordinates_match_plain_scans(axis, tolerance):
+    data = generate_event(3000, seed=11)
+    values = data[axis]
+    # Spread over modules, also into seed and line hits of real tracks.
+    for i, special in enumerate(SPECIAL_VALUES * 4):
+        values[(i * 977 + 13) % len(values)] = special
+    algorithm = TrackFollowing(max_tolerance=tolerance)
+    event = Event(data)
+    assert track_ids(algorithm.solve(event)) == track_ids(corvane._baseline.track_following(algorithm, event))
