@@ -3,6 +3,7 @@ import gc
 import math
 import mmap
 import struct
+import time
 import weakref
 
 import numpy as np
@@ -93,6 +94,9 @@ def test_extra_coordinates_and_prefix_entries_are_kept_but_not_hits():
         ([math.nan, 1.0, math.nan], [math.nan, 1.0], "NaN"),
         ([3.0, 1.0, 3.0, 2.0, 1.0], [3.0, 1.0, 2.0], "3.0"),
         ([math.inf, -math.inf, math.inf], [math.inf, -math.inf], "inf"),
+        ([2.0, -0.0, 1.0, 0.0, 2.0, -0.0], [2.0, -0.0, 1.0], "2.0"),
+        ([struct.unpack("<d", struct.pack("<Q", 0x7FF8000000000123))[0], 1.0, -math.nan, math.nan, 1.0],
+         [struct.unpack("<d", struct.pack("<Q", 0x7FF8000000000123))[0], 1.0], "NaN"),
     ],
 )
 def test_module_zs_first_seen_distinct(zs, expected, module_z):
@@ -103,6 +107,30 @@ def test_module_zs_first_seen_distinct(zs, expected, module_z):
     event = Event(d)
     assert [bits(v) for v in event.module_zs[0]] == [bits(v) for v in expected]
     assert repr(event.modules[0]).splitlines()[1] == " At z: " + module_z
+
+
+def crafted_z_event(zs):
+    """Module 0 holds one hit per z value, the other modules one hit each."""
+    n = len(zs)
+    total = n + 51
+    return one_hit_per_module(module_prefix_sum=[0] + [n + m for m in range(52)], x=[0.0] * total,
+                              y=[0.0] * total, z=list(zs) + [float(m) for m in range(51)])
+
+
+def test_distinct_z_values_take_no_longer_for_crafted_values():
+    # Bit patterns that are all multiples of a hash table's bucket count would
+    # put every value into one bucket of a table keyed by them.
+    count = 100_000
+    crafted = [struct.unpack("<d", struct.pack("<Q", k * 172933))[0] for k in range(1, count + 1)]
+    timings = []
+    for zs in ([float(k) for k in range(1, count + 1)], crafted):
+        d = crafted_z_event(zs)
+        start = time.perf_counter()
+        event = Event(d)
+        timings.append(time.perf_counter() - start)
+        assert event.module_zs[0] == zs
+    ordinary, crafted_time = timings
+    assert crafted_time < 10 * ordinary + 0.5
 
 
 def test_module_zs_docstring():

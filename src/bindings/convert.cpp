@@ -95,30 +95,31 @@ DoubleColumn::~DoubleColumn() {
     if (has_buffer_) PyBuffer_Release(&buffer_);
 }
 
+std::optional<DoubleColumn> DoubleColumn::buffer_view(PyObject* object) {
+    if (!PyObject_CheckBuffer(object)) return std::nullopt;
+    DoubleColumn column;
+    if (PyObject_GetBuffer(object, &column.buffer_, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) != 0) {
+        PyErr_Clear();
+        return std::nullopt;
+    }
+    column.has_buffer_ = true;
+    if (column.buffer_.ndim == 1 && column.buffer_.itemsize == sizeof(double) &&
+        is_native_double_format(column.buffer_.format)) {
+        column.view_ = std::span<const double>(static_cast<const double*>(column.buffer_.buf),
+                                               static_cast<size_t>(column.buffer_.len) / sizeof(double));
+        return column;
+    }
+    return std::nullopt;  // the destructor releases the buffer
+}
+
 DoubleColumn DoubleColumn::from(PyObject* object) {
     const size_t capacity = check_sequence(object);
-    DoubleColumn column;
     // A flat buffer of native doubles is read where it lies: the same values
     // that iterating the object would convert one by one.
-    if (PyObject_CheckBuffer(object)) {
-        if (PyObject_GetBuffer(object, &column.buffer_, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) == 0) {
-            column.has_buffer_ = true;
-            if (column.buffer_.ndim == 1 && column.buffer_.itemsize == sizeof(double) &&
-                is_native_double_format(column.buffer_.format)) {
-                column.view_ = std::span<const double>(static_cast<const double*>(column.buffer_.buf),
-                                                       static_cast<size_t>(column.buffer_.len) / sizeof(double));
-                return column;
-            }
-            PyBuffer_Release(&column.buffer_);
-            column.has_buffer_ = false;
-        } else {
-            PyErr_Clear();
-        }
-    }
+    if (std::optional<DoubleColumn> view = buffer_view(object)) return std::move(*view);
+    DoubleColumn column;
     column.owned_.reserve(capacity);
-    for_each_item(object, [&column](PyObject* item) {
-        column.owned_.push_back(PyFloat_CheckExact(item) ? PyFloat_AS_DOUBLE(item) : to_double(item));
-    });
+    for_each_item(object, [&column](PyObject* item) { column.owned_.push_back(item_as_double(item)); });
     column.view_ = column.owned_;
     return column;
 }

@@ -2,6 +2,7 @@
 // argument and every result of the module goes through these.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -167,6 +168,8 @@ public:
     ~DoubleColumn();
 
     static DoubleColumn from(PyObject* object);
+    // A view of the object's buffer, if it is a flat buffer of native doubles.
+    static std::optional<DoubleColumn> buffer_view(PyObject* object);
     std::span<const double> values() const { return view_; }
 
 private:
@@ -175,6 +178,32 @@ private:
     bool has_buffer_ = false;
     std::span<const double> view_;
 };
+
+// One item of a list of doubles.
+inline double item_as_double(PyObject* item) {
+    return PyFloat_CheckExact(item) ? PyFloat_AS_DOUBLE(item) : to_double(item);
+}
+
+// Converts every item of a sequence as a list of doubles converts it (a flat
+// buffer of native doubles is read where it lies, with the same values) and
+// calls each(index, value) for the items below `limit`, without keeping the
+// values. Returns the item count.
+template <class Each>
+size_t for_each_double(PyObject* sequence, size_t limit, Each&& each) {
+    check_sequence(sequence);
+    if (const std::optional<DoubleColumn> view = DoubleColumn::buffer_view(sequence)) {
+        const std::span<const double> values = view->values();
+        for (size_t i = 0; i < std::min(limit, values.size()); ++i) each(i, values[i]);
+        return values.size();
+    }
+    size_t count = 0;
+    for_each_item(sequence, [limit, &each, &count](PyObject* item) {
+        const double value = item_as_double(item);
+        if (count < limit) each(count, value);
+        ++count;
+    });
+    return count;
+}
 
 template <>
 struct FromPython<DoubleColumn> {

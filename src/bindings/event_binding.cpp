@@ -4,6 +4,7 @@
 #include "bindings/class_builder.hpp"
 #include "bindings/classes.hpp"
 #include "bindings/dict_items.hpp"
+#include "bindings/hit_columns.hpp"
 
 namespace corvane::py {
 namespace {
@@ -15,13 +16,9 @@ EventHandle new_event(PyObject* json_data) {
     auto prefix = from_python<std::vector<uint64_t>>(required_event_item(json_data, "module_prefix_sum").get());
     check_prefix_length(prefix);
     const bool has_t = has_dict_item(json_data, "t");
-    const DoubleColumn x = DoubleColumn::from(required_event_item(json_data, "x").get());
-    const DoubleColumn y = DoubleColumn::from(required_event_item(json_data, "y").get());
-    const DoubleColumn z = DoubleColumn::from(required_event_item(json_data, "z").get());
-    DoubleColumn t;
-    if (has_t) t = DoubleColumn::from(required_event_item(json_data, "t").get());
-    const CoordinateColumns columns{x.values(), y.values(), z.values(), t.values(), has_t};
-    auto data = std::make_shared<const EventData>(build_event(std::move(description), std::move(prefix), columns));
+    HitColumns columns = read_hit_columns(json_data, prefix[kModuleCount], has_t);
+    auto data = std::make_shared<const EventData>(
+        build_event(std::move(description), std::move(prefix), columns.lengths, std::move(columns.hits)));
     return EventHandle{std::move(data), std::move(montecarlo)};
 }
 

@@ -4,7 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <limits>
-#include <unordered_set>
+#include <utility>
 
 #include "core/errors.hpp"
 
@@ -17,59 +17,71 @@ void check_prefix_length(const std::vector<uint64_t>& module_prefix_sum) {
     }
 }
 
+namespace {
+
+// Equal values share one key: -0.0 keys as 0.0, every NaN as one NaN.
+uint64_t z_key(double z) {
+    if (std::isnan(z)) return std::bit_cast<uint64_t>(std::numeric_limits<double>::quiet_NaN());
+    if (z == 0.0) return 0;
+    return std::bit_cast<uint64_t>(z);
+}
+
+}  // namespace
+
 std::vector<double> distinct_z_values(std::span<const Hit> hits) {
-    // Key equal values by one bit pattern: -0.0 as 0.0, every NaN as one NaN.
-    auto key = [](double z) -> uint64_t {
-        if (std::isnan(z)) return std::bit_cast<uint64_t>(std::numeric_limits<double>::quiet_NaN());
-        if (z == 0.0) return 0;
-        return std::bit_cast<uint64_t>(z);
-    };
-    std::vector<double> values;
-    std::unordered_set<uint64_t> seen;
-    uint64_t last_key = 0;
-    for (const Hit& hit : hits) {
-        const uint64_t k = key(hit.z);
-        // Hits of one module usually share a z: skip the set for repeats.
-        if (!values.empty() && k == last_key) continue;
-        last_key = k;
-        if (seen.insert(k).second) values.push_back(hit.z);
+    if (hits.empty()) return {};
+    // Hits of one module usually share a z: then there is nothing to sort.
+    const uint64_t first_key = z_key(hits.front().z);
+    const auto differs = [first_key](const Hit& hit) { return z_key(hit.z) != first_key; };
+    if (std::none_of(hits.begin() + 1, hits.end(), differs)) return {hits.front().z};
+    // Sorted by key, then position, each key's first entry is where its value
+    // was first seen; those positions in order give first-seen order. A sort
+    // takes the same time whatever the values, unlike a hash set.
+    std::vector<std::pair<uint64_t, size_t>> keyed;
+    keyed.reserve(hits.size());
+    for (size_t position = 0; position < hits.size(); ++position) keyed.emplace_back(z_key(hits[position].z), position);
+    std::sort(keyed.begin(), keyed.end());
+    std::vector<size_t> first_seen;
+    for (size_t i = 0; i < keyed.size(); ++i) {
+        if (i == 0 || keyed[i].first != keyed[i - 1].first) first_seen.push_back(keyed[i].second);
     }
+    std::sort(first_seen.begin(), first_seen.end());
+    std::vector<double> values;
+    values.reserve(first_seen.size());
+    for (size_t position : first_seen) values.push_back(hits[position].z);
     return values;
 }
 
 namespace {
 
-// Hit ids are signed 32-bit.
-constexpr uint64_t kMaxHits = static_cast<uint64_t>(std::numeric_limits<int32_t>::max());
-
 struct NamedColumn {
     const char* name;
-    std::span<const double> values;
+    uint64_t length;
 };
 
-std::vector<NamedColumn> named_columns(const CoordinateColumns& columns) {
-    std::vector<NamedColumn> named{{"x", columns.x}, {"y", columns.y}, {"z", columns.z}};
-    if (columns.has_t) named.push_back({"t", columns.t});
+std::vector<NamedColumn> named_columns(const ColumnLengths& lengths) {
+    std::vector<NamedColumn> named{{"x", lengths.x}, {"y", lengths.y}, {"z", lengths.z}};
+    if (lengths.has_t) named.push_back({"t", lengths.t});
     return named;
 }
 
 [[noreturn]] void fail_missing_coordinates(uint64_t index, const NamedColumn& column) {
     throw InternalFailure("hit index " + std::to_string(index) + " is beyond the \"" + column.name + "\" list of " +
-                          std::to_string(column.values.size()) + " entries");
+                          std::to_string(column.length) + " entries");
 }
 
 // Before anything is allocated: every coordinate list must reach the hit
 // count, and the count must fit the ids, so a huge prefix entry fails here
 // instead of sizing an allocation. Returns how many hit indices have
 // coordinates and a valid id.
-uint64_t check_hit_count(uint64_t number_of_hits, const CoordinateColumns& columns) {
-    uint64_t usable = kMaxHits + 1;
-    for (const NamedColumn& column : named_columns(columns)) {
-        if (column.values.size() < number_of_hits) fail_missing_coordinates(column.values.size(), column);
-        usable = std::min<uint64_t>(usable, column.values.size());
+uint64_t check_hit_count(uint64_t number_of_hits, const ColumnLengths& lengths) {
+    uint64_t usable = kMaxEventHits + 1;
+    for (const NamedColumn& column : named_columns(lengths)) {
+        if (column.length < number_of_hits) fail_missing_coordinates(column.length, column);
+        usable = std::min<uint64_t>(usable, column.length);
     }
-    if (number_of_hits > kMaxHits) {
-        throw InternalFailure("an event holds at most " + std::to_string(kMaxHits) + " hits, not " +
+    if (number_of_hits > kMaxEventHits) {
+        throw InternalFailure("an event holds at most " + std::to_string(kMaxEventHits) + " hits, not " +
                               std::to_string(number_of_hits));
     }
     return usable;
@@ -80,7 +92,7 @@ uint64_t check_hit_count(uint64_t number_of_hits, const CoordinateColumns& colum
 // backwards make no hits; the first index without coordinates stops the
 // hits; then, module by module, an empty module comes before a range that
 // ends beyond the hits made.
-void check_module_ranges(const std::vector<uint64_t>& prefix, uint64_t usable, const CoordinateColumns& columns) {
+void check_module_ranges(const std::vector<uint64_t>& prefix, uint64_t usable, const ColumnLengths& lengths) {
     uint64_t hits_made = 0;
     for (size_t m = 0; m < kModuleCount; ++m) {
         const uint64_t begin = prefix[m];
@@ -88,8 +100,8 @@ void check_module_ranges(const std::vector<uint64_t>& prefix, uint64_t usable, c
         if (end <= begin) continue;
         if (end > usable) {
             const uint64_t index = std::max(begin, usable);
-            for (const NamedColumn& column : named_columns(columns)) {
-                if (column.values.size() <= index) fail_missing_coordinates(index, column);
+            for (const NamedColumn& column : named_columns(lengths)) {
+                if (column.length <= index) fail_missing_coordinates(index, column);
             }
             throw InternalFailure("hit index " + std::to_string(index) + " does not fit a 32-bit hit id");
         }
@@ -104,19 +116,23 @@ void check_module_ranges(const std::vector<uint64_t>& prefix, uint64_t usable, c
 }  // namespace
 
 EventData build_event(std::string description, std::vector<uint64_t> module_prefix_sum,
-                      const CoordinateColumns& columns) {
+                      const ColumnLengths& lengths, std::vector<Hit> hits) {
     check_prefix_length(module_prefix_sum);
     const std::vector<uint64_t>& prefix = module_prefix_sum;
-    const uint64_t usable = check_hit_count(prefix[kModuleCount], columns);
-    check_module_ranges(prefix, usable, columns);
-    // From here on entry 0 is 0 and the entries strictly increase.
-
-    auto hits = std::make_shared<std::vector<Hit>>();
-    hits->reserve(static_cast<size_t>(prefix[kModuleCount]));
+    const uint64_t usable = check_hit_count(prefix[kModuleCount], lengths);
+    check_module_ranges(prefix, usable, lengths);
+    // From here on entry 0 is 0 and the entries strictly increase, and every
+    // coordinate list reaches the hit count.
+    const size_t hit_count = static_cast<size_t>(prefix[kModuleCount]);
+    if (hits.size() < hit_count) throw InternalFailure("fewer hit records than hits");
+    hits.resize(hit_count);
     for (size_t m = 0; m < kModuleCount; ++m) {
-        for (uint64_t i = prefix[m]; i < prefix[m + 1]; ++i) {
-            hits->push_back(Hit{static_cast<int32_t>(i), columns.x[i], columns.y[i], columns.z[i],
-                                columns.has_t ? columns.t[i] : 0.0, static_cast<int32_t>(m), columns.has_t});
+        for (size_t i = static_cast<size_t>(prefix[m]); i < static_cast<size_t>(prefix[m + 1]); ++i) {
+            Hit& hit = hits[i];
+            hit.id = static_cast<int32_t>(i);
+            hit.module_number = static_cast<int32_t>(m);
+            hit.with_t = lengths.has_t;
+            if (!lengths.has_t) hit.t = 0.0;
         }
     }
 
@@ -124,13 +140,11 @@ EventData build_event(std::string description, std::vector<uint64_t> module_pref
     event.description = std::move(description);
     event.number_of_hits = prefix[kModuleCount];
     event.module_zs.reserve(kModuleCount);
-    size_t position = 0;
     for (size_t m = 0; m < kModuleCount; ++m) {
-        const size_t count = static_cast<size_t>(prefix[m + 1] - prefix[m]);
-        event.module_zs.push_back(distinct_z_values(std::span<const Hit>(hits->data() + position, count)));
-        position += count;
+        const size_t begin = static_cast<size_t>(prefix[m]);
+        event.module_zs.push_back(distinct_z_values(std::span<const Hit>(hits).subspan(begin, prefix[m + 1] - begin)));
     }
-    event.hits = std::move(hits);
+    event.hits = std::make_shared<const std::vector<Hit>>(std::move(hits));
     event.modules.reserve(kModuleCount);
     for (size_t m = 0; m < kModuleCount; ++m) {
         event.modules.push_back(make_module(static_cast<uint32_t>(m), event.module_zs[m].front(), prefix[m],

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <span>
 #include <string>
@@ -14,6 +15,9 @@
 namespace corvane {
 
 inline constexpr size_t kModuleCount = 52;
+
+// Hit ids are signed 32-bit.
+inline constexpr uint64_t kMaxEventHits = static_cast<uint64_t>(std::numeric_limits<int32_t>::max());
 
 // Immutable once built. The Python-side Event also holds the Monte Carlo
 // object; this record holds no Python reference, so worker threads may share
@@ -27,23 +31,26 @@ struct EventData {
     std::vector<Module> modules;
 };
 
-// Coordinate columns by hit index; `t` is empty when the event carries no times.
-struct CoordinateColumns {
-    std::span<const double> x;
-    std::span<const double> y;
-    std::span<const double> z;
-    std::span<const double> t;
+// How many entries each coordinate list has; `t` counts only with has_t.
+struct ColumnLengths {
+    uint64_t x = 0;
+    uint64_t y = 0;
+    uint64_t z = 0;
+    uint64_t t = 0;
     bool has_t = false;
 };
 
 // Throws InternalFailure when the prefix sums cannot describe 52 modules.
 void check_prefix_length(const std::vector<uint64_t>& module_prefix_sum);
 
-// Builds the hits and modules. Throws InternalFailure for a coordinate list
-// shorter than the hit count or a module without hits, and ValueError when a
-// module range ends beyond the hits made.
+// Builds the hits and modules from records whose coordinates are filled in:
+// hits[i] holds x, y, z (and t with has_t) of hit index i, for every index
+// below both the hit count and the shortest list; the other fields are set
+// here. Throws InternalFailure for a coordinate list shorter than the hit
+// count or a module without hits, and ValueError when a module range ends
+// beyond the hits made.
 EventData build_event(std::string description, std::vector<uint64_t> module_prefix_sum,
-                      const CoordinateColumns& columns);
+                      const ColumnLengths& lengths, std::vector<Hit> hits);
 
 // Distinct values in first-seen order; 0.0 and -0.0 are one value (the first
 // kept), and all NaNs are one value.
