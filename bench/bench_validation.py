@@ -1,6 +1,6 @@
 """Validation cost per event on realistic events.
 
-    PYTHONPATH=build-dev python3 bench/bench_validation.py [--events 100] [--repeat 5]
+    PYTHONPATH=build-dev python3 bench/bench_validation.py [--events 100] [--repeat 5] [--against OTHER_BUILD_DIR]
 
 Generates events of about 5,000 hits (straight particles through 52 modules,
 plus noise) with about 300 reconstructed-like tracks each (truth hit lists
@@ -9,12 +9,17 @@ print_validation_summary (standard output sent to /dev/null) and
 export_detailed_metrics_json, and splits the summary's time into reading the
 event dictionaries, copying the tracks and matching. When TrackFollowing is
 available, its solve time per event is measured too and the ratios printed.
+With --against, print_validation_summary is also timed with this build and
+with another one (a directory to put on PYTHONPATH) in alternating
+subprocesses of this one run.
 """
 import argparse
 import contextlib
+import json
 import math
 import os
 import random
+import subprocess
 import sys
 import time
 
@@ -103,15 +108,50 @@ def standard_output_discarded():
         os.close(devnull)
 
 
-def timed(function, repeat):
-    """Shortest wall time of `repeat` calls, in seconds: the least disturbed
-    by other work on a shared machine."""
+def timed(function, repeat, clock=time.perf_counter):
+    """Shortest time of `repeat` calls, in seconds: the least disturbed by
+    other work on a shared machine."""
     times = []
     for _ in range(repeat):
-        start = time.perf_counter()
+        start = clock()
         function()
-        times.append(time.perf_counter() - start)
+        times.append(clock() - start)
     return min(times)
+
+
+def generate(args):
+    rng = random.Random(args.seed)
+    events, tracks = [], []
+    for _ in range(args.events):
+        event, hits_of, raw = generate_event(rng)
+        events.append(event)
+        tracks.append(generate_tracks(rng, hits_of, raw))
+    return events, tracks
+
+
+def summary_only(args):
+    """Child of --against: the summary's cost per event, as JSON. Timed on the
+    calling thread's CPU clock, which waiting for a busy core does not run."""
+    events, tracks = generate(args)
+    with standard_output_discarded():
+        summary = timed(lambda: Validator.print_validation_summary(events, tracks, False), args.repeat,
+                        time.thread_time)
+    print(json.dumps(summary / len(events)))
+
+
+def against_build(args, other_dir):
+    this_dir = os.path.dirname(os.path.abspath(corvane.__file__))
+    command = [sys.executable, os.path.abspath(__file__), "--summary-only", "--events", str(args.events),
+               "--repeat", str(args.repeat), "--seed", str(args.seed)]
+    best = {}
+    # Alternating runs, best of each: the cores are shared with other work.
+    for name, directory in (("other", other_dir), ("this", this_dir)) * 3:
+        env = dict(os.environ, PYTHONPATH=directory)
+        out = subprocess.run(command, env=env, check=True, capture_output=True, text=True)
+        best[name] = min(best.get(name, math.inf), json.loads(out.stdout))
+    print(f"print_validation_summary against the build in {other_dir} (best of 3 alternating runs, thread CPU time):")
+    print(f"  this {best['this'] * 1e3:.3f} ms/event, other {best['other'] * 1e3:.3f} ms/event, "
+          f"{100 * (1 - best['this'] / best['other']):.1f}% cheaper")
 
 
 def main():
@@ -119,14 +159,14 @@ def main():
     parser.add_argument("--events", type=int, default=100)
     parser.add_argument("--repeat", type=int, default=5)
     parser.add_argument("--seed", type=int, default=2024)
+    parser.add_argument("--against", help="another build directory of the module to time the summary against")
+    parser.add_argument("--summary-only", action="store_true", help=argparse.SUPPRESS)
     args = parser.parse_args()
+    if args.summary_only:
+        summary_only(args)
+        return
 
-    rng = random.Random(args.seed)
-    events, tracks = [], []
-    for _ in range(args.events):
-        event, hits_of, raw = generate_event(rng)
-        events.append(event)
-        tracks.append(generate_tracks(rng, hits_of, raw))
+    events, tracks = generate(args)
     n = len(events)
     hits = sum(len(e["x"]) for e in events) / n
     per_event_tracks = sum(len(t) for t in tracks) / n
@@ -146,6 +186,9 @@ def main():
     print(f"  copying tracks             {copying * ms:8.3f} ms/event ({100 * copying / summary:5.1f}%)")
     print(f"  matching and statistics    {matching * ms:8.3f} ms/event ({100 * matching / summary:5.1f}%)")
     print(f"export_detailed_metrics_json {detailed * ms:8.3f} ms/event")
+
+    if args.against:
+        against_build(args, args.against)
 
     algorithms = getattr(corvane, "ReconstructionAlgorithms", None)
     if algorithms is None or not hasattr(algorithms, "TrackFollowing"):

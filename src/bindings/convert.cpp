@@ -22,9 +22,13 @@ int64_t to_c_long(PyObject* object) {
 }
 
 uint64_t to_unsigned_64(PyObject* object) {
-    PyRef index = PyRef::steal(PyNumber_Index(object));
-    if (!index) throw_error_already_set();
-    const unsigned long long value = PyLong_AsUnsignedLongLong(index.get());
+    PyRef index;
+    if (!PyLong_CheckExact(object)) {  // an exact int is its own index
+        index = PyRef::steal(PyNumber_Index(object));
+        if (!index) throw_error_already_set();
+        object = index.get();
+    }
+    const unsigned long long value = PyLong_AsUnsignedLongLong(object);
     if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw_error_already_set();
     return value;
 }

@@ -145,6 +145,29 @@ void for_each_item(PyObject* sequence, Each&& each) {
     if (PyErr_Occurred()) throw_error_already_set();
 }
 
+// As for_each_item, for an `each` that runs no Python code on the items that
+// pass `is_plain` (exact floats or ints, say): a run of them cannot change a
+// list, so they are read without references of their own, and the next ones
+// are fetched from memory ahead (items lie wherever they were made).
+template <class IsPlain, class Each>
+void for_each_plain_item(PyObject* sequence, IsPlain&& is_plain, Each&& each) {
+    if (!PyList_CheckExact(sequence)) return for_each_item(sequence, each);
+    constexpr Py_ssize_t kAhead = 8;
+    Py_ssize_t i = 0;
+    while (i < PyList_GET_SIZE(sequence)) {
+        PyObject** items = PySequence_Fast_ITEMS(sequence);
+        const Py_ssize_t size = PyList_GET_SIZE(sequence);
+        for (; i < size && is_plain(items[i]); ++i) {
+            if (i + kAhead < size) __builtin_prefetch(items[i + kAhead]);
+            each(items[i]);
+        }
+        if (i < size) {
+            const PyRef item = PyRef::borrow(items[i++]);
+            each(item.get());
+        }
+    }
+}
+
 template <class T>
 struct FromPython<std::vector<T>> {
     static std::vector<T> convert(PyObject* object) {
@@ -197,12 +220,19 @@ size_t for_each_double(PyObject* sequence, size_t limit, Each&& each) {
         return values.size();
     }
     size_t count = 0;
-    for_each_item(sequence, [limit, &each, &count](PyObject* item) {
-        const double value = item_as_double(item);
+    auto take = [limit, &each, &count](double value) {
         if (count < limit) each(count, value);
         ++count;
-    });
+    };
+    const auto is_float = [](PyObject* item) { return PyFloat_CheckExact(item); };
+    for_each_plain_item(sequence, is_float, [&take](PyObject* item) { take(item_as_double(item)); });
     return count;
+}
+
+// The number of items of a sequence of numbers, with the errors of
+// converting it to a list of doubles.
+inline size_t count_doubles(PyObject* sequence) {
+    return for_each_double(sequence, 0, [](size_t, double) {});
 }
 
 template <>

@@ -74,7 +74,8 @@ std::vector<uint32_t> read_hit_positions(PyObject* value, uint32_t hit_count) {
     auto positions = lenient([value, hit_count] {
         check_sequence(value);
         std::vector<uint32_t> kept;
-        for_each_item(value, [&kept, hit_count](PyObject* item) {
+        const auto is_int = [](PyObject* item) { return PyLong_CheckExact(item); };
+        for_each_plain_item(value, is_int, [&kept, hit_count](PyObject* item) {
             const uint64_t position = to_unsigned_64(item);
             if (position < hit_count) kept.push_back(static_cast<uint32_t>(position));
         });

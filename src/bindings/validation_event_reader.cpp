@@ -13,7 +13,7 @@ namespace {
 
 size_t coordinate_count(PyObject* event, const char* key) {
     const PyRef value = required_event_item(event, key);
-    return DoubleColumn::from(value.get()).values().size();
+    return count_doubles(value.get());
 }
 
 }  // namespace
