@@ -189,6 +189,18 @@ def test_construction_failures(json_data, error, message):
         assert str(caught.value) == message
 
 
+@pytest.mark.parametrize("value", [0, 1, 2**30 - 1, 2**30, 2**31, 2**60, 2**64 - 1, True, -1, -(2**30) + 1, -(2**30)])
+def test_prefix_entries_on_integer_digit_boundaries(value):
+    # Small ints are read from their digits, larger ones by the interpreter:
+    # both give the same values and the same errors.
+    d = one_hit_per_module(module_prefix_sum=list(range(53)) + [value])
+    if value < 0:
+        with pytest.raises(OverflowError, match="^can't convert negative int to unsigned$"):
+            Event(d)
+    else:
+        assert Event(d).module_prefix_sum[53] == value
+
+
 def test_internal_failure_is_not_an_exception():
     assert issubclass(InternalFailure, BaseException) and not issubclass(InternalFailure, Exception)
 

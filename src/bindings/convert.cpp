@@ -15,13 +15,37 @@ double to_double(PyObject* object) {
     return value;
 }
 
+namespace {
+
+// An exact int of at most one digit (most ints met in practice) read straight
+// from its digits, in the representation this interpreter version defines;
+// other versions take the general path.
+bool read_small_int(PyObject* object, int64_t& value) {
+#if PY_VERSION_HEX >= 0x030B0000 && PY_VERSION_HEX < 0x030C0000
+    if (!PyLong_CheckExact(object)) return false;
+    const Py_ssize_t size = Py_SIZE(object);
+    if (size < -1 || size > 1) return false;
+    value = size == 0 ? 0 : size * static_cast<int64_t>(reinterpret_cast<PyLongObject*>(object)->ob_digit[0]);
+    return true;
+#else
+    (void)object;
+    (void)value;
+    return false;
+#endif
+}
+
+}  // namespace
+
 int64_t to_c_long(PyObject* object) {
+    if (int64_t small = 0; read_small_int(object, small)) return small;
     const long value = PyLong_AsLong(object);  // calls __index__ for non-int objects
     if (value == -1 && PyErr_Occurred()) throw_error_already_set();
     return value;
 }
 
 uint64_t to_unsigned_64(PyObject* object) {
+    // A negative one takes the general path, for its error.
+    if (int64_t small = 0; read_small_int(object, small) && small >= 0) return static_cast<uint64_t>(small);
     PyRef index;
     if (!PyLong_CheckExact(object)) {  // an exact int is its own index
         index = PyRef::steal(PyNumber_Index(object));

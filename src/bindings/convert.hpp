@@ -152,7 +152,7 @@ void for_each_item(PyObject* sequence, Each&& each) {
 template <class IsPlain, class Each>
 void for_each_plain_item(PyObject* sequence, IsPlain&& is_plain, Each&& each) {
     if (!PyList_CheckExact(sequence)) return for_each_item(sequence, each);
-    constexpr Py_ssize_t kAhead = 8;
+    constexpr Py_ssize_t kAhead = 32;
     Py_ssize_t i = 0;
     while (i < PyList_GET_SIZE(sequence)) {
         PyObject** items = PySequence_Fast_ITEMS(sequence);

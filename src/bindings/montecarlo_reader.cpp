@@ -1,5 +1,6 @@
 #include "bindings/montecarlo_reader.hpp"
 
+#include <algorithm>
 #include <array>
 #include <optional>
 #include <string>
@@ -15,6 +16,11 @@ namespace {
 
 using validation::McParticle;
 
+enum Field : size_t {
+    kKey, kPid, kP, kPt, kEta, kPhi, kCharge, kHits, kIsLong, kIsDown, kHasVelo, kHasUT, kHasScifi,
+    kFromBeautyDecay, kFromCharmDecay, kFromStrangeDecay, kFieldCount
+};
+
 // Every row of "particles", each converted like a list of any objects.
 struct Rows {
     std::vector<PyRef> cells;
@@ -23,9 +29,11 @@ struct Rows {
     size_t count() const { return starts.size() - 1; }
 };
 
-Rows read_rows(PyObject* particles) {
+Rows read_rows(PyObject* particles, size_t columns) {
     Rows rows;
-    rows.starts.reserve(check_sequence(particles) + 1);
+    const size_t row_count = check_sequence(particles);
+    rows.starts.reserve(row_count + 1);
+    rows.cells.reserve(row_count * std::min<size_t>(columns, kFieldCount));
     for_each_item(particles, [&rows](PyObject* row) {
         check_sequence(row);
         for_each_item(row, [&rows](PyObject* cell) { rows.cells.push_back(PyRef::borrow(cell)); });
@@ -33,11 +41,6 @@ Rows read_rows(PyObject* particles) {
     });
     return rows;
 }
-
-enum Field : size_t {
-    kKey, kPid, kP, kPt, kEta, kPhi, kCharge, kHits, kIsLong, kIsDown, kHasVelo, kHasUT, kHasScifi,
-    kFromBeautyDecay, kFromCharmDecay, kFromStrangeDecay, kFieldCount
-};
 
 constexpr std::array<std::string_view, kFieldCount> kColumnNames{
     "key",   "pid",    "p",       "pt",    "eta",      "phi",             "charge",         "hits",
@@ -72,8 +75,8 @@ auto lenient(Convert&& convert) -> std::optional<decltype(convert())> {
 
 std::vector<uint32_t> read_hit_positions(PyObject* value, uint32_t hit_count) {
     auto positions = lenient([value, hit_count] {
-        check_sequence(value);
         std::vector<uint32_t> kept;
+        kept.reserve(check_sequence(value));
         const auto is_int = [](PyObject* item) { return PyLong_CheckExact(item); };
         for_each_plain_item(value, is_int, [&kept, hit_count](PyObject* item) {
             const uint64_t position = to_unsigned_64(item);
@@ -151,7 +154,7 @@ std::vector<McParticle> read_montecarlo(PyObject* montecarlo, uint32_t hit_count
     const PyRef description_value = required_montecarlo_item(montecarlo, "description");
     const auto description = from_python<std::vector<std::string>>(description_value.get());
     const PyRef particles_value = required_montecarlo_item(montecarlo, "particles");
-    const Rows rows = read_rows(particles_value.get());
+    const Rows rows = read_rows(particles_value.get(), description.size());
 
     const ColumnMap columns = map_columns(description);
     std::vector<McParticle> particles;
