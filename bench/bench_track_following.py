@@ -5,9 +5,10 @@
 1. solve against the literal reference (plain scans, used-hit list) on the
    same ~5,000-hit events: ratio and identical tracks;
 2. with --against: solve at 5,000 and 50,000 hits against another build of
-   the module (a directory to put on PYTHONPATH), both timed in alternating
-   subprocesses of this one run, with a check that the tracks are identical;
-   then the cost per module search and the growth exponent from 5k to 50k;
+   the module (a directory to put on PYTHONPATH), both timed on the calling
+   thread's CPU clock in alternating subprocesses of this one run, with a
+   check that the tracks are identical; then the cost per module search and
+   the growth exponent from 5k to 50k;
 3. solve_batch over 200 events with 1 and with 2 worker threads (each in a
    subprocess, sized by RAYON_NUM_THREADS): speed-up;
 4. solve cost at 1k, 2k, 5k and 10k hits, next to the number of compatible
@@ -81,9 +82,9 @@ for size, seeds, repeats in {plan!r}:
         event = corvane.DetectorEvent.Event(generate_event(size, seed=seed))
         best = float("inf")
         for _ in range(repeats):
-            start = time.perf_counter()
+            start = time.thread_time()
             tracks = algorithm.solve(event)
-            best = min(best, time.perf_counter() - start)
+            best = min(best, time.thread_time() - start)
         total += best
         digest.update(repr([[(h.id, h.x, h.y, h.z) for h in t.hits] for t in tracks]).encode())
     result[size] = (total / len(seeds), digest.hexdigest())
@@ -110,7 +111,7 @@ def against_build(other_dir):
         for size, (per_event, digest) in run_build(this_dir if name == "this" else other_dir).items():
             best[name][size] = min(best[name].get(size, math.inf), per_event)
             digests[name][size] = digest
-    print(f"solve against the build in {other_dir} (best of 3 alternating runs):")
+    print(f"solve against the build in {other_dir} (best of 3 alternating runs, thread CPU time):")
     for size, _, _ in BUILD_PLAN:
         this, other = best["this"][size], best["other"][size]
         print(f"  {size:>6} hits: this {this * 1e3:8.2f} ms/event, other {other * 1e3:8.2f} ms/event, "
