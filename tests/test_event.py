@@ -296,6 +296,38 @@ def test_dictionary_changed_during_conversion():
     assert Event(d).hits[0].x == 7.0
 
 
+class Resizing:
+    """A number whose conversion lengthens or shortens the list it sits in."""
+
+    def __init__(self, change):
+        self.change = change
+        self.values = None
+
+    def __float__(self):
+        self.change(self.values)
+        return 0.5
+
+
+@pytest.mark.parametrize("change, length", [
+    (lambda xs: xs.extend(float(i) for i in range(100, 400)), 21),   # moves the items: read where they now are
+    (lambda xs: xs.__delitem__(slice(30, None)), 60),                # too short now for 52 hits
+    (lambda xs: xs.__delitem__(slice(5, None)), 60),                 # ends before the number converted
+])
+def test_coordinate_list_resized_while_read(change, length):
+    resizing = Resizing(change)
+    x = [float(i) for i in range(length)]
+    x[10] = resizing
+    resizing.values = x
+    d = one_hit_per_module(extra=length - 52 if length > 52 else 0, x=x)
+    built = outcome(lambda: Event(d))
+    # What reading the list item by item, as it changes, gives.
+    read = [0.5 if v is resizing else v for v in x]
+    if len(read) < 52:
+        assert built[0] is InternalFailure
+    else:
+        assert built[0] == "ok" and [h[1] for h in built[1][4]] == [bits(v) for v in read[:52]]
+
+
 def test_sequence_with_a_lying_length():
     class Lying:
         def __len__(self):
