@@ -2,6 +2,7 @@
 #include <string>
 
 #include "algorithms/batch.hpp"
+#include "algorithms/search_by_triplet_trie.hpp"
 #include "algorithms/track_following.hpp"
 #include "algorithms/worker_pool.hpp"
 #include "core/errors.hpp"
@@ -27,6 +28,22 @@ uint64_t track_following_probes(const TrackFollowingParameters& algorithm, const
     return count_track_following_probes(algorithm, event.data->modules);
 }
 
+std::vector<Track> search_by_triplet_trie(const SearchByTripletTrieParameters& algorithm, const EventHandle& event) {
+    return solve_search_by_triplet_trie(algorithm, event.data->modules, SearchMode::plain_scan);
+}
+
+SearchMode search_mode(bool literal) { return literal ? SearchMode::plain_scan : SearchMode::indexed; }
+
+std::vector<Track> search_by_triplet_trie_modules(const SearchByTripletTrieParameters& algorithm,
+                                                  std::vector<Module> modules, bool literal) {
+    return solve_search_by_triplet_trie(algorithm, modules, search_mode(literal));
+}
+
+uint64_t triplet_trie_entries(const SearchByTripletTrieParameters& algorithm, const EventHandle& event,
+                              bool literal) {
+    return count_triplet_trie_entries(algorithm, event.data->modules, search_mode(literal));
+}
+
 uint64_t worker_pool_size() { return WorkerPool::shared().size(); }
 
 // Items 0..count-1 on the pool; the listed ones fail. Shows how results and
@@ -48,6 +65,15 @@ PyMethodDef functions[] = {
         "of modules."),
     Function<&track_following_probes, "track_following_probes", "algorithm", "event">::def(
         "track_following_probes(algorithm, event)\n--\n\nHow many module searches TrackFollowing.solve makes."),
+    Function<&search_by_triplet_trie, "search_by_triplet_trie", "algorithm", "event">::def(
+        "search_by_triplet_trie(algorithm, event)\n--\n\nSearchByTripletTrie.solve by plain scans, as a "
+        "reference."),
+    Function<&search_by_triplet_trie_modules, "search_by_triplet_trie_modules", "algorithm", "modules",
+             "literal">::def("search_by_triplet_trie_modules(algorithm, modules, literal)\n--\n\nThe indexed or "
+                             "the plain-scan solver on a list of modules."),
+    Function<&triplet_trie_entries, "triplet_trie_entries", "algorithm", "event", "literal">::def(
+        "triplet_trie_entries(algorithm, event, literal)\n--\n\nBuilds the tries only; their number of "
+        "entries."),
     Function<&worker_pool_size, "worker_pool_size">::def(
         "worker_pool_size()\n--\n\nThe batch pool's thread count (creates the pool)."),
     Function<&batch_probe, "batch_probe", "count", "failing">::def(

@@ -3,6 +3,7 @@
 
 #include "bindings/class_builder.hpp"
 #include "bindings/class_object.hpp"
+#include "algorithms/search_by_triplet_trie.hpp"
 #include "algorithms/track_following.hpp"
 #include "bindings/event_handle.hpp"
 #include "event_model/hit.hpp"
@@ -32,6 +33,10 @@ template <>
 struct PyClass<TrackFollowingParameters> : PyClassBase<TrackFollowingParameters> {
     static constexpr const char* name = "TrackFollowing";
 };
+template <>
+struct PyClass<SearchByTripletTrieParameters> : PyClassBase<SearchByTripletTrieParameters> {
+    static constexpr const char* name = "SearchByTripletTrie";
+};
 
 // Each class's binding file defines its specialisation; declaring them here
 // lets registration (module.cpp) use them without seeing those files.
@@ -45,5 +50,7 @@ template <>
 ClassDefinition& class_definition<EventHandle>();
 template <>
 ClassDefinition& class_definition<TrackFollowingParameters>();
+template <>
+ClassDefinition& class_definition<SearchByTripletTrieParameters>();
 
 }  // namespace corvane::py
