@@ -11,21 +11,22 @@ namespace {
 // Below this size a scan costs no more than a lookup.
 constexpr size_t kSmallestIndexedList = 8;
 
+// Flags per axis at most (a tiny reach would ask for more).
+constexpr double kFinestNearGrid = 512.0;
+
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 bool finite(const Hit& hit) { return std::isfinite(hit.x) && std::isfinite(hit.y) && std::isfinite(hit.z); }
 
-// Two steps of one ulp past a rounded sum: beyond the exact value.
-double below(double value) { return std::nextafter(std::nextafter(value, -kInfinity), -kInfinity); }
-double above(double value) { return std::nextafter(std::nextafter(value, kInfinity), kInfinity); }
+// More than the rounding error of centre -/+ reach and of the slack's own
+// subtraction (each at most 2^-53 of the magnitudes), so the rounded bounds
+// enclose the exact ones; the last term covers subnormal results.
+double slack(double centre, double reach) { return (std::fabs(centre) + reach) * 0x1p-50 + 0x1p-1000; }
 
 // Monotonic in value, so a hit between two bounds lies in a cell between
 // theirs.
 uint32_t cell_of(double value, double origin, double scale, uint32_t count) {
-    const double t = (value - origin) * scale;
-    if (!(t > 0.0)) return 0;
-    if (t >= static_cast<double>(count)) return count - 1;
-    return static_cast<uint32_t>(t);
+    return clamped_cell((value - origin) * scale, count);
 }
 
 uint32_t cells_along(double extent, double other, size_t hits) {
@@ -37,8 +38,12 @@ uint32_t cells_along(double extent, double other, size_t hits) {
 
 }  // namespace
 
-ClosestHitIndex::ClosestHitIndex(std::span<const Hit> hits, bool indexed) : hits_(hits) {
+ClosestHitIndex::ClosestHitIndex(std::span<const Hit> hits, bool indexed, double usual_bound) : hits_(hits) {
     if (!indexed || hits.size() < kSmallestIndexedList || hits.size() >= Closest::none) return;
+    if (std::isfinite(usual_bound) && usual_bound > 0.0) {
+        usual_bound_ = usual_bound;
+        usual_reach_ = reach_for(usual_bound);
+    }
     // Hits with a non-finite coordinate scatter to inf or NaN against any
     // line, so they never beat a finite bound: they are left out.
     std::vector<uint32_t> positions;
@@ -100,21 +105,55 @@ void ClosestHitIndex::add_group(std::span<const uint32_t> positions, double z) {
     }
     for (uint32_t& start : starts) start += base;
     cell_starts_.insert(cell_starts_.end(), starts.begin(), starts.end());
+    if (usual_reach_ > 0.0) add_near_flags(group, positions);
     groups_.push_back(group);
 }
 
+void ClosestHitIndex::add_near_flags(ZGroup& group, std::span<const uint32_t> positions) {
+    // A point within the reach of a hit (plus the slack of the rounded
+    // bounds) lies less than 2/3 of a cell from it, so at most one cell away.
+    const double width = group.x1 - group.x0;
+    const double height = group.y1 - group.y0;
+    const double magnitude = std::max({std::fabs(group.x0), std::fabs(group.x1), std::fabs(group.y0),
+                                       std::fabs(group.y1), width, height});
+    const double cell = 1.5 * (usual_reach_ + slack(2.0 * magnitude, usual_reach_));
+    const auto cells_over = [cell](double extent) {
+        return static_cast<uint32_t>(std::clamp(std::floor(extent / cell), 1.0, kFinestNearGrid));
+    };
+    group.near_nx = cells_over(width);
+    group.near_ny = cells_over(height);
+    group.near_x_scale = 1.0 / std::max(width / group.near_nx, cell);
+    group.near_y_scale = 1.0 / std::max(height / group.near_ny, cell);
+    group.first_near = near_flag_count_;
+    near_flag_count_ += size_t{group.near_nx} * group.near_ny;
+    near_.resize((near_flag_count_ + 63) / 64, 0);
+    for (uint32_t i : positions) {
+        const uint32_t cx = cell_of(hits_[i].x, group.x0, group.near_x_scale, group.near_nx);
+        const uint32_t cy = cell_of(hits_[i].y, group.y0, group.near_y_scale, group.near_ny);
+        for (uint32_t y = cy == 0 ? 0 : cy - 1; y <= std::min(cy + 1, group.near_ny - 1); ++y) {
+            for (uint32_t x = cx == 0 ? 0 : cx - 1; x <= std::min(cx + 1, group.near_nx - 1); ++x) {
+                const size_t flag = group.first_near + size_t{y} * group.near_nx + x;
+                near_[flag / 64] |= uint64_t{1} << (flag % 64);
+            }
+        }
+    }
+}
+
 double ClosestHitIndex::reach_for(double bound) {
-    double reach = std::sqrt(bound);
+    double reach = std::sqrt(bound) * (1.0 + 0x1p-40);
+    if (reach * reach > bound) return reach;
     while (!(reach * reach > bound)) reach = std::nextafter(reach, kInfinity);
     return reach;
 }
 
 ClosestHitIndex::CellRange ClosestHitIndex::cells_near(const ZGroup& group, double px, double py,
                                                         double reach) const {
-    const double x_low = below(px - reach);
-    const double x_high = above(px + reach);
-    const double y_low = below(py - reach);
-    const double y_high = above(py + reach);
+    const double x_slack = slack(px, reach);
+    const double y_slack = slack(py, reach);
+    const double x_low = px - reach - x_slack;
+    const double x_high = px + reach + x_slack;
+    const double y_low = py - reach - y_slack;
+    const double y_high = py + reach + y_slack;
     if (x_high < group.x0 || x_low > group.x1 || y_high < group.y0 || y_low > group.y1) {
         return {0, 0, 0, 0, true};
     }

@@ -38,6 +38,13 @@ inline double scatter(const LineThrough& line, const Hit& h) {
     return dx * dx + dy * dy;
 }
 
+// floor(t) within [0, count - 1]; 0 for NaN. Monotonic in t.
+inline uint32_t clamped_cell(double t, uint32_t count) {
+    const double low = t > 0.0 ? t : 0.0;
+    const double last = count - 1.0;
+    return static_cast<uint32_t>(low < last ? low : last);
+}
+
 struct Closest {
     static constexpr uint32_t none = UINT32_MAX;
     uint32_t position = none;  // in the indexed list
@@ -50,7 +57,8 @@ public:
     // Not indexed: every query scans. Small lists and lists with many distinct
     // z values are scanned anyway, and so is every query with a bound that is
     // not finite.
-    ClosestHitIndex(std::span<const Hit> hits, bool indexed);
+    // Queries with a bound up to `usual_bound` are the cheapest.
+    ClosestHitIndex(std::span<const Hit> hits, bool indexed, double usual_bound);
 
     std::span<const Hit> hits() const { return hits_; }
 
@@ -62,7 +70,7 @@ public:
         if (!indexed_ || !std::isfinite(bound)) return scan(line, bound, skip);
         Closest best{Closest::none, bound};
         if (!(bound > 0.0)) return best;  // scatters are never negative
-        double reach = reach_for(bound);
+        double reach = bound == usual_bound_ ? usual_reach_ : reach_for(bound);
         const Hit& p = *line.base;
         for (const ZGroup& group : groups_) {
             const double dz = group.z - p.z;
@@ -70,6 +78,8 @@ public:
             const double py = dz * line.sy + p.y;
             // A non-finite point scatters every finite hit to inf or NaN.
             if (!std::isfinite(px) || !std::isfinite(py)) continue;
+            if (reach <= usual_reach_ && !is_near(group, px, py)) continue;
+
             const CellRange cells = cells_near(group, px, py, reach);
             for (uint32_t cy = cells.y0; cy <= cells.y1 && !cells.empty; ++cy) {
                 const uint32_t row = group.first_cell + cy * group.nx;
@@ -89,6 +99,35 @@ public:
         return best;
     }
 
+    // Per z group of indexed hits: its z, and a box outside which no point
+    // is near any of its hits (see is_near). Without near flags: no groups.
+    struct Box {
+        double x0, x1, y0, y1;
+    };
+    size_t near_group_count() const { return usual_reach_ > 0.0 ? groups_.size() : 0; }
+    double group_z(size_t g) const { return groups_[g].z; }
+    Box near_box(size_t g) const {
+        const ZGroup& group = groups_[g];
+        const double wx = 1.0 / group.near_x_scale;
+        const double wy = 1.0 / group.near_y_scale;
+        return {group.x0 - wx, group.x0 + (group.near_nx + 1) * wx, group.y0 - wy, group.y0 + (group.near_ny + 1) * wy};
+    }
+    // False when no hit of group g lies within the usual reach of (px, py).
+    bool is_near(size_t g, double px, double py) const { return is_near(groups_[g], px, py); }
+
+    // False when closest() with a bound up to the usual one can find nothing
+    // for this line. No branches on the data: cheap in tight loops.
+    bool may_reach(const LineThrough& line) const {
+        if (usual_reach_ == 0.0) return true;
+        const Hit& p = *line.base;
+        bool near = false;
+        for (const ZGroup& group : groups_) {
+            const double dz = group.z - p.z;
+            near |= is_near(group, dz * line.sx + p.x, dz * line.sy + p.y);
+        }
+        return near;
+    }
+
 private:
     struct Entry {
         double x;
@@ -102,6 +141,11 @@ private:
         double x_scale = 0.0, y_scale = 0.0;  // cells per unit length
         uint32_t nx = 1, ny = 1;
         uint32_t first_cell = 0;  // of this group's cells in cell_starts_
+        // A finer grid of flags: set where a hit lies in the cell or one of
+        // its eight neighbours. Its cells are wider than the usual reach.
+        double near_x_scale = 0.0, near_y_scale = 0.0;
+        uint32_t near_nx = 1, near_ny = 1;
+        size_t first_near = 0;  // of this group's flags in near_
     };
     struct CellRange {
         uint32_t x0, x1, y0, y1;
@@ -119,6 +163,18 @@ private:
         return best;
     }
 
+    // False when no hit of the group lies within the usual reach of (px, py);
+    // false for a non-finite point too.
+    bool is_near(const ZGroup& group, double px, double py) const {
+        const double tx = (px - group.x0) * group.near_x_scale;
+        const double ty = (py - group.y0) * group.near_y_scale;
+        const bool inside = (tx > -1.0) & (tx < group.near_nx + 1.0) & (ty > -1.0) & (ty < group.near_ny + 1.0);
+        const size_t cell = size_t{clamped_cell(ty, group.near_ny)} * group.near_nx + clamped_cell(tx, group.near_nx);
+        const size_t flag = group.first_near + cell;
+        return inside & ((near_[flag / 64] >> (flag % 64)) & 1);
+    }
+    void add_near_flags(ZGroup& group, std::span<const uint32_t> positions);
+
     // A distance r with r * r > bound as rounded: any hit farther than r in x
     // or in y (as computed) scatters above the bound.
     static double reach_for(double bound);
@@ -129,6 +185,10 @@ private:
     std::vector<ZGroup> groups_;
     std::vector<uint32_t> cell_starts_;  // per group: nx * ny + 1 offsets into entries_
     std::vector<Entry> entries_;
+    std::vector<uint64_t> near_;  // bits
+    size_t near_flag_count_ = 0;
+    double usual_bound_ = 0.0;
+    double usual_reach_ = 0.0;  // 0: no flags
     bool indexed_ = false;
 };
 

@@ -1,6 +1,9 @@
 #include "algorithms/search_by_triplet_trie.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <cmath>
+#include <limits>
 
 #include "algorithms/closest_hit_index.hpp"
 #include "algorithms/search_by_triplet_trie_steps.hpp"
@@ -8,17 +11,107 @@
 namespace corvane {
 namespace {
 
+// A layer's hits grouped by z (bit for bit), each group sorted by x, so that
+// the hits whose line from a base can reach a given box form a short run.
+// Hits with a non-finite x or y (their lines reach nothing) and layers with
+// many z values are left loose.
+struct SortedByX {
+    struct Group {
+        double z;
+        std::vector<double> x, y;
+        std::vector<uint32_t> position;
+    };
+    std::vector<Group> groups;
+    std::vector<uint32_t> loose;
+
+    explicit SortedByX(std::span<const Hit> hits) {
+        for (uint32_t j = 0; j < hits.size(); ++j) {
+            const Hit& hit = hits[j];
+            const auto same_z = [&hit](const Group& g) {
+                return std::bit_cast<uint64_t>(g.z) == std::bit_cast<uint64_t>(hit.z);
+            };
+            auto group = std::find_if(groups.begin(), groups.end(), same_z);
+            if (!std::isfinite(hit.x) || !std::isfinite(hit.y) || (group == groups.end() && groups.size() == 8)) {
+                loose.push_back(j);
+                continue;
+            }
+            if (group == groups.end()) group = groups.insert(groups.end(), Group{hit.z, {}, {}, {}});
+            group->position.push_back(j);
+        }
+        for (Group& group : groups) {
+            std::sort(group.position.begin(), group.position.end(),
+                      [&hits](uint32_t l, uint32_t r) { return hits[l].x < hits[r].x || (hits[l].x == hits[r].x && l < r); });
+            for (uint32_t j : group.position) {
+                group.x.push_back(hits[j].x);
+                group.y.push_back(hits[j].y);
+            }
+        }
+    }
+};
+
+// The values v for which base + k * (v - base), rounded as the line's point
+// is, can fall in [low, high]: a superset, widened far beyond rounding.
+// Nothing is excluded when k cannot be inverted safely.
+std::pair<double, double> preimage(double base, double k, double low, double high) {
+    constexpr double kEverything = std::numeric_limits<double>::infinity();
+    if (!std::isfinite(k) || std::fabs(k) < 1e-6 || !std::isfinite(base)) return {-kEverything, kEverything};
+    const double margin = 1e-9 * (std::fabs(low) + std::fabs(high) + std::fabs(base)) + 1e-300;
+    double a = base + (low - margin - base) / k;
+    double b = base + (high + margin - base) / k;
+    if (a > b) std::swap(a, b);
+    const double spread = 1e-9 * (std::fabs(a) + std::fabs(b)) + 1e-300;
+    return {a - spread, b + spread};
+}
+
+// Middle positions whose line from h1 may reach an inner hit (a superset of
+// those for which closest() finds one), unordered, possibly repeated.
+void flag_reaching(const Hit& h1, const SortedByX& middle,
+                   const ClosestHitIndex& inner, std::vector<uint32_t>& flagged) {
+    for (uint32_t j : middle.loose) flagged.push_back(j);
+    for (const SortedByX::Group& group : middle.groups) {
+        const double r = 1.0 / (group.z - h1.z);  // as line_through computes it
+        for (size_t g = 0; g < inner.near_group_count(); ++g) {
+            const double dz = inner.group_z(g) - h1.z;
+            const ClosestHitIndex::Box box = inner.near_box(g);
+            const auto [x_low, x_high] = preimage(h1.x, dz * r, box.x0, box.x1);
+            const auto [y_low, y_high] = preimage(h1.y, dz * r, box.y0, box.y1);
+            const size_t end = std::upper_bound(group.x.begin(), group.x.end(), x_high) - group.x.begin();
+            for (size_t i = std::lower_bound(group.x.begin(), group.x.end(), x_low) - group.x.begin(); i < end; ++i) {
+                if (!(group.y[i] >= y_low && group.y[i] <= y_high)) continue;
+                const double px = dz * ((group.x[i] - h1.x) * r) + h1.x;
+                const double py = dz * ((group.y[i] - h1.y) * r) + h1.y;
+                if (inner.is_near(g, px, py)) flagged.push_back(group.position[i]);
+            }
+        }
+    }
+}
+
 // For every (outer, middle) pair in stored order, the inner hit closest to
-// their line, if one scatters below max_scatter.
+// their line, if one scatters below max_scatter. Pairs whose line cannot come
+// near an inner hit are passed over without a search.
 TripletTrie find_triplets(const SearchByTripletTrieParameters& p, const Module& outer, const Module& middle,
                           const ClosestHitIndex& inner) {
     std::vector<Triplet> triplets;
     const std::span<const Hit> inner_hits = inner.hits();
+    const std::span<const Hit> middle_hits = middle.hits();
+    const bool prune = inner.near_group_count() > 0;
+    const SortedByX middle_order(prune ? middle_hits : std::span<const Hit>{});
+    std::vector<uint32_t> flagged;
     const auto keep_all = [](const Hit&) { return false; };
     for (const Hit& h1 : outer.hits()) {
-        for (const Hit& h2 : middle.hits()) {
-            const Closest found = inner.closest(line_through(h1, h2), p.max_scatter, keep_all);
-            if (found.found()) triplets.push_back({&h1, &h2, &inner_hits[found.position], found.scatter});
+        flagged.clear();
+        if (prune) {
+            flag_reaching(h1, middle_order, inner, flagged);
+            std::sort(flagged.begin(), flagged.end());
+            flagged.erase(std::unique(flagged.begin(), flagged.end()), flagged.end());
+        } else {
+            for (uint32_t j = 0; j < middle_hits.size(); ++j) flagged.push_back(j);
+        }
+        for (uint32_t j : flagged) {
+            const Closest found = inner.closest(line_through(h1, middle_hits[j]), p.max_scatter, keep_all);
+            if (found.found()) {
+                triplets.push_back({&h1, &middle_hits[j], &inner_hits[found.position], found.scatter});
+            }
         }
     }
     return TripletTrie(std::move(triplets));
@@ -55,7 +148,7 @@ TrieTable build_trie_table(const SearchByTripletTrieParameters& p, std::span<con
         // A trie for a layer without a slot would be dropped unused.
         if (k >= n || outer.module_number >= kTrieSlots) continue;
         std::optional<ClosestHitIndex>& inner = inner_indexes[k];
-        if (!inner) inner.emplace(layers[k].hits(), mode == SearchMode::indexed);
+        if (!inner) inner.emplace(layers[k].hits(), mode == SearchMode::indexed, p.max_scatter);
         tries[outer.module_number] = find_triplets(p, outer, middle, *inner);
     }
     return tries;

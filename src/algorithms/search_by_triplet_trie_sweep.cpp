@@ -86,7 +86,7 @@ private:
         }
         if (fallback_module >= modules_.size()) return nullptr;
         std::optional<ClosestHitIndex>& index = module_indexes_[fallback_module];
-        if (!index) index.emplace(modules_[fallback_module].hits(), mode_ == SearchMode::indexed);
+        if (!index) index.emplace(modules_[fallback_module].hits(), mode_ == SearchMode::indexed, p_.max_scatter);
         const auto is_used = [this](const Hit& hit) { return used_.contains(hit); };
         const Closest found = index->closest(line_through(p, q), p_.max_scatter, is_used);
         // The search starts from a placeholder of id -1: a winner with that id
