@@ -34,6 +34,19 @@ def lines_event(points):
     return Event(event_dict(modules))
 
 
+def modules_of(points_by_module, ids=None):
+    """Modules m = 0, 1, ... at z = m over one shared hit list, from lists of
+    (x, y) points; ids(position) gives each hit's id (default: its position)."""
+    Hit, Module = corvane.DetectorEvent.Hit, corvane.DetectorEvent.Module
+    hits, ranges = [], []
+    for m, points in enumerate(points_by_module):
+        start = len(hits)
+        for x, y in points:
+            hits.append(Hit(x, y, float(m), ids(len(hits)) if ids else len(hits), module=m))
+        ranges.append((start, len(hits)))
+    return [Module(m, float(m), s, e, hits) for m, (s, e) in enumerate(ranges)]
+
+
 def reference_modules(data):
     """The modules of an event dictionary as lists of (id, x, y, z)."""
     prefix = data["module_prefix_sum"]

@@ -6,10 +6,11 @@ from hypothesis import strategies as st
 
 import corvane
 import literal_track_following as literal
-from event_builders import Event, event_dict, generate_event, hit_ids_at, lines_event, reference_modules, track_ids
+from event_builders import (Event, event_dict, generate_event, hit_ids_at, lines_event, modules_of, reference_modules,
+                            track_ids)
 
 TrackFollowing = corvane.ReconstructionAlgorithms.TrackFollowing
-Hit, Module = corvane.DetectorEvent.Hit, corvane.DetectorEvent.Module
+Hit = corvane.DetectorEvent.Hit
 
 
 def hit(x, y, z, hit_id=0):
@@ -203,16 +204,6 @@ def test_returned_tracks_have_flags_cleared():
 
 
 # ---- module lists of any length (through the reference hook) ---------------
-
-def modules_of(points_by_module, ids=None):
-    hits, ranges = [], []
-    for m, points in enumerate(points_by_module):
-        start = len(hits)
-        for x, y in points:
-            hits.append(Hit(x, y, float(m), ids(len(hits)) if ids else len(hits), module=m))
-        ranges.append((start, len(hits)))
-    return [Module(m, float(m), s, e, hits) for m, (s, e) in enumerate(ranges)]
-
 
 @pytest.mark.parametrize("count", [0, 1, 2, 3])
 @pytest.mark.parametrize("literal_version", [False, True])

@@ -140,9 +140,9 @@ void ClosestHitIndex::add_near_flags(ZGroup& group, std::span<const uint32_t> po
 }
 
 double ClosestHitIndex::reach_for(double bound) {
-    double reach = std::sqrt(bound) * (1.0 + 0x1p-40);
-    if (reach * reach > bound) return reach;
-    while (!(reach * reach > bound)) reach = std::nextafter(reach, kInfinity);
+    // The last term keeps the square above zero and any subnormal bound.
+    double reach = std::sqrt(bound) * (1.0 + 0x1p-40) + 0x1p-511;
+    while (!(reach * reach > bound)) reach *= 2.0;
     return reach;
 }
 

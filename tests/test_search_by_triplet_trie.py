@@ -1,0 +1,214 @@
+import math
+
+import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+
+import corvane
+import literal_search_by_triplet_trie as literal
+from event_builders import Event, event_dict, generate_event, modules_of
+from test_batch import run_child
+
+SearchByTripletTrie = corvane.ReconstructionAlgorithms.SearchByTripletTrie
+Hit, Module = corvane.DetectorEvent.Hit, corvane.DetectorEvent.Module
+baseline = corvane._baseline
+
+
+def described(tracks):
+    return [([hit.id for hit in t.hits], t.missed_last_module, t.missed_penultimate_module) for t in tracks]
+
+
+def algorithm_for(p):
+    return SearchByTripletTrie(p.max_scatter, p.min_strong_track_length, p.allowed_missed_modules)
+
+
+# ---- the Python surface ----------------------------------------------------
+
+def test_class_surface():
+    names = corvane.ReconstructionAlgorithms.__all__
+    assert names[0] == "TrackFollowing" and names[-1] == "SearchByTripletTrie"
+    assert SearchByTripletTrie.__text_signature__ == (
+        "(cls, max_scatter=None, min_track_length=None, min_strong_track_length=None, allowed_missed_modules=None)")
+    assert SearchByTripletTrie.solve.__doc__ == "Processes the event to assemble tracks."
+    assert SearchByTripletTrie.solve.__text_signature__ == "($self, event)"
+    assert SearchByTripletTrie.solve_batch.__text_signature__ == "($self, events)"
+    assert not hasattr(SearchByTripletTrie(), "max_scatter")
+
+
+@pytest.mark.parametrize("args, kwargs, error, message", [
+    ((), {"min_track_length": 3}, TypeError, "SearchByTripletTrie.__new__() got an unexpected keyword argument 'min_track_length'"),
+    ((0.1, 4, 2, 3), {}, TypeError, "SearchByTripletTrie.__new__() takes from 0 to 3 positional arguments but 4 were given"),
+    ((0.1,), {"max_scatter": 0.2}, TypeError, "SearchByTripletTrie.__new__() got multiple values for argument 'max_scatter'"),
+    (("0.1",), {}, TypeError, "argument 'max_scatter': must be real number, not str"),
+    ((), {"min_strong_track_length": 4.0}, TypeError, "argument 'min_strong_track_length': 'float' object cannot be interpreted as an integer"),
+    ((), {"allowed_missed_modules": -1}, OverflowError, None),
+    ((), {"allowed_missed_modules": 2 ** 64}, OverflowError, None),
+])
+def test_constructor_errors(args, kwargs, error, message):
+    with pytest.raises(error) as raised:
+        SearchByTripletTrie(*args, **kwargs)
+    assert message is None or str(raised.value) == message
+
+
+def test_solve_argument_error_and_defaults():
+    with pytest.raises(TypeError, match=r"^argument 'event': 'list' object cannot be converted to 'Event'$"):
+        SearchByTripletTrie().solve([])
+    event = Event(generate_event(500, seed=4))
+    expected = described(SearchByTripletTrie(0.1, 4, 2).solve(event))
+    assert described(SearchByTripletTrie(None, None, None).solve(event)) == expected
+    assert described(SearchByTripletTrie(max_scatter=0.1, min_strong_track_length=4, allowed_missed_modules=2 ** 64 - 1)
+                     .solve(event)) == described(SearchByTripletTrie(allowed_missed_modules=255).solve(event))
+
+
+# ---- hand-made cases ---------------------------------------------------------
+
+def solve_modules(modules, literal_version=False, **kwargs):
+    return described(baseline.search_by_triplet_trie_modules(SearchByTripletTrie(**kwargs), modules, literal_version))
+
+
+@pytest.mark.parametrize("literal_version", [False, True])
+@pytest.mark.parametrize("count", range(6))
+def test_fewer_than_three_layers_give_nothing(count, literal_version):
+    assert solve_modules(modules_of([[(0.0, 0.0)]] * count), literal_version) == []
+
+
+@pytest.mark.parametrize("min_strong", [0, 1, 3, 4, 9])
+def test_three_layers_only_seed(min_strong):
+    # Two outer hits (z 4 and 5) share the middle and inner hit; a seventh
+    # module is left out. Unextended seeds come back whether strong or weak.
+    points = [[(0.0, 0.0)], [], [(0.0, 0.0)], [], [(0.0, 0.0)], [(0.0, 0.0)], [(0.0, 0.0)]]
+    expected = [([2, 1, 0], False, False), ([3, 1, 0], False, False)]
+    assert solve_modules(modules_of(points), min_strong_track_length=min_strong) == expected
+    assert solve_modules(modules_of(points[:6]), min_strong_track_length=min_strong) == expected
+
+
+@pytest.mark.parametrize("max_scatter", [0.0, -1.0, math.nan])
+def test_max_scatter_that_accepts_nothing(max_scatter):
+    event = Event(generate_event(400, seed=1))
+    assert baseline.triplet_trie_entries(SearchByTripletTrie(max_scatter), event, False) == 0
+    assert SearchByTripletTrie(max_scatter).solve(event) == []
+
+
+def test_equal_z_gives_nothing():
+    modules = [[(0.1 * i, 0.0, 7.0) for i in range(3)] for _ in range(52)]
+    assert SearchByTripletTrie(max_scatter=math.inf).solve(Event(event_dict(modules))) == []
+
+
+@pytest.mark.parametrize("allowed", [256, 1000, 2 ** 64 - 1])
+def test_large_allowed_misses_saturate(allowed):
+    # Only the low eight bits would make 256 act as 0; larger counts act as 255.
+    event = Event(generate_event(600, seed=2))
+    result = described(SearchByTripletTrie(allowed_missed_modules=allowed).solve(event))
+    assert result == described(SearchByTripletTrie(allowed_missed_modules=255).solve(event))
+    assert result != described(SearchByTripletTrie(allowed_missed_modules=0).solve(event))
+
+
+# ---- against the literal Python reference --------------------------------------
+
+GRID = st.integers(-12, 12).map(lambda v: v / 8)
+PARAMETERS = st.builds(
+    literal.Parameters,
+    max_scatter=st.sampled_from([0.0, 0.02, 0.1, 0.5, 4.0, math.inf, math.nan]),
+    min_strong_track_length=st.integers(0, 6),
+    allowed_missed_modules=st.sampled_from([0, 1, 2, 3, 255, 256]),
+)
+
+
+@st.composite
+def small_events(draw):
+    """Sparse events on a coarse grid with a few lines through them, so that
+    ties, shared hits and competing candidates come up often."""
+    lines = draw(st.lists(st.tuples(GRID, GRID, st.integers(-3, 3), st.integers(-3, 3)), max_size=5))
+    modules = []
+    for m in range(52):
+        z = float(m) + draw(st.sampled_from([0.0, 0.0, 0.0, 0.5, -1.0]))
+        hits = [(x0 + sx * (m % 9) / 8, y0 + sy * (m % 9) / 8, z) for x0, y0, sx, sy in lines
+                if draw(st.integers(0, 4))]
+        hits += [(draw(GRID), draw(GRID), z) for _ in range(draw(st.integers(0 if hits else 1, 2)))]
+        modules.append(draw(st.permutations(hits)))
+    return event_dict(modules)
+
+
+@settings(max_examples=120, suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
+@given(small_events(), PARAMETERS)
+def test_solve_matches_python_reference(data, p):
+    assert described(algorithm_for(p).solve(Event(data))) == literal.solve(p, *literal.event_input(data))
+
+
+@settings(max_examples=80, suppress_health_check=[HealthCheck.too_slow])
+@given(st.lists(st.lists(st.tuples(GRID, GRID), max_size=3), min_size=6, max_size=16),
+       st.lists(st.sampled_from([-1, 0, 1, 2, 3]), min_size=1), PARAMETERS)
+def test_odd_ids_and_module_counts_match_python_reference(points, id_choices, p):
+    # Repeated ids (one hit for every lookup) and ids of -1 (never taken by
+    # the straight-line search); any number of modules.
+    modules = modules_of(points, lambda i: id_choices[i % len(id_choices)] if i % 2 else i)
+    shared = [(h.id, h.x, h.y, float(m)) for m, module in enumerate(modules) for h in module.hits()]
+    bounds = [(m, sum(len(q) for q in points[:m]), sum(len(q) for q in points[:m + 1])) for m in range(len(points))]
+    expected = literal.solve(p, shared, bounds)
+    for literal_version in (False, True):
+        got = described(baseline.search_by_triplet_trie_modules(algorithm_for(p), modules, literal_version))
+        assert got == expected
+
+
+@pytest.mark.parametrize("seed, p", [(0, literal.Parameters()), (1, literal.Parameters(0.5, 3, 1)),
+                                     (2, literal.Parameters(0.05, 0, 0)), (3, literal.Parameters(2.0, 1, 256))])
+def test_generated_events_match_python_reference(seed, p):
+    data = generate_event(350, seed=seed)
+    assert described(algorithm_for(p).solve(Event(data))) == literal.solve(p, *literal.event_input(data))
+
+
+# ---- indexed searches against plain scans (native) ------------------------------
+
+@st.composite
+def dense_events(draw):
+    """Modules large enough to be indexed: several z values per module,
+    clustered and repeated coordinates, the odd non-finite value."""
+    special = st.sampled_from([math.nan, math.inf, -math.inf, 1e308, -0.0])
+    lines = draw(st.lists(st.tuples(GRID, GRID, st.integers(-3, 3)), min_size=1, max_size=12))
+    modules = []
+    for m in range(52):
+        zs = [2.0 * m, 2.0 * m + draw(st.sampled_from([0.0, 0.25, 1.0]))]
+        hits = [(x0 + s * m / 16, y0 - s * m / 16, zs[0]) for x0, y0, s in lines]
+        hits += [(draw(GRID), draw(GRID), zs[i % 2]) for i in range(draw(st.integers(0, 14)))]
+        if draw(st.integers(0, 20)) == 0:
+            hits.append((draw(special), draw(GRID), draw(st.sampled_from([zs[0], math.inf, math.nan]))))
+        modules.append(draw(st.permutations(hits)))
+    return event_dict(modules)
+
+
+@settings(max_examples=60, suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
+@given(dense_events(), PARAMETERS)
+def test_indexed_search_matches_plain_scans(data, p):
+    algorithm, event = algorithm_for(p), Event(data)
+    assert described(algorithm.solve(event)) == described(baseline.search_by_triplet_trie(algorithm, event))
+
+
+@pytest.mark.parametrize("kwargs", [{}, {"max_scatter": 1e-3}, {"max_scatter": 1.0, "min_strong_track_length": 3},
+                                    {"min_strong_track_length": 0, "allowed_missed_modules": 0}])
+def test_realistic_events_match_plain_scans(kwargs):
+    algorithm = SearchByTripletTrie(**kwargs)
+    for seed in (0, 1):
+        event = Event(generate_event(3000, seed=seed))
+        assert baseline.triplet_trie_entries(algorithm, event, False) == baseline.triplet_trie_entries(
+            algorithm, event, True)
+        assert described(algorithm.solve(event)) == described(baseline.search_by_triplet_trie(algorithm, event))
+
+
+# ---- batches ---------------------------------------------------------------------
+
+def test_batch_equals_solve_per_event():
+    algorithm = SearchByTripletTrie(0.2, 3, 1)
+    events = [Event(generate_event(n, seed=s)) for s, n in enumerate([300, 52, 900, 600])]
+    expected = [described(algorithm.solve(e)) for e in events]
+    assert [described(r) for r in algorithm.solve_batch(events + events[:1])] == expected + expected[:1]
+    assert algorithm.solve_batch(()) == []
+
+
+@pytest.mark.parametrize("threads", ["1", "2"])
+def test_batch_results_do_not_depend_on_thread_count(threads):
+    result = run_child("""
+        trie = corvane.ReconstructionAlgorithms.SearchByTripletTrie()
+        same = [track_ids(r) for r in trie.solve_batch(events * 3)] == [track_ids(trie.solve(e)) for e in events * 3]
+        print(json.dumps(same))
+    """, {"RAYON_NUM_THREADS": threads})
+    assert result is True
