@@ -20,7 +20,7 @@ def hit(x, y, z, hit_id=0):
 # ---- the Python surface ----------------------------------------------------
 
 def test_class_surface():
-    assert corvane.ReconstructionAlgorithms.__all__ == ["TrackFollowing"]
+    assert corvane.ReconstructionAlgorithms.__all__[0] == "TrackFollowing"
     assert TrackFollowing.__text_signature__ == (
         "(cls, max_slopes=None, max_tolerance=None, max_scatter=None, min_track_length=None, "
         "min_strong_track_length=None)")
