@@ -63,11 +63,11 @@ std::pair<double, double> preimage(double base, double k, double low, double hig
     return {a - spread, b + spread};
 }
 
-// Middle positions whose line from h1 may reach an inner hit (a superset of
-// those for which closest() finds one), unordered, possibly repeated.
-void flag_reaching(const Hit& h1, const SortedByX& middle,
-                   const ClosestHitIndex& inner, std::vector<uint32_t>& flagged) {
-    for (uint32_t j : middle.loose) flagged.push_back(j);
+// Sets flags[j] for the middle positions whose line from h1 may reach an
+// inner hit: a superset of those for which closest() finds one.
+void flag_reaching(const Hit& h1, const SortedByX& middle, const ClosestHitIndex& inner,
+                   std::vector<uint8_t>& flags) {
+    for (uint32_t j : middle.loose) flags[j] = 1;
     for (const SortedByX::Group& group : middle.groups) {
         const double r = 1.0 / (group.z - h1.z);  // as line_through computes it
         for (size_t g = 0; g < inner.near_group_count(); ++g) {
@@ -80,7 +80,7 @@ void flag_reaching(const Hit& h1, const SortedByX& middle,
                 if (!(group.y[i] >= y_low && group.y[i] <= y_high)) continue;
                 const double px = dz * ((group.x[i] - h1.x) * r) + h1.x;
                 const double py = dz * ((group.y[i] - h1.y) * r) + h1.y;
-                if (inner.is_near(g, px, py)) flagged.push_back(group.position[i]);
+                flags[group.position[i]] |= inner.is_near(g, px, py);
             }
         }
     }
@@ -96,18 +96,13 @@ TripletTrie find_triplets(const SearchByTripletTrieParameters& p, const Module& 
     const std::span<const Hit> middle_hits = middle.hits();
     const bool prune = inner.near_group_count() > 0;
     const SortedByX middle_order(prune ? middle_hits : std::span<const Hit>{});
-    std::vector<uint32_t> flagged;
+    std::vector<uint8_t> flags(middle_hits.size(), prune ? 0 : 1);
     const auto keep_all = [](const Hit&) { return false; };
     for (const Hit& h1 : outer.hits()) {
-        flagged.clear();
-        if (prune) {
-            flag_reaching(h1, middle_order, inner, flagged);
-            std::sort(flagged.begin(), flagged.end());
-            flagged.erase(std::unique(flagged.begin(), flagged.end()), flagged.end());
-        } else {
-            for (uint32_t j = 0; j < middle_hits.size(); ++j) flagged.push_back(j);
-        }
-        for (uint32_t j : flagged) {
+        if (prune) flag_reaching(h1, middle_order, inner, flags);
+        for (uint32_t j = 0; j < middle_hits.size(); ++j) {
+            if (!flags[j]) continue;
+            flags[j] = !prune;
             const Closest found = inner.closest(line_through(h1, middle_hits[j]), p.max_scatter, keep_all);
             if (found.found()) {
                 triplets.push_back({&h1, &middle_hits[j], &inner_hits[found.position], found.scatter});
