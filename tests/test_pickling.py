@@ -102,10 +102,14 @@ def test_a_montecarlo_object_referring_to_its_event(copier):
 
 
 @pytest.mark.parametrize("copier", COPIERS.values(), ids=COPIERS.keys())
-@pytest.mark.parametrize("arguments", [(), ((0.5, 0.25), (0.3, 0.2), 0.1, 5, 4), (None, None, math.inf, 0, 255)])
-def test_algorithms_keep_their_parameters(copier, arguments):
+@pytest.mark.parametrize("cls, arguments", [
+    (TrackFollowing, ()), (TrackFollowing, ((0.5, 0.25), (0.3, 0.2), 0.1, 5, 4)),
+    (TrackFollowing, (None, None, math.inf, 0, 255)),
+    (ReconstructionAlgorithms.SearchByTripletTrie, ()), (ReconstructionAlgorithms.SearchByTripletTrie, (0.3, 0, 2**64 - 1)),
+])
+def test_algorithms_keep_their_parameters(copier, cls, arguments):
     event = Event(generate_event(800, seed=3))
-    original = TrackFollowing(*arguments)
+    original = cls(*arguments)
     restored = copier(original)
     assert track_ids(restored.solve(event)) == track_ids(original.solve(event))
     assert restored.__reduce__() == original.__reduce__()

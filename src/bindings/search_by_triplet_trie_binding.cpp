@@ -17,6 +17,10 @@ SearchByTripletTrieParameters new_search_by_triplet_trie(std::optional<double> m
     return p;
 }
 
+auto search_by_triplet_trie_arguments(const SearchByTripletTrieParameters& p) {
+    return std::tuple(p.max_scatter, p.min_strong_track_length, p.allowed_missed_modules);
+}
+
 std::vector<Track> solve(const SearchByTripletTrieParameters& p, const EventHandle& event) {
     return solve_search_by_triplet_trie(p, event.data->modules);
 }
@@ -43,6 +47,7 @@ ClassDefinition& class_definition<SearchByTripletTrieParameters>() {
                     "solve($self, event)\n--\n\nProcesses the event to assemble tracks."),
                 solve_batch_method<&solve_one_event, AfterFailure::skip_the_rest>(),
             },
+        .reduce = reduce<&search_by_triplet_trie_arguments>(),
     };
     return definition;
 }
