@@ -34,9 +34,10 @@ def lines_event(points):
     return Event(event_dict(modules))
 
 
-def modules_of(points_by_module, ids=None):
+def modules_of(points_by_module, ids=None, first_number=0):
     """Modules m = 0, 1, ... at z = m over one shared hit list, from lists of
-    (x, y) points; ids(position) gives each hit's id (default: its position)."""
+    (x, y) points; ids(position) gives each hit's id (default: its position),
+    and module m is numbered first_number + m."""
     Hit, Module = corvane.DetectorEvent.Hit, corvane.DetectorEvent.Module
     hits, ranges = [], []
     for m, points in enumerate(points_by_module):
@@ -44,7 +45,7 @@ def modules_of(points_by_module, ids=None):
         for x, y in points:
             hits.append(Hit(x, y, float(m), ids(len(hits)) if ids else len(hits), module=m))
         ranges.append((start, len(hits)))
-    return [Module(m, float(m), s, e, hits) for m, (s, e) in enumerate(ranges)]
+    return [Module(first_number + m, float(m), s, e, hits) for m, (s, e) in enumerate(ranges)]
 
 
 def reference_modules(data):

@@ -137,14 +137,16 @@ def test_solve_matches_python_reference(data, p):
 
 @settings(max_examples=80, suppress_health_check=[HealthCheck.too_slow])
 @given(st.lists(st.lists(st.tuples(GRID, GRID), max_size=3), min_size=6, max_size=16),
-       st.lists(st.sampled_from([-1, 0, 1, 2, 3]), min_size=1), PARAMETERS)
-def test_odd_ids_and_module_counts_match_python_reference(points, id_choices, p):
-    # Repeated ids (one hit for every lookup) and ids of -1 (never taken by
-    # the straight-line search); any number of modules.
-    modules = modules_of(points, lambda i: id_choices[i % len(id_choices)] if i % 2 else i)
-    shared = [(h.id, h.x, h.y, float(m)) for m, module in enumerate(modules) for h in module.hits()]
-    bounds = [(m, sum(len(q) for q in points[:m]), sum(len(q) for q in points[:m + 1])) for m in range(len(points))]
-    expected = literal.solve(p, shared, bounds)
+       st.lists(st.sampled_from([-1, 0, 1, 2, 3]), min_size=1), st.sampled_from([0, 1, 2, 5, 48]), PARAMETERS)
+def test_odd_ids_and_module_lists_match_python_reference(points, id_choices, first_number, p):
+    # Repeated ids (one hit for every lookup), ids of -1 (never taken by the
+    # straight-line search), any number of modules, layer numbers that do not
+    # follow the positions (other inner layers, slots 26 and up).
+    modules = modules_of(points, lambda i: id_choices[i % len(id_choices)] if i % 2 else i, first_number)
+    hits = [(h.id, h.x, h.y, h.z) for module in modules for h in module.hits()]
+    bounds = [(module.module_number, sum(map(len, points[:m])), sum(map(len, points[:m + 1])))
+              for m, module in enumerate(modules)]
+    expected = literal.solve(p, hits, bounds)
     for literal_version in (False, True):
         got = described(baseline.search_by_triplet_trie_modules(algorithm_for(p), modules, literal_version))
         assert got == expected
@@ -163,7 +165,7 @@ def test_generated_events_match_python_reference(seed, p):
 def dense_events(draw):
     """Modules large enough to be indexed: several z values per module,
     clustered and repeated coordinates, the odd non-finite value."""
-    special = st.sampled_from([math.nan, math.inf, -math.inf, 1e308, -0.0])
+    odd_value = st.sampled_from([math.nan, math.inf, -math.inf, 1e308, -0.0])
     lines = draw(st.lists(st.tuples(GRID, GRID, st.integers(-3, 3)), min_size=1, max_size=12))
     modules = []
     for m in range(52):
@@ -171,7 +173,7 @@ def dense_events(draw):
         hits = [(x0 + s * m / 16, y0 - s * m / 16, zs[0]) for x0, y0, s in lines]
         hits += [(draw(GRID), draw(GRID), zs[i % 2]) for i in range(draw(st.integers(0, 14)))]
         if draw(st.integers(0, 20)) == 0:
-            hits.append((draw(special), draw(GRID), draw(st.sampled_from([zs[0], math.inf, math.nan]))))
+            hits.append((draw(odd_value), draw(GRID), draw(st.sampled_from([zs[0], math.inf, math.nan]))))
         modules.append(draw(st.permutations(hits)))
     return event_dict(modules)
 
