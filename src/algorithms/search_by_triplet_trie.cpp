@@ -59,8 +59,11 @@ std::pair<double, double> preimage(double base, double k, double low, double hig
     double a = base + (low - margin - base) / k;
     double b = base + (high + margin - base) / k;
     if (a > b) std::swap(a, b);
-    const double spread = 1e-9 * (std::fabs(a) + std::fabs(b)) + 1e-300;
-    return {a - spread, b + spread};
+    const double spread = 1e-9 * (std::fabs(a) + std::fabs(b) + std::fabs(base)) + 1e-300;
+    const double from = a - spread;
+    const double to = b + spread;
+    if (!(from <= to)) return {-kEverything, kEverything};  // overflowed to inf - inf
+    return {from, to};
 }
 
 // Sets flags[j] for the middle positions whose line from h1 may reach an
