@@ -99,10 +99,15 @@ public:
         return best;
     }
 
-    // Per z group of indexed hits: its z, and a box outside which no point
-    // is near any of its hits (see is_near). Without near flags: no groups.
+    // Per z group of indexed hits: its z, a box outside which no point is
+    // near any of its hits, and the near flags in cell units: the point
+    // (px, py) lies at cell ((px - x0) * x_scale, (py - y0) * y_scale).
+    // Without near flags there are no groups.
     struct Box {
         double x0, x1, y0, y1;
+    };
+    struct Frame {
+        double x0, y0, x_scale, y_scale;
     };
     size_t near_group_count() const { return usual_reach_ > 0.0 ? groups_.size() : 0; }
     double group_z(size_t g) const { return groups_[g].z; }
@@ -112,21 +117,14 @@ public:
         const double wy = 1.0 / group.near_y_scale;
         return {group.x0 - wx, group.x0 + (group.near_nx + 1) * wx, group.y0 - wy, group.y0 + (group.near_ny + 1) * wy};
     }
-    // False when no hit of group g lies within the usual reach of (px, py).
-    bool is_near(size_t g, double px, double py) const { return is_near(groups_[g], px, py); }
-
-    // False when closest() with a bound up to the usual one can find nothing
-    // for this line. No branches on the data: cheap in tight loops.
-    bool may_reach(const LineThrough& line) const {
-        if (usual_reach_ == 0.0) return true;
-        const Hit& p = *line.base;
-        bool near = false;
-        for (const ZGroup& group : groups_) {
-            const double dz = group.z - p.z;
-            near |= is_near(group, dz * line.sx + p.x, dz * line.sy + p.y);
-        }
-        return near;
+    Frame near_frame(size_t g) const {
+        const ZGroup& group = groups_[g];
+        return {group.x0, group.y0, group.near_x_scale, group.near_y_scale};
     }
+    // False when no hit of group g lies within the usual reach of the point
+    // at cell (tx, ty), even if tx and ty are off by a hundredth of a cell;
+    // false for a non-finite point too. No branches on the data.
+    bool is_near_cell(size_t g, double tx, double ty) const { return is_near_cell(groups_[g], tx, ty); }
 
 private:
     struct Entry {
@@ -163,11 +161,10 @@ private:
         return best;
     }
 
-    // False when no hit of the group lies within the usual reach of (px, py);
-    // false for a non-finite point too.
     bool is_near(const ZGroup& group, double px, double py) const {
-        const double tx = (px - group.x0) * group.near_x_scale;
-        const double ty = (py - group.y0) * group.near_y_scale;
+        return is_near_cell(group, (px - group.x0) * group.near_x_scale, (py - group.y0) * group.near_y_scale);
+    }
+    bool is_near_cell(const ZGroup& group, double tx, double ty) const {
         const bool inside = (tx > -1.0) & (tx < group.near_nx + 1.0) & (ty > -1.0) & (ty < group.near_ny + 1.0);
         const size_t cell = size_t{clamped_cell(ty, group.near_ny)} * group.near_nx + clamped_cell(tx, group.near_nx);
         const size_t flag = group.first_near + cell;

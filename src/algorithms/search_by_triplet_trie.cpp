@@ -20,6 +20,7 @@ struct SortedByX {
         double z;
         std::vector<double> x, y;
         std::vector<uint32_t> position;
+        double largest_x = 0.0, largest_y = 0.0;  // magnitudes
     };
     std::vector<Group> groups;
     std::vector<uint32_t> loose;
@@ -44,6 +45,8 @@ struct SortedByX {
             for (uint32_t j : group.position) {
                 group.x.push_back(hits[j].x);
                 group.y.push_back(hits[j].y);
+                group.largest_x = std::max(group.largest_x, std::fabs(hits[j].x));
+                group.largest_y = std::max(group.largest_y, std::fabs(hits[j].y));
             }
         }
     }
@@ -66,6 +69,23 @@ std::pair<double, double> preimage(double base, double k, double low, double hig
     return {from, to};
 }
 
+// The cell coordinate of a line's point as an affine function of one middle
+// coordinate: scale * (k * (v - base) + base - origin). Rounded differently
+// from the point itself, but by far less than a hundredth of a cell while
+// the magnitudes stay below 1e10 cells; otherwise `usable` is false.
+struct AffineCell {
+    double a = 0.0, b = 0.0;
+    bool usable = false;
+
+    AffineCell(double k, double base, double origin, double scale, double largest_v) {
+        const double magnitude = std::fabs(base) + std::fabs(origin) + std::fabs(k) * (largest_v + std::fabs(base));
+        usable = magnitude * scale < 1e10;  // false for NaN
+        a = k * scale;
+        b = (base - k * base - origin) * scale;
+    }
+    double at(double v) const { return a * v + b; }
+};
+
 // Sets flags[j] for the middle positions whose line from h1 may reach an
 // inner hit: a superset of those for which closest() finds one.
 void flag_reaching(const Hit& h1, const SortedByX& middle, const ClosestHitIndex& inner,
@@ -76,14 +96,23 @@ void flag_reaching(const Hit& h1, const SortedByX& middle, const ClosestHitIndex
         for (size_t g = 0; g < inner.near_group_count(); ++g) {
             const double dz = inner.group_z(g) - h1.z;
             const ClosestHitIndex::Box box = inner.near_box(g);
+            const ClosestHitIndex::Frame frame = inner.near_frame(g);
             const auto [x_low, x_high] = preimage(h1.x, dz * r, box.x0, box.x1);
             const auto [y_low, y_high] = preimage(h1.y, dz * r, box.y0, box.y1);
+            const AffineCell cell_x(dz * r, h1.x, frame.x0, frame.x_scale, group.largest_x);
+            const AffineCell cell_y(dz * r, h1.y, frame.y0, frame.y_scale, group.largest_y);
+            const bool affine = cell_x.usable && cell_y.usable;
             const size_t end = std::upper_bound(group.x.begin(), group.x.end(), x_high) - group.x.begin();
             for (size_t i = std::lower_bound(group.x.begin(), group.x.end(), x_low) - group.x.begin(); i < end; ++i) {
-                if (!(group.y[i] >= y_low && group.y[i] <= y_high)) continue;
-                const double px = dz * ((group.x[i] - h1.x) * r) + h1.x;
-                const double py = dz * ((group.y[i] - h1.y) * r) + h1.y;
-                flags[group.position[i]] |= inner.is_near(g, px, py);
+                const double y = group.y[i];
+                if (!(y >= y_low && y <= y_high)) continue;
+                double tx = cell_x.at(group.x[i]);
+                double ty = cell_y.at(y);
+                if (!affine) {
+                    tx = (dz * ((group.x[i] - h1.x) * r) + h1.x - frame.x0) * frame.x_scale;
+                    ty = (dz * ((y - h1.y) * r) + h1.y - frame.y0) * frame.y_scale;
+                }
+                flags[group.position[i]] |= inner.is_near_cell(g, tx, ty);
             }
         }
     }
