@@ -1,0 +1,16 @@
+// The triplets of one window: for every (outer, middle) pair of hits, the
+// inner hit closest to their line.
+#pragma once
+
+#include "algorithms/closest_hit_index.hpp"
+#include "algorithms/search_by_triplet_trie.hpp"
+#include "algorithms/triplet_trie.hpp"
+
+namespace corvane {
+
+// Pairs in stored order (outer, then middle); a pair gets an entry when an
+// inner hit scatters below max_scatter.
+TripletTrie find_triplets(const SearchByTripletTrieParameters& p, const Module& outer, const Module& middle,
+                          const ClosestHitIndex& inner);
+
+}  // namespace corvane
