@@ -30,6 +30,7 @@ PyRef new_submodule(const char* name) {
 void register_everything(PyObject* corvane) {
     PyRef algorithms = new_submodule("ReconstructionAlgorithms");
     register_class<TrackFollowingParameters>(algorithms.get());
+    register_class<GraphDfsParameters>(algorithms.get());
     register_class<SearchByTripletTrieParameters>(algorithms.get());
     register_object(corvane, "ReconstructionAlgorithms", algorithms.get());
 

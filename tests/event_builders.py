@@ -2,6 +2,8 @@
 import os
 import sys
 
+from hypothesis import strategies as st
+
 import corvane
 
 Event = corvane.DetectorEvent.Event
@@ -63,3 +65,14 @@ def hit_ids_at(event, module_points):
     """The ids of the hits at (module, position-in-module) pairs."""
     prefix = event.module_prefix_sum
     return [prefix[m] + i for m, i in module_points]
+
+
+# Coordinates on a coarse grid, so that ties and exact bounds come up often.
+GRID = st.integers(-12, 12).map(lambda v: v / 8)
+
+# The geometric parameters shared by the track finders, as keyword strategies.
+GEOMETRY = dict(
+    max_slopes=st.tuples(st.sampled_from([0.25, 0.7, 2.0]), st.sampled_from([0.25, 0.7, 2.0])),
+    max_tolerance=st.tuples(st.sampled_from([0.125, 0.25, 0.4]), st.sampled_from([0.125, 0.25, 0.4])),
+    max_scatter=st.sampled_from([0.0, 0.05, 0.4, 10.0]),
+)

@@ -91,6 +91,7 @@ def test_event_construction_never_crashes(json_data):
     if event is not None:
         assert event.number_of_hits == len(event.hits)
         ReconstructionAlgorithms.TrackFollowing().solve(event)
+        ReconstructionAlgorithms.GraphDFS().solve(event)
 
 
 @settings(max_examples=EXAMPLES)
@@ -112,3 +113,5 @@ def test_constructors_never_crash(a, b, c, d, e):
     call(DetectorEvent.Track, a)
     call(ReconstructionAlgorithms.TrackFollowing, a, b, c, d, e)
     call(ReconstructionAlgorithms.TrackFollowing().solve_batch, a)
+    call(ReconstructionAlgorithms.GraphDFS, a, b, c, d, e)
+    call(ReconstructionAlgorithms.GraphDFS(allowed_skip_modules=3).solve_batch, a)

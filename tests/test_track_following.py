@@ -6,8 +6,8 @@ from hypothesis import strategies as st
 
 import corvane
 import literal_track_following as literal
-from event_builders import (Event, event_dict, generate_event, hit_ids_at, lines_event, modules_of, reference_modules,
-                            track_ids)
+from event_builders import (GEOMETRY, GRID, Event, event_dict, generate_event, hit_ids_at, lines_event, modules_of,
+                            reference_modules, track_ids)
 
 TrackFollowing = corvane.ReconstructionAlgorithms.TrackFollowing
 Hit = corvane.DetectorEvent.Hit
@@ -232,9 +232,6 @@ def test_hit_ids_outside_the_event_range(ids):
 
 # ---- against the literal references ------------------------------------------
 
-GRID = st.integers(-12, 12).map(lambda v: v / 8)
-
-
 @st.composite
 def small_events(draw):
     """Sparse events on a coarse grid, with a few lines through them, so that
@@ -252,9 +249,7 @@ def small_events(draw):
 
 PARAMETERS = st.builds(
     literal.Parameters,
-    max_slopes=st.tuples(st.sampled_from([0.25, 0.7, 2.0]), st.sampled_from([0.25, 0.7, 2.0])),
-    max_tolerance=st.tuples(st.sampled_from([0.125, 0.25, 0.4]), st.sampled_from([0.125, 0.25, 0.4])),
-    max_scatter=st.sampled_from([0.0, 0.05, 0.4, 10.0]),
+    **GEOMETRY,
     min_track_length=st.integers(0, 6),
     min_strong_track_length=st.integers(0, 6),
 )

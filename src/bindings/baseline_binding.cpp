@@ -2,6 +2,7 @@
 #include <string>
 
 #include "algorithms/batch.hpp"
+#include "algorithms/graph_dfs.hpp"
 #include "algorithms/search_by_triplet_trie.hpp"
 #include "algorithms/track_following.hpp"
 #include "algorithms/worker_pool.hpp"
@@ -44,6 +45,29 @@ uint64_t triplet_trie_entries(const SearchByTripletTrieParameters& algorithm, co
     return count_triplet_trie_entries(algorithm, event.data->modules, search_mode(literal));
 }
 
+std::vector<Track> graph_dfs(const GraphDfsParameters& algorithm, const EventHandle& event, uint64_t path_budget) {
+    return solve_graph_dfs_by_enumeration(algorithm, graph_input(*event.data), path_budget);
+}
+
+// Any hit list (ids may repeat) cut into modules at ascending boundaries;
+// the enumeration when a path budget is given, else the usual solver.
+std::vector<Track> graph_dfs_hits(const GraphDfsParameters& algorithm, std::vector<Hit> hits,
+                                  std::vector<uint64_t> boundaries, std::optional<uint64_t> path_budget) {
+    auto shared = std::make_shared<const std::vector<Hit>>(std::move(hits));
+    std::vector<Module> modules;
+    for (size_t m = 0; m + 1 < boundaries.size(); ++m) {
+        modules.push_back(make_module(static_cast<uint32_t>(m), 0.0, boundaries[m], boundaries[m + 1], shared));
+    }
+    const GraphInput input{*shared, modules};
+    return path_budget ? solve_graph_dfs_by_enumeration(algorithm, input, *path_budget)
+                       : solve_graph_dfs(algorithm, input);
+}
+
+std::vector<uint64_t> graph_dfs_counts(const GraphDfsParameters& algorithm, const EventHandle& event) {
+    const GraphCounts counts = count_graph_dfs(algorithm, graph_input(*event.data));
+    return {counts.segments, counts.links, counts.roots};
+}
+
 uint64_t worker_pool_size() { return WorkerPool::shared().size(); }
 
 // Items 0..count-1 on the pool; the listed ones fail. Shows how results and
@@ -74,6 +98,14 @@ PyMethodDef functions[] = {
     Function<&triplet_trie_entries, "triplet_trie_entries", "algorithm", "event", "literal">::def(
         "triplet_trie_entries(algorithm, event, literal)\n--\n\nBuilds the tries only; their number of "
         "entries."),
+    Function<&graph_dfs, "graph_dfs", "algorithm", "event", "path_budget">::def(
+        "graph_dfs(algorithm, event, path_budget)\n--\n\nGraphDFS.solve by enumerating every path below each root; "
+        "RuntimeError beyond path_budget paths."),
+    Function<&graph_dfs_hits, "graph_dfs_hits", "algorithm", "hits", "boundaries", "path_budget">::def(
+        "graph_dfs_hits(algorithm, hits, boundaries, path_budget=None)\n--\n\nGraphDFS on any hit list cut into "
+        "modules at ascending boundaries; by enumeration when path_budget is given."),
+    Function<&graph_dfs_counts, "graph_dfs_counts", "algorithm", "event">::def(
+        "graph_dfs_counts(algorithm, event)\n--\n\n[segments, links, roots] of GraphDFS on the event."),
     Function<&worker_pool_size, "worker_pool_size">::def(
         "worker_pool_size()\n--\n\nThe batch pool's thread count (creates the pool)."),
     Function<&batch_probe, "batch_probe", "count", "failing">::def(

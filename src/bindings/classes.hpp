@@ -3,6 +3,7 @@
 
 #include "bindings/class_builder.hpp"
 #include "bindings/class_object.hpp"
+#include "algorithms/graph_dfs.hpp"
 #include "algorithms/search_by_triplet_trie.hpp"
 #include "algorithms/track_following.hpp"
 #include "bindings/event_handle.hpp"
@@ -32,6 +33,10 @@ struct PyClass<EventHandle> : PyClassBase<EventHandle> {
 template <>
 struct PyClass<TrackFollowingParameters> : PyClassBase<TrackFollowingParameters> {
     static constexpr const char* name = "TrackFollowing";
+};
+template <>
+struct PyClass<GraphDfsParameters> : PyClassBase<GraphDfsParameters> {
+    static constexpr const char* name = "GraphDFS";
 };
 template <>
 struct PyClass<SearchByTripletTrieParameters> : PyClassBase<SearchByTripletTrieParameters> {

@@ -1,0 +1,81 @@
+#include "algorithms/graph_dfs.hpp"
+
+#include <algorithm>
+#include <limits>
+
+#include "algorithms/graph_dfs_graph.hpp"
+#include "algorithms/used_hits.hpp"
+
+namespace corvane {
+namespace {
+
+constexpr uint32_t kNoSegment = std::numeric_limits<uint32_t>::max();
+
+// For every segment, the first of its shortest chains in depth-first order:
+// over its successors in order, the first whose own shortest chain is
+// shortest, then that successor's choice. Successors have lower indices, so
+// one ascending sweep sees every successor settled before its predecessors.
+class ShortestChains {
+public:
+    explicit ShortestChains(const SegmentGraph& graph) : next_(graph.size(), kNoSegment), length_(graph.size(), 1) {
+        for (uint32_t s = 0; s < graph.size(); ++s) {
+            for (uint32_t c : graph.successors.of(s)) {
+                if (next_[s] == kNoSegment || length_[c] < length_[next_[s]]) next_[s] = c;
+            }
+            if (next_[s] != kNoSegment) length_[s] = length_[next_[s]] + 1;
+        }
+    }
+
+    std::vector<uint32_t> chain(uint32_t root) const {
+        std::vector<uint32_t> chain;
+        chain.reserve(length_[root]);
+        for (uint32_t s = root; s != kNoSegment; s = next_[s]) chain.push_back(s);
+        return chain;
+    }
+
+private:
+    std::vector<uint32_t> next_;
+    std::vector<uint32_t> length_;
+};
+
+}  // namespace
+
+Track chain_track(const SegmentGraph& graph, std::span<const uint32_t> chain) {
+    Track track;
+    track.hits.reserve(chain.size() + 1);
+    track.hits.push_back(graph.hits[graph.first[chain.front()]]);
+    for (uint32_t s : chain) track.hits.push_back(graph.hits[graph.second[s]]);
+    return track;
+}
+
+void kill_clones_and_ghosts(std::vector<Track>& tracks, size_t id_bound) {
+    UsedHitSet on_long_tracks(id_bound);
+    for (const Track& track : tracks) {
+        if (track.hits.size() < 4) continue;
+        for (const Hit& hit : track.hits) on_long_tracks.add(hit);
+    }
+    std::erase_if(tracks, [&on_long_tracks](const Track& track) {
+        return !track.hits.empty() && track.hits.size() <= 3 &&
+               std::any_of(track.hits.begin(), track.hits.end(),
+                           [&on_long_tracks](const Hit& hit) { return on_long_tracks.contains(hit); });
+    });
+}
+
+std::vector<Track> solve_graph_dfs(const GraphDfsParameters& p, const GraphInput& input) {
+    const SegmentGraph graph = build_segment_graph(p, input);
+    const std::vector<uint32_t> roots = find_roots(p, graph);
+    std::vector<Track> tracks;
+    if (roots.empty()) return tracks;
+    const ShortestChains chains(graph);
+    tracks.reserve(roots.size());
+    for (uint32_t root : roots) tracks.push_back(chain_track(graph, chains.chain(root)));
+    if (p.clone_ghost_killing) kill_clones_and_ghosts(tracks, graph.hits.size());
+    return tracks;
+}
+
+GraphCounts count_graph_dfs(const GraphDfsParameters& p, const GraphInput& input) {
+    const SegmentGraph graph = build_segment_graph(p, input);
+    return {graph.size(), graph.successors.items.size(), find_roots(p, graph).size()};
+}
+
+}  // namespace corvane

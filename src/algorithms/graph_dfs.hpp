@@ -1,0 +1,59 @@
+// The graph track finder: hit pairs on two modules become segments, segments
+// that share a hit and lie on one line are linked, and every root segment (one
+// that leads somewhere and follows nothing) yields the track of its shortest
+// chain down the graph.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "event_model/event.hpp"
+#include "event_model/hit.hpp"
+#include "event_model/module.hpp"
+#include "event_model/track.hpp"
+
+namespace corvane {
+
+struct GraphDfsParameters {
+    double max_slope_x = 0.7;  // width of the candidate window
+    double max_slope_y = 0.7;  // slope test of a segment
+    double max_tolerance_x = 0.4;
+    double max_tolerance_y = 0.4;
+    double max_scatter = 0.4;
+    int32_t minimum_root_weight = 1;
+    int32_t weight_assignment_iterations = 2;
+    int32_t allowed_skip_modules = 1;
+    bool allow_cross_track = true;  // false: only modules an even distance apart are joined
+    bool clone_ghost_killing = true;
+};
+
+// What the finder reads of an event. Module ranges must lie within `hits`, in
+// ascending order and without overlap (an Event's modules always do).
+struct GraphInput {
+    std::span<const Hit> hits;
+    std::span<const Module> modules;
+};
+
+inline GraphInput graph_input(const EventData& event) { return {*event.hits, event.modules}; }
+
+// The tracks of one event, in root order, each the root's first hit followed
+// by the first of its shortest chains in depth-first order. Linear in the
+// number of segments and links.
+std::vector<Track> solve_graph_dfs(const GraphDfsParameters& p, const GraphInput& input);
+
+// The same tracks found by enumerating every chain below every root, as the
+// procedure is usually stated. Exponential; throws RuntimeError once more
+// than `path_budget` chains have been enumerated in one call.
+std::vector<Track> solve_graph_dfs_by_enumeration(const GraphDfsParameters& p, const GraphInput& input,
+                                                  uint64_t path_budget);
+
+// Size of the graph an event makes.
+struct GraphCounts {
+    uint64_t segments = 0;
+    uint64_t links = 0;
+    uint64_t roots = 0;
+};
+GraphCounts count_graph_dfs(const GraphDfsParameters& p, const GraphInput& input);
+
+}  // namespace corvane

@@ -1,0 +1,59 @@
+#include "algorithms/graph_dfs.hpp"
+#include "bindings/batch_binding.hpp"
+#include "bindings/bind.hpp"
+#include "bindings/class_builder.hpp"
+#include "bindings/classes.hpp"
+
+namespace corvane::py {
+namespace {
+
+using Pair = std::pair<double, double>;
+
+GraphDfsParameters new_graph_dfs(std::optional<Pair> max_slopes, std::optional<Pair> max_tolerance,
+                                 std::optional<double> max_scatter, std::optional<int32_t> minimum_root_weight,
+                                 std::optional<int32_t> weight_assignment_iterations,
+                                 std::optional<int32_t> allowed_skip_modules, std::optional<bool> allow_cross_track,
+                                 std::optional<bool> clone_ghost_killing) {
+    GraphDfsParameters p;
+    if (max_slopes) std::tie(p.max_slope_x, p.max_slope_y) = *max_slopes;
+    if (max_tolerance) std::tie(p.max_tolerance_x, p.max_tolerance_y) = *max_tolerance;
+    p.max_scatter = max_scatter.value_or(p.max_scatter);
+    p.minimum_root_weight = minimum_root_weight.value_or(p.minimum_root_weight);
+    p.weight_assignment_iterations = weight_assignment_iterations.value_or(p.weight_assignment_iterations);
+    p.allowed_skip_modules = allowed_skip_modules.value_or(p.allowed_skip_modules);
+    p.allow_cross_track = allow_cross_track.value_or(p.allow_cross_track);
+    p.clone_ghost_killing = clone_ghost_killing.value_or(p.clone_ghost_killing);
+    return p;
+}
+
+std::vector<Track> solve(const GraphDfsParameters& p, const EventHandle& event) {
+    return solve_graph_dfs(p, graph_input(*event.data));
+}
+
+std::vector<Track> solve_one_event(const GraphDfsParameters& p, const EventData& event) {
+    return solve_graph_dfs(p, graph_input(event));
+}
+
+}  // namespace
+
+template <>
+ClassDefinition& class_definition<GraphDfsParameters>() {
+    static ClassDefinition definition{
+        .doc = "GraphDFS(cls, max_slopes=None, max_tolerance=None, max_scatter=None, minimum_root_weight=None, "
+               "weight_assignment_iterations=None, allowed_skip_modules=None, allow_cross_track=None, "
+               "clone_ghost_killing=None)\n--\n\n",
+        .construct = Constructor<&new_graph_dfs, "max_slopes", "max_tolerance", "max_scatter", "minimum_root_weight",
+                                 "weight_assignment_iterations", "allowed_skip_modules", "allow_cross_track",
+                                 "clone_ghost_killing">::call,
+        .getters = {},
+        .methods =
+            {
+                Method<&solve, "solve", "event">::def(
+                    "solve($self, event)\n--\n\nSolves the event using the DFS strategy and returns a list of Tracks."),
+                solve_batch_method<&solve_one_event>(),
+            },
+    };
+    return definition;
+}
+
+}  // namespace corvane::py

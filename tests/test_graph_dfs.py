@@ -1,0 +1,334 @@
+import math
+import random
+import time
+
+import pytest
+from hypothesis import HealthCheck, assume, given, settings
+from hypothesis import strategies as st
+
+import corvane
+import literal_graph_dfs as literal
+from event_builders import GEOMETRY, GRID, Event, event_dict, generate_event, hit_ids_at, lines_event, track_ids
+
+GraphDFS = corvane.ReconstructionAlgorithms.GraphDFS
+Hit = corvane.DetectorEvent.Hit
+baseline = corvane._baseline
+
+
+# ---- the Python surface ----------------------------------------------------
+
+def test_class_surface():
+    assert corvane.ReconstructionAlgorithms.__all__[:2] == ["TrackFollowing", "GraphDFS"]
+    assert GraphDFS.__module__ == "builtins"
+    assert GraphDFS.__text_signature__ == (
+        "(cls, max_slopes=None, max_tolerance=None, max_scatter=None, minimum_root_weight=None, "
+        "weight_assignment_iterations=None, allowed_skip_modules=None, allow_cross_track=None, "
+        "clone_ghost_killing=None)")
+    assert GraphDFS.solve.__text_signature__ == "($self, event)"
+    assert GraphDFS.solve.__doc__ == "Solves the event using the DFS strategy and returns a list of Tracks."
+    assert GraphDFS.solve_batch.__text_signature__ == "($self, events)"
+    assert [n for n in dir(GraphDFS()) if not n.startswith("__")] == ["solve", "solve_batch"]
+
+
+@pytest.mark.parametrize("kwargs, error, message", [
+    ({"max_slopes": [0.7, 0.7]}, TypeError, "argument 'max_slopes': 'list' object cannot be converted to 'PyTuple'"),
+    ({"max_tolerance": (0.4, 0.4, 0.4)}, ValueError, "expected tuple of length 2, but got tuple of length 3"),
+    ({"max_scatter": None, "max_slopes": ("a", 1)}, TypeError, "argument 'max_slopes': must be real number, not str"),
+    ({"minimum_root_weight": 2 ** 31}, OverflowError, "out of range integral type conversion attempted"),
+    ({"allowed_skip_modules": -2 ** 31 - 1}, OverflowError, "out of range integral type conversion attempted"),
+    ({"weight_assignment_iterations": 2.0}, TypeError,
+     "argument 'weight_assignment_iterations': 'float' object cannot be interpreted as an integer"),
+    ({"allow_cross_track": 1}, TypeError, "argument 'allow_cross_track': 'int' object cannot be converted to 'PyBool'"),
+    ({"clone_ghost_killing": "yes"}, TypeError,
+     "argument 'clone_ghost_killing': 'str' object cannot be converted to 'PyBool'"),
+    ({"allow_cross": True}, TypeError, "GraphDFS.__new__() got an unexpected keyword argument 'allow_cross'"),
+])
+def test_constructor_errors(kwargs, error, message):
+    with pytest.raises(error) as raised:
+        GraphDFS(**kwargs)
+    assert str(raised.value) == message
+
+
+def test_constructor_limits_and_defaults():
+    with pytest.raises(TypeError, match=r"^GraphDFS.__new__\(\) takes from 0 to 8 positional arguments but 9 were given$"):
+        GraphDFS(*[None] * 9)
+    with pytest.raises(TypeError, match=r"^argument 'event': 'list' object cannot be converted to 'Event'$"):
+        GraphDFS().solve([])
+    GraphDFS(minimum_root_weight=-2 ** 31, weight_assignment_iterations=-5, allowed_skip_modules=2 ** 31 - 1)
+    event = Event(generate_event(1000, seed=4))
+    explicit = GraphDFS((0.7, 0.7), (0.4, 0.4), 0.4, 1, 2, 1, True, True)
+    assert track_ids(GraphDFS().solve(event)) == track_ids(explicit.solve(event))
+    assert track_ids(GraphDFS(*[None] * 8).solve(event)) == track_ids(explicit.solve(event))
+
+
+# ---- hand-made events ---------------------------------------------------------
+
+def modules_of(event, track):
+    return [hit.module_number for hit in track.hits]
+
+
+@pytest.mark.parametrize("kwargs, allowed_steps", [
+    ({"allow_cross_track": False}, {2, 4}),
+    ({"allow_cross_track": False, "allowed_skip_modules": 0}, {2}),
+    ({"allowed_skip_modules": 0}, {1}),
+    ({}, {1, 2}),
+    ({"allowed_skip_modules": 3}, {1, 2, 3, 4}),
+])
+def test_modules_joined(kwargs, allowed_steps):
+    event = Event(generate_event(1500, seed=7))
+    tracks = GraphDFS(**kwargs).solve(event)
+    steps = {a.module_number - b.module_number for t in tracks for a, b in zip(t.hits, t.hits[1:])}
+    assert tracks and steps <= allowed_steps
+    assert not any(t.missed_last_module or t.missed_penultimate_module for t in tracks)
+
+
+@pytest.mark.parametrize("kwargs", [{"allowed_skip_modules": -1}, {"weight_assignment_iterations": 0},
+                                    {"weight_assignment_iterations": -3}, {"minimum_root_weight": 52}])
+def test_settings_that_find_nothing(kwargs):
+    assert GraphDFS(**kwargs).solve(Event(generate_event(800, seed=2))) == []
+
+
+@pytest.mark.parametrize("count", [0, 1, 2])
+def test_fewer_than_three_modules(count):
+    hits = [Hit(0.0, 0.0, float(m), m) for m in range(count)]
+    assert baseline.graph_dfs_hits(GraphDFS(), hits, list(range(count + 1)), None) == []
+
+
+def test_four_modules_make_one_track():
+    # Modules 0 and 1 never start a segment: three modules link nothing.
+    hits = [Hit(0.0, 0.0, float(m), m) for m in range(4)]
+    assert baseline.graph_dfs_hits(GraphDFS(), hits[:3], [0, 1, 2, 3], None) == []
+    assert track_ids(baseline.graph_dfs_hits(GraphDFS(), hits, [0, 1, 2, 3, 4], None)) == [[3, 2, 1]]
+
+
+def test_root_weight_zero_ignores_weights():
+    event = Event(generate_event(800, seed=2))
+    unweighted = track_ids(GraphDFS(minimum_root_weight=0, weight_assignment_iterations=0).solve(event))
+    assert unweighted == track_ids(GraphDFS(minimum_root_weight=-7).solve(event))
+    assert unweighted == track_ids(GraphDFS(minimum_root_weight=1).solve(event))
+    # Weights count the links of the longest chain: a root of weight 3 has a
+    # chain of at least four segments.
+    heavy = GraphDFS(minimum_root_weight=3, clone_ghost_killing=False).solve(event)
+    assert heavy and len(heavy) < len(unweighted) and set(map(tuple, track_ids(heavy))) <= set(map(tuple, unweighted))
+
+
+def test_shortest_path_not_first_nor_longest():
+    # The root A->B leads to a five-hit chain B, C, D, E, F (enumerated first:
+    # C has the smaller x) and to the leaf X: its track is A, B, X. X->D
+    # starts a chain of its own, whose root comes first (X lies lower).
+    points = {51: [(0.0, 0.0)], 50: [(0.0, 0.0)], 49: [(0.0, 0.0), (0.3, 0.0)],
+              48: [(0.0, 0.0)], 47: [(0.0, 0.0)], 46: [(0.0, 0.0)]}
+    event = lines_event(points)
+    tracks = GraphDFS(allowed_skip_modules=0, clone_ghost_killing=False).solve(event)
+    assert track_ids(tracks) == [hit_ids_at(event, [(49, 1), (48, 0), (47, 0), (46, 0)]),
+                                 hit_ids_at(event, [(51, 0), (50, 0), (49, 1)])]
+
+
+def test_window_scan_stops_at_first_outside_hit():
+    # Module 1 holds, by x: w1 inside the window of the module-2 hit, w2
+    # outside, then w3, inside again (it lies further away in z) but past the
+    # stop. Only w1 is paired; taking w3 out of the shadow makes it a partner.
+    def event(w2_x):
+        modules = [[(0.0, 0.0, 0.0)], [(0.1, 0.0, 9.0), (w2_x, 0.0, 9.0), (2.0, 0.0, 5.0)],
+                   [(0.0, 0.0, 10.0)], [(0.0, 0.0, 11.0)]] + [[(1e4 * m, 1e4 * m, 20.0 + m)] for m in range(4, 52)]
+        return Event(event_dict(modules))
+
+    algorithm = GraphDFS(allowed_skip_modules=0)
+    shadowed, open_window = event(1.0), event(0.2)
+    assert baseline.graph_dfs_counts(algorithm, shadowed)[0] + 2 == baseline.graph_dfs_counts(algorithm, open_window)[0]
+    for e in (shadowed, open_window):
+        assert track_ids(algorithm.solve(e)) == literal.solve(literal.Parameters(allowed_skip_modules=0),
+                                                              *reference_input(e))
+
+
+def reference_input(event):
+    hits = [(h.id, h.x, h.y, h.z) for h in event.hits]
+    return hits, list(event.module_prefix_sum[:53])
+
+
+def crossing_event():
+    """A five-hit line L (x = 0), a three-hit track G ending on L's last hit, a
+    pair of three-hit tracks sharing a hit (x = 20) and a pair of five-hit
+    tracks sharing a hit (x = 40)."""
+    points = {m: [] for m in range(52)}
+    for m in range(47, 52):
+        points[m].append((0.0, 0.0))
+    points[49].append((-1.0, 0.0))
+    points[48].append((-0.5, 0.0))
+    points[30] += [(20.0, 0.0), (21.5, 0.0)]
+    points[29] += [(20.25, 0.0), (21.0, 0.0)]
+    points[28].append((20.5, 0.0))
+    for m in range(17, 22):
+        points[m].append((40.0 + 0.5 * (m - 19), 0.0))
+        points[m].append((40.0 - 0.5 * (m - 19), 0.0))
+    points[19].pop()
+    return lines_event(points)
+
+
+@pytest.mark.parametrize("killing", [True, False])
+def test_clone_and_ghost_killing(killing):
+    event = crossing_event()
+    ids = lambda pairs: hit_ids_at(event, pairs)  # noqa: E731
+    line = ids([(m, 0) for m in range(51, 46, -1)])
+    ghost = ids([(49, 1), (48, 1), (47, 0)])
+    threes = [ids([(30, 0), (29, 0), (28, 0)]), ids([(30, 1), (29, 1), (28, 0)])]
+    fives = [ids([(21, 0), (20, 0), (19, 0), (18, 0), (17, 0)]), ids([(21, 1), (20, 1), (19, 0), (18, 1), (17, 1)])]
+    tracks = track_ids(GraphDFS(allowed_skip_modules=0, clone_ghost_killing=killing).solve(event))
+    expected = [fives[0], fives[1], *threes, line] + ([] if killing else [ghost])
+    assert sorted(tracks) == sorted(expected)
+    assert tracks == literal.solve(literal.Parameters(allowed_skip_modules=0, clone_ghost_killing=killing),
+                                   *reference_input(event))
+
+
+def test_event_unchanged_and_hit_order_irrelevant():
+    data = generate_event(1200, seed=9)
+    event = Event(data)
+    before = [repr(h) for h in event.hits]
+    tracks = GraphDFS().solve(event)
+    assert [repr(h) for h in event.hits] == before
+    # Shuffling each module's hits renumbers them but finds the same tracks.
+    rng = random.Random(1)
+    prefix = data["module_prefix_sum"]
+    order = []
+    for m in range(52):
+        block = list(range(prefix[m], prefix[m + 1]))
+        rng.shuffle(block)
+        order += block
+    shuffled = Event({**data, **{k: [data[k][i] for i in order] for k in "xyz"}})
+    coords = lambda ts: sorted(tuple((h.x, h.y, h.z) for h in t.hits) for t in ts)  # noqa: E731
+    assert coords(GraphDFS().solve(shuffled)) == coords(tracks)
+    assert baseline.graph_dfs_counts(GraphDFS(), shuffled) == baseline.graph_dfs_counts(GraphDFS(), event)
+
+
+# ---- against the literal references ------------------------------------------
+
+@st.composite
+def small_events(draw):
+    """Sparse events on a coarse grid with a few lines, uneven z inside some
+    modules and the odd non-finite coordinate."""
+    lines = draw(st.lists(st.tuples(GRID, GRID, st.integers(-3, 3), st.integers(-3, 3)), max_size=4))
+    special = st.sampled_from([math.nan, math.inf, -math.inf])
+    modules = []
+    for m in range(52):
+        z = float(m) + draw(st.sampled_from([0.0, 0.0, 0.0, 0.5, -1.0]))
+        hits = [(x0 + sx * (m % 9) / 8, y0 + sy * (m % 9) / 8, z) for x0, y0, sx, sy in lines
+                if draw(st.integers(0, 4))]
+        hits += [(draw(GRID), draw(GRID), z + draw(st.sampled_from([0.0, 0.0, 0.25])))
+                 for _ in range(draw(st.integers(0 if hits else 1, 2)))]
+        if draw(st.integers(0, 40)) == 0:
+            hits.append((draw(special), draw(GRID), z))
+        modules.append(draw(st.permutations(hits)))
+    return event_dict(modules)
+
+
+@st.composite
+def dense_events(draw):
+    """Bundles of nearly parallel tracks: chains branch and merge at every
+    module, so roots have many paths of different lengths."""
+    bundles = draw(st.lists(st.tuples(GRID, GRID, st.integers(-2, 2)), min_size=1, max_size=3))
+    first = draw(st.integers(0, 45))
+    last = first + draw(st.integers(3, 12))
+    modules = []
+    for m in range(52):
+        hits = [(draw(GRID), draw(GRID), float(m))]
+        if first <= m <= last:
+            for x0, y0, s in bundles:
+                for _ in range(draw(st.integers(0, 2))):
+                    hits.append((x0 + s * m / 16 + draw(st.integers(-2, 2)) / 16, y0 + draw(st.integers(-2, 2)) / 16,
+                                 float(m)))
+        modules.append(draw(st.permutations(hits)))
+    return event_dict(modules)
+
+
+PARAMETERS = st.builds(
+    literal.Parameters,
+    **GEOMETRY,
+    minimum_root_weight=st.integers(-1, 3),
+    weight_assignment_iterations=st.integers(-1, 3),
+    allowed_skip_modules=st.integers(-1, 3),
+    allow_cross_track=st.booleans(),
+    clone_ghost_killing=st.booleans(),
+)
+SLOW = dict(deadline=None, suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
+
+
+@settings(max_examples=120, **SLOW)
+@given(small_events(), PARAMETERS)
+def test_solve_matches_python_reference(data, p):
+    assert track_ids(GraphDFS(*p.args()).solve(Event(data))) == literal.solve(p, *literal.event_input(data))
+
+
+@settings(max_examples=40, **SLOW)
+@given(dense_events(), PARAMETERS.filter(lambda p: p.allowed_skip_modules <= 1))
+def test_dense_events_match_python_reference(data, p):
+    try:
+        expected = literal.solve(p, *literal.event_input(data), max_paths=20000)
+    except literal.TooManyPaths:
+        assume(False)
+    assert track_ids(GraphDFS(*p.args()).solve(Event(data))) == expected
+
+
+@pytest.mark.parametrize("kwargs", [{}, {"allow_cross_track": False}, {"allowed_skip_modules": 0, "max_scatter": 0.01},
+                                    {"max_tolerance": (math.inf, 0.4), "max_scatter": math.inf},
+                                    {"max_slopes": (math.nan, 0.7)}, {"clone_ghost_killing": False}])
+def test_realistic_events_match_enumeration(kwargs):
+    algorithm = GraphDFS(**kwargs)
+    for seed in (0, 1):
+        event = Event(generate_event(400, seed=seed))
+        assert track_ids(algorithm.solve(event)) == track_ids(baseline.graph_dfs(algorithm, event, 10 ** 7))
+
+
+# ---- repeated ids, runaway settings and path explosions ------------------------
+
+@pytest.mark.parametrize("ids", [lambda i: 7, lambda i: i % 3, lambda i: -i % 5, lambda i: 2 ** 31 - 1 - i % 4])
+def test_repeated_ids_terminate(ids):
+    # Hits sharing an id may link a segment to one arriving at another hit,
+    # which can close cycles; links only ever lead to lower segment indices.
+    rng = random.Random(3)
+    hits, boundaries = [], [0]
+    for m in range(12):
+        for _ in range(3):
+            hits.append(Hit(rng.choice([0.0, 0.1, 0.2]), rng.choice([0.0, 0.1]), float(m), ids(len(hits))))
+        boundaries.append(len(hits))
+    for p in (literal.Parameters(), literal.Parameters(weight_assignment_iterations=2 ** 31 - 1,
+                                                       clone_ghost_killing=False)):
+        algorithm = GraphDFS(*p.args())
+        fast = track_ids(baseline.graph_dfs_hits(algorithm, hits, boundaries, None))
+        assert fast == track_ids(baseline.graph_dfs_hits(algorithm, hits, boundaries, 10 ** 6))
+        if p.weight_assignment_iterations < 10:
+            assert fast == literal.solve(p, [(h.id, h.x, h.y, h.z) for h in hits], boundaries)
+
+
+def test_huge_iteration_count_stops_early():
+    event = Event(generate_event(1500, seed=11))
+    start = time.perf_counter()
+    endless = track_ids(GraphDFS(weight_assignment_iterations=2 ** 31 - 1).solve(event))
+    assert time.perf_counter() - start < 10
+    assert endless == track_ids(GraphDFS(weight_assignment_iterations=1).solve(event))
+
+
+def test_dense_event_with_astronomically_many_paths():
+    # Three hits per module on one line, all within tolerance of each other.
+    modules = [[(0.01 * k, 0.01 * k, float(m)) for k in range(3)] for m in range(52)]
+    data = event_dict(modules)
+    p = literal.Parameters(allowed_skip_modules=0)
+    segments, successors = literal.graph(p, *literal.event_input(data))
+    memo = {}
+    counts = [literal.path_count(successors, r, memo) for r in literal.roots(p, segments, successors)]
+    assert min(counts) > 10 ** 12
+    algorithm = GraphDFS(*p.args())
+    start = time.perf_counter()
+    tracks = algorithm.solve(Event(data))
+    assert time.perf_counter() - start < 5
+    assert [len(t.hits) for t in tracks] == [51] * len(counts)  # modules 51 down to 1
+    with pytest.raises(RuntimeError, match="^more than 1000 paths to enumerate$"):
+        baseline.graph_dfs(algorithm, Event(data), 1000)
+
+
+def test_solve_batch_equals_solve():
+    events = [Event(generate_event(n, seed=n)) for n in (300, 900, 60)] + [crossing_event()]
+    algorithm = GraphDFS(allowed_skip_modules=2)
+    expected = [track_ids(algorithm.solve(e)) for e in events]
+    assert [track_ids(r) for r in algorithm.solve_batch(tuple(events))] == expected
+    with pytest.raises(TypeError, match="^argument 'events': Can't extract `str` to `Vec`$"):
+        algorithm.solve_batch("abc")
