@@ -268,6 +268,19 @@ def test_dense_events_match_python_reference(data, p):
     assert track_ids(GraphDFS(*p.args()).solve(Event(data))) == expected
 
 
+@pytest.mark.parametrize("p", [literal.Parameters(allowed_skip_modules=0),
+                               literal.Parameters(allowed_skip_modules=0, max_slopes=(0.3, 0.3), max_scatter=0.01),
+                               literal.Parameters(allow_cross_track=False, allowed_skip_modules=0,
+                                                  max_tolerance=(2.0, 2.0))])
+def test_generated_events_match_python_reference(p):
+    # Long tracks with skips have too many paths for the literal search.
+    data = generate_event(400, seed=21)
+    data["z"] = [-z for z in data["z"]]  # modules now descend in z as well
+    for event in (generate_event(400, seed=20), data):
+        expected = literal.solve(p, *literal.event_input(event), max_paths=10 ** 5)
+        assert track_ids(GraphDFS(*p.args()).solve(Event(event))) == expected
+
+
 @pytest.mark.parametrize("kwargs", [{}, {"allow_cross_track": False}, {"allowed_skip_modules": 0, "max_scatter": 0.01},
                                     {"max_tolerance": (math.inf, 0.4), "max_scatter": math.inf},
                                     {"max_slopes": (math.nan, 0.7)}, {"clone_ghost_killing": False}])

@@ -19,6 +19,9 @@ struct PackedLists {
 
     std::span<const uint32_t> of(size_t i) const { return {items.data() + offsets[i], offsets[i + 1] - offsets[i]}; }
 
+    // Ends the list being appended to (its items are those added since).
+    void close_list();
+
     // Lists of `count` owners from (owner, item) pairs; each list keeps the
     // order in which its items appear in `pairs`.
     static PackedLists group(size_t count, std::span<const std::pair<uint32_t, uint32_t>> pairs);
@@ -29,9 +32,48 @@ struct PackedLists {
 struct SegmentRun {
     uint32_t begin = 0;
     uint32_t end = 0;
+    uint32_t module = 0;     // of the second hits
     bool uniform_z = false;  // all second hits share one z ...
     double z = 0.0;          // ... this one
 };
+
+struct Window {
+    uint32_t first = 0;
+    uint32_t end = 0;  // first == end: empty
+};
+
+// One module of the x-sorted hit list. When all its hits share one z, the
+// x-window is a contiguous run found by bisection; otherwise by the scan.
+class TargetModule {
+public:
+    TargetModule(std::span<const Hit> sorted, const Module& module);
+
+    uint32_t begin() const { return begin_; }
+    uint32_t end() const { return end_; }
+    bool uniform_z() const { return uniform_z_; }
+    double z() const { return begin_ < end_ ? hits_[begin_].z : 0.0; }
+
+    // The run of candidates for h: from the first hit inside the x-window to
+    // the first hit after it that is outside (later hits are not candidates).
+    Window window(const GraphDfsParameters& p, const Hit& h) const;
+
+private:
+    std::span<const Hit> hits_;
+    uint32_t begin_;
+    uint32_t end_;
+    bool uniform_z_ = false;
+};
+
+// Target modules of a hit on module j, nearest first; negative ones are skipped
+// (and so is everything after the first, the targets only descend).
+template <class Visit>
+void for_each_target(const GraphDfsParameters& p, int64_t j, Visit&& visit) {
+    for (int64_t o = 0; o <= p.allowed_skip_modules; ++o) {
+        const int64_t u = p.allow_cross_track ? j - 1 - o : j - 2 - 2 * o;
+        if (u < 0) return;
+        visit(static_cast<size_t>(u));
+    }
+}
 
 struct SegmentGraph {
     std::vector<Hit> hits;          // the event's hits, each module's sorted by x
@@ -39,17 +81,22 @@ struct SegmentGraph {
     std::vector<uint32_t> second;   // segment -> position of its second hit
     std::vector<double> second_x;   // segment -> x of its second hit
     std::vector<SegmentRun> runs;   // in segment order
-    std::vector<uint32_t> run_offsets;  // position -> its runs: runs[run_offsets[n] .. run_offsets[n + 1])
+    std::vector<uint32_t> run_offsets;  // position n -> runs[run_offsets[n] .. run_offsets[n + 1])
     PackedLists successors;         // segment -> following segments, ascending
 
     size_t size() const { return first.size(); }
+
+    // The runs leaving a position; while the graph is built, those of the
+    // position being worked on so far.
     std::span<const SegmentRun> runs_from(size_t position) const {
-        return {runs.data() + run_offsets[position], run_offsets[position + 1] - run_offsets[position]};
+        const size_t end = position + 1 < run_offsets.size() ? run_offsets[position + 1] : runs.size();
+        return {runs.data() + run_offsets[position], end - run_offsets[position]};
     }
 };
 
 // Builds segments in index order (by first-hit position, then target module
-// from the nearest down, then second-hit position) and links them.
+// from the nearest down, then second-hit position) and links each one as it
+// is made: its successors start at lower positions, so they already exist.
 //
 // A segment follows the segments arriving at the first position holding its
 // first hit's id. When ids repeat, that position may belong to another hit and
@@ -59,10 +106,25 @@ struct SegmentGraph {
 // bites on repeated ids, and it keeps the graph acyclic in every case.
 SegmentGraph build_segment_graph(const GraphDfsParameters& p, const GraphInput& input);
 
-// The two halves of build_segment_graph: the sorted hits, segments and runs,
-// then the successor lists.
-void add_segments(const GraphDfsParameters& p, const GraphInput& input, SegmentGraph& graph);
-void add_links(const GraphDfsParameters& p, SegmentGraph& graph);
+// Finds the successors of segments as they are made.
+class SuccessorSearch {
+public:
+    SuccessorSearch(const GraphDfsParameters& p, std::span<const Hit> hits, std::span<const TargetModule> targets);
+
+    // Appends the successor lists of segments [begin, end), the newest ones,
+    // which all join one first hit to hits of module u.
+    void add_successors(SegmentGraph& graph, uint32_t begin, uint32_t end, size_t u);
+
+private:
+    void add_by_search(SegmentGraph& graph, uint32_t t);
+    void sweep(const SegmentGraph& graph, uint32_t begin, uint32_t end, size_t target);
+
+    const GraphDfsParameters& p_;
+    std::span<const TargetModule> targets_;
+    bool distinct_ids_;       // no two hits share an id (always so in an Event)
+    PackedLists sharing_id_;  // position -> positions whose segments may follow a segment ending there
+    std::vector<std::pair<uint32_t, uint32_t>> found_;  // (t, s) links of one sweep
+};
 
 // The segments with successors that follow none and weigh at least
 // minimum_root_weight, ascending. Weights are propagated in passes that stop

@@ -2,6 +2,8 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numeric>
+#include <optional>
 #include <unordered_map>
 
 #include "algorithms/graph_dfs_graph.hpp"
@@ -10,19 +12,35 @@
 namespace corvane {
 namespace {
 
+// Whether the ids are distinct (and, as in an Event, below the hit count).
+bool ids_distinct(std::span<const Hit> hits) {
+    std::vector<uint8_t> seen(hits.size(), 0);
+    return std::all_of(hits.begin(), hits.end(), [&seen](const Hit& hit) {
+        if (hit.id < 0 || static_cast<size_t>(hit.id) >= seen.size() || seen[static_cast<size_t>(hit.id)]) return false;
+        seen[static_cast<size_t>(hit.id)] = 1;
+        return true;
+    });
+}
+
 // For each hit position d: the positions whose segments may follow a segment
 // ending at d. A segment follows those arriving at the first position that
 // holds its first hit's id, so the list of d is every position with d's id
-// when d is the first of them, and empty otherwise. With distinct ids it is
-// just d itself.
-PackedLists positions_sharing_id(std::span<const Hit> hits) {
+// when d is the first of them, and empty otherwise. With distinct ids (always,
+// for an Event) it is just d itself.
+PackedLists positions_sharing_id(std::span<const Hit> hits, bool distinct) {
+    PackedLists lists;
+    if (distinct) {
+        lists.offsets.resize(hits.size() + 1);
+        lists.items.resize(hits.size());
+        std::iota(lists.offsets.begin(), lists.offsets.end(), 0u);
+        std::iota(lists.items.begin(), lists.items.end(), 0u);
+        return lists;
+    }
     std::unordered_map<int32_t, uint32_t> first_position;
-    first_position.reserve(hits.size());
     std::vector<std::pair<uint32_t, uint32_t>> pairs;
     pairs.reserve(hits.size());
     for (uint32_t q = 0; q < hits.size(); ++q) {
-        const uint32_t owner = first_position.try_emplace(hits[q].id, q).first->second;
-        pairs.emplace_back(owner, q);
+        pairs.emplace_back(first_position.try_emplace(hits[q].id, q).first->second, q);
     }
     return PackedLists::group(hits.size(), pairs);
 }
@@ -103,6 +121,11 @@ void for_each_x_candidate(const GraphDfsParameters& p, const SegmentGraph& graph
 
 }  // namespace
 
+void PackedLists::close_list() {
+    if (items.size() >= std::numeric_limits<uint32_t>::max()) throw RuntimeError("too many links in one event");
+    offsets.push_back(static_cast<uint32_t>(items.size()));
+}
+
 PackedLists PackedLists::group(size_t count, std::span<const std::pair<uint32_t, uint32_t>> pairs) {
     if (pairs.size() >= std::numeric_limits<uint32_t>::max()) throw RuntimeError("too many links in one event");
     PackedLists lists;
@@ -115,40 +138,103 @@ PackedLists PackedLists::group(size_t count, std::span<const std::pair<uint32_t,
     return lists;
 }
 
-// Links are found hit by hit: the segments arriving at one position are
-// tested against the runs leaving it (and the positions sharing its id), so
-// those runs stay in cache. Each segment's successors come out together and
-// ascending (runs by first-hit position, then in run order, is segment order).
-// A link always leads to a lower index (see the header).
-void add_links(const GraphDfsParameters& p, SegmentGraph& graph) {
-    std::vector<std::pair<uint32_t, uint32_t>> by_second;
-    by_second.reserve(graph.size());
-    for (uint32_t t = 0; t < graph.size(); ++t) by_second.emplace_back(graph.second[t], t);
-    const PackedLists arriving = PackedLists::group(graph.hits.size(), by_second);
-    by_second = {};
-    const PackedLists sharing = positions_sharing_id(graph.hits);
+SuccessorSearch::SuccessorSearch(const GraphDfsParameters& p, std::span<const Hit> hits,
+                                 std::span<const TargetModule> targets)
+    : p_(p), targets_(targets), distinct_ids_(ids_distinct(hits)),
+      sharing_id_(positions_sharing_id(hits, distinct_ids_)) {}
 
-    std::vector<std::pair<uint32_t, uint32_t>> links;  // (t, s): s follows t
-    for (uint32_t d = 0; d < graph.hits.size(); ++d) {
-        for (uint32_t t : arriving.of(d)) {
-            const Predecessor predecessor(graph.hits[graph.first[t]], graph.hits[d]);
-            if (predecessor.vertical()) continue;
-            auto link = [&](uint32_t s) {
-                if (s < t && predecessor.may_follow(p, graph.hits[graph.second[s]])) links.emplace_back(t, s);
-            };
-            for (uint32_t q : sharing.of(d)) {
-                for (const SegmentRun& run : graph.runs_from(q)) for_each_x_candidate(p, graph, predecessor, run, link);
-            }
-        }
+void SuccessorSearch::add_successors(SegmentGraph& graph, uint32_t begin, uint32_t end, size_t u) {
+    const Hit& b = graph.hits[graph.first[begin]];
+    const TargetModule& middle = targets_[u];
+    const double r = 1 / (middle.z() - b.z);
+    // The sweep needs one slope sign along the window and single-z modules.
+    bool sweepable = distinct_ids_ && middle.uniform_z() && middle.z() - b.z != 0;
+    for_each_target(p_, static_cast<int64_t>(u), [&](size_t target) {
+        sweepable = sweepable && targets_[target].uniform_z() && r * (targets_[target].z() - b.z) >= 0;
+    });
+    if (!sweepable) {
+        for (uint32_t t = begin; t < end; ++t) add_by_search(graph, t);
+        return;
     }
-    graph.successors = PackedLists::group(graph.size(), links);
+    found_.clear();
+    for_each_target(p_, static_cast<int64_t>(u), [&](size_t target) { sweep(graph, begin, end, target); });
+    // Each segment's links by target module in order, then ascending: segment order.
+    std::stable_sort(found_.begin(), found_.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
+    PackedLists& successors = graph.successors;
+    auto next = found_.begin();
+    for (uint32_t t = begin; t < end; ++t) {
+        for (; next != found_.end() && next->first == t; ++next) successors.items.push_back(next->second);
+        successors.close_list();
+    }
 }
 
-SegmentGraph build_segment_graph(const GraphDfsParameters& p, const GraphInput& input) {
-    SegmentGraph graph;
-    add_segments(p, input, graph);
-    add_links(p, graph);
-    return graph;
+namespace {
+
+// The segment from position `from` to position `to` on module `module`, if any.
+std::optional<uint32_t> segment_between(const SegmentGraph& graph, uint32_t from, size_t module, uint32_t to) {
+    for (const SegmentRun& run : graph.runs_from(from)) {
+        if (run.module != module) continue;
+        const auto begin = graph.second.begin() + run.begin;
+        const auto end = graph.second.begin() + run.end;
+        const auto found = std::lower_bound(begin, end, to);
+        if (found != end && *found == to) return static_cast<uint32_t>(found - graph.second.begin());
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+// Segments b -> a of one window, a ascending in x, against the hits of one
+// module further down. With one z per module and one slope sign, the line's
+// x at that module rises with a's x, so the first hit not beyond the
+// tolerance on the near side only moves forward: one pass over the module
+// serves the whole window. A hit passing the link test still has to be the
+// second hit of a segment from a.
+void SuccessorSearch::sweep(const SegmentGraph& graph, uint32_t begin, uint32_t end, size_t target) {
+    const TargetModule& module = targets_[target];
+    const Hit& b = graph.hits[graph.first[begin]];
+    const double tolerance = p_.max_tolerance_x;
+    uint32_t near = module.begin();
+    bool started = false;
+    for (uint32_t t = begin; t < end; ++t) {
+        const uint32_t a = graph.second[t];
+        const Predecessor predecessor(b, graph.hits[a]);
+        if (std::isnan(predecessor.x_offset(module.z(), 0.0))) continue;
+        auto beyond = [&](const Hit& c) { return predecessor.x_offset(c.z, c.x) >= tolerance; };
+        if (!started) {
+            near = static_cast<uint32_t>(std::partition_point(graph.hits.begin() + module.begin(),
+                                                              graph.hits.begin() + module.end(), beyond) -
+                                         graph.hits.begin());
+            started = true;
+        }
+        while (near < module.end() && beyond(graph.hits[near])) ++near;
+        for (uint32_t k = near; k < module.end(); ++k) {
+            const Hit& c = graph.hits[k];
+            if (!(std::abs(predecessor.x_offset(c.z, c.x)) < tolerance)) break;
+            if (!predecessor.may_follow(p_, c)) continue;
+            if (const auto s = segment_between(graph, a, target, k)) found_.emplace_back(t, *s);
+        }
+    }
+}
+
+// One segment's successors by bisection in the runs leaving its second hit
+// (and the positions sharing its id), visited by first-hit position, then
+// run, then position in the run: segment order. Positions above the
+// segment's first hit would only bring higher indices.
+void SuccessorSearch::add_by_search(SegmentGraph& graph, uint32_t t) {
+    const uint32_t n = graph.first[t];
+    const Predecessor predecessor(graph.hits[n], graph.hits[graph.second[t]]);
+    PackedLists& successors = graph.successors;
+    if (!predecessor.vertical()) {
+        auto link = [&](uint32_t s) {
+            if (s < t && predecessor.may_follow(p_, graph.hits[graph.second[s]])) successors.items.push_back(s);
+        };
+        for (uint32_t q : sharing_id_.of(graph.second[t])) {
+            if (q > n) break;
+            for (const SegmentRun& run : graph.runs_from(q)) for_each_x_candidate(p_, graph, predecessor, run, link);
+        }
+    }
+    successors.close_list();
 }
 
 std::vector<uint32_t> find_roots(const GraphDfsParameters& p, const SegmentGraph& graph) {
