@@ -249,23 +249,27 @@ PARAMETERS = st.builds(
     allow_cross_track=st.booleans(),
     clone_ghost_killing=st.booleans(),
 )
+def reference_or_skip(p, data):
+    """The literal result, unless it has too many paths to enumerate in Python."""
+    try:
+        return literal.solve(p, *literal.event_input(data), max_paths=20000)
+    except literal.TooManyPaths:
+        assume(False)
+
+
 SLOW = dict(deadline=None, suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
 
 
 @settings(max_examples=120, **SLOW)
 @given(small_events(), PARAMETERS)
 def test_solve_matches_python_reference(data, p):
-    assert track_ids(GraphDFS(*p.args()).solve(Event(data))) == literal.solve(p, *literal.event_input(data))
+    assert track_ids(GraphDFS(*p.args()).solve(Event(data))) == reference_or_skip(p, data)
 
 
 @settings(max_examples=40, **SLOW)
 @given(dense_events(), PARAMETERS.filter(lambda p: p.allowed_skip_modules <= 1))
 def test_dense_events_match_python_reference(data, p):
-    try:
-        expected = literal.solve(p, *literal.event_input(data), max_paths=20000)
-    except literal.TooManyPaths:
-        assume(False)
-    assert track_ids(GraphDFS(*p.args()).solve(Event(data))) == expected
+    assert track_ids(GraphDFS(*p.args()).solve(Event(data))) == reference_or_skip(p, data)
 
 
 @pytest.mark.parametrize("p", [literal.Parameters(allowed_skip_modules=0),
