@@ -105,6 +105,8 @@ def test_a_montecarlo_object_referring_to_its_event(copier):
 @pytest.mark.parametrize("cls, arguments", [
     (TrackFollowing, ()), (TrackFollowing, ((0.5, 0.25), (0.3, 0.2), 0.1, 5, 4)),
     (TrackFollowing, (None, None, math.inf, 0, 255)),
+    (ReconstructionAlgorithms.GraphDFS, ()),
+    (ReconstructionAlgorithms.GraphDFS, ((0.5, 0.25), (0.3, 0.2), 0.1, -3, 2 ** 31 - 1, 0, False, False)),
     (ReconstructionAlgorithms.SearchByTripletTrie, ()), (ReconstructionAlgorithms.SearchByTripletTrie, (0.3, 0, 2**64 - 1)),
 ])
 def test_algorithms_keep_their_parameters(copier, cls, arguments):

@@ -26,6 +26,12 @@ GraphDfsParameters new_graph_dfs(std::optional<Pair> max_slopes, std::optional<P
     return p;
 }
 
+auto graph_dfs_arguments(const GraphDfsParameters& p) {
+    return std::tuple(Pair(p.max_slope_x, p.max_slope_y), Pair(p.max_tolerance_x, p.max_tolerance_y), p.max_scatter,
+                      p.minimum_root_weight, p.weight_assignment_iterations, p.allowed_skip_modules,
+                      p.allow_cross_track, p.clone_ghost_killing);
+}
+
 std::vector<Track> solve(const GraphDfsParameters& p, const EventHandle& event) {
     return solve_graph_dfs(p, graph_input(*event.data));
 }
@@ -52,6 +58,7 @@ ClassDefinition& class_definition<GraphDfsParameters>() {
                     "solve($self, event)\n--\n\nSolves the event using the DFS strategy and returns a list of Tracks."),
                 solve_batch_method<&solve_one_event>(),
             },
+        .reduce = reduce<&graph_dfs_arguments>(),
     };
     return definition;
 }
