@@ -10,6 +10,7 @@
 #include "bindings/pyref.hpp"
 #include "bindings/tools.hpp"
 #include "bindings/python.hpp"
+#include "bindings/records.hpp"
 #include "bindings/validator_functions.hpp"
 
 namespace corvane::py {
@@ -47,6 +48,7 @@ void register_everything(PyObject* corvane) {
     attach_baseline_module(corvane);
     attach_restore_function(corvane);
     attach_tools_module(corvane);
+    attach_records_module(corvane);
 
     // Reachable for `except`, but not part of the public listing.
     PyObject* failure = internal_failure_type();

@@ -10,6 +10,7 @@
 #include "event_model/hit.hpp"
 #include "event_model/module.hpp"
 #include "event_model/track.hpp"
+#include "validator/validation_run.hpp"
 
 namespace corvane::py {
 
@@ -43,6 +44,11 @@ struct PyClass<SearchByTripletTrieParameters> : PyClassBase<SearchByTripletTrieP
     static constexpr const char* name = "SearchByTripletTrie";
 };
 
+template <>
+struct PyClass<validation::ValidationRun> : PyClassBase<validation::ValidationRun> {
+    static constexpr const char* name = "RecordFold";
+};
+
 // Each class's binding file defines its specialisation; declaring them here
 // lets registration (module.cpp) use them without seeing those files.
 template <>
@@ -57,5 +63,7 @@ template <>
 ClassDefinition& class_definition<TrackFollowingParameters>();
 template <>
 ClassDefinition& class_definition<SearchByTripletTrieParameters>();
+template <>
+ClassDefinition& class_definition<validation::ValidationRun>();
 
 }  // namespace corvane::py

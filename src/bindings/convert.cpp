@@ -65,6 +65,21 @@ std::string FromPython<std::string>::convert(PyObject* object) {
     return std::string(text, static_cast<size_t>(size));
 }
 
+ByteString FromPython<ByteString>::convert(PyObject* object) {
+    if (!PyObject_CheckBuffer(object)) raise_conversion_error(object, "PyBytes");
+    Py_buffer view;
+    if (PyObject_GetBuffer(object, &view, PyBUF_C_CONTIGUOUS) < 0) throw_error_already_set();
+    ByteString out;
+    try {
+        out.data.assign(static_cast<const char*>(view.buf), static_cast<size_t>(view.len));
+    } catch (...) {
+        PyBuffer_Release(&view);
+        throw;
+    }
+    PyBuffer_Release(&view);
+    return out;
+}
+
 std::pair<double, double> FromPython<std::pair<double, double>>::convert(PyObject* object) {
     if (!PyTuple_Check(object)) raise_conversion_error(object, "PyTuple");
     const Py_ssize_t length = PyTuple_GET_SIZE(object);

@@ -103,6 +103,17 @@ struct FromPython<PyRef> {
     static PyRef convert(PyObject* object) { return PyRef::borrow(object); }
 };
 
+// Bytes crossing the boundary as one `bytes` object: any bytes-like object
+// (bytes, bytearray, memoryview) in, always `bytes` out.
+struct ByteString {
+    std::string data;
+};
+
+template <>
+struct FromPython<ByteString> {
+    static ByteString convert(PyObject* object);
+};
+
 // A tuple of exactly two numbers.
 template <>
 struct FromPython<std::pair<double, double>> {
@@ -292,6 +303,13 @@ template <>
 struct ToPython<std::string> {
     static PyObject* convert(const std::string& value) {
         return PyUnicode_FromStringAndSize(value.data(), static_cast<Py_ssize_t>(value.size()));
+    }
+};
+
+template <>
+struct ToPython<ByteString> {
+    static PyObject* convert(const ByteString& value) {
+        return PyBytes_FromStringAndSize(value.data.data(), static_cast<Py_ssize_t>(value.data.size()));
     }
 };
 

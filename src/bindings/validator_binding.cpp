@@ -8,6 +8,7 @@
 #include "bindings/dict_items.hpp"
 #include "bindings/standard_output.hpp"
 #include "bindings/validation_event_reader.hpp"
+#include "bindings/validation_export.hpp"
 #include "bindings/validator_functions.hpp"
 #include "validator/report.hpp"
 #include "validator/validation_run.hpp"
@@ -15,17 +16,11 @@
 namespace corvane::py {
 namespace {
 
-using validation::CategoryStats;
 using validation::ValidationEvent;
 using validation::ValidationRun;
 
 using EventList = std::vector<PyRef>;
 using TrackLists = std::vector<std::vector<Track>>;
-
-std::vector<validation::Category> all_categories() {
-    const auto& table = validation::standard_categories();
-    return {table.begin(), table.end()};
-}
 
 // Every event dictionary, read before any event is processed.
 std::vector<ValidationEvent> read_all_events(const EventList& py_events) {
@@ -46,7 +41,7 @@ void write_warning(std::string_view line) { write_standard_output(line); }
 std::string validation_summary(const EventList& py_events, const TrackLists& py_tracks, bool verbose,
                                const validation::WarningSink& warnings) {
     const std::vector<ValidationEvent> events = read_all_events(py_events);
-    ValidationRun run(all_categories(), true, verbose ? warnings : validation::WarningSink());
+    ValidationRun run(validation::standard_category_list(), true, verbose ? warnings : validation::WarningSink());
     for (size_t i = 0; i < pair_count(py_events, py_tracks); ++i) run.add_event(events[i], py_tracks[i]);
     return validation::summary_text(run, py_events.size());
 }
@@ -72,50 +67,13 @@ double compute_tracking_efficiency(EventList py_events, TrackLists py_tracks, st
     return stats ? stats->recoeff / 100.0 : 0.0;
 }
 
-// ---- the exported dictionaries -------------------------------------------
-
-PyObject* category_dict(const CategoryStats& stats) {
-    PyRef dict = new_dict();
-    set_dict_item(dict.get(), "label", to_python(stats.label));
-    set_dict_item(dict.get(), "n_recon_particles", to_python(stats.n_recon_particles));
-    set_dict_item(dict.get(), "n_particles", to_python(stats.n_particles));
-    set_dict_item(dict.get(), "recoeff", to_python(stats.recoeff));
-    set_dict_item(dict.get(), "avg_recoeff", to_python(stats.avg_recoeff));
-    set_dict_item(dict.get(), "n_clones", to_python(stats.n_clones));
-    set_dict_item(dict.get(), "clone_percentage", to_python(validation::clone_percentage(stats)));
-    set_dict_item(dict.get(), "purity", to_python(stats.purity));
-    set_dict_item(dict.get(), "avg_purity", to_python(stats.avg_purity));
-    set_dict_item(dict.get(), "avg_hiteff", to_python(stats.avg_hiteff));
-    set_dict_item(dict.get(), "hit_eff_percentage", to_python(validation::hit_efficiency_percentage(stats)));
-    return dict.release();
-}
-
-// The categories that have statistics, in category order.
-PyObject* category_list(const ValidationRun& run) {
-    std::vector<const CategoryStats*> present;
-    for (const auto& stats : run.statistics()) {
-        if (stats) present.push_back(&*stats);
-    }
-    return build_list(present.size(), [&present](size_t i) { return category_dict(*present[i]); });
-}
-
 // Each event dictionary is read only when its pair is processed.
-PyRef export_run(const EventList& py_events, const TrackLists& py_tracks, bool verbose, bool per_event) {
-    ValidationRun run(all_categories(), true, verbose ? write_warning : validation::WarningSink());
-    PyRef snapshots = new_dict();
+PyRef export_run(const EventList& py_events, const TrackLists& py_tracks, bool verbose, bool detailed) {
+    ValidationRun run(validation::standard_category_list(), true, verbose ? write_warning : validation::WarningSink(), detailed);
     for (size_t i = 0; i < pair_count(py_events, py_tracks); ++i) {
         run.add_event(read_validation_event(py_events[i].get()), py_tracks[i]);
-        if (per_event) set_dict_item(snapshots.get(), std::to_string(i + 1).c_str(), category_list(run));
     }
-    PyRef result = new_dict();
-    set_dict_item(result.get(), "total_tracks", to_python(run.totals().tracks));
-    set_dict_item(result.get(), "total_ghosts", to_python(run.totals().ghosts));
-    set_dict_item(result.get(), "overall_ghost_rate", to_python(validation::overall_ghost_rate(run.totals())));
-    set_dict_item(result.get(), "event_avg_ghost_rate",
-             to_python(validation::event_average_ghost_rate(run.totals(), py_events.size())));
-    set_dict_item(result.get(), "categories", category_list(run));
-    if (per_event) set_dict_item(result.get(), "events", snapshots.release());
-    return result;
+    return export_dict(run, py_events.size(), detailed);
 }
 
 PyRef export_validation_to_json(EventList py_events, TrackLists py_tracks, bool verbose) {

@@ -29,6 +29,11 @@ const std::array<Category, 7>& standard_categories() {
     return table;
 }
 
+std::vector<Category> standard_category_list() {
+    const auto& table = standard_categories();
+    return {table.begin(), table.end()};
+}
+
 ParticlePredicate predicate_for(std::string_view name) {
     for (const Category& category : standard_categories()) {
         if (category.name == name) return category.selects;

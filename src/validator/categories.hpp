@@ -4,6 +4,7 @@
 
 #include <array>
 #include <string_view>
+#include <vector>
 
 #include "validator/mc_particle.hpp"
 
@@ -18,6 +19,8 @@ struct Category {
 
 // The seven categories in the order they are processed and reported.
 const std::array<Category, 7>& standard_categories();
+// The same, as the list a validation run takes.
+std::vector<Category> standard_category_list();
 
 // The predicate of the named category; an unknown name selects nothing.
 ParticlePredicate predicate_for(std::string_view name);

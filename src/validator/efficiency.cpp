@@ -40,22 +40,16 @@ double hit_efficiency_percentage(const CategoryStats& stats) {
     return (stats.hiteff_sum * 100.0) / static_cast<double>(stats.n_hiteff);
 }
 
-std::optional<CategoryStats> update_efficiencies(std::optional<CategoryStats> stats, const ValidationEvent& event,
-                                                 std::span<const Track> tracks, const EventWeights& weights,
-                                                 std::string_view name, ParticlePredicate selects,
-                                                 const WarningSink& warnings) {
-    uint64_t selected = 0;
-    uint64_t reconstructed = 0;
+CategoryShare measure_category(const ValidationEvent& event, std::span<const Track> tracks,
+                               const EventWeights& weights, ParticlePredicate selects) {
+    CategoryShare share;
     for (uint32_t position = 0; position < event.particles.size(); ++position) {
         if (!selects(event.particles[position])) continue;
-        ++selected;
+        ++share.particles;
         // A repeated key is one particle: only its indexed row can be found.
-        if (event.is_indexed[position] && weights.best_weight[position] > kMatchThreshold) ++reconstructed;
+        if (event.is_indexed[position] && weights.best_weight[position] > kMatchThreshold) ++share.reconstructed;
     }
-    if (selected == 0) {
-        if (warnings) warnings("update_efficiencies: No particles match condition for '" + std::string(name) + "'\n");
-        return stats;
-    }
+    if (share.particles == 0) return share;
 
     std::vector<TrackMatch> matches;
     for (uint32_t track = 0; track < weights.track_count(); ++track) {
@@ -63,13 +57,7 @@ std::optional<CategoryStats> update_efficiencies(std::optional<CategoryStats> st
             matches.push_back({track, *particle});
         }
     }
-
-    if (!stats) stats = CategoryStats{.label = std::string(name)};
-    CategoryStats& s = *stats;
-    s.n_particles += selected;
-    s.n_recon_particles += reconstructed;
-    s.avg_recoeff = s.n_particles == 0 ? 0.0
-                                       : (static_cast<double>(s.n_recon_particles) / static_cast<double>(s.n_particles)) * 100.0;
+    share.matched_tracks = matches.size();
 
     // Clones: every matched track beyond the first for the same particle.
     std::vector<bool> matched(event.particles.size(), false);
@@ -80,26 +68,39 @@ std::optional<CategoryStats> update_efficiencies(std::optional<CategoryStats> st
             ++particles_matched;
         }
     }
-    s.n_clones += matches.size() - particles_matched;
+    share.clones = matches.size() - particles_matched;
 
     // Sums in order of first occurrence of the tracks.
-    double purity_sum = 0.0;
-    double hiteff_sum = 0.0;
-    uint64_t hiteff_count = 0;
     for (const TrackMatch& match : matches) {
-        purity_sum += match.particle.weight;
+        share.purity_sum += match.particle.weight;
         const uint32_t distinct_hits = event.distinct_hit_count[match.particle.particle];
         if (distinct_hits == 0) continue;
         const Track& track = tracks[weights.first_occurrence[match.track]];
-        hiteff_sum += static_cast<double>(hits_shared(track, event, match.particle.particle)) /
-                      static_cast<double>(distinct_hits);
-        ++hiteff_count;
+        share.hiteff_sum += static_cast<double>(hits_shared(track, event, match.particle.particle)) /
+                            static_cast<double>(distinct_hits);
+        ++share.hiteff_count;
     }
-    s.purity_sum += purity_sum;
-    s.hiteff_sum += hiteff_sum;
-    s.n_hiteff += hiteff_count;
-    s.avg_hiteff = mean_percent(hiteff_sum, hiteff_count);
-    s.avg_purity = mean_percent(purity_sum, matches.size());
+    return share;
+}
+
+std::optional<CategoryStats> fold_category(std::optional<CategoryStats> stats, const CategoryShare& share,
+                                           std::string_view name, const WarningSink& warnings) {
+    if (share.particles == 0) {
+        if (warnings) warnings("update_efficiencies: No particles match condition for '" + std::string(name) + "'\n");
+        return stats;
+    }
+    if (!stats) stats = CategoryStats{.label = std::string(name)};
+    CategoryStats& s = *stats;
+    s.n_particles += share.particles;
+    s.n_recon_particles += share.reconstructed;
+    s.avg_recoeff = s.n_particles == 0 ? 0.0
+                                       : (static_cast<double>(s.n_recon_particles) / static_cast<double>(s.n_particles)) * 100.0;
+    s.n_clones += share.clones;
+    s.purity_sum += share.purity_sum;
+    s.hiteff_sum += share.hiteff_sum;
+    s.n_hiteff += share.hiteff_count;
+    s.avg_hiteff = mean_percent(share.hiteff_sum, share.hiteff_count);
+    s.avg_purity = mean_percent(share.purity_sum, share.matched_tracks);
     if (s.n_particles != 0) {
         s.recoeff = (100.0 * static_cast<double>(s.n_recon_particles)) / static_cast<double>(s.n_particles);
     }

@@ -1,5 +1,5 @@
-// Running statistics of one particle category, folded event by event, and
-// the per-event ghost count.
+// Running statistics of one particle category, folded event by event from
+// per-event shares, and the per-event ghost count.
 #pragma once
 
 #include <cstdint>
@@ -40,13 +40,27 @@ double hit_efficiency_percentage(const CategoryStats& stats);
 // caller decides where it goes; an empty sink drops the warnings.
 using WarningSink = std::function<void(std::string_view line)>;
 
-// Folds one event into a category's statistics. An event without a particle
-// of the category leaves them as they are (still absent if they were) and
-// gives `warnings` a line.
-std::optional<CategoryStats> update_efficiencies(std::optional<CategoryStats> stats, const ValidationEvent& event,
-                                                 std::span<const Track> tracks, const EventWeights& weights,
-                                                 std::string_view name, ParticlePredicate selects,
-                                                 const WarningSink& warnings);
+// One event's share of one category's statistics: everything the event adds
+// to the running sums, measured without looking at any other event.
+struct CategoryShare {
+    uint64_t particles = 0;       // selected particles; 0: the event does not count
+    uint64_t reconstructed = 0;   // selected particles with a matching track
+    uint64_t clones = 0;          // matched tracks beyond the first per particle
+    uint64_t matched_tracks = 0;  // distinct tracks matching a selected particle
+    uint64_t hiteff_count = 0;    // matched tracks with a hit efficiency
+    double purity_sum = 0.0;      // this event's purities, summed in track order
+    double hiteff_sum = 0.0;      // this event's hit efficiencies, summed in track order
+};
+
+// Measures one event against one category.
+CategoryShare measure_category(const ValidationEvent& event, std::span<const Track> tracks,
+                               const EventWeights& weights, ParticlePredicate selects);
+
+// Folds one event's share into a category's statistics. A share without
+// particles leaves them as they are (still absent if they were) and gives
+// `warnings` a line.
+std::optional<CategoryStats> fold_category(std::optional<CategoryStats> stats, const CategoryShare& share,
+                                           std::string_view name, const WarningSink& warnings);
 
 struct GhostCount {
     uint64_t ghosts = 0;   // distinct tracks matching no particle

@@ -1,29 +1,58 @@
 #include "validator/validation_run.hpp"
 
+#include "core/errors.hpp"
 #include "validator/helper.hpp"
 
 namespace corvane::validation {
 
-ValidationRun::ValidationRun(std::vector<Category> categories, bool count_ghosts, WarningSink warnings)
+ValidationRun::ValidationRun(std::vector<Category> categories, bool count_ghosts, WarningSink warnings,
+                             bool keep_snapshots)
     : categories_(std::move(categories)),
       statistics_(categories_.size()),
       count_ghosts_(count_ghosts),
-      warnings_(std::move(warnings)) {}
+      warnings_(std::move(warnings)),
+      keep_snapshots_(keep_snapshots) {}
 
-void ValidationRun::add_event(const ValidationEvent& event, std::span<const Track> tracks) {
-    totals_.tracks += tracks.size();
+EventRecord ValidationRun::measure_event(const ValidationEvent& event, std::span<const Track> tracks) const {
+    EventRecord record;
+    record.tracks = tracks.size();
     const EventWeights weights = weigh_tracks(event, tracks);
     if (count_ghosts_) {
         const GhostCount ghosts = count_ghosts(weights, event);
-        totals_.ghosts += ghosts.ghosts;
-        totals_.rate_sum += ghosts.entries == 0
+        record.ghosts = ghosts.ghosts;
+        record.ghost_entries = ghosts.entries;
+    }
+    record.categories.reserve(categories_.size());
+    for (const Category& category : categories_) {
+        record.categories.push_back(measure_category(event, tracks, weights, category.selects));
+    }
+    return record;
+}
+
+void ValidationRun::add_record(const EventRecord& record) {
+    if (record.categories.size() != categories_.size()) {
+        throw ValueError("a validation record does not have one share per category");
+    }
+    totals_.tracks += record.tracks;
+    if (count_ghosts_) {
+        totals_.ghosts += record.ghosts;
+        totals_.rate_sum += record.ghost_entries == 0
                                 ? 0.0
-                                : static_cast<double>(ghosts.ghosts) / static_cast<double>(ghosts.entries);
+                                : static_cast<double>(record.ghosts) / static_cast<double>(record.ghost_entries);
     }
     for (size_t i = 0; i < categories_.size(); ++i) {
-        statistics_[i] = update_efficiencies(std::move(statistics_[i]), event, tracks, weights, categories_[i].name,
-                                             categories_[i].selects, warnings_);
+        statistics_[i] = fold_category(std::move(statistics_[i]), record.categories[i], categories_[i].name, warnings_);
     }
+    ++events_folded_;
+    if (keep_snapshots_) snapshots_.push_back(present_statistics());
+}
+
+CategorySnapshot ValidationRun::present_statistics() const {
+    CategorySnapshot present;
+    for (const auto& stats : statistics_) {
+        if (stats) present.push_back(*stats);
+    }
+    return present;
 }
 
 double overall_ghost_rate(const RunTotals& totals) {
