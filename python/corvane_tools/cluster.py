@@ -1,0 +1,101 @@
+"""Running the job's units on a Dask cluster, or one after another in this process.
+
+Either way each unit goes through `process_unit` and its result into the
+same `JobFold`, so the reports are byte-identical. On a cluster the driver
+sends only file names: every worker reads its own events, and must see the
+files under the same paths (and have corvane installed).
+
+Needs the optional dependency: pip install "corvane[distributed]".
+"""
+import contextlib
+from collections.abc import Iterator, Sequence
+from typing import Any, Final
+
+from .event_files import EventFileError
+from .work_units import JobFold, UnitResult, WorkUnit, process_unit
+
+RETRIES: Final = 2            # further attempts at a unit whose task raised
+CONNECT_TIMEOUT: Final = "20s"
+
+
+class ClusterError(RuntimeError):
+    """The cluster could not be started or reached; the message is one line."""
+
+
+def _distributed() -> Any:
+    try:
+        import distributed
+    except ImportError:
+        raise ClusterError('running on a cluster needs Dask: pip install "corvane[distributed]"') from None
+    return distributed
+
+
+@contextlib.contextmanager
+def cluster_client(scheduler: str | None = None, workers: int | None = None,
+                   threads_per_worker: int = 1) -> Iterator[Any]:
+    """A client of the cluster at `scheduler` (e.g. "tcp://10.0.0.5:8786"), or of a new cluster of
+    `workers` worker processes on this machine, listening on the loopback interface only."""
+    distributed = _distributed()
+    if (scheduler is None) == (workers is None):
+        raise ClusterError("give either a scheduler address or a number of workers")
+    if scheduler is not None:
+        try:
+            client = distributed.Client(scheduler, timeout=CONNECT_TIMEOUT)
+        except (OSError, TimeoutError) as error:
+            raise ClusterError(f"cannot reach the scheduler at {scheduler}: {error}") from None
+        with client:
+            yield client
+        return
+    if workers < 1:
+        raise ClusterError("the number of workers must be at least 1")
+    # One solver thread per worker thread: worker processes share the cores among themselves.
+    with distributed.LocalCluster(n_workers=workers, threads_per_worker=threads_per_worker, processes=True,
+                                  host="127.0.0.1", dashboard_address=None,
+                                  env={"RAYON_NUM_THREADS": str(threads_per_worker)}) as cluster:
+        with distributed.Client(cluster) as client:
+            yield client
+
+
+def run_locally(units: Sequence[WorkUnit], names: Sequence[str], fold: JobFold, progress: Any = None,
+                strict: bool = False) -> None:
+    """Every unit in this process, in order, solved on the local worker pool."""
+    for unit in units:
+        fold.accept(process_unit(unit, names, strict))
+        if progress is not None:
+            progress.update(unit.events)
+
+
+def _failure_line(error: BaseException) -> str:
+    text = str(error).splitlines()[0] if str(error) else ""
+    return f"failed on the cluster: {type(error).__name__}" + (f": {text}" if text else "")
+
+
+def run_on_cluster(client: Any, units: Sequence[WorkUnit], names: Sequence[str], fold: JobFold,
+                   progress: Any = None, strict: bool = False) -> None:
+    """Every unit as one task on the cluster; results are folded as they arrive.
+
+    A task that raises, or whose worker dies, is run again by the scheduler.
+    A unit that still fails is reported by file name in the fold's problems
+    (raised when `strict`); its events count as skipped, never as processed.
+    """
+    distributed = _distributed()
+    futures = client.map(process_unit, list(units), names=list(names), strict=strict, retries=RETRIES, pure=False)
+    unit_of = {future.key: unit for future, unit in zip(futures, units)}
+    try:
+        for future in distributed.as_completed(futures):
+            unit = unit_of.pop(future.key)
+            if future.status == "finished":
+                result = future.result()
+            else:
+                error = future.exception()
+                if strict:
+                    if isinstance(error, EventFileError):
+                        raise EventFileError(str(error)) from None
+                    raise ClusterError(f"{unit.describe()}: {_failure_line(error)}")
+                result = UnitResult.failed(unit, _failure_line(error))
+            future.release()
+            fold.accept(result)
+            if progress is not None:
+                progress.update(unit.events)
+    finally:
+        client.cancel([future for future in futures if future.key in unit_of])

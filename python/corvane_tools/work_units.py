@@ -1,0 +1,226 @@
+"""The job cut into units of work that can run anywhere, and folded back in order.
+
+A unit is a handful of JSON event files or one row group of a Parquet file.
+`process_unit` reads its events, solves them with every algorithm and
+measures them for validation; it returns only small things: per algorithm,
+the validation records (bytes) and each event's tracks as arrays of hit ids.
+`JobFold` takes the results in any order and folds them strictly in unit
+order, so a run split over many processes reports exactly, byte for byte,
+what one process reports.
+"""
+import hashlib
+import time
+from collections.abc import Sequence
+from dataclasses import dataclass, field
+from pathlib import Path
+from typing import Any, Final
+
+import numpy as np
+
+import corvane
+
+from .algorithms import construct
+from .event_files import PARQUET_SUFFIX, EventFileError, expand_inputs, read_file
+from .job import DEFAULT_CHUNK, hit_count, validation_input
+
+JSON_FILES_PER_UNIT: Final = 32
+
+
+@dataclass(frozen=True)
+class WorkUnit:
+    """Events to process together: JSON files, or one row group of one Parquet file."""
+    index: int                    # position in the job; results fold in this order
+    paths: tuple[str, ...]
+    events: int                   # events the unit holds (as planned)
+    row_group: int | None = None  # Parquet only
+
+    def describe(self) -> str:
+        if self.row_group is None:
+            return ", ".join(self.paths)
+        return f"{self.paths[0]} [row group {self.row_group}]"
+
+
+@dataclass
+class AlgorithmOutput:
+    """One algorithm's results for the events of a unit."""
+    records: list[bytes]                              # validation records, one string per solved batch
+    tracks: list[tuple[np.ndarray, np.ndarray]]       # per event: int64 offsets, int32 hit ids
+    seconds: float                                    # time spent solving
+
+
+@dataclass
+class UnitResult:
+    index: int
+    events: int                                       # events processed
+    hits: int
+    outputs: dict[str, AlgorithmOutput]
+    problems: list[str] = field(default_factory=list)  # one line per file or event that was skipped
+    skipped: int = 0                                  # planned events not processed
+
+    @classmethod
+    def failed(cls, unit: WorkUnit, problem: str) -> "UnitResult":
+        """A unit that could not be processed at all: each of its files is reported by name."""
+        lines = [f"{path}: {problem}" for path in unit.paths]
+        return cls(unit.index, 0, 0, {}, lines, unit.events)
+
+
+# ---- planning (driver side: file names and Parquet footers only) -----------
+
+def _parquet_units(path: Path, first_index: int) -> list[WorkUnit]:
+    import pyarrow as pa
+    import pyarrow.parquet as pq
+
+    try:
+        metadata = pq.ParquetFile(path).metadata
+    except (OSError, pa.ArrowException) as error:
+        raise EventFileError(f"{path}: not a readable Parquet file ({str(error).splitlines()[0]})") from None
+    return [WorkUnit(first_index + group, (str(path),), metadata.row_group(group).num_rows, group)
+            for group in range(metadata.num_row_groups)]
+
+
+def plan_units(paths: Sequence[str], problems: list[str], strict: bool = False) -> list[WorkUnit]:
+    """The units of the named files and directories, in file order. Parquet files whose footer cannot
+    be read are noted in `problems` (raised when `strict`)."""
+    units: list[WorkUnit] = []
+    pending_json: list[str] = []
+
+    def flush_json() -> None:
+        if pending_json:
+            units.append(WorkUnit(len(units), tuple(pending_json), len(pending_json)))
+            pending_json.clear()
+
+    for path in expand_inputs(paths):
+        if path.suffix.lower() != PARQUET_SUFFIX:
+            pending_json.append(str(path))
+            if len(pending_json) == JSON_FILES_PER_UNIT:
+                flush_json()
+            continue
+        flush_json()
+        try:
+            units.extend(_parquet_units(path, len(units)))
+        except EventFileError as error:
+            if strict:
+                raise
+            problems.append(str(error))
+    flush_json()
+    return units
+
+
+# ---- processing (anywhere: the local process or a cluster worker) ---------
+
+def read_unit(unit: WorkUnit, strict: bool = False) -> tuple[list[dict[str, Any]], list[str]]:
+    """The unit's checked events, and one line per file (or rest of a row group) that was skipped."""
+    events: list[dict[str, Any]] = []
+    problems: list[str] = []
+    for name in unit.paths:
+        path = Path(name)
+        try:
+            for _source, event in read_file(path, row_group=unit.row_group):
+                events.append(event)
+        except EventFileError as error:
+            if strict:
+                raise
+            problems.append(str(error))
+    return events, problems
+
+
+def hit_id_arrays(tracks: Sequence[Any]) -> tuple[np.ndarray, np.ndarray]:
+    """One event's tracks as (int64 offsets, int32 hit ids): track i is ids[offsets[i]:offsets[i + 1]]."""
+    offsets, ids = corvane._records.track_hit_ids(tracks)
+    return np.frombuffer(offsets, dtype=np.int64), np.frombuffer(ids, dtype=np.int32)
+
+
+def solve_and_measure(events: Sequence[dict[str, Any]], names: Sequence[str],
+                      chunk_size: int = DEFAULT_CHUNK) -> dict[str, AlgorithmOutput]:
+    """Every algorithm's tracks and validation records for `events`, `chunk_size` events at a time
+    (an Event holds many copies of its hits: only one chunk of them lives at once)."""
+    solvers = {name: construct(name) for name in names}
+    outputs = {name: AlgorithmOutput([], [], 0.0) for name in names}
+    for start in range(0, len(events), chunk_size):
+        chunk = events[start:start + chunk_size]
+        handles = [corvane.DetectorEvent.Event(event) for event in chunk]
+        validated = validation_input(chunk)
+        for name, solver in solvers.items():
+            began = time.perf_counter()
+            tracks = solver.solve_batch(handles)
+            outputs[name].seconds += time.perf_counter() - began
+            outputs[name].records.append(corvane._records.measure_events(validated, tracks))
+            outputs[name].tracks.extend(hit_id_arrays(event_tracks) for event_tracks in tracks)
+    return outputs
+
+
+def process_unit(unit: WorkUnit, names: Sequence[str], strict: bool = False) -> UnitResult:
+    """Reads, solves and measures one unit. Unreadable files are reported, not raised (unless strict)."""
+    events, problems = read_unit(unit, strict)
+    outputs = solve_and_measure(events, names)
+    hits = sum(hit_count(event) for event in events)
+    return UnitResult(unit.index, len(events), hits, outputs, problems, max(unit.events - len(events), 0))
+
+
+# ---- folding (driver side) --------------------------------------------------
+
+class FoldError(RuntimeError):
+    """Results that do not add up: a unit missing, repeated, or with records for the wrong events."""
+
+
+@dataclass
+class AlgorithmTotals:
+    fold: Any                      # corvane._records.RecordFold
+    digest: Any                    # hashlib object over the tracks, in event order
+    seconds: float = 0.0
+
+    def tracks_digest(self) -> str:
+        return self.digest.hexdigest()
+
+
+class JobFold:
+    """Folds unit results strictly in unit order, whatever order they arrive in."""
+
+    def __init__(self, units: Sequence[WorkUnit], names: Sequence[str], detailed: bool = True) -> None:
+        self._planned = {unit.index: unit for unit in units}
+        self._waiting: dict[int, UnitResult] = {}
+        self._next = 0
+        self.names = list(names)
+        self.algorithms = {name: AlgorithmTotals(corvane._records.RecordFold(False, detailed), hashlib.sha256())
+                           for name in names}
+        self.events = 0
+        self.hits = 0
+        self.skipped = 0
+        self.problems: list[str] = []
+
+    def accept(self, result: UnitResult) -> None:
+        if result.index not in self._planned or result.index < self._next or result.index in self._waiting:
+            raise FoldError(f"unexpected result for unit {result.index}")
+        self._waiting[result.index] = result
+        while self._next in self._waiting:
+            self._fold(self._waiting.pop(self._next))
+            self._next += 1
+
+    def _fold(self, result: UnitResult) -> None:
+        unit = self._planned[result.index]
+        if result.events + result.skipped != unit.events:
+            raise FoldError(f"{unit.describe()}: {result.events} events processed, {unit.events} planned")
+        for name in self.names:
+            output = result.outputs.get(name, AlgorithmOutput([], [], 0.0))
+            totals = self.algorithms[name]
+            folded = sum(totals.fold.add(records) for records in output.records)
+            if folded != result.events or len(output.tracks) != result.events:
+                raise FoldError(f"{unit.describe()}: {name} returned results for {folded} of {result.events} events")
+            for offsets, ids in output.tracks:
+                totals.digest.update(np.int64(len(offsets)).tobytes())
+                totals.digest.update(np.ascontiguousarray(offsets, dtype="<i8").tobytes())
+                totals.digest.update(np.ascontiguousarray(ids, dtype="<i4").tobytes())
+            totals.seconds += output.seconds
+        self.events += result.events
+        self.hits += result.hits
+        self.skipped += result.skipped
+        self.problems.extend(result.problems)
+
+    @property
+    def complete(self) -> bool:
+        return self._next == len(self._planned) and not self._waiting
+
+    def check_complete(self) -> None:
+        if not self.complete:
+            missing = sorted(set(self._planned) - set(range(self._next)))
+            raise FoldError(f"no result for units {missing[:10]}")
