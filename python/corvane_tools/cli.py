@@ -9,11 +9,13 @@ import click
 import corvane
 
 from . import __version__
-from .algorithms import ALGORITHMS, ALL, AlgorithmUnavailable, construct, pool_size, resolve
+from .algorithms import ALGORITHMS, ALL, AlgorithmUnavailable, construct, resolve
+from .cluster import ClusterError, run_units
 from .event_files import EventFileError, check_output, expand_inputs, load_events, read_file, write_events
 from .generator import iter_events
-from .job import DEFAULT_CHUNK, hit_count, print_summary, reconstruct, report
+from .job import DEFAULT_CHUNK, hit_count
 from .progress import progress_bar
+from .work_units import FoldError, JobFold, JobOptions, plan_generated, plan_units
 
 DEFAULT_EVENTS: Final = 50
 DEFAULT_SEED: Final = 1
@@ -33,7 +35,7 @@ def _fail(message: str) -> NoReturn:
 def main() -> None:
     """Reconstruct straight tracks in the 52-module pixel detector and validate them against Monte Carlo truth.
 
-    Start with `corvane run`: it generates a sample in memory, reconstructs it
+    Start with `corvane run`: it generates a sample, reconstructs it
     with every available algorithm and prints the validation summaries.
     """
 
@@ -107,50 +109,80 @@ def _read_inputs(inputs: tuple[str, ...], strict: bool, quiet: bool) -> tuple[li
 @click.option("--chunk-size", type=click.IntRange(min=1), default=DEFAULT_CHUNK,
               help="Events per batch handed to the solver.")
 @click.option("--strict", is_flag=True, help="Stop at the first bad input file or event instead of skipping it.")
+@click.option("--keep-going", is_flag=True,
+              help="Exit with status 0 even when some inputs were skipped (they are still reported).")
+@click.option("--scheduler", metavar="tcp://HOST:PORT", default=None,
+              help="Run on the existing Dask cluster of this scheduler; its workers read the input files "
+                   "under the same paths.")
+@click.option("--workers", "-w", type=click.IntRange(min=1), default=None,
+              help="Run on a new Dask cluster of this many worker processes on this machine (loopback only).")
 @click.option("--quiet", "-q", is_flag=True, help="No progress bars.")
 def run(inputs: tuple[str, ...], algorithm: str, threads: int | None, count: int, seed: int,
-        json_path: Path | None, plot_dir: Path | None, chunk_size: int, strict: bool, quiet: bool) -> None:
+        json_path: Path | None, plot_dir: Path | None, chunk_size: int, strict: bool, keep_going: bool,
+        scheduler: str | None, workers: int | None, quiet: bool) -> None:
     """Reconstruct events, print each algorithm's validation summary and timing.
 
     INPUTS are .json or .parquet event files, or directories holding them.
-    Without INPUTS a sample is generated in memory.
+    Without INPUTS a sample is generated (by the workers, on a cluster).
 
-    Exit status: 0 on success, 1 on failure, 3 when some inputs were skipped.
+    The work is cut into units (up to 32 JSON files, a Parquet row group, a
+    stretch of the generated sample), run here on the worker threads, or as
+    tasks on a Dask cluster with --scheduler or --workers; the summaries and
+    the validation metrics are the same byte for byte.
+
+    Exit status: 0 on success, 1 on failure, 3 when some inputs were skipped (0 with --keep-going).
     """
     try:
         names = resolve(algorithm)
     except AlgorithmUnavailable as error:
         _fail(str(error))
+    if scheduler is not None and workers is not None:
+        _fail("--scheduler and --workers exclude each other")
     if threads is not None:
         # Read once, when the first batch creates the worker pool.
         os.environ["RAYON_NUM_THREADS"] = str(threads)
-    skipped: list[str] = []
-    if inputs:
-        events, sample, skipped = _read_inputs(inputs, strict, quiet)
-    else:
-        events = _generate(count, seed, quiet)
-        sample = f"{count} generated events (seed {seed})"
-    hits = sum(hit_count(event) for event in events)
-    click.echo(f"Sample: {sample}, {hits:,} hits ({hits / len(events):,.0f} per event)")
-    click.echo(f"Algorithms: {', '.join(ALGORITHMS[name] for name in names)} on {pool_size()} worker threads")
-    with progress_bar(len(events), "reconstructing", quiet) as bar:
-        runs = reconstruct(events, names, chunk_size, bar)
-    for job_run in runs:
-        click.echo(f"\n{job_run.class_name}")
-        print_summary(events, job_run)
-        click.echo(job_run.timing.line(job_run.class_name))
-    _write_outputs(events, runs, sample, skipped, json_path, plot_dir)
+    planning: list[str] = []
+    try:
+        units = plan_units(inputs, planning, strict) if inputs else plan_generated(count, seed)
+    except EventFileError as error:
+        _fail(str(error))
+    options = JobOptions(tuple(names), chunk_size, strict, plots=plot_dir is not None)
+    fold = JobFold(units, options, detailed=json_path is not None)
+    try:
+        with progress_bar(sum(unit.events for unit in units), "reconstructing", quiet) as bar:
+            where = run_units(units, options, fold, bar, scheduler, workers)
+    except (EventFileError, ClusterError, FoldError) as error:
+        _fail(str(error))
+    skipped = planning + fold.problems
+    for problem in skipped:
+        click.echo(f"corvane: skipped: {problem}", err=True)
+    if fold.events == 0:
+        _fail("no usable events in the input")
+    sample = (f"{fold.events} events from {len(inputs)} input(s)" if inputs
+              else f"{fold.events} generated events (seed {seed})")
+    click.echo(f"Sample: {sample}, {fold.hits:,} hits ({fold.hits / fold.events:,.0f} per event)")
+    click.echo(f"Algorithms: {', '.join(ALGORITHMS[name] for name in names)} on {fold.threads} worker threads "
+               f"in {where}")
+    for name in names:
+        click.echo(f"\n{ALGORITHMS[name]}")
+        click.echo(fold.summary(name), nl=False)
+        click.echo(fold.timing(name).line(ALGORITHMS[name]))
+    wall = fold.wall_seconds
+    click.echo(f"\nProcessed {fold.events} events ({fold.skipped} skipped) in {wall:.3f} s: "
+               f"{fold.events / wall if wall > 0 else 0.0:,.1f} events/s read, solved and validated")
+    _write_outputs(fold, sample, skipped, json_path, plot_dir)
     if skipped:
         click.echo(f"corvane: {len(skipped)} input(s) skipped, see above", err=True)
-        sys.exit(PARTIAL)
+        if not keep_going:
+            sys.exit(PARTIAL)
 
 
-def _write_outputs(events: list[dict[str, Any]], runs: Any, sample: str, skipped: list[str],
-                   json_path: Path | None, plot_dir: Path | None) -> None:
+def _write_outputs(fold: JobFold, sample: str, skipped: list[str], json_path: Path | None,
+                   plot_dir: Path | None) -> None:
     if json_path is not None:
         try:
             with json_path.open("w", encoding="utf-8") as stream:
-                json.dump(report(events, runs, sample, skipped), stream, indent=1)
+                json.dump(fold.report(sample, skipped), stream, indent=1)
         except OSError as error:
             _fail(f"{json_path}: cannot be written: {error.strerror or error}")
         click.echo(f"Wrote {json_path}")
@@ -158,7 +190,7 @@ def _write_outputs(events: list[dict[str, Any]], runs: Any, sample: str, skipped
         from .plots import draw_all
 
         try:
-            written = draw_all(events, runs, plot_dir)
+            written = draw_all(fold.plot_inputs(), plot_dir)
         except OSError as error:
             _fail(f"{plot_dir}: cannot write plots: {error.strerror or error}")
         click.echo(f"Wrote {len(written)} plots to {plot_dir}")

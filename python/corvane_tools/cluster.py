@@ -11,8 +11,9 @@ import contextlib
 from collections.abc import Iterator, Sequence
 from typing import Any, Final
 
+from .algorithms import pool_size
 from .event_files import EventFileError
-from .work_units import JobFold, UnitResult, WorkUnit, process_unit
+from .work_units import JobFold, JobOptions, UnitResult, WorkUnit, process_unit
 
 RETRIES: Final = 2            # further attempts at a unit whose task raised
 CONNECT_TIMEOUT: Final = "20s"
@@ -56,11 +57,10 @@ def cluster_client(scheduler: str | None = None, workers: int | None = None,
             yield client
 
 
-def run_locally(units: Sequence[WorkUnit], names: Sequence[str], fold: JobFold, progress: Any = None,
-                strict: bool = False) -> None:
+def run_locally(units: Sequence[WorkUnit], options: JobOptions, fold: JobFold, progress: Any = None) -> None:
     """Every unit in this process, in order, solved on the local worker pool."""
     for unit in units:
-        fold.accept(process_unit(unit, names, strict))
+        fold.accept(process_unit(unit, options))
         if progress is not None:
             progress.update(unit.events)
 
@@ -70,8 +70,8 @@ def _failure_line(error: BaseException) -> str:
     return f"failed on the cluster: {type(error).__name__}" + (f": {text}" if text else "")
 
 
-def run_on_cluster(client: Any, units: Sequence[WorkUnit], names: Sequence[str], fold: JobFold,
-                   progress: Any = None, strict: bool = False) -> None:
+def run_on_cluster(client: Any, units: Sequence[WorkUnit], options: JobOptions, fold: JobFold,
+                   progress: Any = None) -> None:
     """Every unit as one task on the cluster; results are folded as they arrive.
 
     A task that raises, or whose worker dies, is run again by the scheduler.
@@ -79,7 +79,7 @@ def run_on_cluster(client: Any, units: Sequence[WorkUnit], names: Sequence[str],
     (raised when `strict`); its events count as skipped, never as processed.
     """
     distributed = _distributed()
-    futures = client.map(process_unit, list(units), names=list(names), strict=strict, retries=RETRIES, pure=False)
+    futures = client.map(process_unit, list(units), options=options, retries=RETRIES, pure=False)
     unit_of = {future.key: unit for future, unit in zip(futures, units)}
     try:
         for future in distributed.as_completed(futures):
@@ -88,7 +88,7 @@ def run_on_cluster(client: Any, units: Sequence[WorkUnit], names: Sequence[str],
                 result = future.result()
             else:
                 error = future.exception()
-                if strict:
+                if options.strict:
                     if isinstance(error, EventFileError):
                         raise EventFileError(str(error)) from None
                     raise ClusterError(f"{unit.describe()}: {_failure_line(error)}")
@@ -99,3 +99,20 @@ def run_on_cluster(client: Any, units: Sequence[WorkUnit], names: Sequence[str],
                 progress.update(unit.events)
     finally:
         client.cancel([future for future in futures if future.key in unit_of])
+
+
+def run_units(units: Sequence[WorkUnit], options: JobOptions, fold: JobFold, progress: Any = None,
+              scheduler: str | None = None, workers: int | None = None) -> str:
+    """Runs every unit where asked (an existing cluster, a new local cluster of `workers` processes,
+    or this process) and folds the results. Returns a description of where it ran."""
+    if scheduler is None and workers is None:
+        fold.threads = pool_size()
+        run_locally(units, options, fold, progress)
+        where = "this process"
+    else:
+        with cluster_client(scheduler, workers) as client:
+            fold.threads = sum(client.nthreads().values())
+            where = f"the cluster at {scheduler}" if scheduler else f"a local cluster of {workers} worker processes"
+            run_on_cluster(client, units, options, fold, progress)
+    fold.check_complete()
+    return where

@@ -25,6 +25,8 @@ JSON_SUFFIX: Final = ".json"
 PARQUET_SUFFIX: Final = ".parquet"
 SUFFIXES: Final = (JSON_SUFFIX, PARQUET_SUFFIX)
 LIST_COLUMNS: Final = ("module_prefix_sum",) + COORDINATE_KEYS
+# Events per Parquet row group: the unit of work a cluster task reads.
+ROW_GROUP_EVENTS: Final = 32
 
 
 class EventFileError(Exception):
@@ -107,14 +109,23 @@ def _list_column(table: Any, path: Path, name: str) -> tuple[np.ndarray[Any, Any
     return column.offsets.to_numpy(), values.to_numpy(zero_copy_only=False)
 
 
-def _read_parquet(path: Path) -> Iterator[tuple[str, Any]]:
+def _read_table(path: Path, row_group: int | None) -> tuple[Any, int]:
+    """The whole table, or one row group and the file position of its first row."""
     import pyarrow as pa
     import pyarrow.parquet as pq
 
     try:
-        table = pq.read_table(path)
+        if row_group is None:
+            return pq.read_table(path), 0
+        parquet = pq.ParquetFile(path)
+        first_row = sum(parquet.metadata.row_group(group).num_rows for group in range(row_group))
+        return parquet.read_row_group(row_group), first_row
     except (OSError, pa.ArrowException) as error:
         raise EventFileError(f"{path}: not a readable Parquet file ({str(error).splitlines()[0]})") from None
+
+
+def _read_parquet(path: Path, row_group: int | None = None) -> Iterator[tuple[str, Any]]:
+    table, first_row = _read_table(path, row_group)
     names = set(table.column_names)
     for name in ("description", "montecarlo") + LIST_COLUMNS:
         if name not in names:
@@ -127,7 +138,7 @@ def _read_parquet(path: Path) -> Iterator[tuple[str, Any]]:
         for name, (offsets, values) in lists.items():
             event[name] = values[offsets[row]:offsets[row + 1]]
         event["module_prefix_sum"] = event["module_prefix_sum"].tolist()
-        source = f"{path} [event {row}]"
+        source = f"{path} [event {first_row + row}]"
         try:
             event["montecarlo"] = None if records[row] is None else _parse_json(records[row])
         except (TypeError, json.JSONDecodeError):
@@ -135,10 +146,14 @@ def _read_parquet(path: Path) -> Iterator[tuple[str, Any]]:
         yield source, event
 
 
-def read_file(path: Path) -> Iterator[tuple[str, dict[str, Any]]]:
-    """(source, checked event) for every event of one file; EventFileError on the first problem."""
-    reader = _read_parquet if _suffix(path) == PARQUET_SUFFIX else _read_json
-    for source, event in reader(path):
+def read_file(path: Path, row_group: int | None = None) -> Iterator[tuple[str, dict[str, Any]]]:
+    """(source, checked event) for every event of one file, or of one row group of a Parquet file;
+    EventFileError on the first problem."""
+    if _suffix(path) == PARQUET_SUFFIX:
+        events = _read_parquet(path, row_group)
+    else:
+        events = _read_json(path)
+    for source, event in events:
         try:
             yield source, check_event(event)
         except EventFormatError as error:
@@ -190,7 +205,7 @@ def write_parquet(events: Sequence[dict[str, Any]], path: Path) -> None:
     }
     for name in COORDINATE_KEYS + (("t",) if events and all("t" in e for e in events) else ()):
         columns[name] = pa.array([np.asarray(e[name], dtype=np.float64) for e in events], pa.list_(pa.float64()))
-    pq.write_table(pa.table(columns), path)
+    pq.write_table(pa.table(columns), path, row_group_size=ROW_GROUP_EVENTS)
 
 
 def write_events(events: Sequence[dict[str, Any]], out: str | os.PathLike[str]) -> list[Path]:

@@ -19,25 +19,40 @@ import numpy as np
 
 import corvane
 
-from .algorithms import construct
+from .algorithms import ALGORITHMS, construct, pool_size
 from .event_files import PARQUET_SUFFIX, EventFileError, expand_inputs, read_file
-from .job import DEFAULT_CHUNK, hit_count, validation_input
+from .generator import generate_event
+from .job import DEFAULT_CHUNK, Timing, hit_count, validation_input
 
 JSON_FILES_PER_UNIT: Final = 32
+GENERATED_PER_UNIT: Final = 32
 
 
 @dataclass(frozen=True)
 class WorkUnit:
-    """Events to process together: JSON files, or one row group of one Parquet file."""
+    """Events to process together: JSON files, one row group of one Parquet file, or a stretch of a
+    generated sample (made where the unit runs)."""
     index: int                    # position in the job; results fold in this order
     paths: tuple[str, ...]
     events: int                   # events the unit holds (as planned)
     row_group: int | None = None  # Parquet only
+    seed: int | None = None       # generated: events first_event, first_event + 1, ... of this seed
+    first_event: int = 0
 
     def describe(self) -> str:
+        if self.seed is not None:
+            return f"generated events {self.first_event}..{self.first_event + self.events - 1} (seed {self.seed})"
         if self.row_group is None:
             return ", ".join(self.paths)
         return f"{self.paths[0]} [row group {self.row_group}]"
+
+
+@dataclass(frozen=True)
+class JobOptions:
+    """What every unit of a job does, sent along with each unit."""
+    names: tuple[str, ...]            # algorithms, by command-line name
+    chunk_size: int = DEFAULT_CHUNK   # events per solve_batch call
+    strict: bool = False              # raise on the first bad file instead of reporting it
 
 
 @dataclass
@@ -106,10 +121,18 @@ def plan_units(paths: Sequence[str], problems: list[str], strict: bool = False) 
     return units
 
 
+def plan_generated(count: int, seed: int, per_unit: int = GENERATED_PER_UNIT) -> list[WorkUnit]:
+    """Units of a generated sample: each event depends only on (seed, index), so any process makes it."""
+    return [WorkUnit(index, (), min(per_unit, count - first), seed=seed, first_event=first)
+            for index, first in enumerate(range(0, count, per_unit))]
+
+
 # ---- processing (anywhere: the local process or a cluster worker) ---------
 
 def read_unit(unit: WorkUnit, strict: bool = False) -> tuple[list[dict[str, Any]], list[str]]:
     """The unit's checked events, and one line per file (or rest of a row group) that was skipped."""
+    if unit.seed is not None:
+        return [generate_event(unit.seed, index) for index in range(unit.first_event, unit.first_event + unit.events)], []
     events: list[dict[str, Any]] = []
     problems: list[str] = []
     for name in unit.paths:
@@ -149,10 +172,10 @@ def solve_and_measure(events: Sequence[dict[str, Any]], names: Sequence[str],
     return outputs
 
 
-def process_unit(unit: WorkUnit, names: Sequence[str], strict: bool = False) -> UnitResult:
+def process_unit(unit: WorkUnit, options: JobOptions) -> UnitResult:
     """Reads, solves and measures one unit. Unreadable files are reported, not raised (unless strict)."""
-    events, problems = read_unit(unit, strict)
-    outputs = solve_and_measure(events, names)
+    events, problems = read_unit(unit, options.strict)
+    outputs = solve_and_measure(events, options.names, options.chunk_size)
     hits = sum(hit_count(event) for event in events)
     return UnitResult(unit.index, len(events), hits, outputs, problems, max(unit.events - len(events), 0))
 
@@ -169,24 +192,22 @@ class AlgorithmTotals:
     digest: Any                    # hashlib object over the tracks, in event order
     seconds: float = 0.0
 
-    def tracks_digest(self) -> str:
-        return self.digest.hexdigest()
-
 
 class JobFold:
     """Folds unit results strictly in unit order, whatever order they arrive in."""
 
-    def __init__(self, units: Sequence[WorkUnit], names: Sequence[str], detailed: bool = True) -> None:
+    def __init__(self, units: Sequence[WorkUnit], options: JobOptions, detailed: bool = True) -> None:
         self._planned = {unit.index: unit for unit in units}
         self._waiting: dict[int, UnitResult] = {}
         self._next = 0
-        self.names = list(names)
+        self.names = list(options.names)
         self.algorithms = {name: AlgorithmTotals(corvane._records.RecordFold(False, detailed), hashlib.sha256())
-                           for name in names}
+                           for name in self.names}
         self.events = 0
         self.hits = 0
         self.skipped = 0
         self.problems: list[str] = []
+        self.threads = pool_size()    # solver threads the units ran on
 
     def accept(self, result: UnitResult) -> None:
         if result.index not in self._planned or result.index < self._next or result.index in self._waiting:
@@ -216,11 +237,38 @@ class JobFold:
         self.skipped += result.skipped
         self.problems.extend(result.problems)
 
-    @property
-    def complete(self) -> bool:
-        return self._next == len(self._planned) and not self._waiting
-
     def check_complete(self) -> None:
-        if not self.complete:
+        if self._next != len(self._planned):
             missing = sorted(set(self._planned) - set(range(self._next)))
             raise FoldError(f"no result for units {missing[:10]}")
+
+    # ---- what the job reports ----
+
+    def summary(self, name: str) -> str:
+        """The validation summary text, as the Validator prints it for the same events and tracks."""
+        return self.algorithms[name].fold.summary()
+
+    def export(self, name: str) -> dict[str, Any]:
+        """The validation export (the detailed one when the fold keeps per-event statistics)."""
+        return self.algorithms[name].fold.export()
+
+    def tracks_digest(self, name: str) -> str:
+        """SHA-256 of every event's tracks (hit ids), in event order."""
+        return self.algorithms[name].digest.hexdigest()
+
+    def timing(self, name: str) -> Timing:
+        return Timing(self.events, self.hits, self.algorithms[name].seconds, self.threads)
+
+    def report(self, sample: str) -> dict[str, Any]:
+        """Everything about the job, ready for json.dump."""
+        return {
+            "sample": sample,
+            "events": self.events,
+            "hits": self.hits,
+            "skipped": list(self.problems),
+            "algorithms": {
+                name: {"class": ALGORITHMS[name], "timing": self.timing(name).as_dict(),
+                       "validation": self.export(name), "tracks_digest": self.tracks_digest(name)}
+                for name in self.names
+            },
+        }
