@@ -8,6 +8,7 @@ files under the same paths (and have corvane installed).
 Needs the optional dependency: pip install "corvane[distributed]".
 """
 import contextlib
+import time
 from collections.abc import Iterator, Sequence
 from typing import Any, Final
 
@@ -107,12 +108,15 @@ def run_units(units: Sequence[WorkUnit], options: JobOptions, fold: JobFold, pro
     or this process) and folds the results. Returns a description of where it ran."""
     if scheduler is None and workers is None:
         fold.threads = pool_size()
+        began = time.perf_counter()
         run_locally(units, options, fold, progress)
         where = "this process"
     else:
         with cluster_client(scheduler, workers) as client:
             fold.threads = sum(client.nthreads().values())
             where = f"the cluster at {scheduler}" if scheduler else f"a local cluster of {workers} worker processes"
+            began = time.perf_counter()  # the cluster's start-up is not part of the job
             run_on_cluster(client, units, options, fold, progress)
+    fold.wall_seconds = time.perf_counter() - began
     fold.check_complete()
     return where

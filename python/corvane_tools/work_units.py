@@ -208,6 +208,7 @@ class JobFold:
         self.skipped = 0
         self.problems: list[str] = []
         self.threads = pool_size()    # solver threads the units ran on
+        self.wall_seconds = 0.0       # from the first unit sent to the last result folded
 
     def accept(self, result: UnitResult) -> None:
         if result.index not in self._planned or result.index < self._next or result.index in self._waiting:

@@ -1,0 +1,141 @@
+"""The job on a Dask cluster of worker processes (loopback only) gives, byte for
+byte, what it gives in one process; lost workers and bad files change nothing
+else."""
+import json
+import os
+import signal
+
+import pytest
+
+distributed = pytest.importorskip("distributed")
+
+import corvane  # noqa: E402
+from click.testing import CliRunner  # noqa: E402
+from corvane_tools import cli  # noqa: E402
+from corvane_tools import cluster  # noqa: E402
+from corvane_tools.cluster import run_locally, run_on_cluster  # noqa: E402
+from corvane_tools.event_files import EventFileError, load_events, write_events  # noqa: E402
+from corvane_tools.generator import generate_event  # noqa: E402
+from corvane_tools.job import validation_input  # noqa: E402
+from corvane_tools.work_units import JobFold, JobOptions, plan_units  # noqa: E402
+
+NAMES = ("track_following",)
+
+
+@pytest.fixture(scope="module")
+def sample(tmp_path_factory):
+    """200 events: a Parquet file of several row groups and a directory of JSON files."""
+    root = tmp_path_factory.mktemp("events")
+    write_events([generate_event(5, i) for i in range(150)], root / "a.parquet")
+    write_events([generate_event(6, i) for i in range(50)], root / "json")
+    return [str(root / "a.parquet"), str(root / "json")]
+
+
+@pytest.fixture(scope="module")
+def client():
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
+                                  dashboard_address=None, env={"RAYON_NUM_THREADS": "1"}) as cluster:
+        with distributed.Client(cluster) as client:
+            yield client
+
+
+def outputs(fold):
+    """What a run reports, as the text written to files and the terminal."""
+    return {name: (fold.summary(name), json.dumps(fold.export(name)), fold.tracks_digest(name), fold.events)
+            for name in fold.names}
+
+
+def run_job(paths, client=None, progress=None, strict=False):
+    problems = []
+    units = plan_units(paths, problems, strict)
+    options = JobOptions(NAMES, strict=strict)
+    fold = JobFold(units, options, detailed=True)
+    if client is None:
+        run_locally(units, options, fold)
+    else:
+        run_on_cluster(client, units, options, fold, progress)
+    fold.check_complete()
+    return fold
+
+
+@pytest.fixture(scope="module")
+def local_fold(sample):
+    return run_job(sample)
+
+
+def test_local_run_equals_the_validator(sample, local_fold, capfd):
+    """The unit path reports what the Validator functions report on all events at once."""
+    loaded = load_events(sample)
+    events = validation_input(loaded.events)
+    solver = corvane.ReconstructionAlgorithms.TrackFollowing()
+    tracks = solver.solve_batch([corvane.DetectorEvent.Event(event) for event in loaded.events])
+    corvane.Validator.print_validation_summary(events, tracks, False)
+    assert local_fold.summary(NAMES[0]) == capfd.readouterr().out
+    assert json.dumps(local_fold.export(NAMES[0])) == json.dumps(
+        corvane.Validator.export_detailed_metrics_json(events, tracks, False))
+    assert local_fold.events == len(events) == 200
+
+
+def test_cluster_equals_local(sample, local_fold, client):
+    assert outputs(run_job(sample, client)) == outputs(local_fold)
+
+
+class KillOnce:
+    """A progress bar that kills one worker process after the first finished unit."""
+
+    def __init__(self, client):
+        self.client, self.killed = client, False
+
+    def update(self, _count):
+        if not self.killed:
+            pids = self.client.run(os.getpid)
+            os.kill(next(iter(pids.values())), signal.SIGKILL)
+            self.killed = True
+
+
+def test_lost_worker_changes_nothing(sample, local_fold, client):
+    progress = KillOnce(client)
+    fold = run_job(sample, client, progress)
+    assert progress.killed
+    assert outputs(fold) == outputs(local_fold)
+    client.wait_for_workers(2, timeout=60)
+
+
+@pytest.fixture(scope="module")
+def with_bad_file(tmp_path_factory):
+    """Four JSON events and a Parquet file of two, one of the JSON files cut short."""
+    root = tmp_path_factory.mktemp("bad")
+    write_events([generate_event(7, i) for i in range(4)], root / "json")
+    write_events([generate_event(8, i) for i in range(2)], root / "b.parquet")
+    bad = root / "json" / "event_00001.json"
+    bad.write_text('{"x": [1.0]')
+    return [str(root / "json"), str(root / "b.parquet")], str(bad)
+
+
+@pytest.mark.parametrize("on_cluster", [False, True])
+def test_bad_file_reported_by_name(with_bad_file, client, on_cluster):
+    paths, bad = with_bad_file
+    fold = run_job(paths, client if on_cluster else None)
+    assert fold.events == 5 and fold.skipped == 1
+    assert len(fold.problems) == 1 and fold.problems[0].startswith(bad + ": not valid JSON")
+    with pytest.raises(EventFileError, match="event_00001.json"):
+        run_job(paths, client if on_cluster else None, strict=True)
+
+
+@pytest.mark.parametrize("extra, status", [([], cli.PARTIAL), (["--keep-going"], 0)])
+def test_command_on_an_existing_cluster(with_bad_file, client, extra, status, tmp_path):
+    paths, bad = with_bad_file
+    report = tmp_path / "report.json"
+    result = CliRunner().invoke(cli.main, ["run", *paths, "-q", "--json", str(report),
+                                           "--scheduler", client.scheduler.address, *extra])
+    assert result.exit_code == status, result.output
+    assert f"skipped: {bad}" in result.output
+    assert "Processed 5 events (1 skipped)" in result.output
+    assert json.loads(report.read_text())["events"] == 5
+
+
+def test_unreachable_scheduler_fails_clearly(sample, monkeypatch):
+    monkeypatch.setattr(cluster, "CONNECT_TIMEOUT", "1s")
+    result = CliRunner().invoke(cli.main, ["run", *sample, "-q", "--scheduler", "tcp://127.0.0.1:9"])
+    assert result.exit_code == cli.FAILED
+    assert "cannot reach the scheduler at tcp://127.0.0.1:9" in result.output
