@@ -1,6 +1,7 @@
 """The job on a Dask cluster of worker processes (loopback only) gives, byte for
 byte, what it gives in one process; lost workers and bad files change nothing
 else."""
+import dataclasses
 import json
 import os
 import signal
@@ -17,7 +18,8 @@ from corvane_tools.cluster import run_locally, run_on_cluster  # noqa: E402
 from corvane_tools.event_files import EventFileError, load_events, write_events  # noqa: E402
 from corvane_tools.generator import generate_event  # noqa: E402
 from corvane_tools.job import validation_input  # noqa: E402
-from corvane_tools.work_units import JobFold, JobOptions, plan_units  # noqa: E402
+from corvane_tools.work_units import (FoldError, JobFold, JobOptions, plan_generated, plan_units,  # noqa: E402
+                                      process_unit)
 
 NAMES = ("track_following",)
 
@@ -139,3 +141,36 @@ def test_unreachable_scheduler_fails_clearly(sample, monkeypatch):
     result = CliRunner().invoke(cli.main, ["run", *sample, "-q", "--scheduler", "tcp://127.0.0.1:9"])
     assert result.exit_code == cli.FAILED
     assert "cannot reach the scheduler at tcp://127.0.0.1:9" in result.output
+
+
+@pytest.fixture(scope="module")
+def small_units():
+    units = plan_generated(6, seed=9, per_unit=2)
+    options = JobOptions(NAMES)
+    return units, options, [process_unit(unit, options) for unit in units]
+
+
+@pytest.mark.parametrize("order", [(0, 1, 2), (2, 1, 0), (1, 2, 0)])
+def test_results_fold_in_unit_order_whatever_their_arrival(small_units, order):
+    units, options, results = small_units
+    in_order = JobFold(units, options)
+    for result in results:
+        in_order.accept(result)
+    shuffled = JobFold(units, options)
+    for index in order:
+        shuffled.accept(results[index])
+    shuffled.check_complete()
+    assert outputs(shuffled) == outputs(in_order)
+
+
+def test_fold_refuses_repeated_and_missing_units(small_units):
+    units, options, results = small_units
+    fold = JobFold(units, options)
+    fold.accept(results[1])
+    with pytest.raises(FoldError, match="unexpected result for unit 1"):
+        fold.accept(results[1])
+    with pytest.raises(FoldError, match=r"no result for units \[0, 2\]"):
+        fold.check_complete()
+    short = dataclasses.replace(results[0], events=1)
+    with pytest.raises(FoldError, match="1 events processed, 2 planned"):
+        fold.accept(short)

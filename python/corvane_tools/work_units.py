@@ -240,7 +240,7 @@ class JobFold:
 
     def check_complete(self) -> None:
         if self._next != len(self._planned):
-            missing = sorted(set(self._planned) - set(range(self._next)))
+            missing = sorted(set(self._planned) - set(range(self._next)) - set(self._waiting))
             raise FoldError(f"no result for units {missing[:10]}")
 
     # ---- what the job reports ----
