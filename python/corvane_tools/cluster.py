@@ -7,6 +7,7 @@ files under the same paths (and have corvane installed).
 
 Needs the optional dependency: pip install "corvane[distributed]".
 """
+import asyncio
 import contextlib
 import time
 from collections.abc import Iterator, Sequence
@@ -71,6 +72,14 @@ def _failure_line(error: BaseException) -> str:
     return f"failed on the cluster: {type(error).__name__}" + (f": {text}" if text else "")
 
 
+def _task_error(future: Any) -> BaseException:
+    """Why a task ended without a result (a cancelled task has no exception of its own)."""
+    try:
+        return future.exception()
+    except (Exception, asyncio.CancelledError) as error:
+        return error
+
+
 def run_on_cluster(client: Any, units: Sequence[WorkUnit], options: JobOptions, fold: JobFold,
                    progress: Any = None) -> None:
     """Every unit as one task on the cluster; results are folded as they arrive.
@@ -88,7 +97,7 @@ def run_on_cluster(client: Any, units: Sequence[WorkUnit], options: JobOptions, 
             if future.status == "finished":
                 result = future.result()
             else:
-                error = future.exception()
+                error = _task_error(future)
                 if options.strict:
                     if isinstance(error, EventFileError):
                         raise EventFileError(str(error)) from None
