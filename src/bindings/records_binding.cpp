@@ -40,6 +40,15 @@ ByteString measure_events(std::vector<PyRef> py_events, std::vector<std::vector<
     return {validation::encode_records(records, standard_category_count())};
 }
 
+// Per event: (tracks, ghosts), what the ghost-rate totals of any set of events add up from.
+std::vector<std::pair<uint64_t, uint64_t>> event_totals(ByteString records) {
+    std::vector<std::pair<uint64_t, uint64_t>> totals;
+    for (const EventRecord& record : validation::decode_records(records.data, standard_category_count())) {
+        totals.emplace_back(record.tracks, record.ghosts);
+    }
+    return totals;
+}
+
 ValidationRun new_fold(bool verbose, std::optional<bool> detailed) { return standard_run(verbose, detailed.value_or(false)); }
 
 // Decodes the whole string before folding any of it, so bad bytes change nothing.
@@ -87,6 +96,8 @@ std::pair<ByteString, ByteString> track_hit_ids(std::vector<Track> tracks) {
 PyMethodDef functions[] = {
     Function<&measure_events, "measure_events", "py_events", "py_tracks">::def(
         "measure_events(py_events, py_tracks)\n--\n\nThe validation records of the paired events, as bytes."),
+    Function<&event_totals, "event_totals", "records">::def(
+        "event_totals(records)\n--\n\nPer event of the records: (tracks, ghosts)."),
     Function<&track_hit_ids, "track_hit_ids", "tracks">::def(
         "track_hit_ids(tracks)\n--\n\nThe tracks' hit ids as (int64 offsets, int32 ids) native bytes."),
 };
