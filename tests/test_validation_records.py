@@ -2,6 +2,7 @@
 exactly what one run over all events gives: text, dictionaries, warnings."""
 import random
 
+import numpy as np
 import pytest
 
 import corvane
@@ -101,3 +102,18 @@ def test_bad_records_change_nothing(blob, error):
 def test_private_module_stays_out_of_the_listing():
     assert "_records" not in corvane.__all__
     assert records.RecordFold(False).export() == Validator.export_validation_to_json([], [], False)
+
+
+@pytest.mark.parametrize("seed", range(20))
+def test_per_event_totals_and_hit_ids(seed):
+    """Per-event totals add up like the export of those events; hit ids come out as the tracks hold them."""
+    events, tracks, _ = random_pieces(seed)
+    totals = records.event_totals(records.measure_events(events, tracks))
+    assert len(totals) == len(events)
+    for event, event_tracks, (count, ghosts) in zip(events, tracks, totals):
+        alone = Validator.export_validation_to_json([event], [event_tracks], False)
+        assert (count, ghosts) == (alone["total_tracks"], alone["total_ghosts"])
+        offsets, ids = records.track_hit_ids(event_tracks)
+        offsets, ids = np.frombuffer(offsets, np.int64), np.frombuffer(ids, np.int32)
+        assert [ids[a:b].tolist() for a, b in zip(offsets, offsets[1:])] == [
+            [hit.id for hit in track.hits] for track in event_tracks]
