@@ -2,7 +2,6 @@
 exactly what one run over all events gives: text, dictionaries, warnings."""
 import random
 
-import numpy as np
 import pytest
 
 import corvane
@@ -105,15 +104,10 @@ def test_private_module_stays_out_of_the_listing():
 
 
 @pytest.mark.parametrize("seed", range(20))
-def test_per_event_totals_and_hit_ids(seed):
-    """Per-event totals add up like the export of those events; hit ids come out as the tracks hold them."""
+def test_per_event_totals(seed):
+    """Per-event totals add up like the export of those events alone."""
     events, tracks, _ = random_pieces(seed)
     totals = records.event_totals(records.measure_events(events, tracks))
-    assert len(totals) == len(events)
-    for event, event_tracks, (count, ghosts) in zip(events, tracks, totals):
-        alone = Validator.export_validation_to_json([event], [event_tracks], False)
-        assert (count, ghosts) == (alone["total_tracks"], alone["total_ghosts"])
-        offsets, ids = records.track_hit_ids(event_tracks)
-        offsets, ids = np.frombuffer(offsets, np.int64), np.frombuffer(ids, np.int32)
-        assert [ids[a:b].tolist() for a, b in zip(offsets, offsets[1:])] == [
-            [hit.id for hit in track.hits] for track in event_tracks]
+    assert totals == [(alone["total_tracks"], alone["total_ghosts"]) for alone in (
+        Validator.export_validation_to_json([event], [event_tracks], False)
+        for event, event_tracks in zip(events, tracks))]

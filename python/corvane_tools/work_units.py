@@ -20,6 +20,7 @@ import numpy as np
 import corvane
 
 from .algorithms import ALGORITHMS, construct, pool_size
+from .arrays import TrackArrays, batch_track_arrays
 from .event_files import PARQUET_SUFFIX, EventFileError, expand_inputs, read_file
 from .generator import generate_event
 from .job import DEFAULT_CHUNK, Timing, hit_count, validation_input
@@ -59,7 +60,7 @@ class JobOptions:
 class AlgorithmOutput:
     """One algorithm's results for the events of a unit."""
     records: list[bytes]                              # validation records, one string per solved batch
-    tracks: list[tuple[np.ndarray, np.ndarray]]       # per event: int64 offsets, int32 hit ids
+    tracks: list[TrackArrays]                         # per event: hit ids, offsets and flags
     seconds: float                                    # time spent solving
 
 
@@ -147,12 +148,6 @@ def read_unit(unit: WorkUnit, strict: bool = False) -> tuple[list[dict[str, Any]
     return events, problems
 
 
-def hit_id_arrays(tracks: Sequence[Any]) -> tuple[np.ndarray, np.ndarray]:
-    """One event's tracks as (int64 offsets, int32 hit ids): track i is ids[offsets[i]:offsets[i + 1]]."""
-    offsets, ids = corvane._records.track_hit_ids(tracks)
-    return np.frombuffer(offsets, dtype=np.int64), np.frombuffer(ids, dtype=np.int32)
-
-
 def solve_and_measure(events: Sequence[dict[str, Any]], names: Sequence[str],
                       chunk_size: int = DEFAULT_CHUNK) -> dict[str, AlgorithmOutput]:
     """Every algorithm's tracks and validation records for `events`, `chunk_size` events at a time
@@ -168,7 +163,7 @@ def solve_and_measure(events: Sequence[dict[str, Any]], names: Sequence[str],
             tracks = solver.solve_batch(handles)
             outputs[name].seconds += time.perf_counter() - began
             outputs[name].records.append(corvane._records.measure_events(validated, tracks))
-            outputs[name].tracks.extend(hit_id_arrays(event_tracks) for event_tracks in tracks)
+            outputs[name].tracks.extend(batch_track_arrays(tracks))
     return outputs
 
 
@@ -181,6 +176,14 @@ def process_unit(unit: WorkUnit, options: JobOptions) -> UnitResult:
 
 
 # ---- folding (driver side) --------------------------------------------------
+
+def _digest_tracks(digest: Any, arrays: TrackArrays) -> None:
+    """Adds one event's tracks (hit ids, boundaries and flags) to a running digest."""
+    digest.update(np.int64(len(arrays)).tobytes())
+    for column, dtype in ((arrays.offsets, "<i8"), (arrays.hit_ids, "<i4"), (arrays.missed_last_module, "u1"),
+                          (arrays.missed_penultimate_module, "u1")):
+        digest.update(np.ascontiguousarray(column, dtype=dtype).tobytes())
+
 
 class FoldError(RuntimeError):
     """Results that do not add up: a unit missing, repeated, or with records for the wrong events."""
@@ -228,10 +231,8 @@ class JobFold:
             folded = sum(totals.fold.add(records) for records in output.records)
             if folded != result.events or len(output.tracks) != result.events:
                 raise FoldError(f"{unit.describe()}: {name} returned results for {folded} of {result.events} events")
-            for offsets, ids in output.tracks:
-                totals.digest.update(np.int64(len(offsets)).tobytes())
-                totals.digest.update(np.ascontiguousarray(offsets, dtype="<i8").tobytes())
-                totals.digest.update(np.ascontiguousarray(ids, dtype="<i4").tobytes())
+            for arrays in output.tracks:
+                _digest_tracks(totals.digest, arrays)
             totals.seconds += output.seconds
         self.events += result.events
         self.hits += result.hits
@@ -254,7 +255,7 @@ class JobFold:
         return self.algorithms[name].fold.export()
 
     def tracks_digest(self, name: str) -> str:
-        """SHA-256 of every event's tracks (hit ids), in event order."""
+        """SHA-256 of every event's tracks (hit ids and flags), in event order."""
         return self.algorithms[name].digest.hexdigest()
 
     def timing(self, name: str) -> Timing:

@@ -326,20 +326,6 @@ struct ToPython<T, std::enable_if_t<is_bound_class<T>>> {
     }
 };
 
-// A pair as a new 2-tuple.
-template <class A, class B>
-struct ToPython<std::pair<A, B>> {
-    static PyObject* convert(const std::pair<A, B>& value) {
-        PyRef first = PyRef::steal(to_python(value.first));
-        if (!first) throw_error_already_set();
-        PyRef second = PyRef::steal(to_python(value.second));
-        if (!second) throw_error_already_set();
-        PyObject* tuple = PyTuple_Pack(2, first.get(), second.get());
-        if (tuple == nullptr) throw_error_already_set();
-        return tuple;
-    }
-};
-
 // A new list of `count` new objects, item i made by `make(i)`.
 template <class Make>
 PyObject* build_list(size_t count, Make&& make) {

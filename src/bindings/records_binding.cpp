@@ -72,34 +72,11 @@ PyRef export_metrics(const ValidationRun& run, std::optional<uint64_t> event_cou
     return export_dict(run, event_count_or_folded(run, event_count), run.keeps_snapshots());
 }
 
-// Appends the native bytes of `value` (the reader takes them as a NumPy dtype).
-template <class T>
-void append_native(std::string& out, T value) {
-    out.append(reinterpret_cast<const char*>(&value), sizeof value);
-}
-
-// One event's tracks as flat arrays: int64 offsets (one more than tracks)
-// into int32 hit ids, so tracks travel without one object per hit.
-std::pair<ByteString, ByteString> track_hit_ids(std::vector<Track> tracks) {
-    ByteString offsets;
-    ByteString ids;
-    int64_t total = 0;
-    append_native(offsets.data, total);
-    for (const Track& track : tracks) {
-        for (const Hit& hit : track.hits) append_native(ids.data, hit.id);
-        total += static_cast<int64_t>(track.hits.size());
-        append_native(offsets.data, total);
-    }
-    return {std::move(offsets), std::move(ids)};
-}
-
 PyMethodDef functions[] = {
     Function<&measure_events, "measure_events", "py_events", "py_tracks">::def(
         "measure_events(py_events, py_tracks)\n--\n\nThe validation records of the paired events, as bytes."),
     Function<&event_totals, "event_totals", "records">::def(
         "event_totals(records)\n--\n\nPer event of the records: (tracks, ghosts)."),
-    Function<&track_hit_ids, "track_hit_ids", "tracks">::def(
-        "track_hit_ids(tracks)\n--\n\nThe tracks' hit ids as (int64 offsets, int32 ids) native bytes."),
 };
 
 }  // namespace
