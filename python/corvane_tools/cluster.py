@@ -49,6 +49,7 @@ def cluster_client(scheduler: str | None = None, workers: int | None = None,
         with client:
             yield client
         return
+    assert workers is not None
     if workers < 1:
         raise ClusterError("the number of workers must be at least 1")
     # One solver thread per worker thread: worker processes share the cores among themselves.
@@ -75,9 +76,10 @@ def _failure_line(error: BaseException) -> str:
 def _task_error(future: Any) -> BaseException:
     """Why a task ended without a result (a cancelled task has no exception of its own)."""
     try:
-        return future.exception()
-    except (Exception, asyncio.CancelledError) as error:
-        return error
+        error: BaseException = future.exception()
+    except (Exception, asyncio.CancelledError) as cancelled:
+        error = cancelled
+    return error
 
 
 def run_on_cluster(client: Any, units: Sequence[WorkUnit], options: JobOptions, fold: JobFold,

@@ -177,7 +177,7 @@ def process_unit(unit: WorkUnit, options: JobOptions) -> UnitResult:
 
 # ---- folding (driver side) --------------------------------------------------
 
-def _digest_tracks(digest: Any, arrays: TrackArrays) -> None:
+def _digest_tracks(digest: "hashlib._Hash", arrays: TrackArrays) -> None:
     """Adds one event's tracks (hit ids, boundaries and flags) to a running digest."""
     digest.update(np.int64(len(arrays)).tobytes())
     for column, dtype in ((arrays.offsets, "<i8"), (arrays.hit_ids, "<i4"), (arrays.missed_last_module, "u1"),
@@ -191,8 +191,8 @@ class FoldError(RuntimeError):
 
 @dataclass
 class AlgorithmTotals:
-    fold: Any                      # corvane._records.RecordFold
-    digest: Any                    # hashlib object over the tracks, in event order
+    fold: "corvane._records.RecordFold"
+    digest: "hashlib._Hash"        # over the tracks, in event order
     seconds: float = 0.0
 
 
@@ -248,11 +248,13 @@ class JobFold:
 
     def summary(self, name: str) -> str:
         """The validation summary text, as the Validator prints it for the same events and tracks."""
-        return self.algorithms[name].fold.summary()
+        text: str = self.algorithms[name].fold.summary()
+        return text
 
     def export(self, name: str) -> dict[str, Any]:
         """The validation export (the detailed one when the fold keeps per-event statistics)."""
-        return self.algorithms[name].fold.export()
+        metrics: dict[str, Any] = self.algorithms[name].fold.export()
+        return metrics
 
     def tracks_digest(self, name: str) -> str:
         """SHA-256 of every event's tracks (hit ids and flags), in event order."""
