@@ -22,6 +22,7 @@ CATEGORIES: Final = ("velo", "long", "long>5GeV", "long_strange", "long_strange>
 MOMENTUM_EDGES: Final = (100.0, 500.0, 1000.0, 2000.0, 3000.0, 5000.0, 7500.0, 10000.0, 15000.0, 25000.0, 50000.0,
                          100000.0)
 ETA_EDGES: Final = tuple(float(v) for v in np.arange(-5.0, 5.51, 0.5))
+BINNED_VARIABLES: Final = {"p": MOMENTUM_EDGES, "eta": ETA_EDGES}
 
 
 @dataclass
@@ -40,6 +41,17 @@ class Ratio:
             return math.nan
         value = self.value
         return math.sqrt(value * (1.0 - value) / self.total)
+
+
+@dataclass
+class PlotInput:
+    """What the plots show of one algorithm's run. Everything here adds up over
+    events, so it can be gathered from separately processed parts of a job."""
+    class_name: str
+    efficiency: dict[str, dict[str, list[Ratio]]]  # per variable ("p", "eta") and category, per bin
+    hit_counts: list[int]                          # per event
+    event_totals: list[tuple[int, int]]            # per event: (tracks, ghosts)
+    categories: list[dict[str, Any]]               # the validation export's category dictionaries
 
 
 def _column(record: dict[str, Any], name: str) -> int | None:
@@ -98,7 +110,22 @@ def ghost_rate_by_hits(events: Sequence[dict[str, Any]], tracks: Sequence[list[A
 
 def hit_count_edges(events: Sequence[dict[str, Any]], bins: int = 6) -> list[float]:
     """Bin edges spanning the events' hit counts, rounded to hundreds."""
-    counts = [hit_count(event) for event in events]
+    return edges_for_counts([hit_count(event) for event in events], bins)
+
+
+def edges_for_counts(counts: Sequence[int], bins: int = 6) -> list[float]:
+    """Bin edges spanning the given hit counts, rounded to hundreds."""
     low, high = math.floor(min(counts) / 100) * 100, math.ceil((max(counts) + 1) / 100) * 100
     step = max(100, math.ceil((high - low) / bins / 100) * 100)
     return [float(low + step * i) for i in range(math.ceil((high - low) / step) + 1)]
+
+
+def ghost_rates(hit_counts: Sequence[int], event_totals: Sequence[tuple[int, int]],
+                edges: Sequence[float]) -> list[Ratio]:
+    """Ghost tracks out of all tracks per bin of hit count, from each event's (tracks, ghosts):
+    the same as `ghost_rate_by_hits`, since both totals add up over events."""
+    rates = []
+    for low, high in zip(edges[:-1], edges[1:]):
+        chosen = [totals for count, totals in zip(hit_counts, event_totals) if low <= count < high]
+        rates.append(Ratio(sum(ghosts for _, ghosts in chosen), sum(tracks for tracks, _ in chosen)))
+    return rates

@@ -8,9 +8,8 @@
 """
 from collections.abc import Sequence
 from pathlib import Path
-from typing import Any, Final, Literal
+from typing import Final, Literal
 
-import corvane
 import matplotlib
 
 matplotlib.use("Agg")  # files only, no display needed
@@ -20,9 +19,8 @@ import numpy as np  # noqa: E402
 from matplotlib.axes import Axes  # noqa: E402
 from matplotlib.figure import Figure  # noqa: E402
 
-from .binned import (CATEGORIES, ETA_EDGES, MOMENTUM_EDGES, Ratio, efficiency_in_bins,  # noqa: E402
-                     ghost_rate_by_hits, hit_count_edges)
-from .job import AlgorithmRun, validation_input  # noqa: E402
+from .binned import (CATEGORIES, ETA_EDGES, MOMENTUM_EDGES, PlotInput, Ratio, edges_for_counts,  # noqa: E402
+                     ghost_rates)
 
 MOMENTUM_CATEGORIES: Final = ("velo", "long", "long_strange", "long_fromb")  # >5GeV ones are a cut of these
 DPI: Final = 110
@@ -50,14 +48,14 @@ def _finish(figure: Figure, path: Path) -> None:
     plt.close(figure)
 
 
-def _efficiency_figure(events: Sequence[dict[str, Any]], runs: Sequence[AlgorithmRun], variable: str,
-                       edges: Sequence[float], categories: Sequence[str], axis_label: str, scale: float,
-                       logarithmic: bool, path: Path) -> None:
-    figure, panels = plt.subplots(1, len(runs), figsize=(5.5 * len(runs), 4.2), sharey=True, squeeze=False)
-    for axes, run in zip(panels[0], runs):
-        table = efficiency_in_bins(events, run.tracks, variable, edges)
+def _efficiency_figure(inputs: Sequence[PlotInput], variable: str, edges: Sequence[float],
+                       categories: Sequence[str], axis_label: str, scale: float, logarithmic: bool,
+                       path: Path) -> None:
+    figure, panels = plt.subplots(1, len(inputs), figsize=(5.5 * len(inputs), 4.2), sharey=True, squeeze=False)
+    for axes, run in zip(panels[0], inputs):
+        table = run.efficiency.get(variable, {})
         for name in categories:
-            _errorbars(axes, edges, table[name], name, scale)
+            _errorbars(axes, edges, table.get(name, [Ratio(0, 0)] * (len(edges) - 1)), name, scale)
         axes.set_title(run.class_name)
         axes.set_xlabel(axis_label)
         if logarithmic:
@@ -69,11 +67,11 @@ def _efficiency_figure(events: Sequence[dict[str, Any]], runs: Sequence[Algorith
     _finish(figure, path)
 
 
-def _ghost_figure(events: Sequence[dict[str, Any]], runs: Sequence[AlgorithmRun], path: Path) -> None:
-    edges = hit_count_edges(events)
+def _ghost_figure(inputs: Sequence[PlotInput], path: Path) -> None:
     figure, axes = plt.subplots(figsize=(6.0, 4.2))
-    for run in runs:
-        _errorbars(axes, edges, ghost_rate_by_hits(events, run.tracks, edges), run.class_name)
+    for run in inputs:
+        edges = edges_for_counts(run.hit_counts)
+        _errorbars(axes, edges, ghost_rates(run.hit_counts, run.event_totals, edges), run.class_name)
     axes.set_xlabel("hits in the event")
     axes.set_ylabel("ghost rate (% of tracks)")
     axes.set_ylim(bottom=0.0)
@@ -82,16 +80,14 @@ def _ghost_figure(events: Sequence[dict[str, Any]], runs: Sequence[AlgorithmRun]
     _finish(figure, path)
 
 
-def _clone_figure(events: Sequence[dict[str, Any]], runs: Sequence[AlgorithmRun], path: Path) -> None:
-    validated = validation_input(events)
+def _clone_figure(inputs: Sequence[PlotInput], path: Path) -> None:
     figure, axes = plt.subplots(figsize=(8.0, 4.2))
-    width = 0.8 / max(1, len(runs))
+    width = 0.8 / max(1, len(inputs))
     positions = np.arange(len(CATEGORIES))
-    for index, run in enumerate(runs):
-        found = {c["label"]: c for c in
-                 corvane.Validator.export_validation_to_json(validated, run.tracks, False)["categories"]}
+    for index, run in enumerate(inputs):
+        found = {c["label"]: c for c in run.categories}
         rates = [found[name]["clone_percentage"] if name in found else 0.0 for name in CATEGORIES]
-        axes.bar(positions + (index - (len(runs) - 1) / 2.0) * width, rates, width, label=run.class_name)
+        axes.bar(positions + (index - (len(inputs) - 1) / 2.0) * width, rates, width, label=run.class_name)
     axes.set_xticks(positions, CATEGORIES, rotation=30, ha="right")
     axes.set_ylabel("clone rate (% of reconstructed particles)")
     axes.grid(alpha=0.3, axis="y")
@@ -99,14 +95,13 @@ def _clone_figure(events: Sequence[dict[str, Any]], runs: Sequence[AlgorithmRun]
     _finish(figure, path)
 
 
-def draw_all(events: Sequence[dict[str, Any]], runs: Sequence[AlgorithmRun], directory: Path) -> list[Path]:
+def draw_all(inputs: Sequence[PlotInput], directory: Path) -> list[Path]:
     """Draws every plot into `directory` (created if needed); returns the files written."""
     directory.mkdir(parents=True, exist_ok=True)
     paths = [directory / name for name in ("efficiency_vs_p.png", "efficiency_vs_eta.png", "ghost_rate_vs_hits.png",
                                            "clone_rate.png")]
-    _efficiency_figure(events, runs, "p", MOMENTUM_EDGES, MOMENTUM_CATEGORIES, "momentum (GeV)", 1e-3, True,
-                       paths[0])
-    _efficiency_figure(events, runs, "eta", ETA_EDGES, CATEGORIES, "pseudorapidity", 1.0, False, paths[1])
-    _ghost_figure(events, runs, paths[2])
-    _clone_figure(events, runs, paths[3])
+    _efficiency_figure(inputs, "p", MOMENTUM_EDGES, MOMENTUM_CATEGORIES, "momentum (GeV)", 1e-3, True, paths[0])
+    _efficiency_figure(inputs, "eta", ETA_EDGES, CATEGORIES, "pseudorapidity", 1.0, False, paths[1])
+    _ghost_figure(inputs, paths[2])
+    _clone_figure(inputs, paths[3])
     return paths

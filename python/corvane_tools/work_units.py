@@ -21,12 +21,13 @@ import corvane
 
 from .algorithms import ALGORITHMS, construct, pool_size
 from .arrays import TrackArrays, batch_track_arrays
+from .binned import BINNED_VARIABLES, PlotInput, Ratio, efficiency_in_bins
 from .event_files import PARQUET_SUFFIX, EventFileError, expand_inputs, read_file
-from .generator import generate_event
+from .generator import BLOCK_EVENTS, generate_range
 from .job import DEFAULT_CHUNK, Timing, hit_count, validation_input
 
 JSON_FILES_PER_UNIT: Final = 32
-GENERATED_PER_UNIT: Final = 32
+GENERATED_PER_UNIT: Final = 3 * BLOCK_EVENTS  # whole blocks: each simulated once
 
 
 @dataclass(frozen=True)
@@ -54,6 +55,7 @@ class JobOptions:
     names: tuple[str, ...]            # algorithms, by command-line name
     chunk_size: int = DEFAULT_CHUNK   # events per solve_batch call
     strict: bool = False              # raise on the first bad file instead of reporting it
+    plots: bool = False               # also count what the plots show
 
 
 @dataclass
@@ -62,6 +64,8 @@ class AlgorithmOutput:
     records: list[bytes]                              # validation records, one string per solved batch
     tracks: list[TrackArrays]                         # per event: hit ids, offsets and flags
     seconds: float                                    # time spent solving
+    # With plots: per variable and category, (reconstructed, particles) in each bin.
+    efficiency: dict[str, dict[str, list[tuple[int, int]]]] = field(default_factory=dict)
 
 
 @dataclass
@@ -72,6 +76,7 @@ class UnitResult:
     outputs: dict[str, AlgorithmOutput]
     problems: list[str] = field(default_factory=list)  # one line per file or event that was skipped
     skipped: int = 0                                  # planned events not processed
+    hit_counts: list[int] = field(default_factory=list)  # per event processed
 
     @classmethod
     def failed(cls, unit: WorkUnit, problem: str) -> "UnitResult":
@@ -95,8 +100,8 @@ def _parquet_units(path: Path, first_index: int) -> list[WorkUnit]:
 
 
 def plan_units(paths: Sequence[str], problems: list[str], strict: bool = False) -> list[WorkUnit]:
-    """The units of the named files and directories, in file order. Parquet files whose footer cannot
-    be read are noted in `problems` (raised when `strict`)."""
+    """The units of the named files and directories, in file order. Missing paths, empty directories
+    and Parquet files whose footer cannot be read are noted in `problems` (raised when `strict`)."""
     units: list[WorkUnit] = []
     pending_json: list[str] = []
 
@@ -105,7 +110,7 @@ def plan_units(paths: Sequence[str], problems: list[str], strict: bool = False) 
             units.append(WorkUnit(len(units), tuple(pending_json), len(pending_json)))
             pending_json.clear()
 
-    for path in expand_inputs(paths):
+    for path in expand_inputs(paths, None if strict else problems):
         if path.suffix.lower() != PARQUET_SUFFIX:
             pending_json.append(str(path))
             if len(pending_json) == JSON_FILES_PER_UNIT:
@@ -133,7 +138,7 @@ def plan_generated(count: int, seed: int, per_unit: int = GENERATED_PER_UNIT) ->
 def read_unit(unit: WorkUnit, strict: bool = False) -> tuple[list[dict[str, Any]], list[str]]:
     """The unit's checked events, and one line per file (or rest of a row group) that was skipped."""
     if unit.seed is not None:
-        return [generate_event(unit.seed, index) for index in range(unit.first_event, unit.first_event + unit.events)], []
+        return generate_range(unit.seed, unit.first_event, unit.events), []
     events: list[dict[str, Any]] = []
     problems: list[str] = []
     for name in unit.paths:
@@ -148,8 +153,25 @@ def read_unit(unit: WorkUnit, strict: bool = False) -> tuple[list[dict[str, Any]
     return events, problems
 
 
-def solve_and_measure(events: Sequence[dict[str, Any]], names: Sequence[str],
-                      chunk_size: int = DEFAULT_CHUNK) -> dict[str, AlgorithmOutput]:
+def add_counts(total: dict[str, dict[str, list[tuple[int, int]]]],
+               part: dict[str, dict[str, list[tuple[int, int]]]]) -> None:
+    """Adds binned (reconstructed, particles) counts into `total`: counts of separate events add up."""
+    for variable, table in part.items():
+        into = total.setdefault(variable, {})
+        for category, bins in table.items():
+            before = into.get(category, [(0, 0)] * len(bins))
+            into[category] = [(a + c, b + d) for (a, b), (c, d) in zip(before, bins)]
+
+
+def binned_efficiency(events: Sequence[dict[str, Any]],
+                      tracks: Sequence[list[Any]]) -> dict[str, dict[str, list[tuple[int, int]]]]:
+    return {variable: {category: [(ratio.passed, ratio.total) for ratio in ratios]
+                       for category, ratios in efficiency_in_bins(events, tracks, variable, edges).items()}
+            for variable, edges in BINNED_VARIABLES.items()}
+
+
+def solve_and_measure(events: Sequence[dict[str, Any]], names: Sequence[str], chunk_size: int = DEFAULT_CHUNK,
+                      plots: bool = False) -> dict[str, AlgorithmOutput]:
     """Every algorithm's tracks and validation records for `events`, `chunk_size` events at a time
     (an Event holds many copies of its hits: only one chunk of them lives at once)."""
     solvers = {name: construct(name) for name in names}
@@ -164,15 +186,18 @@ def solve_and_measure(events: Sequence[dict[str, Any]], names: Sequence[str],
             outputs[name].seconds += time.perf_counter() - began
             outputs[name].records.append(corvane._records.measure_events(validated, tracks))
             outputs[name].tracks.extend(batch_track_arrays(tracks))
+            if plots:
+                add_counts(outputs[name].efficiency, binned_efficiency(chunk, tracks))
     return outputs
 
 
 def process_unit(unit: WorkUnit, options: JobOptions) -> UnitResult:
     """Reads, solves and measures one unit. Unreadable files are reported, not raised (unless strict)."""
     events, problems = read_unit(unit, options.strict)
-    outputs = solve_and_measure(events, options.names, options.chunk_size)
-    hits = sum(hit_count(event) for event in events)
-    return UnitResult(unit.index, len(events), hits, outputs, problems, max(unit.events - len(events), 0))
+    outputs = solve_and_measure(events, options.names, options.chunk_size, options.plots)
+    hit_counts = [hit_count(event) for event in events]
+    return UnitResult(unit.index, len(events), sum(hit_counts), outputs, problems,
+                      max(unit.events - len(events), 0), hit_counts)
 
 
 # ---- folding (driver side) --------------------------------------------------
@@ -194,6 +219,9 @@ class AlgorithmTotals:
     fold: "corvane._records.RecordFold"
     digest: "hashlib._Hash"        # over the tracks, in event order
     seconds: float = 0.0
+    # With plots: binned efficiency counts, and per event (tracks, ghosts).
+    efficiency: dict[str, dict[str, list[tuple[int, int]]]] = field(default_factory=dict)
+    event_totals: list[tuple[int, int]] = field(default_factory=list)
 
 
 class JobFold:
@@ -204,6 +232,8 @@ class JobFold:
         self._waiting: dict[int, UnitResult] = {}
         self._next = 0
         self.names = list(options.names)
+        self.plots = options.plots
+        self.hit_counts: list[int] = []  # per event, with plots
         self.algorithms = {name: AlgorithmTotals(corvane._records.RecordFold(False, detailed), hashlib.sha256())
                            for name in self.names}
         self.events = 0
@@ -234,6 +264,12 @@ class JobFold:
             for arrays in output.tracks:
                 _digest_tracks(totals.digest, arrays)
             totals.seconds += output.seconds
+            if self.plots:
+                add_counts(totals.efficiency, output.efficiency)
+                for records in output.records:
+                    totals.event_totals.extend(corvane._records.event_totals(records))
+        if self.plots:
+            self.hit_counts.extend(result.hit_counts)
         self.events += result.events
         self.hits += result.hits
         self.skipped += result.skipped
@@ -263,13 +299,21 @@ class JobFold:
     def timing(self, name: str) -> Timing:
         return Timing(self.events, self.hits, self.algorithms[name].seconds, self.threads)
 
-    def report(self, sample: str) -> dict[str, Any]:
+    def plot_inputs(self) -> list[PlotInput]:
+        """What the plots show of each algorithm (the job must have counted it: JobOptions.plots)."""
+        return [PlotInput(ALGORITHMS[name],
+                          {variable: {category: [Ratio(*counts) for counts in bins] for category, bins in table.items()}
+                           for variable, table in self.algorithms[name].efficiency.items()},
+                          self.hit_counts, self.algorithms[name].event_totals, self.export(name)["categories"])
+                for name in self.names]
+
+    def report(self, sample: str, skipped: Sequence[str]) -> dict[str, Any]:
         """Everything about the job, ready for json.dump."""
         return {
             "sample": sample,
             "events": self.events,
             "hits": self.hits,
-            "skipped": list(self.problems),
+            "skipped": list(skipped),
             "algorithms": {
                 name: {"class": ALGORITHMS[name], "timing": self.timing(name).as_dict(),
                        "validation": self.export(name), "tracks_digest": self.tracks_digest(name)}
