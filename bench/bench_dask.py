@@ -29,7 +29,7 @@ import distributed  # noqa: E402
 
 from corvane_tools.cluster import run_locally, run_on_cluster  # noqa: E402
 from corvane_tools.event_files import write_events  # noqa: E402
-from corvane_tools.generator import generate_event  # noqa: E402
+from corvane_tools.generator import generate_range  # noqa: E402
 from corvane_tools.work_units import JobFold, JobOptions, plan_units  # noqa: E402
 
 OPTIONS = JobOptions(("track_following",))
@@ -88,7 +88,7 @@ def main():
     args = parser.parse_args()
     with tempfile.TemporaryDirectory() as directory:
         path = os.path.join(directory, "events.parquet")
-        write_events([generate_event(11, i) for i in range(args.events)], path)
+        write_events(generate_range(11, 0, args.events), path)
         units = len(plan_units([path], []))
         print(f"{args.events} events in {units} units (tasks); cores: {os.cpu_count()}, "
               f"load average {os.getloadavg()[0]:.1f}")

@@ -16,7 +16,9 @@ from corvane_tools import cli  # noqa: E402
 from corvane_tools import cluster  # noqa: E402
 from corvane_tools.cluster import run_locally, run_on_cluster  # noqa: E402
 from corvane_tools.event_files import EventFileError, load_events, write_events  # noqa: E402
-from corvane_tools.generator import generate_event  # noqa: E402
+from corvane_tools.binned import (BINNED_VARIABLES, edges_for_counts, efficiency_in_bins,  # noqa: E402
+                                  ghost_rate_by_hits, ghost_rates, hit_count_edges)
+from corvane_tools.generator import generate_range  # noqa: E402
 from corvane_tools.job import validation_input  # noqa: E402
 from corvane_tools.work_units import (FoldError, JobFold, JobOptions, plan_generated, plan_units,  # noqa: E402
                                       process_unit)
@@ -28,8 +30,8 @@ NAMES = ("track_following",)
 def sample(tmp_path_factory):
     """200 events: a Parquet file of several row groups and a directory of JSON files."""
     root = tmp_path_factory.mktemp("events")
-    write_events([generate_event(5, i) for i in range(150)], root / "a.parquet")
-    write_events([generate_event(6, i) for i in range(50)], root / "json")
+    write_events(generate_range(5, 0, 150), root / "a.parquet")
+    write_events(generate_range(6, 0, 50), root / "json")
     return [str(root / "a.parquet"), str(root / "json")]
 
 
@@ -107,8 +109,8 @@ def test_lost_worker_changes_nothing(sample, local_fold, client):
 def with_bad_file(tmp_path_factory):
     """Four JSON events and a Parquet file of two, one of the JSON files cut short."""
     root = tmp_path_factory.mktemp("bad")
-    write_events([generate_event(7, i) for i in range(4)], root / "json")
-    write_events([generate_event(8, i) for i in range(2)], root / "b.parquet")
+    write_events(generate_range(7, 0, 4), root / "json")
+    write_events(generate_range(8, 0, 2), root / "b.parquet")
     bad = root / "json" / "event_00001.json"
     bad.write_text('{"x": [1.0]')
     return [str(root / "json"), str(root / "b.parquet")], str(bad)
@@ -174,3 +176,25 @@ def test_fold_refuses_repeated_and_missing_units(small_units):
     short = dataclasses.replace(results[0], events=1)
     with pytest.raises(FoldError, match="1 events processed, 2 planned"):
         fold.accept(short)
+
+
+def test_plot_counts_add_up_wherever_units_run(client):
+    """What the plots show, counted unit by unit here or on the cluster, equals counting all events at once."""
+    units = plan_generated(40, seed=12, per_unit=10)
+    options = JobOptions(NAMES, plots=True)
+    folds = []
+    for on_cluster in (False, True):
+        fold = JobFold(units, options, detailed=False)
+        (run_on_cluster(client, units, options, fold) if on_cluster else run_locally(units, options, fold))
+        folds.append(fold.plot_inputs())
+    assert folds[0] == folds[1]
+
+    events = generate_range(12, 0, 40)
+    tracks = corvane.ReconstructionAlgorithms.TrackFollowing().solve_batch(
+        [corvane.DetectorEvent.Event(event) for event in events])
+    plotted = folds[0][0]
+    for variable, edges in BINNED_VARIABLES.items():
+        assert plotted.efficiency[variable] == efficiency_in_bins(events, tracks, variable, edges)
+    edges = hit_count_edges(events)
+    assert edges_for_counts(plotted.hit_counts) == edges
+    assert ghost_rates(plotted.hit_counts, plotted.event_totals, edges) == ghost_rate_by_hits(events, tracks, edges)
