@@ -30,7 +30,8 @@ import distributed  # noqa: E402
 from corvane_tools.cluster import run_locally, run_on_cluster  # noqa: E402
 from corvane_tools.event_files import write_events  # noqa: E402
 from corvane_tools.generator import generate_range  # noqa: E402
-from corvane_tools.work_units import JobFold, JobOptions, plan_units  # noqa: E402
+from corvane_tools.job_fold import JobFold  # noqa: E402
+from corvane_tools.work_units import JobOptions, plan_units  # noqa: E402
 
 OPTIONS = JobOptions(("track_following",))
 

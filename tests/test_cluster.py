@@ -20,8 +20,8 @@ from corvane_tools.binned import (BINNED_VARIABLES, edges_for_counts, efficiency
                                   ghost_rate_by_hits, ghost_rates, hit_count_edges)
 from corvane_tools.generator import generate_range  # noqa: E402
 from corvane_tools.job import validation_input  # noqa: E402
-from corvane_tools.work_units import (FoldError, JobFold, JobOptions, plan_generated, plan_units,  # noqa: E402
-                                      process_unit)
+from corvane_tools.job_fold import FoldError, JobFold  # noqa: E402
+from corvane_tools.work_units import JobOptions, plan_generated, plan_units, process_unit  # noqa: E402
 
 NAMES = ("track_following",)
 

@@ -15,7 +15,8 @@ from .event_files import EventFileError, check_output, expand_inputs, load_event
 from .generator import iter_events
 from .job import DEFAULT_CHUNK, hit_count
 from .progress import progress_bar
-from .work_units import FoldError, JobFold, JobOptions, plan_generated, plan_units
+from .job_fold import FoldError, JobFold
+from .work_units import JobOptions, plan_generated, plan_units
 
 DEFAULT_EVENTS: Final = 50
 DEFAULT_SEED: Final = 1

@@ -15,7 +15,8 @@ from typing import Any, Final
 
 from .algorithms import pool_size
 from .event_files import EventFileError
-from .work_units import JobFold, JobOptions, UnitResult, WorkUnit, process_unit
+from .job_fold import JobFold
+from .work_units import JobOptions, UnitResult, WorkUnit, process_unit
 
 RETRIES: Final = 2            # further attempts at a unit whose task raised
 CONNECT_TIMEOUT: Final = "20s"
