@@ -138,11 +138,12 @@ def test_command_on_an_existing_cluster(with_bad_file, client, extra, status, tm
     assert json.loads(report.read_text())["events"] == 5
 
 
-def test_unreachable_scheduler_fails_clearly(sample, monkeypatch):
+@pytest.mark.parametrize("address", ["tcp://127.0.0.1:9", "127.0.0.1", "xyz://127.0.0.1:9"])
+def test_unreachable_scheduler_fails_clearly(sample, monkeypatch, address):
     monkeypatch.setattr(cluster, "CONNECT_TIMEOUT", "1s")
-    result = CliRunner().invoke(cli.main, ["run", *sample, "-q", "--scheduler", "tcp://127.0.0.1:9"])
+    result = CliRunner().invoke(cli.main, ["run", *sample, "-q", "--scheduler", address])
     assert result.exit_code == cli.FAILED
-    assert "cannot reach the scheduler at tcp://127.0.0.1:9" in result.output
+    assert f"cannot reach the scheduler at {address}" in result.output
 
 
 @pytest.fixture(scope="module")
@@ -198,3 +199,11 @@ def test_plot_counts_add_up_wherever_units_run(client):
     edges = hit_count_edges(events)
     assert edges_for_counts(plotted.hit_counts) == edges
     assert ghost_rates(plotted.hit_counts, plotted.event_totals, edges) == ghost_rate_by_hits(events, tracks, edges)
+
+
+def test_cluster_without_workers_fails_clearly(sample, monkeypatch):
+    monkeypatch.setattr(cluster, "CONNECT_TIMEOUT", "1s")
+    with distributed.LocalCluster(n_workers=0, processes=True, host="127.0.0.1", dashboard_address=None) as empty:
+        result = CliRunner().invoke(cli.main, ["run", *sample, "-q", "--scheduler", empty.scheduler_address])
+    assert result.exit_code == cli.FAILED
+    assert f"the cluster at {empty.scheduler_address} has no workers" in result.output

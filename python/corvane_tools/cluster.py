@@ -45,9 +45,13 @@ def cluster_client(scheduler: str | None = None, workers: int | None = None,
     if scheduler is not None:
         try:
             client = distributed.Client(scheduler, timeout=CONNECT_TIMEOUT)
-        except (OSError, TimeoutError) as error:
+        except (OSError, TimeoutError, ValueError) as error:
             raise ClusterError(f"cannot reach the scheduler at {scheduler}: {error}") from None
         with client:
+            try:
+                client.wait_for_workers(1, timeout=CONNECT_TIMEOUT)
+            except TimeoutError:
+                raise ClusterError(f"the cluster at {scheduler} has no workers") from None
             yield client
         return
     assert workers is not None

@@ -77,7 +77,7 @@ class UnitResult:
     @classmethod
     def failed(cls, unit: WorkUnit, problem: str) -> "UnitResult":
         """A unit that could not be processed at all: each of its files is reported by name."""
-        lines = [f"{path}: {problem}" for path in unit.paths]
+        lines = [f"{source}: {problem}" for source in unit.paths or (unit.describe(),)]
         return cls(unit.index, 0, 0, {}, lines, unit.events)
 
 
