@@ -25,9 +25,7 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "python"))
 
-import distributed  # noqa: E402
-
-from corvane_tools.cluster import run_locally, run_on_cluster  # noqa: E402
+from corvane_tools.cluster import cluster_client, run_locally, run_on_cluster  # noqa: E402
 from corvane_tools.event_files import write_events  # noqa: E402
 from corvane_tools.generator import generate_range  # noqa: E402
 from corvane_tools.job_fold import JobFold  # noqa: E402
@@ -72,13 +70,11 @@ def empty_task(value):
 
 def cluster_seconds(path, workers, repeats):
     """Best wall time of the job on a new local cluster, and the round trip of one empty task."""
-    with distributed.LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, host="127.0.0.1",
-                                  dashboard_address=None, env={"RAYON_NUM_THREADS": "1"}) as cluster:
-        with distributed.Client(cluster) as client:
-            job(path, client)  # workers import and warm up
-            seconds = best_of(repeats, lambda: job(path, client))
-            count = 200
-            round_trip = best_of(repeats, lambda: client.gather(client.map(empty_task, range(count), pure=False)))
+    with cluster_client(workers=workers) as client:
+        job(path, client)  # workers import and warm up
+        seconds = best_of(repeats, lambda: job(path, client))
+        count = 200
+        round_trip = best_of(repeats, lambda: client.gather(client.map(empty_task, range(count), pure=False)))
     return seconds, round_trip / count
 
 

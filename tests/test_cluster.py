@@ -37,10 +37,8 @@ def sample(tmp_path_factory):
 
 @pytest.fixture(scope="module")
 def client():
-    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
-                                  dashboard_address=None, env={"RAYON_NUM_THREADS": "1"}) as cluster:
-        with distributed.Client(cluster) as client:
-            yield client
+    with cluster.cluster_client(workers=2) as client:
+        yield client
 
 
 def outputs(fold):
@@ -203,7 +201,7 @@ def test_plot_counts_add_up_wherever_units_run(client):
 
 def test_cluster_without_workers_fails_clearly(sample, monkeypatch):
     monkeypatch.setattr(cluster, "CONNECT_TIMEOUT", "1s")
-    with distributed.LocalCluster(n_workers=0, processes=True, host="127.0.0.1", dashboard_address=None) as empty:
+    with distributed.LocalCluster(n_workers=0, host="127.0.0.1", dashboard_address="127.0.0.1:0") as empty:
         result = CliRunner().invoke(cli.main, ["run", *sample, "-q", "--scheduler", empty.scheduler_address])
     assert result.exit_code == cli.FAILED
     assert f"the cluster at {empty.scheduler_address} has no workers" in result.output

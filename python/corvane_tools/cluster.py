@@ -57,9 +57,10 @@ def cluster_client(scheduler: str | None = None, workers: int | None = None,
     assert workers is not None
     if workers < 1:
         raise ClusterError("the number of workers must be at least 1")
-    # One solver thread per worker thread: worker processes share the cores among themselves.
+    # One solver thread per worker thread: worker processes share the cores among themselves. Every
+    # port, the scheduler's web server's too, listens on the loopback interface only.
     with distributed.LocalCluster(n_workers=workers, threads_per_worker=threads_per_worker, processes=True,
-                                  host="127.0.0.1", dashboard_address=None,
+                                  host="127.0.0.1", dashboard_address="127.0.0.1:0",
                                   env={"RAYON_NUM_THREADS": str(threads_per_worker)}) as cluster:
         with distributed.Client(cluster) as client:
             yield client
