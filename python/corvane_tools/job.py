@@ -5,7 +5,6 @@ validation) and returns tracks; this module strings those calls together.
 `Event` objects hold many copies of their hits, so they are built one chunk
 at a time and dropped once every algorithm has solved the chunk.
 """
-import sys
 import time
 from collections.abc import Sequence
 from dataclasses import asdict, dataclass
@@ -86,12 +85,6 @@ def validation_input(events: Sequence[dict[str, Any]]) -> list[dict[str, Any]]:
     """The events as the validation reads them: an event whose Monte Carlo record is None has no truth."""
     return [event if event.get("montecarlo") is not None else
             {key: value for key, value in event.items() if key != "montecarlo"} for event in events]
-
-
-def print_summary(events: Sequence[dict[str, Any]], run: AlgorithmRun) -> None:
-    """The validation summary, written by the compiled module straight to file descriptor 1."""
-    sys.stdout.flush()
-    corvane.Validator.print_validation_summary(validation_input(events), run.tracks, False)
 
 
 def report(events: Sequence[dict[str, Any]], runs: Sequence[AlgorithmRun], sample: str,
