@@ -108,7 +108,7 @@ def _read_inputs(inputs: tuple[str, ...], strict: bool, quiet: bool) -> tuple[li
 @click.option("--plots", "plot_dir", type=click.Path(path_type=Path), default=None,
               help="Draw efficiency, ghost-rate and clone-rate plots (PNG) into this directory.")
 @click.option("--chunk-size", type=click.IntRange(min=1), default=DEFAULT_CHUNK,
-              help="Events per batch handed to the solver.")
+              help="Events per batch handed to the solver (a unit of work holds at most 32).")
 @click.option("--strict", is_flag=True, help="Stop at the first bad input file or event instead of skipping it.")
 @click.option("--keep-going", is_flag=True,
               help="Exit with status 0 even when some inputs were skipped (they are still reported).")
