@@ -49,7 +49,9 @@ std::vector<std::pair<uint64_t, uint64_t>> event_totals(ByteString records) {
     return totals;
 }
 
-ValidationRun new_fold(bool verbose, std::optional<bool> detailed) { return standard_run(verbose, detailed.value_or(false)); }
+ValidationRun new_fold(bool verbose, std::optional<bool> detailed) {
+    return standard_run(verbose, detailed.value_or(false));
+}
 
 // Decodes the whole string before folding any of it, so bad bytes change nothing.
 uint64_t add(ValidationRun& run, ByteString records) {
