@@ -159,7 +159,8 @@ def run(inputs: tuple[str, ...], algorithm: str, threads: int | None, count: int
         click.echo(f"corvane: skipped: {problem}", err=True)
     if fold.events == 0:
         _fail("no usable events in the input")
-    sample = (f"{fold.events} events from {len(inputs)} input(s)" if inputs
+    files = len({path for unit in units for path in unit.paths})
+    sample = (f"{fold.events} events from {files} file(s)" if inputs
               else f"{fold.events} generated events (seed {seed})")
     click.echo(f"Sample: {sample}, {fold.hits:,} hits ({fold.hits / fold.events:,.0f} per event)")
     click.echo(f"Algorithms: {', '.join(ALGORITHMS[name] for name in names)} on {fold.threads} worker threads "
