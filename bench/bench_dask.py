@@ -12,8 +12,9 @@ fold) for:
 3. the cost of one task: the round trip of an empty task, and what the
    1-worker cluster takes per unit more than the 1-thread process.
 
-Prints the best of several runs and the ratios from this one run. The
-target is 2 worker processes at 1.7 times 1 worker process or better.
+Prints the best of several rounds (the set-ups take turns in each round)
+and the ratios from this one run. The target is 2 worker processes at 1.7
+times 1 worker process or better.
 """
 import argparse
 import os
@@ -54,28 +55,41 @@ def job(path, client=None):
     return fold
 
 
-def local_seconds(path, threads, repeats):
-    """Best wall time of the job in a fresh process with `threads` pool threads."""
-    code = ("import sys; sys.path[:0] = sys.argv[3:]; import bench_dask as b; "
-            "b.job(sys.argv[1]); print(b.best_of(int(sys.argv[2]), lambda: b.job(sys.argv[1])))")
+def local_seconds(path, threads):
+    """Wall time of one job in a fresh process with `threads` pool threads (after one warm-up job)."""
+    code = ("import sys, time; sys.path[:0] = sys.argv[2:]; import bench_dask as b; b.job(sys.argv[1]); "
+            "began = time.perf_counter(); b.job(sys.argv[1]); print(time.perf_counter() - began)")
     env = {**os.environ, "RAYON_NUM_THREADS": str(threads)}
-    out = subprocess.run([sys.executable, "-c", code, path, str(repeats), os.path.dirname(__file__), *sys.path],
+    out = subprocess.run([sys.executable, "-c", code, path, os.path.dirname(__file__), *sys.path],
                          env=env, check=True, capture_output=True, text=True).stdout
     return float(out.split()[-1])
+
+
+def cluster_job_seconds(path, client):
+    began = time.perf_counter()
+    job(path, client)
+    return time.perf_counter() - began
 
 
 def empty_task(value):
     return value
 
 
-def cluster_seconds(path, workers, repeats):
-    """Best wall time of the job on a new local cluster, and the round trip of one empty task."""
-    with cluster_client(workers=workers) as client:
-        job(path, client)  # workers import and warm up
-        seconds = best_of(repeats, lambda: job(path, client))
+def measure(path, repeats):
+    """Best wall time per set-up. The set-ups take turns in every round, so that a machine shared
+    with other work slows them alike; both clusters stay up throughout."""
+    best = {}
+    with cluster_client(workers=1) as one, cluster_client(workers=2) as two:
+        clients = {"cluster 1": one, "cluster 2": two}
+        for client in clients.values():
+            job(path, client)  # workers import and warm up
+        for _ in range(repeats):
+            times = {"pool 1": local_seconds(path, 1), "pool 2": local_seconds(path, 2)}
+            times.update({name: cluster_job_seconds(path, client) for name, client in clients.items()})
+            best = {name: min(seconds, best.get(name, float("inf"))) for name, seconds in times.items()}
         count = 200
-        round_trip = best_of(repeats, lambda: client.gather(client.map(empty_task, range(count), pure=False)))
-    return seconds, round_trip / count
+        round_trip = best_of(repeats, lambda: one.gather(one.map(empty_task, range(count), pure=False))) / count
+    return best, round_trip
 
 
 def main():
@@ -89,22 +103,17 @@ def main():
         units = len(plan_units([path], []))
         print(f"{args.events} events in {units} units (tasks); cores: {os.cpu_count()}, "
               f"load average {os.getloadavg()[0]:.1f}")
-        local = {threads: local_seconds(path, threads, args.repeats) for threads in (1, 2)}
-        cluster = {workers: cluster_seconds(path, workers, args.repeats) for workers in (1, 2)}
-
-    def rate(seconds):
-        return args.events / seconds
-
-    for threads, seconds in local.items():
-        print(f"this process, pool of {threads} thread(s): {rate(seconds):8.1f} events/s")
-    for workers, (seconds, _) in cluster.items():
-        print(f"local cluster, {workers} worker process(es): {rate(seconds):8.1f} events/s")
-    print(f"pool 2 threads / 1 thread:        {local[1] / local[2]:.2f}x")
-    print(f"cluster 2 workers / 1 worker:      {cluster[1][0] / cluster[2][0]:.2f}x (target >= 1.7x)")
-    print(f"cluster 1 worker / pool 1 thread:  {local[1] / cluster[1][0]:.2f}x")
-    print(f"per task: empty round trip {1000 * cluster[1][1]:.2f} ms; "
-          f"1-worker cluster minus 1-thread process {1000 * (cluster[1][0] - local[1]) / units:.2f} ms per unit "
-          f"of {args.events / units:.0f} events")
+        best, round_trip = measure(path, args.repeats)
+    labels = {"pool 1": "this process, pool of 1 thread", "pool 2": "this process, pool of 2 threads",
+              "cluster 1": "local cluster, 1 worker process", "cluster 2": "local cluster, 2 worker processes"}
+    for name, label in labels.items():
+        print(f"{label:34} {args.events / best[name]:8.1f} events/s")
+    print(f"pool 2 threads / 1 thread:        {best['pool 1'] / best['pool 2']:.2f}x")
+    print(f"cluster 2 workers / 1 worker:     {best['cluster 1'] / best['cluster 2']:.2f}x (target >= 1.7x)")
+    print(f"cluster 1 worker / pool 1 thread: {best['pool 1'] / best['cluster 1']:.2f}x")
+    print(f"per task: empty round trip {1000 * round_trip:.2f} ms; 1-worker cluster minus 1-thread process "
+          f"{1000 * (best['cluster 1'] - best['pool 1']) / units:.2f} ms per unit of {args.events / units:.0f} events")
+    print(f"load average at the end {os.getloadavg()[0]:.1f}")
 
 
 if __name__ == "__main__":
