@@ -6,12 +6,24 @@
 
 namespace corvane {
 
-void for_each_run(size_t count, const std::function<void(size_t begin, size_t end)>& run) {
+void for_each_index(size_t count, const std::function<void(size_t)>& item, std::atomic<bool>& stop,
+                    const CancelCheck& cancel) {
     if (count == 0) return;
     WorkerPool& pool = WorkerPool::shared();
-    const size_t runs = std::min(count, pool.size());
-    // Run r covers [r*count/runs, (r+1)*count/runs): sizes differ by at most one.
-    pool.run(runs, [&](size_t r) { run(r * count / runs, (r + 1) * count / runs); });
+    std::atomic<size_t> next{0};
+    // Each item is taken alone: items vary in cost by orders of magnitude, and
+    // one atomic increment is nothing beside solving an event.
+    const auto take_items = [&](size_t) {
+        while (!stop.load(std::memory_order_relaxed)) {
+            const size_t i = next.fetch_add(1, std::memory_order_relaxed);
+            if (i >= count) return;
+            item(i);
+        }
+    };
+    const auto tick = [&] {
+        if (!stop.load() && cancel && cancel()) stop.store(true);
+    };
+    pool.run(std::min(count, pool.size()), take_items, tick);
 }
 
 }  // namespace corvane

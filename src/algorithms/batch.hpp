@@ -10,32 +10,51 @@
 
 namespace corvane {
 
-// Splits [0, count) into at most one run of consecutive items per worker and
-// runs each run on its own worker; returns once every run has finished.
-void for_each_run(size_t count, const std::function<void(size_t begin, size_t end)>& run);
+// Asked on the calling thread every few tens of milliseconds while the
+// workers run; `true` stops handing out items.
+using CancelCheck = std::function<bool()>;
+
+// Thrown once a CancelCheck asked to stop and every started item has finished.
+struct BatchCancelled {};
+
+// Hands the indices 0 .. count-1 out one at a time, in order, to the pool's
+// workers, so that a large item never holds back a run of others behind it.
+// Stops handing out once `stop` is set (by an item or by `cancel`). Returns
+// when every started item has finished.
+void for_each_index(size_t count, const std::function<void(size_t)>& item, std::atomic<bool>& stop,
+                    const CancelCheck& cancel = {});
 
 // What happens to items not yet started once one has failed.
 enum class AfterFailure { solve_the_rest, skip_the_rest };
 
 // results[i] = solve(i). A failure is carried back and rethrown here once all
-// started work has stopped; among several, the lowest index decides.
+// started work has stopped; among several, the lowest index decides. After a
+// cancel, throws BatchCancelled instead.
 template <class Result, class Solve>
 std::vector<Result> solve_in_order(size_t count, Solve&& solve,
-                                   AfterFailure after_failure = AfterFailure::solve_the_rest) {
+                                   AfterFailure after_failure = AfterFailure::solve_the_rest,
+                                   const CancelCheck& cancel = {}) {
     std::vector<Result> results(count);
     std::vector<std::exception_ptr> failures(count);
-    std::atomic<bool> failed{false};
-    for_each_run(count, [&](size_t begin, size_t end) {
-        for (size_t i = begin; i < end; ++i) {
-            if (after_failure == AfterFailure::skip_the_rest && failed.load(std::memory_order_relaxed)) return;
+    std::atomic<bool> stop{false};
+    std::atomic<bool> cancelled{false};
+    const CancelCheck check = [&]() -> bool {
+        if (!cancel || !cancel()) return false;
+        cancelled.store(true);
+        return true;
+    };
+    for_each_index(
+        count,
+        [&](size_t i) {
             try {
                 results[i] = solve(i);
             } catch (...) {
                 failures[i] = std::current_exception();
-                failed.store(true, std::memory_order_relaxed);
+                if (after_failure == AfterFailure::skip_the_rest) stop.store(true);
             }
-        }
-    });
+        },
+        stop, check);
+    if (cancelled.load()) throw BatchCancelled{};
     for (const std::exception_ptr& failure : failures) {
         if (failure) std::rethrow_exception(failure);
     }

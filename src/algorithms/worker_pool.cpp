@@ -17,6 +17,17 @@ namespace {
 // many runs whatever the environment asks for.
 constexpr uint64_t kMostWorkers = 256;
 
+// The C++ runtime allocates a thread's exception bookkeeping (thread-local
+// storage of a library loaded at run time) on the thread's first throw. If
+// that first throw is an out-of-memory error, the allocation fails too and the
+// C library ends the process; one throw at start claims it while memory is there.
+void prepare_exception_state() {
+    try {
+        throw 0;
+    } catch (int) {
+    }
+}
+
 }  // namespace
 
 WorkerPool& WorkerPool::shared() {
@@ -55,24 +66,50 @@ void WorkerPool::start_workers(size_t count) {
     }
 }
 
-void WorkerPool::run(size_t count, const std::function<void(size_t)>& task) {
+void WorkerPool::take_job_slot(const std::function<void()>& tick) {
+    if (!tick) {
+        job_mutex_.lock();
+        return;
+    }
+    while (!job_mutex_.try_lock_for(kTickInterval)) tick();
+}
+
+bool WorkerPool::is_waiting_caller() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return task_ != nullptr && job_owner_ == std::this_thread::get_id();
+}
+
+void WorkerPool::run(size_t count, const std::function<void(size_t)>& task, const std::function<void()>& tick) {
     if (count == 0) return;
-    std::lock_guard<std::mutex> job(job_mutex_);
+    if (is_waiting_caller()) {
+        for (size_t i = 0; i < count; ++i) task(i);
+        return;
+    }
+    take_job_slot(tick);
+    std::lock_guard<std::timed_mutex> job(job_mutex_, std::adopt_lock);
     {
         std::lock_guard<std::mutex> lock(mutex_);
         start_workers(count);
         task_ = &task;
         task_count_ = count;
         unfinished_ = count;
+        job_owner_ = std::this_thread::get_id();
         ++generation_;
     }
     wake_.notify_all();
     std::unique_lock<std::mutex> lock(mutex_);
-    done_.wait(lock, [this] { return unfinished_ == 0; });
+    while (!done_.wait_for(lock, kTickInterval, [this] { return unfinished_ == 0; })) {
+        if (!tick) continue;
+        lock.unlock();
+        tick();
+        lock.lock();
+    }
     task_ = nullptr;
+    job_owner_ = {};
 }
 
 void WorkerPool::work(size_t worker, uint64_t seen_generation) {
+    prepare_exception_state();
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         wake_.wait(lock, [&] { return stopping_ || generation_ != seen_generation; });

@@ -1,9 +1,18 @@
-// `solve_batch(events)` for every algorithm class: the events are taken on the
-// calling thread, then solved on the worker pool by the class's per-event core.
+// `solve(event)` and `solve_batch(events)` for every algorithm class, from the
+// class's per-event core
 //
-//   solve_batch_method<&solve_one_event>()
+//   std::vector<Track> solve_one_event(const Parameters&, const EventData&);
 //
-// where solve_one_event(const Parameters&, const EventData&) -> std::vector<Track>.
+// declared in the class's method list as
+//
+//   solve_method<&solve_one_event>("solve($self, event)\n--\n\n"),
+//   solve_batch_method<&solve_one_event>(),
+//
+// Both run the core without the interpreter lock, on the immutable event
+// record and the algorithm's parameters (which never change after
+// construction), so other Python threads keep running meanwhile; the Track
+// objects are built once the lock is back. `solve_batch` also answers signals
+// (Ctrl-C) while it waits for the workers.
 #pragma once
 
 #include <memory>
@@ -12,13 +21,14 @@
 #include "algorithms/batch.hpp"
 #include "bindings/bind.hpp"
 #include "bindings/classes.hpp"
+#include "bindings/interpreter_lock.hpp"
 #include "event_model/event.hpp"
 #include "event_model/track.hpp"
 
 namespace corvane::py {
 
-// What a worker gets of an Event: the immutable record, never the Monte
-// Carlo object, so no worker ever holds a Python reference.
+// What the core gets of an Event: the immutable record, never the Monte
+// Carlo object, so no code without the lock ever holds a Python reference.
 struct EventSnapshot {
     std::shared_ptr<const EventData> data;
 };
@@ -38,12 +48,34 @@ template <class P>
 struct CoreParameters<std::vector<Track> (*)(const P&, const EventData&)> {
     using type = P;
 };
+template <auto Core>
+using parameters_of = typename CoreParameters<decltype(Core)>::type;
+
+template <auto Core>
+std::vector<Track> solve_unlocked(const parameters_of<Core>& parameters, EventSnapshot event) {
+    return without_lock([&] { return Core(parameters, *event.data); });
+}
+
+template <auto Core>
+PyMethodDef solve_method(const char* doc) {
+    return Method<&solve_unlocked<Core>, "solve", "event">::def(doc);
+}
+
+// A pending signal runs its Python handler; true when that handler raised.
+inline bool signal_handler_raised(ReleasedLock& unlocked) {
+    return unlocked.relocked([] { return PyErr_CheckSignals() < 0; });
+}
 
 template <auto Core, AfterFailure after_failure>
-std::vector<std::vector<Track>> solve_batch(const typename CoreParameters<decltype(Core)>::type& parameters,
-                                            std::vector<EventSnapshot> events) {
-    return solve_in_order<std::vector<Track>>(
-        events.size(), [&](size_t i) { return Core(parameters, *events[i].data); }, after_failure);
+std::vector<std::vector<Track>> solve_batch(const parameters_of<Core>& parameters, std::vector<EventSnapshot> events) {
+    ReleasedLock unlocked;
+    try {
+        return solve_in_order<std::vector<Track>>(
+            events.size(), [&](size_t i) { return Core(parameters, *events[i].data); }, after_failure,
+            [&unlocked] { return signal_handler_raised(unlocked); });
+    } catch (const BatchCancelled&) {
+        throw ErrorAlreadySet{};  // the handler's exception is pending
+    }
 }
 
 template <auto Core, AfterFailure after_failure = AfterFailure::solve_the_rest>

@@ -27,10 +27,6 @@ auto track_following_arguments(const TrackFollowingParameters& p) {
                       p.min_track_length, p.min_strong_track_length);
 }
 
-std::vector<Track> solve(const TrackFollowingParameters& p, const EventHandle& event) {
-    return solve_track_following(p, event.data->modules);
-}
-
 std::vector<Track> solve_one_event(const TrackFollowingParameters& p, const EventData& event) {
     return solve_track_following(p, event.modules);
 }
@@ -51,7 +47,7 @@ ClassDefinition& class_definition<TrackFollowingParameters>() {
                     "are_compatible($self, hit0, hit1)\n--\n\n"),
                 Method<&check_tolerance, "check_tolerance", "hit0", "hit1", "hit2">::def(
                     "check_tolerance($self, hit0, hit1, hit2)\n--\n\n"),
-                Method<&solve, "solve", "event">::def("solve($self, event)\n--\n\n"),
+                solve_method<&solve_one_event>("solve($self, event)\n--\n\n"),
                 solve_batch_method<&solve_one_event>(),
             },
         .reduce = reduce<&track_following_arguments>(),

@@ -1,0 +1,145 @@
+"""The batch and single solvers let other Python threads run, answer Ctrl-C
+promptly, survive running out of memory, and give the same tracks whatever
+the threads do around them."""
+import os
+import threading
+import time
+
+import pytest
+
+import corvane
+from event_builders import Event, generate_event, track_ids
+from test_batch import SANITIZED, run_child
+
+TrackFollowing = corvane.ReconstructionAlgorithms.TrackFollowing
+
+
+@pytest.fixture(scope="module")
+def large_event():
+    return Event(generate_event(20000, seed=11))
+
+
+def ticks_during(work):
+    """How often a second thread got to run (sleeping 1 ms each time) while
+    `work` ran on this one."""
+    ticks = 0
+    done = threading.Event()
+
+    def tick():
+        nonlocal ticks
+        while not done.is_set():
+            ticks += 1
+            time.sleep(0.001)
+
+    thread = threading.Thread(target=tick)
+    thread.start()
+    time.sleep(0.01)
+    start = ticks
+    try:
+        work()
+    finally:
+        done.set()
+        thread.join()
+    return ticks - start
+
+
+@pytest.mark.parametrize("method", ["solve", "solve_batch"])
+def test_other_threads_run_during_the_computation(method, large_event):
+    algorithm = TrackFollowing()
+    work = {"solve": lambda: algorithm.solve(large_event),
+            "solve_batch": lambda: algorithm.solve_batch([large_event] * 4)}[method]
+    started = time.perf_counter()
+    ticks = ticks_during(work)
+    elapsed = time.perf_counter() - started
+    # Holding the lock throughout lets the other thread in once at most.
+    assert ticks >= min(10, elapsed / 0.004), (ticks, elapsed)
+
+
+def test_threads_sharing_events_get_the_tracks_of_solve():
+    events = [Event(generate_event(n, seed=s)) for s, n in enumerate([3000, 60, 1500, 52, 800])]
+    algorithm = TrackFollowing()
+    expected = [track_ids(algorithm.solve(e)) for e in events]
+    results = {}
+
+    def worker(k):
+        batch = [track_ids(r) for r in algorithm.solve_batch(events[k:] + events[:k])]
+        single = [track_ids(algorithm.solve(e)) for e in events]
+        results[k] = (batch, single)
+
+    threads = [threading.Thread(target=worker, args=(k,)) for k in range(4)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    for k, (batch, single) in results.items():
+        assert batch == expected[k:] + expected[:k] and single == expected
+
+
+@pytest.mark.parametrize("threads", ["1", "2", "8"])
+def test_concurrency_soak(threads):
+    # Several Python threads batch the same events at once, mixed sizes and
+    # shuffled; every result equals solve's, every time.
+    result = run_child("""
+        import random, threading
+        mixed = [Event(generate_event(n, seed=s)) for s, n in enumerate([52, 3000, 200, 1500, 60, 5000, 900])]
+        mixed_expected = [track_ids(algorithm.solve(e)) for e in mixed]
+        failures = []
+        def soak(seed):
+            rng = random.Random(seed)
+            for _ in range(ROUNDS):
+                order = [rng.randrange(len(mixed)) for _ in range(rng.randrange(0, 20))]
+                got = [track_ids(r) for r in algorithm.solve_batch([mixed[i] for i in order])]
+                if got != [mixed_expected[i] for i in order]:
+                    failures.append(seed)
+        workers = [threading.Thread(target=soak, args=(s,)) for s in range(4)]
+        for w in workers: w.start()
+        for w in workers: w.join()
+        print(json.dumps({"failures": failures, "ok": batch_ok()}))
+    """.replace("ROUNDS", os.environ.get("CORVANE_SOAK_ROUNDS", "5")), {"RAYON_NUM_THREADS": threads}, timeout=600)
+    assert result == {"failures": [], "ok": True}
+
+
+def test_ctrl_c_interrupts_a_batch_promptly():
+    # SIGALRM with the default SIGINT handler stands for Ctrl-C: it raises
+    # KeyboardInterrupt from wherever the main thread is.
+    result = run_child("""
+        import signal, time
+        event = Event(generate_event(5000, seed=7))
+        one = time.perf_counter(); algorithm.solve(event); one = time.perf_counter() - one
+        many = [event] * int(10.0 / one)  # about 10 s on one thread
+        signal.signal(signal.SIGALRM, signal.default_int_handler)
+        start = time.perf_counter()
+        signal.setitimer(signal.ITIMER_REAL, 0.5)
+        try:
+            algorithm.solve_batch(many)
+            outcome = "finished"
+        except KeyboardInterrupt:
+            outcome = "interrupted"
+        latency = time.perf_counter() - start - 0.5
+        print(json.dumps({"outcome": outcome, "latency": latency, "ok": batch_ok()}))
+    """, {"RAYON_NUM_THREADS": "2"})
+    assert result["outcome"] == "interrupted" and result["ok"]
+    assert result["latency"] < (1.0 if SANITIZED else 0.25), result
+
+
+@pytest.mark.skipif(SANITIZED, reason="the address-space limit is meaningless under AddressSanitizer")
+def test_running_out_of_memory_in_a_worker_raises_memory_error():
+    # One arena, so that every worker allocation must grow the address space;
+    # the limit then stops the first growth, inside a worker's solve.
+    result = run_child("""
+        import resource
+        big = Event(generate_event(200000, seed=3))
+        first = batch_ok()
+        with open("/proc/self/status") as status:
+            vm_bytes = next(int(l.split()[1]) for l in status if l.startswith("VmSize")) * 1024
+        soft, hard = resource.getrlimit(resource.RLIMIT_AS)
+        resource.setrlimit(resource.RLIMIT_AS, (vm_bytes, hard))
+        try:
+            algorithm.solve_batch([big, big])
+            outcome = "no error"
+        except MemoryError:
+            outcome = "MemoryError"
+        resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+        print(json.dumps({"outcome": outcome, "ok": first and batch_ok()}))
+    """, {"RAYON_NUM_THREADS": "2", "MALLOC_ARENA_MAX": "1"})
+    assert result == {"outcome": "MemoryError", "ok": True}
