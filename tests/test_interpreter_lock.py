@@ -143,3 +143,38 @@ def test_running_out_of_memory_in_a_worker_raises_memory_error():
         print(json.dumps({"outcome": outcome, "ok": first and batch_ok()}))
     """, {"RAYON_NUM_THREADS": "2", "MALLOC_ARENA_MAX": "1"})
     assert result == {"outcome": "MemoryError", "ok": True}
+
+
+@pytest.mark.parametrize("call", [
+    # About 300 events x 7 warning lines, then the summary.
+    "Validator.print_validation_summary([quiet] * 300, [[]] * 300, True)",
+    # One warning line of 200 KB.
+    "Validator.compute_tracking_efficiency([quiet], [[]], 'x' * 200_000)",
+])
+def test_output_to_a_pipe_drained_by_this_process(call):
+    # The usual way to capture what a library writes to fd 1: a pipe read by
+    # a thread of the same process. More than the pipe holds must not hang.
+    result = run_child(f"""
+        import threading
+        from corvane import Validator
+        quiet = {{"description": "", "module_prefix_sum": [0] * 52 + [1], "x": [0.0], "y": [0.0], "z": [0.0]}}
+        read_end, write_end = os.pipe()
+        saved = os.dup(1)
+        os.dup2(write_end, 1)
+        os.close(write_end)
+        chunks = []
+        def drain():
+            while chunk := os.read(read_end, 1 << 16):
+                chunks.append(chunk)
+        reader = threading.Thread(target=drain)
+        reader.start()
+        {call}
+        os.dup2(saved, 1)
+        reader.join()
+        text = b"".join(chunks).decode()
+        print(json.dumps({{"bytes": len(text), "lines": text.count("\\n"), "last": text.splitlines()[-1][:40]}}))
+    """, timeout=60)
+    if "print" in call:
+        assert result["lines"] == 300 * 7 + 1 and result["last"] == "0 tracks including 0 ghosts (0.0%). Even"
+    else:
+        assert result["lines"] == 1 and result["bytes"] > 200_000

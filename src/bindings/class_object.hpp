@@ -89,13 +89,26 @@ PyObject* wrap(T value) {
 }
 
 template <class T>
-void dealloc_box(PyObject* object) {
-    auto* box = reinterpret_cast<Box<T>*>(object);
+void destroy_box(PyObject* object) {
     PyTypeObject* type = Py_TYPE(object);
-    if (PyType_IS_GC(type)) PyObject_GC_UnTrack(object);
-    box->value.~T();
+    reinterpret_cast<Box<T>*>(object)->value.~T();
     type->tp_free(object);
     Py_DECREF(type);  // instances of heap types own a reference to their type
+}
+
+template <class T>
+void dealloc_box(PyObject* object) {
+    if (!PyType_IS_GC(Py_TYPE(object))) {
+        destroy_box<T>(object);
+        return;
+    }
+    PyObject_GC_UnTrack(object);
+    // What an instance refers to may be another instance, and so on down a
+    // long chain: past a certain depth the interpreter defers the rest, as
+    // for its own containers, instead of overflowing the C stack.
+    Py_TRASHCAN_BEGIN(object, dealloc_box<T>)
+    destroy_box<T>(object);
+    Py_TRASHCAN_END
 }
 
 // An argument of a bound class read in place: a shared borrow for the length

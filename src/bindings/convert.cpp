@@ -98,7 +98,7 @@ size_t check_sequence(PyObject* object) {
     if (PyTuple_CheckExact(object)) return static_cast<size_t>(PyTuple_GET_SIZE(object));
     const Py_ssize_t size = PySequence_Size(object);
     if (size < 0) {
-        PyErr_Clear();
+        if (!clear_unreadable_value_error()) throw_error_already_set();
         return 0;
     }
     // Only a hint: a sequence's __len__ may promise more than it yields, and
@@ -142,7 +142,7 @@ std::optional<DoubleColumn> DoubleColumn::buffer_view(PyObject* object) {
     if (!PyObject_CheckBuffer(object)) return std::nullopt;
     DoubleColumn column;
     if (PyObject_GetBuffer(object, &column.buffer_, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) != 0) {
-        PyErr_Clear();
+        if (!clear_unreadable_value_error()) throw_error_already_set();
         return std::nullopt;
     }
     column.has_buffer_ = true;

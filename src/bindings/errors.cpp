@@ -73,6 +73,12 @@ void set_error_from_current_exception() noexcept {
     }
 }
 
+bool clear_unreadable_value_error() noexcept {
+    if (!PyErr_ExceptionMatches(PyExc_Exception) || PyErr_ExceptionMatches(PyExc_MemoryError)) return false;
+    PyErr_Clear();
+    return true;
+}
+
 void prefix_argument_error(const char* name) noexcept {
     if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
     PyObject *type, *value, *traceback;

@@ -27,6 +27,12 @@ PyObject* internal_failure_type();
 // flight (core errors, allocation failure, anything else as internal failure).
 void set_error_from_current_exception() noexcept;
 
+// Where the rules let a value that cannot be read fall back to a default:
+// clears the pending error and returns true when it says the value was
+// unreadable (any Exception but MemoryError). Interrupts, exits, running out
+// of memory and the module's own internal failures stay pending (false).
+bool clear_unreadable_value_error() noexcept;
+
 // Replaces a pending TypeError by "argument '{name}': {message}", keeping its
 // cause; other pending errors are left as they are.
 void prefix_argument_error(const char* name) noexcept;

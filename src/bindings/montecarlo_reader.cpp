@@ -5,7 +5,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 
 #include "bindings/convert.hpp"
 #include "bindings/dict_items.hpp"
@@ -51,24 +50,24 @@ constexpr std::array<std::string_view, kFieldCount> kColumnNames{
 using ColumnMap = std::array<std::optional<size_t>, kFieldCount>;
 
 ColumnMap map_columns(const std::vector<std::string>& description) {
-    std::unordered_map<std::string_view, size_t> position_of;
-    for (size_t i = 0; i < description.size(); ++i) position_of[description[i]] = i;
+    // Only the sixteen known names matter: comparing against them costs the
+    // same for any description, where a hash table of all names could be
+    // fed colliding ones.
     ColumnMap columns;
-    for (size_t field = 0; field < kFieldCount; ++field) {
-        if (auto found = position_of.find(kColumnNames[field]); found != position_of.end()) {
-            columns[field] = found->second;
-        }
+    for (size_t i = 0; i < description.size(); ++i) {
+        const auto known = std::find(kColumnNames.begin(), kColumnNames.end(), description[i]);
+        if (known != kColumnNames.end()) columns[static_cast<size_t>(known - kColumnNames.begin())] = i;
     }
     return columns;
 }
 
-// Runs a conversion that may raise; a failure is discarded and gives nothing.
+// Runs a conversion that may raise; an unreadable value gives nothing.
 template <class Convert>
 auto lenient(Convert&& convert) -> std::optional<decltype(convert())> {
     try {
         return convert();
     } catch (const ErrorAlreadySet&) {
-        PyErr_Clear();
+        if (!clear_unreadable_value_error()) throw;
         return std::nullopt;
     }
 }

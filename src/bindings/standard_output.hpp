@@ -6,7 +6,8 @@
 
 namespace corvane::py {
 
-// Writes all of `text`; throws RuntimeError when the descriptor refuses it.
+// Writes all of `text`, without the interpreter lock while a write blocks;
+// throws RuntimeError when the descriptor refuses it. Needs the lock held.
 void write_standard_output(std::string_view text);
 
 }  // namespace corvane::py

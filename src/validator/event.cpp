@@ -1,6 +1,8 @@
 #include "validator/event.hpp"
 
+#include <algorithm>
 #include <limits>
+#include <numeric>
 
 #include "core/errors.hpp"
 
@@ -23,6 +25,21 @@ void for_each_distinct_hit(const ValidationEvent& event, std::vector<uint32_t>& 
     }
 }
 
+// Per position: whether no later row has the same key. Sorted rather than
+// hashed, so that no choice of keys can make it slow.
+std::vector<bool> last_rows_of_keys(const std::vector<McParticle>& particles) {
+    std::vector<uint32_t> order(particles.size());
+    std::iota(order.begin(), order.end(), 0u);
+    std::sort(order.begin(), order.end(), [&particles](uint32_t a, uint32_t b) {
+        return particles[a].key != particles[b].key ? particles[a].key < particles[b].key : a < b;
+    });
+    std::vector<bool> last(particles.size(), false);
+    for (size_t i = 0; i < order.size(); ++i) {
+        if (i + 1 == order.size() || particles[order[i + 1]].key != particles[order[i]].key) last[order[i]] = true;
+    }
+    return last;
+}
+
 }  // namespace
 
 ValidationEvent build_validation_event(uint64_t hit_count, std::vector<McParticle> particles) {
@@ -35,12 +52,7 @@ ValidationEvent build_validation_event(uint64_t hit_count, std::vector<McParticl
     event.particles = std::move(particles);
     const auto count = static_cast<uint32_t>(event.particles.size());
 
-    event.position_of_key.reserve(count);
-    for (uint32_t position = 0; position < count; ++position) {
-        event.position_of_key[event.particles[position].key] = position;
-    }
-    event.is_indexed.assign(count, false);
-    for (const auto& [key, position] : event.position_of_key) event.is_indexed[position] = true;
+    event.is_indexed = last_rows_of_keys(event.particles);
 
     // Two passes over the same distinct (hit, particle) pairs: count, then fill.
     std::vector<uint32_t> last_seen;

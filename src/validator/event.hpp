@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <span>
-#include <unordered_map>
 #include <vector>
 
 #include "validator/mc_particle.hpp"
@@ -17,10 +16,9 @@ struct ValidationEvent {
     uint32_t hit_count = 0;
     // One record per Monte Carlo row, in row order (repeated keys included).
     std::vector<McParticle> particles;
-    // Particle index: key -> position of the last row with that key. Only
-    // that row ever carries weight; it also holds the key's hit list.
-    std::unordered_map<uint64_t, uint32_t> position_of_key;
-    std::vector<bool> is_indexed;  // per position: the row the index sends its key to
+    // Per position: whether this is the last row with its key. Only that row
+    // ever carries weight for the particle; it also holds the key's hit list.
+    std::vector<bool> is_indexed;
     // Per indexed position: number of distinct hit ids in its hit list.
     std::vector<uint32_t> distinct_hit_count;
     // hit -> indexed positions of the particles listing it, each once:
