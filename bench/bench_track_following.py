@@ -10,7 +10,8 @@
    check that the tracks are identical; then the cost per module search and
    the growth exponent from 5k to 50k;
 3. solve_batch over 200 events with 1 and with 2 worker threads (each in a
-   subprocess, sized by RAYON_NUM_THREADS): speed-up;
+   subprocess, sized by RAYON_NUM_THREADS): speed-up, on events of ~5,000
+   hits and on events of mixed sizes (1k to 20k hits, shuffled);
 4. solve cost at 1k, 2k, 5k and 10k hits, next to the number of compatible
    seed pairs the procedure has to examine.
 """
@@ -132,11 +133,12 @@ def per_probe(algorithm, per_event):
 
 
 BATCH_CHILD = """
-import sys, time
+import random, sys, time
 sys.path.insert(0, {bench!r})
 import corvane
 from event_generator import generate_event
-events = [corvane.DetectorEvent.Event(generate_event(5000, seed=s)) for s in range(200)]
+sizes = {sizes}
+events = [corvane.DetectorEvent.Event(generate_event(n, seed=s)) for s, n in enumerate(sizes)]
 algorithm = corvane.ReconstructionAlgorithms.TrackFollowing()
 algorithm.solve_batch(events[:4])
 best = float("inf")
@@ -148,15 +150,15 @@ print(best)
 """
 
 
-def batch_speedup():
-    child = BATCH_CHILD.format(bench=os.path.dirname(os.path.abspath(__file__)))
+def batch_speedup(label, sizes):
+    child = BATCH_CHILD.format(bench=os.path.dirname(os.path.abspath(__file__)), sizes=sizes)
     timings = {"1": float("inf"), "2": float("inf")}
     # Alternating runs, best of each: the cores are shared with other work.
     for threads in ("1", "2", "1", "2"):
         env = dict(os.environ, RAYON_NUM_THREADS=threads)
         out = subprocess.run([sys.executable, "-c", child], env=env, check=True, capture_output=True, text=True)
         timings[threads] = min(timings[threads], float(out.stdout.strip()))
-    print(f"solve_batch, 200 events of ~5000 hits: 1 thread {timings['1']:.3f} s, 2 threads {timings['2']:.3f} s, "
+    print(f"solve_batch, 200 events of {label}: 1 thread {timings['1']:.3f} s, 2 threads {timings['2']:.3f} s, "
           f"speed-up {timings['1'] / timings['2']:.2f}x")
 
 
@@ -183,7 +185,9 @@ def main():
     if args.against:
         per_event = against_build(args.against)
         per_probe(algorithm, per_event)
-    batch_speedup()
+    batch_speedup("~5000 hits", "[5000] * 200")
+    # Sizes drawn once from a fixed seed, in shuffled order.
+    batch_speedup("1k to 20k hits, shuffled", "random.Random(7).sample(range(1000, 20001), 200)")
     growth(algorithm)
 
 

@@ -9,6 +9,7 @@ import pytest
 
 import corvane
 from event_builders import Event, generate_event, track_ids
+from thread_probe import ticks_during
 from test_batch import SANITIZED, run_child
 
 TrackFollowing = corvane.ReconstructionAlgorithms.TrackFollowing
@@ -17,30 +18,6 @@ TrackFollowing = corvane.ReconstructionAlgorithms.TrackFollowing
 @pytest.fixture(scope="module")
 def large_event():
     return Event(generate_event(20000, seed=11))
-
-
-def ticks_during(work):
-    """How often a second thread got to run (sleeping 1 ms each time) while
-    `work` ran on this one."""
-    ticks = 0
-    done = threading.Event()
-
-    def tick():
-        nonlocal ticks
-        while not done.is_set():
-            ticks += 1
-            time.sleep(0.001)
-
-    thread = threading.Thread(target=tick)
-    thread.start()
-    time.sleep(0.01)
-    start = ticks
-    try:
-        work()
-    finally:
-        done.set()
-        thread.join()
-    return ticks - start
 
 
 @pytest.mark.parametrize("method", ["solve", "solve_batch"])

@@ -1,0 +1,119 @@
+"""Every entry point, on its success path and on an error path, repeated many
+times: neither the interpreter's allocated blocks nor the process's memory
+may grow beyond noise.
+
+CORVANE_LEAK_ITERATIONS sets the repetitions (default 10^4 for the cheap
+calls; the costly ones run a tenth of that).
+"""
+import gc
+import os
+import sys
+
+import pytest
+
+import corvane
+from corvane import DetectorEvent, ReconstructionAlgorithms, Validator
+from event_builders import generate_event
+from validation_builders import event as validation_event, particle, track
+
+Hit, Track, Module, Event = DetectorEvent.Hit, DetectorEvent.Track, DetectorEvent.Module, DetectorEvent.Event
+TrackFollowing = ReconstructionAlgorithms.TrackFollowing
+ITERATIONS = int(os.environ.get("CORVANE_LEAK_ITERATIONS", "10000"))
+# ASan builds keep freed memory in quarantine: only the block count is meaningful there.
+SANITIZED = bool(os.environ.get("CORVANE_EXPECT_BUILD"))
+
+HIT = Hit(1.0, 2.0, 3.0, 4, module=1)
+EVENT_DICT = generate_event(300, seed=2)
+EVENT = Event(EVENT_DICT)
+ALGORITHM = TrackFollowing()
+TRACKS = ALGORITHM.solve(EVENT)
+TRUTH = validation_event(6, [particle(1, [0, 1, 2]), particle(2, [3, 4, 5], pid=11)])
+TRUTH_TRACKS = [[track(0, 1, 2), track(3, 4), track(0, 5)]]
+
+
+def interrupting():
+    class Interrupting:
+        def __len__(self):
+            raise KeyboardInterrupt
+
+        def __getitem__(self, i):
+            raise IndexError
+
+    return Interrupting()
+
+
+# (name, call, expected exception or None, costly)
+CASES = [
+    ("Hit", lambda: Hit(1.0, 2.0, 3.0, 4, module=1, t=0.5, with_t=True), None, False),
+    ("Hit error", lambda: Hit(1.0, 2.0, 3.0, "4"), TypeError, False),
+    ("Hit repr and attributes", lambda: (repr(HIT), HIT.x, HIT.id, HIT.with_t), None, False),
+    ("Track", lambda: Track([HIT, HIT]).add_hit(HIT), None, False),
+    ("Track error", lambda: Track([HIT, 5]), TypeError, False),
+    ("Track repr and hits", lambda: (repr(TRACKS[0]), TRACKS[0].hits), None, False),
+    ("Module", lambda: Module(0, 1.0, 0, 1, [HIT, HIT]).hits(), None, False),
+    ("Module error", lambda: Module(0, 1.0, 2, 1, [HIT]), ValueError, False),
+    ("Event", lambda: Event(EVENT_DICT), None, True),
+    ("Event missing key", lambda: Event({"description": ""}), corvane.InternalFailure, False),
+    ("Event bad coordinates", lambda: Event({**EVENT_DICT, "x": ["a"]}), TypeError, False),
+    ("Event interrupted", lambda: Event({**EVENT_DICT, "x": interrupting()}), KeyboardInterrupt, False),
+    ("Event attributes", lambda: (EVENT.description, EVENT.montecarlo, EVENT.module_prefix_sum, EVENT.module_zs,
+                                  EVENT.number_of_hits), None, False),
+    ("Event hits and modules", lambda: (EVENT.hits, EVENT.modules), None, True),
+    ("TrackFollowing", lambda: TrackFollowing(max_slopes=(0.5, 0.5), min_track_length=3), None, False),
+    ("TrackFollowing error", lambda: TrackFollowing(max_slopes=(0.5,)), ValueError, False),
+    ("line tests", lambda: (ALGORITHM.are_compatible(HIT, HIT), ALGORITHM.check_tolerance(HIT, HIT, HIT)), None,
+     False),
+    ("line tests error", lambda: ALGORITHM.check_tolerance(HIT, HIT, 1), TypeError, False),
+    ("solve", lambda: ALGORITHM.solve(EVENT), None, True),
+    ("solve error", lambda: ALGORITHM.solve(HIT), TypeError, False),
+    ("solve_batch", lambda: ALGORITHM.solve_batch([EVENT, EVENT]), None, True),
+    ("solve_batch error", lambda: ALGORITHM.solve_batch([EVENT, 5]), TypeError, False),
+    ("print_validation_summary", lambda: Validator.print_validation_summary([TRUTH], TRUTH_TRACKS, True), None,
+     False),
+    ("compute_tracking_efficiency", lambda: Validator.compute_tracking_efficiency([TRUTH], TRUTH_TRACKS, "velo"),
+     None, False),
+    ("export_validation_to_json", lambda: Validator.export_validation_to_json([TRUTH], TRUTH_TRACKS, False), None,
+     False),
+    ("export_detailed_metrics_json",
+     lambda: Validator.export_detailed_metrics_json([TRUTH, TRUTH], TRUTH_TRACKS * 2, False), None, False),
+    ("validation missing key", lambda: Validator.export_validation_to_json([{}], [[]], False),
+     corvane.InternalFailure, False),
+    ("validation foreign hit", lambda: Validator.compute_tracking_efficiency([TRUTH], [[track(0, 99)]], "velo"),
+     RuntimeError, False),
+    ("validation montecarlo error", lambda: Validator.export_validation_to_json(
+        [{**TRUTH, "montecarlo": {"particles": []}}], [[]], False), KeyError, False),
+]
+
+
+def run(call, expected, times):
+    for _ in range(times):
+        if expected is None:
+            call()
+        else:
+            try:
+                call()
+            except expected:
+                pass
+            else:
+                raise AssertionError("expected an error")
+
+
+def resident_bytes():
+    with open("/proc/self/statm") as statm:
+        return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+
+@pytest.mark.parametrize("name, call, expected, costly", CASES, ids=[case[0] for case in CASES])
+def test_no_growth(name, call, expected, costly, capfd):
+    times = ITERATIONS // 10 if costly else ITERATIONS
+    run(call, expected, max(10, times // 10))  # warm caches and free lists
+    gc.collect()
+    blocks, resident = sys.getallocatedblocks(), resident_bytes()
+    run(call, expected, times)
+    gc.collect()
+    grown_blocks, grown_bytes = sys.getallocatedblocks() - blocks, resident_bytes() - resident
+    capfd.readouterr()
+    # A leak of one block per call would show as `times` blocks.
+    assert grown_blocks < max(50, times // 100), grown_blocks
+    if not SANITIZED:
+        assert grown_bytes < 8 * 2**20, grown_bytes
