@@ -8,8 +8,10 @@ CORVANE_FUZZ_EXAMPLES sets the examples per test (default small for CI);
 `bash tools/fuzz.sh` runs the long campaign and prints the number of calls
 (appended to the file named by CORVANE_FUZZ_REPORT).
 """
+import copy
 import fractions
 import os
+import pickle
 import random
 
 import numpy as np
@@ -18,6 +20,7 @@ from hypothesis import HealthCheck, given, seed, settings, strategies as st
 
 import corvane
 from corvane import DetectorEvent, ReconstructionAlgorithms, Validator
+from corvane_tools import arrays, reports
 
 Hit, Track, Module, Event = DetectorEvent.Hit, DetectorEvent.Track, DetectorEvent.Module, DetectorEvent.Event
 TrackFollowing = ReconstructionAlgorithms.TrackFollowing
@@ -258,9 +261,16 @@ def arm(*inputs):
 
 # ---- the campaign --------------------------------------------------------------
 
+def round_trip(obj):
+    call(lambda: pickle.loads(pickle.dumps(obj)))
+    call(copy.deepcopy, obj)
+
+
 def exercise_event(event):
     for name in ("description", "montecarlo", "module_prefix_sum", "number_of_hits", "module_zs", "hits"):
         call(getattr, event, name)
+    call(arrays.event_arrays, event)
+    round_trip(event)
     modules = call(getattr, event, "modules") or []
     for module in modules[:3]:
         call(module.hits)
@@ -283,12 +293,14 @@ def test_events_and_validation(data, id_lists, verbose, category):
         assert batch is None or solved is None or len(batch) == 2
         if solved:
             tracks += solved[:4]
+            call(arrays.track_arrays, solved)
     for events in ([data], [data, data], []):
         lists = [tracks] * len(events)
         call(Validator.print_validation_summary, events, lists, verbose)
         call(Validator.compute_tracking_efficiency, events, lists, category)
         call(Validator.export_validation_to_json, events, lists, verbose)
         call(Validator.export_detailed_metrics_json, events, lists, verbose)
+        call(reports.summary_text, events, lists, verbose)
 
 
 @seed(20261207)
@@ -310,10 +322,15 @@ def test_constructors_and_methods(args, values):
     call(track.add_hit, args[1])
     call(track.add_hit, hit)
     call(repr, track)
+    for made in (hit, module, track):
+        round_trip(made)
+    call(arrays.track_arrays, args[0])
+    call(arrays.event_arrays, args[1])
     algorithm = call(TrackFollowing, *args[:5])
     for made in (algorithm, call(TrackFollowing, (values[0], values[1]), (values[2], values[3]), values[4],
                                  values[5], values[0])):
         if made is not None:
+            round_trip(made)
             call(made.are_compatible, hit, hit)
             call(made.check_tolerance, hit, hit, args[2])
             call(made.solve, args[3])
