@@ -10,9 +10,10 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 report="$(mktemp)"
 trap 'rm -f "$report"' EXIT
 export CORVANE_FUZZ_EXAMPLES="${CORVANE_FUZZ_EXAMPLES:-12000}" CORVANE_FUZZ_REPORT="$report"
+export PYTHONPATH="$root/python${PYTHONPATH:+:$PYTHONPATH}"  # corvane_tools, also when not installed
 tests=("$root/tests/test_fuzz_hostile.py" -p no:warnings -q "$@")
 if [[ "${CORVANE_FUZZ_BUILD:-}" == plain ]]; then
-  PYTHONPATH="$root/build-dev:$root/python" python3 -m pytest -p no:cacheprovider "${tests[@]}"
+  PYTHONPATH="$root/build-dev:$PYTHONPATH" python3 -m pytest -p no:cacheprovider "${tests[@]}"
 else
   bash "$root/tools/sanitize.sh" "${tests[@]}"
 fi
