@@ -94,6 +94,24 @@ def test_signal_handler_may_run_a_batch_itself():
     assert result == {"nested": [True], "outer": True}
 
 
+@pytest.mark.parametrize("call", ["algorithm.solve(event)", "algorithm.solve_batch([event] * 50)"])
+def test_exit_while_daemon_threads_compute(call):
+    # At shutdown the interpreter ends threads that ask for its lock back;
+    # that must not abort the process.
+    result = run_child(f"""
+        import threading, time
+        event = events[2]
+        def forever():
+            while True:
+                {call}
+        for _ in range(2):
+            threading.Thread(target=forever, daemon=True).start()
+        time.sleep(0.2)
+        print(json.dumps({{"ok": True}}))
+    """, {"RAYON_NUM_THREADS": "2"})
+    assert result == {"ok": True}
+
+
 @pytest.mark.skipif(SANITIZED, reason="the address-space limit is meaningless under AddressSanitizer")
 def test_running_out_of_memory_in_a_worker_raises_memory_error():
     # One arena, so that every worker allocation must grow the address space;
