@@ -147,8 +147,7 @@ def particle_keys(n, step):
 # The steps are bucket counts of the standard library's hash tables at these
 # sizes: with an identity hash every crafted value lands in one bucket.
 @pytest.mark.parametrize("build, n, step", [
-    pytest.param(z_value_event, 20000, 10273 * 20753, id="z values", marks=pytest.mark.xfail(
-        strict=False, reason="z values: sort-based distinct values land with the TrackFollowing performance work")),
+    pytest.param(z_value_event, 20000, 10273 * 20753, id="z values"),
     pytest.param(particle_keys, 20000, 20753, id="particle keys"),
 ])
 def test_crafted_values_cost_what_ordinary_ones_do(build, n, step):
