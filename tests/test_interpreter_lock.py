@@ -15,15 +15,20 @@ TrackFollowing = corvane.ReconstructionAlgorithms.TrackFollowing
 
 
 @pytest.fixture(scope="module")
-def large_event():
-    return Event(generate_event(20000, seed=11))
+def events_by_size():
+    return {n: Event(generate_event(n, seed=11)) for n in (5000, 20000)}
 
 
+# Each algorithm on an event that keeps it busy for some tens of milliseconds.
+@pytest.mark.parametrize("algorithm_class, hits", [
+    (TrackFollowing, 20000),
+    (corvane.ReconstructionAlgorithms.SearchByTripletTrie, 5000),
+    (corvane.ReconstructionAlgorithms.GraphDFS, 5000),
+])
 @pytest.mark.parametrize("method", ["solve", "solve_batch"])
-def test_other_threads_run_during_the_computation(method, large_event):
-    algorithm = TrackFollowing()
-    work = {"solve": lambda: algorithm.solve(large_event),
-            "solve_batch": lambda: algorithm.solve_batch([large_event] * 4)}[method]
+def test_other_threads_run_during_the_computation(method, algorithm_class, hits, events_by_size):
+    algorithm, event = algorithm_class(), events_by_size[hits]
+    work = {"solve": lambda: algorithm.solve(event), "solve_batch": lambda: algorithm.solve_batch([event] * 4)}[method]
     started = time.perf_counter()
     ticks = ticks_during(work)
     elapsed = time.perf_counter() - started

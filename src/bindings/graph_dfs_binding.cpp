@@ -32,10 +32,6 @@ auto graph_dfs_arguments(const GraphDfsParameters& p) {
                       p.allow_cross_track, p.clone_ghost_killing);
 }
 
-std::vector<Track> solve(const GraphDfsParameters& p, const EventHandle& event) {
-    return solve_graph_dfs(p, graph_input(*event.data));
-}
-
 std::vector<Track> solve_one_event(const GraphDfsParameters& p, const EventData& event) {
     return solve_graph_dfs(p, graph_input(event));
 }
@@ -54,7 +50,7 @@ ClassDefinition& class_definition<GraphDfsParameters>() {
         .getters = {},
         .methods =
             {
-                Method<&solve, "solve", "event">::def(
+                solve_method<&solve_one_event>(
                     "solve($self, event)\n--\n\nSolves the event using the DFS strategy and returns a list of Tracks."),
                 solve_batch_method<&solve_one_event>(),
             },

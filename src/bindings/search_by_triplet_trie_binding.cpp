@@ -21,10 +21,6 @@ auto search_by_triplet_trie_arguments(const SearchByTripletTrieParameters& p) {
     return std::tuple(p.max_scatter, p.min_strong_track_length, p.allowed_missed_modules);
 }
 
-std::vector<Track> solve(const SearchByTripletTrieParameters& p, const EventHandle& event) {
-    return solve_search_by_triplet_trie(p, event.data->modules);
-}
-
 std::vector<Track> solve_one_event(const SearchByTripletTrieParameters& p, const EventData& event) {
     return solve_search_by_triplet_trie(p, event.modules);
 }
@@ -43,8 +39,7 @@ ClassDefinition& class_definition<SearchByTripletTrieParameters>() {
         .getters = {},
         .methods =
             {
-                Method<&solve, "solve", "event">::def(
-                    "solve($self, event)\n--\n\nProcesses the event to assemble tracks."),
+                solve_method<&solve_one_event>("solve($self, event)\n--\n\nProcesses the event to assemble tracks."),
                 solve_batch_method<&solve_one_event, AfterFailure::skip_the_rest>(),
             },
         .reduce = reduce<&search_by_triplet_trie_arguments>(),
