@@ -24,6 +24,7 @@ from corvane_tools import arrays, reports
 
 Hit, Track, Module, Event = DetectorEvent.Hit, DetectorEvent.Track, DetectorEvent.Module, DetectorEvent.Event
 TrackFollowing = ReconstructionAlgorithms.TrackFollowing
+SearchByTripletTrie, GraphDFS = ReconstructionAlgorithms.SearchByTripletTrie, ReconstructionAlgorithms.GraphDFS
 
 EXAMPLES = int(os.environ.get("CORVANE_FUZZ_EXAMPLES", "40"))
 FUZZ = settings(max_examples=EXAMPLES, suppress_health_check=list(HealthCheck), database=None)
@@ -287,6 +288,9 @@ def test_events_and_validation(data, id_lists, verbose, category):
     tracks = [call(Track, [Hit(0.0, 0.0, float(i), i) for i in ids]) or Track([]) for ids in id_lists]
     if event is not None:
         exercise_event(event)
+        for other in (SearchByTripletTrie(), GraphDFS()):
+            call(other.solve, event)
+            call(other.solve_batch, [event, event])
         algorithm = TrackFollowing()
         solved = call(algorithm.solve, event)
         batch = call(algorithm.solve_batch, [event, event])
@@ -333,6 +337,11 @@ def test_constructors_and_methods(args, values):
             round_trip(made)
             call(made.are_compatible, hit, hit)
             call(made.check_tolerance, hit, hit, args[2])
+    for made in (algorithm, call(SearchByTripletTrie, *args[:3]), call(GraphDFS, *args[:7]),
+                 call(SearchByTripletTrie, values[0], values[1], values[2]),
+                 call(GraphDFS, (values[0], values[1]), (values[2], values[3]), *values[4:6], values[0])):
+        if made is not None:
+            round_trip(made)
             call(made.solve, args[3])
             call(made.solve_batch, args[4])
     call(Validator.compute_tracking_efficiency, args[0], args[1], args[2])
