@@ -100,10 +100,7 @@ def test_failed_add_hit_leaves_track_unchanged():
     assert repr(track) == "Track with 1 hits: [Hit { id: 4, x: 1.0, y: 2.0, z: 3.0, t: 0.0, module_number: -1, with_t: false }]"
 
 
-def test_keywords_and_read_only_attributes():
+def test_keywords():
     track = Track(hits=[Hit(1, 2, 3, 4)])
     track.add_hit(hit=Hit(5, 6, 7, 8))
     assert [h.id for h in track.hits] == [4, 8]
-    for name in ("hits", "missed_last_module", "missed_penultimate_module"):
-        with pytest.raises(AttributeError):
-            setattr(track, name, False)

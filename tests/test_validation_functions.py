@@ -82,7 +82,7 @@ def test_category_line_to_the_character(capfd):
         "90.00%), hitEff: (100.00%, 100.00%)\n")
 
 
-def test_reference_formatter_prints_the_documented_example():
+def test_reference_formatter_prints_a_known_line():
     # The random comparisons hold the compiled formatter to this one.
     stats = dict(reference.new_stats("velo"), n_recon_particles=90, n_particles=100, recoeff=90.0,
                  avg_recoeff=90.0, n_clones=3, purity=95.12, avg_purity=94.0, avg_hiteff=91.0, hiteff_sum=92.5,

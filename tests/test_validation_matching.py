@@ -100,7 +100,7 @@ def test_repeated_key_rows_form_one_particle():
     assert (stats["n_particles"], stats["n_recon_particles"]) == (2, 1)
 
 
-def test_efficiency_percentages_use_the_stated_order():
+def test_efficiency_percentages_multiply_and_divide_in_a_fixed_order():
     # 1 of 3: (100 * 1) / 3 and (1 / 3) * 100 differ in the last bit.
     data = event(6, [particle(k, [2 * k, 2 * k + 1]) for k in range(3)])
     stats = velo([data], [[track(0, 1)]])

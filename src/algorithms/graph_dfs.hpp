@@ -42,8 +42,8 @@ inline GraphInput graph_input(const EventData& event) { return {*event.hits, eve
 // number of segments and links.
 std::vector<Track> solve_graph_dfs(const GraphDfsParameters& p, const GraphInput& input);
 
-// The same tracks found by enumerating every chain below every root, as the
-// procedure is usually stated. Exponential; throws RuntimeError once more
+// The same tracks found the plain way, by enumerating every chain below
+// every root. Exponential; throws RuntimeError once more
 // than `path_budget` chains have been enumerated in one call.
 std::vector<Track> solve_graph_dfs_by_enumeration(const GraphDfsParameters& p, const GraphInput& input,
                                                   uint64_t path_budget);

@@ -1,5 +1,6 @@
-// The procedure as stated: every search is a scan in stored order, and used
-// hits live in a list searched by id.
+// The plain form of the search, kept as the yardstick for the indexed one:
+// every search is a scan in stored order, and used hits live in a list
+// searched by id.
 #include <algorithm>
 
 #include "algorithms/track_following.hpp"
