@@ -8,7 +8,7 @@
 #include <span>
 #include <vector>
 
-#include "algorithms/line_tests.hpp"
+#include "algorithms/line_geometry.hpp"
 #include "algorithms/monotone_bins.hpp"
 #include "algorithms/occupancy_grid.hpp"
 

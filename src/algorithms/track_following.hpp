@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-#include "algorithms/line_tests.hpp"
+#include "algorithms/line_geometry.hpp"
 #include "algorithms/track_following_parameters.hpp"
 #include "event_model/hit.hpp"
 #include "event_model/module.hpp"

@@ -21,8 +21,8 @@ PyObject* category_dict(const CategoryStats& stats) {
     set_dict_item(dict.get(), "n_clones", to_python(stats.n_clones));
     set_dict_item(dict.get(), "clone_percentage", to_python(validation::clone_percentage(stats)));
     set_dict_item(dict.get(), "purity", to_python(stats.purity));
-    set_dict_item(dict.get(), "avg_purity", to_python(stats.avg_purity));
-    set_dict_item(dict.get(), "avg_hiteff", to_python(stats.avg_hiteff));
+    set_dict_item(dict.get(), "avg_purity", to_python(stats.latest_event_purity));
+    set_dict_item(dict.get(), "avg_hiteff", to_python(stats.latest_event_hiteff));
     set_dict_item(dict.get(), "hit_eff_percentage", to_python(validation::hit_efficiency_percentage(stats)));
     return dict.release();
 }

@@ -14,7 +14,8 @@ bool operator==(const Track& a, const Track& b) {
 }
 
 size_t TrackHash::operator()(const Track& track) const {
-    // FNV-1a style mixing over the length, the ids and the two flags.
+    // Mixes exactly what operator== compares: the length, the ids, the two
+    // flags. Each step adds with shifts, then multiplies by a 64-bit prime.
     uint64_t h = 1469598103934665603ull;
     auto mix = [&h](uint64_t v) {
         h ^= v + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2);

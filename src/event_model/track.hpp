@@ -1,5 +1,5 @@
-// A reconstructed trajectory: its ordered hits, two flags about missed modules
-// and the miss counter used while a track is extended.
+// A reconstructed trajectory: its ordered hits and two flags about missed
+// modules.
 #pragma once
 
 #include <cstddef>
@@ -15,14 +15,16 @@ struct Track {
     std::vector<Hit> hits;
     bool missed_last_module = false;
     bool missed_penultimate_module = false;
-    uint8_t missed = 0;  // consecutive extension steps without a new hit
+    // How many modules in a row the finder passed without a new hit when it
+    // ended the track; travels with pickles, takes no part in identity.
+    uint8_t missed = 0;
 
     Track() = default;
     explicit Track(std::vector<Hit> track_hits) : hits(std::move(track_hits)) {}
 };
 
-// Record identity: hit ids in order and the two flags (coordinates and the
-// miss counter are not compared).
+// Record identity: hit ids in order and the two flags (coordinates and
+// `missed` are not compared).
 bool operator==(const Track& a, const Track& b);
 
 struct TrackHash {

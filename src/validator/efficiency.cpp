@@ -99,8 +99,8 @@ std::optional<CategoryStats> fold_category(std::optional<CategoryStats> stats, c
     s.purity_sum += share.purity_sum;
     s.hiteff_sum += share.hiteff_sum;
     s.n_hiteff += share.hiteff_count;
-    s.avg_hiteff = mean_percent(share.hiteff_sum, share.hiteff_count);
-    s.avg_purity = mean_percent(share.purity_sum, share.matched_tracks);
+    s.latest_event_hiteff = mean_percent(share.hiteff_sum, share.hiteff_count);
+    s.latest_event_purity = mean_percent(share.purity_sum, share.matched_tracks);
     if (s.n_particles != 0) {
         s.recoeff = (100.0 * static_cast<double>(s.n_recon_particles)) / static_cast<double>(s.n_particles);
     }

@@ -12,7 +12,7 @@
 #include "event_model/track.hpp"
 #include "validator/categories.hpp"
 #include "validator/event.hpp"
-#include "validator/helper.hpp"
+#include "validator/track_matching.hpp"
 
 namespace corvane::validation {
 
@@ -27,8 +27,10 @@ struct CategoryStats {
     double recoeff = 0.0;      // percent, over all events so far
     double purity = 0.0;       // percent, over all events so far
     double avg_recoeff = 0.0;  // recoeff computed dividing first
-    double avg_purity = 0.0;   // percent, latest contributing event only
-    double avg_hiteff = 0.0;   // percent, latest contributing event only
+    // Percent, over the latest event with particles of this category only
+    // (0 when none of them matched); reported as "avg_purity"/"avg_hiteff".
+    double latest_event_purity = 0.0;
+    double latest_event_hiteff = 0.0;
 };
 
 // 100 * clones / reconstructed particles, or 0 without reconstructed particles.

@@ -63,9 +63,9 @@ std::string category_line(const CategoryStats& stats) {
     line += "%), purity: (";
     append_fixed(line, stats.purity, 2, 6);
     line += "%, ";
-    append_fixed(line, stats.avg_purity, 2, 6);
+    append_fixed(line, stats.latest_event_purity, 2, 6);
     line += "%), hitEff: (";
-    append_fixed(line, stats.avg_hiteff, 2, 6);
+    append_fixed(line, stats.latest_event_hiteff, 2, 6);
     line += "%, ";
     append_fixed(line, hit_efficiency_percentage(stats), 2, 6);
     line += "%)\n";

@@ -1,7 +1,7 @@
 #include "validator/validation_run.hpp"
 
 #include "core/errors.hpp"
-#include "validator/helper.hpp"
+#include "validator/track_matching.hpp"
 
 namespace corvane::validation {
 

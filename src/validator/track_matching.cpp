@@ -1,4 +1,4 @@
-#include "validator/helper.hpp"
+#include "validator/track_matching.hpp"
 
 #include <string>
 #include <unordered_map>
