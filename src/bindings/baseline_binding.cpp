@@ -1,11 +1,11 @@
 #include <algorithm>
 #include <string>
 
-#include "algorithms/batch.hpp"
+#include "parallel/batch.hpp"
 #include "algorithms/graph_dfs.hpp"
 #include "algorithms/search_by_triplet_trie.hpp"
 #include "algorithms/track_following.hpp"
-#include "algorithms/worker_pool.hpp"
+#include "parallel/worker_pool.hpp"
 #include "core/errors.hpp"
 #include "bindings/baseline.hpp"
 #include "bindings/bind.hpp"

@@ -18,7 +18,7 @@
 #include <memory>
 #include <vector>
 
-#include "algorithms/batch.hpp"
+#include "parallel/batch.hpp"
 #include "bindings/bind.hpp"
 #include "bindings/classes.hpp"
 #include "bindings/interpreter_lock.hpp"

@@ -1,8 +1,8 @@
-#include "algorithms/batch.hpp"
+#include "parallel/batch.hpp"
 
 #include <algorithm>
 
-#include "algorithms/worker_pool.hpp"
+#include "parallel/worker_pool.hpp"
 
 namespace corvane {
 

@@ -1,4 +1,4 @@
-#include "algorithms/worker_pool.hpp"
+#include "parallel/worker_pool.hpp"
 
 #include <unistd.h>
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <system_error>
 
-#include "algorithms/thread_count.hpp"
+#include "parallel/thread_count.hpp"
 #include "core/errors.hpp"
 
 namespace corvane {

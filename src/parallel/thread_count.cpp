@@ -1,4 +1,4 @@
-#include "algorithms/thread_count.hpp"
+#include "parallel/thread_count.hpp"
 
 #include <sched.h>
 
