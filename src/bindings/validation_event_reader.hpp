@@ -2,7 +2,7 @@
 #pragma once
 
 #include "bindings/python.hpp"
-#include "validator/event.hpp"
+#include "validator/validation_event.hpp"
 
 namespace corvane::py {
 

@@ -11,7 +11,7 @@
 
 #include "event_model/track.hpp"
 #include "validator/categories.hpp"
-#include "validator/event.hpp"
+#include "validator/validation_event.hpp"
 #include "validator/track_matching.hpp"
 
 namespace corvane::validation {

@@ -9,7 +9,7 @@
 
 #include "event_model/track.hpp"
 #include "validator/categories.hpp"
-#include "validator/event.hpp"
+#include "validator/validation_event.hpp"
 
 namespace corvane::validation {
 

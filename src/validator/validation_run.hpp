@@ -12,7 +12,7 @@
 #include "event_model/track.hpp"
 #include "validator/categories.hpp"
 #include "validator/efficiency.hpp"
-#include "validator/event.hpp"
+#include "validator/validation_event.hpp"
 #include "validator/event_record.hpp"
 
 namespace corvane::validation {

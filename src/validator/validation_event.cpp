@@ -1,4 +1,4 @@
-#include "validator/event.hpp"
+#include "validator/validation_event.hpp"
 
 #include <algorithm>
 #include <limits>
