@@ -3,18 +3,9 @@
 # into build-asan/ and runs the whole test suite against it. Extra arguments
 # go to pytest.
 set -euo pipefail
-root="$(cd "$(dirname "$0")/.." && pwd)"
+source "$(dirname "$0")/sanitizer_build.sh"
 build="$root/build-asan"
-python="${PYTHON:-python3}"
-cxx="${CXX:-g++}"
-# cmake and ninja may come from pip: put its script directory first.
-PATH="$("$python" -c 'import sysconfig; print(sysconfig.get_path("scripts"))'):$PATH"
-
-# Build for the interpreter that runs the tests, with the compiler whose
-# sanitizer runtimes are preloaded below.
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_SANITIZE=ON \
-  -DPython_EXECUTABLE="$(command -v "$python")" -DCMAKE_CXX_COMPILER="$(command -v "$cxx")" >/dev/null
-cmake --build "$build" -j "$(nproc)"
+sanitizer_build "$build" all -DCORVANE_SANITIZE=ON
 
 # The interpreter itself is not instrumented: preload the runtimes, and leave
 # leak checking to the interpreter's own tests (CPython frees little at exit).
