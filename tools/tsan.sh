@@ -7,5 +7,5 @@ source "$(dirname "$0")/sanitizer_build.sh"
 build="$root/build-tsan"
 sanitizer_build "$build" parallel_test -DCORVANE_TSAN=ON -DCORVANE_CPP_TESTS=ON
 
-export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1${TSAN_OPTIONS:+ $TSAN_OPTIONS}"
+export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/tools/tsan.supp${TSAN_OPTIONS:+ $TSAN_OPTIONS}"
 ctest --test-dir "$build" --output-on-failure "$@"
