@@ -38,7 +38,11 @@ class HostileBase(BaseException):
     pass
 
 
-ALLOWED = (TypeError, ValueError, OverflowError, KeyError, IndexError, RuntimeError, MemoryError, RecursionError,
+class HostileMemoryError(MemoryError):
+    """Raised by hooks; any other MemoryError means an input asked for a huge allocation."""
+
+
+ALLOWED = (TypeError, ValueError, OverflowError, KeyError, IndexError, RuntimeError, HostileMemoryError, RecursionError,
            KeyboardInterrupt, Hostile, HostileBase, corvane.InternalFailure)
 calls = 0
 
@@ -67,7 +71,7 @@ def report_calls():
 # What a conversion hook does before (or instead of) answering.
 ACTIONS = ["answer", "answer", "answer", "raise", "raise_base", "interrupt", "memory", "empty_containers",
            "wrong_type"]
-RAISED = {"raise": Hostile, "raise_base": HostileBase, "interrupt": KeyboardInterrupt, "memory": MemoryError}
+RAISED = {"raise": Hostile, "raise_base": HostileBase, "interrupt": KeyboardInterrupt, "memory": HostileMemoryError}
 
 
 class Victims:

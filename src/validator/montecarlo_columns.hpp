@@ -12,7 +12,9 @@
 
 namespace corvane::validation {
 
-enum McColumn : size_t { kKey, kPid, kP, kHits, kIsLong, kHasVelo, kFromBeautyDecay, kFromStrangeDecay, kMcColumnCount };
+enum McColumn : size_t {
+    kKey, kPid, kP, kHits, kIsLong, kHasVelo, kFromBeautyDecay, kFromStrangeDecay, kMcColumnCount
+};
 
 inline constexpr std::array<std::string_view, kMcColumnCount> kMcColumnNames{
     "key", "pid", "p", "hits", "isLong", "hasVelo", "fromBeautyDecay", "fromStrangeDecay"};

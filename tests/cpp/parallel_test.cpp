@@ -116,7 +116,9 @@ void batch_driver() {
     std::vector<corvane::EventData> events;
     for (uint32_t i = 0; i < kEvents; ++i) events.push_back(synthetic_event(i));
     const corvane::TrackFollowingParameters parameters;
-    const auto solve = [&](size_t i) { return hit_counts(corvane::solve_track_following(parameters, events[i].modules)); };
+    const auto solve = [&](size_t i) {
+        return hit_counts(corvane::solve_track_following(parameters, events[i].modules));
+    };
 
     const auto results = corvane::solve_in_order<std::vector<size_t>>(kEvents, solve);
     for (size_t i = 0; i < kEvents; ++i) {
