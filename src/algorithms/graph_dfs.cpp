@@ -61,8 +61,8 @@ void kill_clones_and_ghosts(std::vector<Track>& tracks, size_t id_bound) {
     });
 }
 
-std::vector<Track> solve_graph_dfs(const GraphDfsParameters& p, const GraphInput& input) {
-    const SegmentGraph graph = build_segment_graph(p, input);
+std::vector<Track> solve_graph_dfs(const GraphDfsParameters& p, const GraphInput& input, LinkSearch links) {
+    const SegmentGraph graph = build_segment_graph(p, input, links);
     const std::vector<uint32_t> roots = find_roots(p, graph);
     std::vector<Track> tracks;
     if (roots.empty()) return tracks;
@@ -74,7 +74,7 @@ std::vector<Track> solve_graph_dfs(const GraphDfsParameters& p, const GraphInput
 }
 
 GraphCounts count_graph_dfs(const GraphDfsParameters& p, const GraphInput& input) {
-    const SegmentGraph graph = build_segment_graph(p, input);
+    const SegmentGraph graph = build_segment_graph(p, input, LinkSearch::indexed);
     return {graph.size(), graph.successors.items.size(), find_roots(p, graph).size()};
 }
 

@@ -7,7 +7,10 @@
 #include <span>
 #include <vector>
 
+#include <optional>
+
 #include "algorithms/graph_dfs.hpp"
+#include "algorithms/graph_dfs_strips.hpp"
 
 namespace corvane {
 
@@ -104,12 +107,13 @@ struct SegmentGraph {
 // segment of lower index. With distinct ids every link already does (links
 // run to lower modules, and lower modules' hits come first), so the rule only
 // bites on repeated ids, and it keeps the graph acyclic in every case.
-SegmentGraph build_segment_graph(const GraphDfsParameters& p, const GraphInput& input);
+SegmentGraph build_segment_graph(const GraphDfsParameters& p, const GraphInput& input, LinkSearch links);
 
 // Finds the successors of segments as they are made.
 class SuccessorSearch {
 public:
-    SuccessorSearch(const GraphDfsParameters& p, std::span<const Hit> hits, std::span<const TargetModule> targets);
+    SuccessorSearch(const GraphDfsParameters& p, std::span<const Hit> hits, std::span<const Module> modules,
+                    std::span<const TargetModule> targets, LinkSearch mode);
 
     // Appends the successor lists of segments [begin, end), the newest ones,
     // which all join one first hit to hits of module u.
@@ -117,13 +121,14 @@ public:
 
 private:
     void add_by_search(SegmentGraph& graph, uint32_t t);
-    void sweep(const SegmentGraph& graph, uint32_t begin, uint32_t end, size_t target);
+    void add_by_lookup(SegmentGraph& graph, uint32_t t, size_t u);
 
     const GraphDfsParameters& p_;
     std::span<const TargetModule> targets_;
     bool distinct_ids_;       // no two hits share an id (always so in an Event)
     PackedLists sharing_id_;  // position -> positions whose segments may follow a segment ending there
-    std::vector<std::pair<uint32_t, uint32_t>> found_;  // (t, s) links of one sweep
+    std::optional<StripIndex> strips_;  // when the lookup applies
+    std::vector<uint32_t> near_;        // hits passing the link test on one module
 };
 
 // The segments with successors that follow none and weigh at least

@@ -56,9 +56,10 @@ public:
 
     bool vertical() const { return dz1_ == 0; }
 
-    // How far the line through t's hits passes from x at height z (positive:
-    // x lies to its left), as may_follow computes it.
+    // How far the line through t's hits passes from x (or y) at height z
+    // (positive: the point lies to its left), as may_follow computes it.
     double x_offset(double z, double x) const { return slope_x_ * (z - t1_.z) + t1_.x - x; }
+    double y_offset(double z, double y) const { return slope_y_ * (z - t1_.z) + t1_.y - y; }
 
     // Whether a segment ending at s2 may follow: the line through t's hits
     // passes near s2, with a bounded scatter. NaN never links.
@@ -139,32 +140,29 @@ PackedLists PackedLists::group(size_t count, std::span<const std::pair<uint32_t,
 }
 
 SuccessorSearch::SuccessorSearch(const GraphDfsParameters& p, std::span<const Hit> hits,
-                                 std::span<const TargetModule> targets)
+                                 std::span<const Module> modules, std::span<const TargetModule> targets,
+                                 LinkSearch mode)
     : p_(p), targets_(targets), distinct_ids_(ids_distinct(hits)),
-      sharing_id_(positions_sharing_id(hits, distinct_ids_)) {}
+      sharing_id_(positions_sharing_id(hits, distinct_ids_)) {
+    // The lookup needs a finite box around the line; otherwise every segment
+    // is searched through the runs leaving its second hit.
+    auto box_side = [](double tolerance) { return std::isfinite(tolerance) && tolerance > 0; };
+    if (mode == LinkSearch::indexed && distinct_ids_ && box_side(p.max_tolerance_x) && box_side(p.max_tolerance_y)) {
+        strips_.emplace(hits, modules, 2 * p.max_tolerance_x, 2 * p.max_tolerance_y);
+    }
+}
 
 void SuccessorSearch::add_successors(SegmentGraph& graph, uint32_t begin, uint32_t end, size_t u) {
-    const Hit& b = graph.hits[graph.first[begin]];
-    const TargetModule& middle = targets_[u];
-    const double r = 1 / (middle.z() - b.z);
-    // The sweep needs one slope sign along the window and single-z modules.
-    bool sweepable = distinct_ids_ && middle.uniform_z() && middle.z() - b.z != 0;
+    bool by_lookup = strips_.has_value();
     for_each_target(p_, static_cast<int64_t>(u), [&](size_t target) {
-        sweepable = sweepable && targets_[target].uniform_z() && r * (targets_[target].z() - b.z) >= 0;
+        by_lookup = by_lookup && targets_[target].uniform_z();
     });
-    if (!sweepable) {
-        for (uint32_t t = begin; t < end; ++t) add_by_search(graph, t);
-        return;
-    }
-    found_.clear();
-    for_each_target(p_, static_cast<int64_t>(u), [&](size_t target) { sweep(graph, begin, end, target); });
-    // Each segment's links by target module in order, then ascending: segment order.
-    std::stable_sort(found_.begin(), found_.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
-    PackedLists& successors = graph.successors;
-    auto next = found_.begin();
     for (uint32_t t = begin; t < end; ++t) {
-        for (; next != found_.end() && next->first == t; ++next) successors.items.push_back(next->second);
-        successors.close_list();
+        if (by_lookup) {
+            add_by_lookup(graph, t, u);
+        } else {
+            add_by_search(graph, t);
+        }
     }
 }
 
@@ -182,39 +180,43 @@ std::optional<uint32_t> segment_between(const SegmentGraph& graph, uint32_t from
     return std::nullopt;
 }
 
+// [centre - half, centre + half], a little wider: the box only preselects,
+// the exact tests decide, so it must not lose a hit to rounding.
+std::pair<double, double> widened_range(double centre, double half) {
+    const double slack = (std::abs(centre) + half) * 0x1p-40;
+    return {centre - half - slack, centre + half + slack};
+}
+
 }  // namespace
 
-// Segments b -> a of one window, a ascending in x, against the hits of one
-// module further down. With one z per module and one slope sign, the line's
-// x at that module rises with a's x, so the first hit not beyond the
-// tolerance on the near side only moves forward: one pass over the module
-// serves the whole window. A hit passing the link test still has to be the
-// second hit of a segment from a.
-void SuccessorSearch::sweep(const SegmentGraph& graph, uint32_t begin, uint32_t end, size_t target) {
-    const TargetModule& module = targets_[target];
-    const Hit& b = graph.hits[graph.first[begin]];
-    const double tolerance = p_.max_tolerance_x;
-    uint32_t near = module.begin();
-    bool started = false;
-    for (uint32_t t = begin; t < end; ++t) {
-        const uint32_t a = graph.second[t];
-        const Predecessor predecessor(b, graph.hits[a]);
-        if (std::isnan(predecessor.x_offset(module.z(), 0.0))) continue;
-        auto beyond = [&](const Hit& c) { return predecessor.x_offset(c.z, c.x) >= tolerance; };
-        if (!started) {
-            near = static_cast<uint32_t>(std::partition_point(graph.hits.begin() + module.begin(),
-                                                              graph.hits.begin() + module.end(), beyond) -
-                                         graph.hits.begin());
-            started = true;
-        }
-        while (near < module.end() && beyond(graph.hits[near])) ++near;
-        for (uint32_t k = near; k < module.end(); ++k) {
-            const Hit& c = graph.hits[k];
-            if (!(std::abs(predecessor.x_offset(c.z, c.x)) < tolerance)) break;
-            if (!predecessor.may_follow(p_, c)) continue;
-            if (const auto s = segment_between(graph, a, target, k)) found_.emplace_back(t, *s);
-        }
+// One segment's successors from the hits near its line on each target module
+// of its second hit, nearest module first and ascending within one: segment
+// order. A hit passing the link test must still be the second hit of a
+// segment from that hit. Only used with distinct ids and one z per target
+// module, so every successor found has a lower index.
+void SuccessorSearch::add_by_lookup(SegmentGraph& graph, uint32_t t, size_t u) {
+    const uint32_t a = graph.second[t];
+    const Predecessor predecessor(graph.hits[graph.first[t]], graph.hits[a]);
+    PackedLists& successors = graph.successors;
+    if (!predecessor.vertical()) {
+        for_each_target(p_, static_cast<int64_t>(u), [&](size_t target) {
+            const double z = targets_[target].z();
+            const double x = predecessor.x_offset(z, 0.0);
+            const double y = predecessor.y_offset(z, 0.0);
+            if (!std::isfinite(x) || !std::isfinite(y)) return;  // no hit can pass
+            const auto [x_low, x_high] = widened_range(x, p_.max_tolerance_x);
+            const auto [y_low, y_high] = widened_range(y, p_.max_tolerance_y);
+            near_.clear();
+            strips_->for_each_in_box(target, x_low, x_high, y_low, y_high, [&](uint32_t k) {
+                if (predecessor.may_follow(p_, graph.hits[k])) near_.push_back(k);
+            });
+            std::sort(near_.begin(), near_.end());
+            for (uint32_t k : near_) {
+                if (const auto s = segment_between(graph, a, target, k)) successors.items.push_back(*s);
+            }
+        });
     }
+    successors.close_list();
 }
 
 // One segment's successors by bisection in the runs leaving its second hit

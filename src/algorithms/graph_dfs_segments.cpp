@@ -50,13 +50,13 @@ Window TargetModule::window(const GraphDfsParameters& p, const Hit& h) const {
     return window;
 }
 
-SegmentGraph build_segment_graph(const GraphDfsParameters& p, const GraphInput& input) {
+SegmentGraph build_segment_graph(const GraphDfsParameters& p, const GraphInput& input, LinkSearch links) {
     SegmentGraph graph;
     graph.hits = sorted_copy(input);
     std::vector<TargetModule> targets;
     targets.reserve(input.modules.size());
     for (const Module& module : input.modules) targets.emplace_back(graph.hits, module);
-    SuccessorSearch search(p, graph.hits, targets);
+    SuccessorSearch search(p, graph.hits, input.modules, targets, links);
     auto mark_positions_through = [&graph](size_t n) {
         while (graph.run_offsets.size() <= n) graph.run_offsets.push_back(static_cast<uint32_t>(graph.runs.size()));
     };

@@ -49,6 +49,10 @@ std::vector<Track> graph_dfs(const GraphDfsParameters& algorithm, const EventHan
     return solve_graph_dfs_by_enumeration(algorithm, graph_input(*event.data), path_budget);
 }
 
+std::vector<Track> graph_dfs_plain(const GraphDfsParameters& algorithm, const EventHandle& event) {
+    return solve_graph_dfs(algorithm, graph_input(*event.data), LinkSearch::plain);
+}
+
 // Any hit list (ids may repeat) cut into modules at ascending boundaries;
 // the enumeration when a path budget is given, else the usual solver.
 std::vector<Track> graph_dfs_hits(const GraphDfsParameters& algorithm, std::vector<Hit> hits,
@@ -101,6 +105,9 @@ PyMethodDef functions[] = {
     Function<&graph_dfs, "graph_dfs", "algorithm", "event", "path_budget">::def(
         "graph_dfs(algorithm, event, path_budget)\n--\n\nGraphDFS.solve by enumerating every path below each root; "
         "RuntimeError beyond path_budget paths."),
+    Function<&graph_dfs_plain, "graph_dfs_plain", "algorithm", "event">::def(
+        "graph_dfs_plain(algorithm, event)\n--\n\nGraphDFS.solve with links found by searching the segments "
+        "leaving each segment's end, as a reference."),
     Function<&graph_dfs_hits, "graph_dfs_hits", "algorithm", "hits", "boundaries", "path_budget">::def(
         "graph_dfs_hits(algorithm, hits, boundaries, path_budget=None)\n--\n\nGraphDFS on any hit list cut into "
         "modules at ascending boundaries; by enumeration when path_budget is given."),

@@ -1,0 +1,92 @@
+// The hits of each module grouped into strips of y, each strip ascending in
+// x and carrying a bit mask of the x cells it occupies, so that the hits near
+// a predicted point are found without scanning the module, and most empty
+// neighbourhoods are rejected by a mask test alone.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "event_model/hit.hpp"
+#include "event_model/module.hpp"
+
+namespace corvane {
+
+// Only hits with finite x and y are indexed: the others can never lie within
+// a finite distance of a point.
+class StripIndex {
+public:
+    // `hits` is the x-sorted hit list; cells are at least `cell_width` wide
+    // and strips at least `strip_height` high (both positive).
+    StripIndex(std::span<const Hit> hits, std::span<const Module> modules, double cell_width, double strip_height);
+
+    // Visits the position of every indexed hit of `module` with x in
+    // [x_low, x_high] and y in [y_low, y_high].
+    template <class Visit>
+    void for_each_in_box(size_t module, double x_low, double x_high, double y_low, double y_high,
+                         Visit&& visit) const {
+        const ModuleCells& m = modules_[module];
+        if (m.empty) return;
+        const uint64_t columns = column_mask(m.x, x_low, x_high);
+        const uint32_t first = m.first_strip + m.y.cell(y_low);
+        const uint32_t last = m.first_strip + m.y.cell(y_high);
+        for (uint32_t s = first; s <= last; ++s) {
+            if ((occupied_[s] & columns) == 0) continue;
+            const uint32_t end = offsets_[s + 1];
+            uint32_t i = offsets_[s];
+            if (end - i > kShortScan) i = first_at_least(i, end, x_low);
+            for (; i < end && xs_[i] <= x_high; ++i) {
+                if ((xs_[i] >= x_low) & (ys_[i] >= y_low) & (ys_[i] <= y_high)) visit(positions_[i]);
+            }
+        }
+    }
+
+private:
+    static constexpr uint32_t kCells = 64;  // per axis: one bit per x cell in a strip's mask
+    static constexpr uint32_t kShortScan = 8;
+
+    // Equal cells along one axis from `low`; values beyond either end fall in
+    // the end cells. Nondecreasing in the value, so a value within [lo, hi]
+    // lies in a cell between those of lo and hi.
+    struct Axis {
+        double low = 0.0;
+        double per_cell = 0.0;  // 1 / cell size; 0: a single cell
+        uint32_t cells = 1;
+
+        Axis() = default;
+        Axis(double low, double high, double min_size);
+        uint32_t cell(double v) const {
+            const double c = (v - low) * per_cell;
+            if (!(c > 0)) return 0;  // below the first cell, or NaN
+            if (c >= static_cast<double>(cells - 1)) return cells - 1;
+            return static_cast<uint32_t>(c);
+        }
+    };
+
+    struct ModuleCells {
+        bool empty = true;
+        uint32_t first_strip = 0;  // into offsets_ and occupied_
+        Axis x;
+        Axis y;
+    };
+
+    static uint64_t column_mask(const Axis& x, double low, double high) {
+        const uint32_t first = x.cell(low);
+        const uint32_t last = x.cell(high);
+        const uint64_t up_to_last = last == 63 ? ~uint64_t{0} : (uint64_t{1} << (last + 1)) - 1;
+        return up_to_last & ~((uint64_t{1} << first) - 1);
+    }
+
+    uint32_t first_at_least(uint32_t begin, uint32_t end, double x) const;
+    void add_module(std::span<const Hit> hits, const Module& module, double cell_width, double strip_height);
+
+    std::vector<ModuleCells> modules_;
+    std::vector<uint32_t> offsets_;   // strip -> entries [offsets_[s], offsets_[s + 1])
+    std::vector<uint64_t> occupied_;  // strip -> x cells holding one of its hits
+    std::vector<double> xs_;
+    std::vector<double> ys_;
+    std::vector<uint32_t> positions_;
+};
+
+}  // namespace corvane
