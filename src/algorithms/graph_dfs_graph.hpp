@@ -129,6 +129,8 @@ private:
     PackedLists sharing_id_;  // position -> positions whose segments may follow a segment ending there
     std::optional<StripIndex> strips_;  // when the lookup applies
     std::vector<uint32_t> near_;        // hits passing the link test on one module
+    double last_dz1_ = 0.0;             // the latest segment's z difference (0: none yet) ...
+    double last_r_ = 0.0;               // ... and its reciprocal
 };
 
 // The segments with successors that follow none and weigh at least

@@ -50,9 +50,12 @@ PackedLists positions_sharing_id(std::span<const Hit> hits, bool distinct) {
 // precomputing them changes no result.
 class Predecessor {
 public:
-    Predecessor(const Hit& t1, const Hit& t2)
-        : t1_(t1), t2_(t2), dz1_(t2.z - t1.z), r_(1 / dz1_), slope_x_((t2.x - t1.x) * r_),
-          slope_y_((t2.y - t1.y) * r_) {}
+    Predecessor(const Hit& t1, const Hit& t2) : Predecessor(t1, t2, 1 / (t2.z - t1.z)) {}
+
+    // `r` is 1 / (t2.z - t1.z), known already: the segments of one window
+    // mostly share their z values, and the division is the costly part.
+    Predecessor(const Hit& t1, const Hit& t2, double r)
+        : t1_(t1), t2_(t2), dz1_(t2.z - t1.z), r_(r), slope_x_((t2.x - t1.x) * r_), slope_y_((t2.y - t1.y) * r_) {}
 
     bool vertical() const { return dz1_ == 0; }
 
@@ -196,7 +199,13 @@ std::pair<double, double> widened_range(double centre, double half) {
 // module, so every successor found has a lower index.
 void SuccessorSearch::add_by_lookup(SegmentGraph& graph, uint32_t t, size_t u) {
     const uint32_t a = graph.second[t];
-    const Predecessor predecessor(graph.hits[graph.first[t]], graph.hits[a]);
+    const Hit& b = graph.hits[graph.first[t]];
+    const double dz1 = graph.hits[a].z - b.z;
+    if (!(dz1 == last_dz1_)) {
+        last_dz1_ = dz1;
+        last_r_ = 1 / dz1;
+    }
+    const Predecessor predecessor(b, graph.hits[a], last_r_);
     PackedLists& successors = graph.successors;
     if (!predecessor.vertical()) {
         for_each_target(p_, static_cast<int64_t>(u), [&](size_t target) {

@@ -31,6 +31,9 @@ public:
         const uint64_t columns = column_mask(m.x, x_low, x_high);
         const uint32_t first = m.first_strip + m.y.cell(y_low);
         const uint32_t last = m.first_strip + m.y.cell(y_high);
+        // Most boxes meet one or two strips and no occupied cell: settle
+        // those with one predictable test.
+        if (last - first <= 1 && ((occupied_[first] | occupied_[last]) & columns) == 0) return;
         for (uint32_t s = first; s <= last; ++s) {
             if ((occupied_[s] & columns) == 0) continue;
             const uint32_t end = offsets_[s + 1];
