@@ -1,6 +1,6 @@
 """GraphDFS benchmarks, one command:
 
-    PYTHONPATH=build-dev python3 bench/bench_graph_dfs.py   (or with corvane installed)
+    PYTHONPATH=build-dev python3 bench/bench_graph_dfs.py [--against OTHER_BUILD_DIR]
 
 1. realistic ~5,000-hit events: solve time per event, segments, links and
    roots per event, and the ratio to TrackFollowing.solve on the same events;
@@ -9,8 +9,13 @@
    the literal enumeration stopped by its path budget;
 4. growth over 1k, 2k, 5k, 10k and 20k hits;
 5. solve_batch over 100 events with 1 and with 2 worker threads (each in a
-   subprocess, sized by RAYON_NUM_THREADS): speed-up.
+   subprocess, sized by RAYON_NUM_THREADS): speed-up;
+6. with --against: solve on the realistic and dense events against another
+   build of the module (alternating subprocesses of this one run, thread CPU
+   time), and whether both return identical tracks.
 """
+import argparse
+import json
 import os
 import subprocess
 import sys
@@ -141,7 +146,48 @@ def batch_speedup():
           f"speed-up {timings['1'] / timings['2']:.2f}x")
 
 
+OTHER_CHILD = """
+import hashlib, json, sys, time
+sys.path.insert(0, {bench!r})
+import corvane
+from bench_graph_dfs import best_time, dense_event
+from event_generator import generate_event
+algorithm = corvane.ReconstructionAlgorithms.GraphDFS()
+sets = {{"realistic": [generate_event(5000, seed=s) for s in range(5)], "dense": [dense_event(seed=s) for s in range(3)]}}
+result = {{}}
+for label, dicts in sets.items():
+    events = [corvane.DetectorEvent.Event(d) for d in dicts]
+    digest = hashlib.sha256(repr([[[h.id for h in t.hits] for t in algorithm.solve(e)] for e in events]).encode())
+    per_event = sum(best_time(lambda e=e: algorithm.solve(e), 5) for e in events) / len(events)
+    result[label] = (per_event, digest.hexdigest())
+print(json.dumps(result))
+"""
+
+
+def against_build(other_dir):
+    this_dir = os.path.dirname(os.path.abspath(corvane.__file__))
+    child = OTHER_CHILD.format(bench=os.path.dirname(os.path.abspath(__file__)))
+    best, digests = {}, {}
+    # Alternating runs, best of each: the cores are shared with other work.
+    for name, build in (("other", other_dir), ("this", this_dir)) * 3:
+        env = dict(os.environ, PYTHONPATH=build, OPENBLAS_NUM_THREADS="1")
+        out = subprocess.run([sys.executable, "-c", child], env=env, check=True, capture_output=True, text=True)
+        for label, (per_event, digest) in json.loads(out.stdout).items():
+            best[name, label] = min(best.get((name, label), float("inf")), per_event)
+            digests[name, label] = digest
+    print(f"solve against the build in {other_dir} (best of 3 alternating runs, thread CPU time):")
+    for label in ("realistic", "dense"):
+        this, other = best["this", label], best["other", label]
+        print(f"  {label:>9}: this {this * 1e3:7.2f} ms/event, other {other * 1e3:7.2f} ms/event, "
+              f"{other / this:.2f}x faster, identical tracks: {digests['this', label] == digests['other', label]}")
+
+
 def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--against", help="another build directory of the module to time solve against")
+    args = parser.parse_args()
+    if args.against:
+        against_build(args.against)
     algorithm, tracking = GraphDFS(), TrackFollowing()
     compare("realistic", [Event(generate_event(5000, seed=s)) for s in range(5)], algorithm, tracking)
     compare("dense", [Event(dense_event(seed=s)) for s in range(3)], algorithm, tracking)
