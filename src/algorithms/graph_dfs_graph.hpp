@@ -109,6 +109,24 @@ struct SegmentGraph {
 // bites on repeated ids, and it keeps the graph acyclic in every case.
 SegmentGraph build_segment_graph(const GraphDfsParameters& p, const GraphInput& input, LinkSearch links);
 
+// 1 / d, remembering the latest d: the segments of one window mostly share
+// their z differences, and the division is the costly part. (A zero d may
+// come back with the other sign; callers reject a zero d anyway.)
+class LastReciprocal {
+public:
+    double operator()(double d) {
+        if (!(d == of_)) {
+            of_ = d;
+            value_ = 1 / d;
+        }
+        return value_;
+    }
+
+private:
+    double of_ = 0.0;
+    double value_ = 0.0;
+};
+
 // Finds the successors of segments as they are made.
 class SuccessorSearch {
 public:
@@ -129,8 +147,8 @@ private:
     PackedLists sharing_id_;  // position -> positions whose segments may follow a segment ending there
     std::optional<StripIndex> strips_;  // when the lookup applies
     std::vector<uint32_t> near_;        // hits passing the link test on one module
-    double last_dz1_ = 0.0;             // the latest segment's z difference (0: none yet) ...
-    double last_r_ = 0.0;               // ... and its reciprocal
+    LastReciprocal slope_reciprocal_;                  // 1 / z difference of a segment
+    std::vector<LastReciprocal> scatter_reciprocal_;  // by target module: 1 / z difference to it
 };
 
 // The segments with successors that follow none and weigh at least

@@ -67,15 +67,19 @@ public:
     // Whether a segment ending at s2 may follow: the line through t's hits
     // passes near s2, with a bounded scatter. NaN never links.
     bool may_follow(const GraphDfsParameters& p, const Hit& s2) const {
+        return may_follow(p, s2, 1 / (s2.z - t2_.z));
+    }
+
+    // The same, with `q` = 1 / (s2.z - t2.z) known already (a division is
+    // costly, and the second hits of one module share their z).
+    bool may_follow(const GraphDfsParameters& p, const Hit& s2, double q) const {
         if (vertical()) return false;
         const double dz = s2.z - t1_.z;
         const double dx = slope_x_ * dz + t1_.x - s2.x;
         if (!(std::abs(dx) < p.max_tolerance_x)) return false;
         const double dy = slope_y_ * dz + t1_.y - s2.y;
         if (!(std::abs(dy) < p.max_tolerance_y)) return false;
-        const double dz2 = s2.z - t2_.z;
-        if (dz2 == 0) return false;
-        const double q = 1 / dz2;
+        if (s2.z - t2_.z == 0) return false;
         const double scatter = (dy * dy + dx * dx) * q * q;
         return p.max_scatter > scatter;
     }
@@ -152,6 +156,7 @@ SuccessorSearch::SuccessorSearch(const GraphDfsParameters& p, std::span<const Hi
     auto box_side = [](double tolerance) { return std::isfinite(tolerance) && tolerance > 0; };
     if (mode == LinkSearch::indexed && distinct_ids_ && box_side(p.max_tolerance_x) && box_side(p.max_tolerance_y)) {
         strips_.emplace(hits, modules, 2 * p.max_tolerance_x, 2 * p.max_tolerance_y);
+        scatter_reciprocal_.resize(modules.size());
     }
 }
 
@@ -171,16 +176,12 @@ void SuccessorSearch::add_successors(SegmentGraph& graph, uint32_t begin, uint32
 
 namespace {
 
-// The segment from position `from` to position `to` on module `module`, if any.
-std::optional<uint32_t> segment_between(const SegmentGraph& graph, uint32_t from, size_t module, uint32_t to) {
+// The segments from position `from` to module `module`, if any.
+const SegmentRun* run_between(const SegmentGraph& graph, uint32_t from, size_t module) {
     for (const SegmentRun& run : graph.runs_from(from)) {
-        if (run.module != module) continue;
-        const auto begin = graph.second.begin() + run.begin;
-        const auto end = graph.second.begin() + run.end;
-        const auto found = std::lower_bound(begin, end, to);
-        if (found != end && *found == to) return static_cast<uint32_t>(found - graph.second.begin());
+        if (run.module == module) return &run;
     }
-    return std::nullopt;
+    return nullptr;
 }
 
 // [centre - half, centre + half], a little wider: the box only preselects,
@@ -200,28 +201,31 @@ std::pair<double, double> widened_range(double centre, double half) {
 void SuccessorSearch::add_by_lookup(SegmentGraph& graph, uint32_t t, size_t u) {
     const uint32_t a = graph.second[t];
     const Hit& b = graph.hits[graph.first[t]];
-    const double dz1 = graph.hits[a].z - b.z;
-    if (!(dz1 == last_dz1_)) {
-        last_dz1_ = dz1;
-        last_r_ = 1 / dz1;
-    }
-    const Predecessor predecessor(b, graph.hits[a], last_r_);
+    const Predecessor predecessor(b, graph.hits[a], slope_reciprocal_(graph.hits[a].z - b.z));
     PackedLists& successors = graph.successors;
     if (!predecessor.vertical()) {
         for_each_target(p_, static_cast<int64_t>(u), [&](size_t target) {
+            const SegmentRun* run = run_between(graph, a, target);
+            if (run == nullptr) return;  // nothing can follow towards this module
             const double z = targets_[target].z();
             const double x = predecessor.x_offset(z, 0.0);
             const double y = predecessor.y_offset(z, 0.0);
             if (!std::isfinite(x) || !std::isfinite(y)) return;  // no hit can pass
             const auto [x_low, x_high] = widened_range(x, p_.max_tolerance_x);
             const auto [y_low, y_high] = widened_range(y, p_.max_tolerance_y);
+            const double q = scatter_reciprocal_[target](z - graph.hits[a].z);
             near_.clear();
             strips_->for_each_in_box(target, x_low, x_high, y_low, y_high, [&](uint32_t k) {
-                if (predecessor.may_follow(p_, graph.hits[k])) near_.push_back(k);
+                if (predecessor.may_follow(p_, graph.hits[k], q)) near_.push_back(k);
             });
             std::sort(near_.begin(), near_.end());
+            // The run's second hits ascend, as do the hits found.
+            const auto end = graph.second.begin() + run->end;
+            auto s = graph.second.begin() + run->begin;
             for (uint32_t k : near_) {
-                if (const auto s = segment_between(graph, a, target, k)) successors.items.push_back(*s);
+                s = std::lower_bound(s, end, k);
+                if (s == end) break;
+                if (*s == k) successors.items.push_back(static_cast<uint32_t>(s - graph.second.begin()));
             }
         });
     }
