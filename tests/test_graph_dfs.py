@@ -295,6 +295,67 @@ def test_realistic_events_match_enumeration(kwargs):
         assert track_ids(algorithm.solve(event)) == track_ids(baseline.graph_dfs(algorithm, event, 10 ** 7))
 
 
+# ---- the indexed link search against the plain one ------------------------------
+
+# Coordinates that stress the hit index: exact multiples of the tolerances
+# (hits on the edge of a search box), far-away and huge values that squeeze
+# every hit into the end cells or overflow their arithmetic, and non-finite ones.
+COORDINATE = st.one_of(GRID, GRID, GRID, st.sampled_from([0.4, -0.4, 0.8, 1e6, -1e6, 1e300, -1e300, 5e-324,
+                                                          math.nan, math.inf, -math.inf]))
+
+
+@st.composite
+def one_z_per_module_events(draw):
+    """Events whose modules each lie at one z, so links are found through the
+    hit index; some modules share z with their neighbours."""
+    modules = []
+    z = 0.0
+    for _ in range(12):
+        z += draw(st.sampled_from([0.0, 1.0, 1.0, 2.0, 1e300]))
+        modules.append([(draw(COORDINATE), draw(COORDINATE), z) for _ in range(draw(st.integers(0, 12)))])
+    return modules
+
+
+@settings(max_examples=300, **SLOW)
+@given(one_z_per_module_events(), st.sampled_from([0.125, 0.4, 1.0, 0.0, -1.0, 1e-300, 1e300, math.inf, math.nan]),
+       st.sampled_from([0.125, 0.4, 3.0, math.inf]), st.integers(0, 3))
+def test_indexed_links_match_plain_search(modules, tolerance, scatter, skips):
+    hits, boundaries = [], [0]
+    for module in modules:
+        hits += [Hit(x, y, z, len(hits) + i) for i, (x, y, z) in enumerate(module)]
+        boundaries.append(len(hits))
+    algorithm = GraphDFS(max_slopes=(2.0, 2.0), max_tolerance=(tolerance, 0.4), max_scatter=scatter,
+                         allowed_skip_modules=skips, minimum_root_weight=0, clone_ghost_killing=False)
+    try:
+        expected = track_ids(baseline.graph_dfs_hits(algorithm, hits, boundaries, 10 ** 5))
+    except RuntimeError:
+        assume(False)  # too many paths to enumerate
+    assert track_ids(baseline.graph_dfs_hits(algorithm, hits, boundaries, None)) == expected
+
+
+@pytest.mark.parametrize("kwargs", [{}, {"allowed_skip_modules": 3}, {"max_tolerance": (0.001, 3.0)},
+                                    {"max_tolerance": (40.0, 0.01), "max_scatter": 100.0},
+                                    {"max_tolerance": (0.4, math.inf)}])
+def test_indexed_links_match_plain_search_on_crowded_events(kwargs):
+    # Full cells and strips (dense bundles), and modules wider than the index
+    # has cells for (tiny tolerances).
+    algorithm = GraphDFS(**kwargs)
+    for data in (generate_event(3000, seed=5), crowded_event()):
+        event = Event(data)
+        assert track_ids(algorithm.solve(event)) == track_ids(baseline.graph_dfs_plain(algorithm, event))
+
+
+def crowded_event():
+    rng = random.Random(8)
+    bundles = [(rng.uniform(-20, 20), rng.uniform(-20, 20), rng.uniform(-0.05, 0.05)) for _ in range(4)]
+    modules = []
+    for m in range(52):
+        z = 10.0 * m
+        modules.append([(x0 + s * z + rng.gauss(0, 0.05), y0 + rng.gauss(0, 0.05), z)
+                        for x0, y0, s in bundles for _ in range(12)] + [(rng.uniform(-40, 40), 0.0, z)])
+    return event_dict(modules)
+
+
 # ---- repeated ids, runaway settings and path explosions ------------------------
 
 @pytest.mark.parametrize("ids", [lambda i: 7, lambda i: i % 3, lambda i: -i % 5, lambda i: 2 ** 31 - 1 - i % 4])
