@@ -49,8 +49,9 @@ std::vector<Track> solve_graph_dfs(const GraphDfsParameters& p, const GraphInput
                                    LinkSearch links = LinkSearch::indexed);
 
 // The same tracks found the plain way, by enumerating every chain below
-// every root on the graph linked the plain way. Exponential; throws RuntimeError once more
-// than `path_budget` chains have been enumerated in one call.
+// every root of the graph linked the plain way. Exponential; throws
+// RuntimeError once more than `path_budget` chains have been enumerated in
+// one call.
 std::vector<Track> solve_graph_dfs_by_enumeration(const GraphDfsParameters& p, const GraphInput& input,
                                                   uint64_t path_budget);
 
