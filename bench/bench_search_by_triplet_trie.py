@@ -15,13 +15,13 @@
 Single calls are timed on the thread's CPU clock, best of several runs.
 """
 import os
-import subprocess
 import sys
 import time
 
 os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")  # idle BLAS threads would spin beside the timings
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import corvane  # noqa: E402
+from batch_speedup import batch_speedup as batch_threads  # noqa: E402
 from event_generator import generate_event  # noqa: E402
 
 Event = corvane.DetectorEvent.Event
@@ -67,34 +67,8 @@ def against_references(algorithm, events):
           f"the sweep and the conversion take the difference, {max(fast - build, 0.0) / n * 1e3:.2f} ms/event")
 
 
-BATCH_CHILD = """
-import os, sys, time
-os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
-sys.path.insert(0, {bench!r})
-import corvane
-from event_generator import generate_event
-events = [corvane.DetectorEvent.Event(generate_event(5000, seed=s)) for s in range(200)]
-algorithm = corvane.ReconstructionAlgorithms.SearchByTripletTrie()
-algorithm.solve_batch(events[:4])
-best = float("inf")
-for _ in range(3):
-    start = time.perf_counter()
-    algorithm.solve_batch(events)
-    best = min(best, time.perf_counter() - start)
-print(best)
-"""
-
-
 def batch_speedup():
-    child = BATCH_CHILD.format(bench=os.path.dirname(os.path.abspath(__file__)))
-    timings = {"1": float("inf"), "2": float("inf")}
-    # Alternating runs, best of each: the cores are shared with other work.
-    for threads in ("1", "2", "1", "2"):
-        env = dict(os.environ, RAYON_NUM_THREADS=threads)
-        out = subprocess.run([sys.executable, "-c", child], env=env, check=True, capture_output=True, text=True)
-        timings[threads] = min(timings[threads], float(out.stdout.strip()))
-    print(f"solve_batch, 200 events of ~5000 hits: 1 thread {timings['1']:.2f} s, 2 threads {timings['2']:.2f} s, "
-          f"speed-up {timings['1'] / timings['2']:.2f}x")
+    batch_threads("SearchByTripletTrie", 200)
 
 
 def growth(algorithm):

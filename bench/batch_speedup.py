@@ -1,0 +1,35 @@
+"""solve_batch on 1 and 2 worker threads, each in its own process (the pool
+is sized once per process through RAYON_NUM_THREADS)."""
+import os
+import subprocess
+import sys
+
+_CHILD = """
+import os, sys, time
+os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
+sys.path.insert(0, {bench!r})
+import corvane
+from event_generator import generate_event
+events = [corvane.DetectorEvent.Event(generate_event({hits}, seed=s)) for s in range({count})]
+algorithm = getattr(corvane.ReconstructionAlgorithms, {algorithm!r})()
+algorithm.solve_batch(events[:4])
+best = float("inf")
+for _ in range(3):
+    start = time.perf_counter()
+    algorithm.solve_batch(events)
+    best = min(best, time.perf_counter() - start)
+print(best)
+"""
+
+
+def batch_speedup(algorithm, count, hits=5000):
+    """Prints the best wall time of `count` events on 1 and 2 threads and their ratio."""
+    child = _CHILD.format(bench=os.path.dirname(os.path.abspath(__file__)), algorithm=algorithm, count=count, hits=hits)
+    timings = {"1": float("inf"), "2": float("inf")}
+    # Alternating runs, best of each: the cores are shared with other work.
+    for threads in ("1", "2", "1", "2"):
+        env = dict(os.environ, RAYON_NUM_THREADS=threads)
+        out = subprocess.run([sys.executable, "-c", child], env=env, check=True, capture_output=True, text=True)
+        timings[threads] = min(timings[threads], float(out.stdout.strip()))
+    print(f"solve_batch, {count} events of ~{hits} hits: 1 thread {timings['1']:.3f} s, "
+          f"2 threads {timings['2']:.3f} s, speed-up {timings['1'] / timings['2']:.2f}x")
