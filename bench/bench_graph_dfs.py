@@ -19,29 +19,17 @@ import json
 import os
 import subprocess
 import sys
-import time
 
 import numpy as np
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import corvane  # noqa: E402
-from batch_speedup import batch_speedup as batch_threads  # noqa: E402
+from timing import batch_speedup as batch_threads, best_time  # noqa: E402
 from event_generator import generate_event  # noqa: E402
 
 Event = corvane.DetectorEvent.Event
 GraphDFS = corvane.ReconstructionAlgorithms.GraphDFS
 TrackFollowing = corvane.ReconstructionAlgorithms.TrackFollowing
-
-
-def best_time(call, repeats):
-    # solve runs on the calling thread: its CPU clock is less disturbed by
-    # other work on the machine than the wall clock.
-    best = float("inf")
-    for _ in range(repeats):
-        start = time.thread_time()
-        call()
-        best = min(best, time.thread_time() - start)
-    return best
 
 
 def dense_event(tracks=300, seed=0):

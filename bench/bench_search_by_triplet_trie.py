@@ -16,28 +16,16 @@ Single calls are timed on the thread's CPU clock, best of several runs.
 """
 import os
 import sys
-import time
 
 os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")  # idle BLAS threads would spin beside the timings
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import corvane  # noqa: E402
-from batch_speedup import batch_speedup as batch_threads  # noqa: E402
+from timing import batch_speedup as batch_threads, best_time  # noqa: E402
 from event_generator import generate_event  # noqa: E402
 
 Event = corvane.DetectorEvent.Event
 SearchByTripletTrie = corvane.ReconstructionAlgorithms.SearchByTripletTrie
 TrackFollowing = corvane.ReconstructionAlgorithms.TrackFollowing
-
-
-def best_time(call, repeats):
-    # The calling thread's CPU clock: other work on the shared cores does not
-    # count, only this call's own.
-    best = float("inf")
-    for _ in range(repeats):
-        start = time.thread_time()
-        call()
-        best = min(best, time.thread_time() - start)
-    return best
 
 
 def described(tracks):

@@ -71,6 +71,23 @@ def hit_ids_at(event, module_points):
 GRID = st.integers(-12, 12).map(lambda v: v / 8)
 
 # The geometric parameters shared by the track finders, as keyword strategies.
+
+
+@st.composite
+def line_events(draw, max_lines):
+    """Sparse events on a coarse grid with a few lines through them, so that
+    ties, exact bounds, shared hits and competing candidates come up often."""
+    lines = draw(st.lists(st.tuples(GRID, GRID, st.integers(-3, 3), st.integers(-3, 3)), max_size=max_lines))
+    modules = []
+    for m in range(52):
+        z = float(m) + draw(st.sampled_from([0.0, 0.0, 0.0, 0.5, -1.0]))
+        hits = [(x0 + sx * (m % 9) / 8, y0 + sy * (m % 9) / 8, z) for x0, y0, sx, sy in lines
+                if draw(st.integers(0, 4))]
+        hits += [(draw(GRID), draw(GRID), z) for _ in range(draw(st.integers(0 if hits else 1, 2)))]
+        modules.append(draw(st.permutations(hits)))
+    return event_dict(modules)
+
+
 GEOMETRY = dict(
     max_slopes=st.tuples(st.sampled_from([0.25, 0.7, 2.0]), st.sampled_from([0.25, 0.7, 2.0])),
     max_tolerance=st.tuples(st.sampled_from([0.125, 0.25, 0.4]), st.sampled_from([0.125, 0.25, 0.4])),

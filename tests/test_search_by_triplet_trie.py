@@ -6,7 +6,7 @@ from hypothesis import strategies as st
 
 import corvane
 import literal_search_by_triplet_trie as literal
-from event_builders import Event, event_dict, generate_event, modules_of
+from event_builders import GRID, Event, event_dict, generate_event, line_events, modules_of
 from test_batch import run_child
 
 SearchByTripletTrie = corvane.ReconstructionAlgorithms.SearchByTripletTrie
@@ -105,7 +105,6 @@ def test_large_allowed_misses_saturate(allowed):
 
 # ---- against the literal Python reference --------------------------------------
 
-GRID = st.integers(-12, 12).map(lambda v: v / 8)
 PARAMETERS = st.builds(
     literal.Parameters,
     max_scatter=st.sampled_from([0.0, 0.02, 0.1, 0.5, 4.0, math.inf, math.nan]),
@@ -114,23 +113,8 @@ PARAMETERS = st.builds(
 )
 
 
-@st.composite
-def small_events(draw):
-    """Sparse events on a coarse grid with a few lines through them, so that
-    ties, shared hits and competing candidates come up often."""
-    lines = draw(st.lists(st.tuples(GRID, GRID, st.integers(-3, 3), st.integers(-3, 3)), max_size=5))
-    modules = []
-    for m in range(52):
-        z = float(m) + draw(st.sampled_from([0.0, 0.0, 0.0, 0.5, -1.0]))
-        hits = [(x0 + sx * (m % 9) / 8, y0 + sy * (m % 9) / 8, z) for x0, y0, sx, sy in lines
-                if draw(st.integers(0, 4))]
-        hits += [(draw(GRID), draw(GRID), z) for _ in range(draw(st.integers(0 if hits else 1, 2)))]
-        modules.append(draw(st.permutations(hits)))
-    return event_dict(modules)
-
-
 @settings(max_examples=120, suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
-@given(small_events(), PARAMETERS)
+@given(line_events(5), PARAMETERS)
 def test_solve_matches_python_reference(data, p):
     assert described(algorithm_for(p).solve(Event(data))) == literal.solve(p, *literal.event_input(data))
 

@@ -6,8 +6,8 @@ from hypothesis import strategies as st
 
 import corvane
 import literal_track_following as literal
-from event_builders import (GEOMETRY, GRID, Event, event_dict, generate_event, hit_ids_at, lines_event, modules_of,
-                            reference_modules, track_ids)
+from event_builders import (GEOMETRY, GRID, Event, event_dict, generate_event, hit_ids_at, line_events, lines_event,
+                            modules_of, reference_modules, track_ids)
 
 TrackFollowing = corvane.ReconstructionAlgorithms.TrackFollowing
 Hit = corvane.DetectorEvent.Hit
@@ -232,21 +232,6 @@ def test_hit_ids_outside_the_event_range(ids):
 
 # ---- against the literal references ------------------------------------------
 
-@st.composite
-def small_events(draw):
-    """Sparse events on a coarse grid, with a few lines through them, so that
-    ties, exact bounds and shared hits come up often."""
-    lines = draw(st.lists(st.tuples(GRID, GRID, st.integers(-3, 3), st.integers(-3, 3)), max_size=4))
-    modules = []
-    for m in range(52):
-        z = float(m) + draw(st.sampled_from([0.0, 0.0, 0.0, 0.5, -1.0]))
-        hits = [(x0 + sx * (m % 9) / 8, y0 + sy * (m % 9) / 8, z) for x0, y0, sx, sy in lines
-                if draw(st.integers(0, 4))]
-        hits += [(draw(GRID), draw(GRID), z) for _ in range(draw(st.integers(0 if hits else 1, 2)))]
-        modules.append(draw(st.permutations(hits)))
-    return event_dict(modules)
-
-
 PARAMETERS = st.builds(
     literal.Parameters,
     **GEOMETRY,
@@ -260,7 +245,7 @@ def algorithm_for(p):
 
 
 @settings(max_examples=150, deadline=None, suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
-@given(small_events(), PARAMETERS)
+@given(line_events(4), PARAMETERS)
 def test_solve_matches_python_reference(data, p):
     expected = literal.solve(p, reference_modules(data))
     assert track_ids(algorithm_for(p).solve(Event(data))) == expected

@@ -1,8 +1,20 @@
-"""solve_batch on 1 and 2 worker threads, each in its own process (the pool
-is sized once per process through RAYON_NUM_THREADS)."""
+"""Timing helpers shared by the benchmarks."""
 import os
 import subprocess
 import sys
+import time
+
+
+def best_time(call, repeats):
+    """The shortest of `repeats` calls on the calling thread's CPU clock, which
+    other work on the shared cores disturbs less than the wall clock."""
+    best = float("inf")
+    for _ in range(repeats):
+        start = time.thread_time()
+        call()
+        best = min(best, time.thread_time() - start)
+    return best
+
 
 _CHILD = """
 import os, sys, time
@@ -23,7 +35,8 @@ print(best)
 
 
 def batch_speedup(algorithm, count, hits=5000):
-    """Prints the best wall time of `count` events on 1 and 2 threads and their ratio."""
+    """solve_batch on 1 and 2 worker threads, each in its own process (the pool
+    is sized once per process through RAYON_NUM_THREADS). Prints the best wall time of `count` events on 1 and 2 threads and their ratio."""
     child = _CHILD.format(bench=os.path.dirname(os.path.abspath(__file__)), algorithm=algorithm, count=count, hits=hits)
     timings = {"1": float("inf"), "2": float("inf")}
     # Alternating runs, best of each: the cores are shared with other work.
