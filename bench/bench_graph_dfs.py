@@ -107,7 +107,7 @@ def growth(algorithm, tracking):
 
 
 def batch_speedup():
-    batch_threads("GraphDFS", 100)
+    batch_threads("GraphDFS", "100 events of ~5000 hits", "[5000] * 100")
 
 
 OTHER_CHILD = """

@@ -56,7 +56,7 @@ def against_references(algorithm, events):
 
 
 def batch_speedup():
-    batch_threads("SearchByTripletTrie", 200)
+    batch_threads("SearchByTripletTrie", "200 events of ~5000 hits", "[5000] * 200")
 
 
 def growth(algorithm):

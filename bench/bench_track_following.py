@@ -28,6 +28,7 @@ import numpy as np
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import corvane  # noqa: E402
 from event_generator import generate_event  # noqa: E402
+from timing import batch_speedup  # noqa: E402
 
 Event = corvane.DetectorEvent.Event
 TrackFollowing = corvane.ReconstructionAlgorithms.TrackFollowing
@@ -132,36 +133,6 @@ def per_probe(algorithm, per_event):
     print(f"  growth exponent {small} -> {large} hits: {exponent:.2f}")
 
 
-BATCH_CHILD = """
-import random, sys, time
-sys.path.insert(0, {bench!r})
-import corvane
-from event_generator import generate_event
-sizes = {sizes}
-events = [corvane.DetectorEvent.Event(generate_event(n, seed=s)) for s, n in enumerate(sizes)]
-algorithm = corvane.ReconstructionAlgorithms.TrackFollowing()
-algorithm.solve_batch(events[:4])
-best = float("inf")
-for _ in range(5):
-    start = time.perf_counter()
-    algorithm.solve_batch(events)
-    best = min(best, time.perf_counter() - start)
-print(best)
-"""
-
-
-def batch_speedup(label, sizes):
-    child = BATCH_CHILD.format(bench=os.path.dirname(os.path.abspath(__file__)), sizes=sizes)
-    timings = {"1": float("inf"), "2": float("inf")}
-    # Alternating runs, best of each: the cores are shared with other work.
-    for threads in ("1", "2", "1", "2"):
-        env = dict(os.environ, RAYON_NUM_THREADS=threads)
-        out = subprocess.run([sys.executable, "-c", child], env=env, check=True, capture_output=True, text=True)
-        timings[threads] = min(timings[threads], float(out.stdout.strip()))
-    print(f"solve_batch, 200 events of {label}: 1 thread {timings['1']:.3f} s, 2 threads {timings['2']:.3f} s, "
-          f"speed-up {timings['1'] / timings['2']:.2f}x")
-
-
 def growth(algorithm):
     print("solve cost by event size (3 events each):")
     base = None
@@ -185,9 +156,10 @@ def main():
     if args.against:
         per_event = against_build(args.against)
         per_probe(algorithm, per_event)
-    batch_speedup("~5000 hits", "[5000] * 200")
+    batch_speedup("TrackFollowing", "200 events of ~5000 hits", "[5000] * 200", repeats=5)
     # Sizes drawn once from a fixed seed, in shuffled order.
-    batch_speedup("1k to 20k hits, shuffled", "random.Random(7).sample(range(1000, 20001), 200)")
+    batch_speedup("TrackFollowing", "200 events of 1k to 20k hits, shuffled",
+                  "random.Random(7).sample(range(1000, 20001), 200)", repeats=5)
     growth(algorithm)
 
 
