@@ -2,9 +2,9 @@
 #include <string>
 
 #include "parallel/batch.hpp"
-#include "algorithms/graph_dfs.hpp"
-#include "algorithms/search_by_triplet_trie.hpp"
-#include "algorithms/track_following.hpp"
+#include "algorithms/graph_dfs/graph_dfs.hpp"
+#include "algorithms/triplet_trie/search_by_triplet_trie.hpp"
+#include "algorithms/track_following/track_following.hpp"
 #include "parallel/worker_pool.hpp"
 #include "core/errors.hpp"
 #include "bindings/baseline.hpp"

@@ -3,9 +3,9 @@
 
 #include "bindings/class_builder.hpp"
 #include "bindings/class_object.hpp"
-#include "algorithms/graph_dfs.hpp"
-#include "algorithms/search_by_triplet_trie.hpp"
-#include "algorithms/track_following.hpp"
+#include "algorithms/graph_dfs/graph_dfs.hpp"
+#include "algorithms/triplet_trie/search_by_triplet_trie.hpp"
+#include "algorithms/track_following/track_following.hpp"
 #include "bindings/event_handle.hpp"
 #include "event_model/hit.hpp"
 #include "event_model/module.hpp"

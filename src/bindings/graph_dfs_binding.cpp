@@ -1,4 +1,4 @@
-#include "algorithms/graph_dfs.hpp"
+#include "algorithms/graph_dfs/graph_dfs.hpp"
 #include "bindings/batch_binding.hpp"
 #include "bindings/bind.hpp"
 #include "bindings/class_builder.hpp"

@@ -1,4 +1,4 @@
-#include "algorithms/search_by_triplet_trie.hpp"
+#include "algorithms/triplet_trie/search_by_triplet_trie.hpp"
 #include "bindings/batch_binding.hpp"
 #include "bindings/bind.hpp"
 #include "bindings/class_builder.hpp"

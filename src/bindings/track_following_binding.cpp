@@ -1,4 +1,4 @@
-#include "algorithms/track_following.hpp"
+#include "algorithms/track_following/track_following.hpp"
 #include "bindings/batch_binding.hpp"
 #include "bindings/bind.hpp"
 #include "bindings/class_builder.hpp"

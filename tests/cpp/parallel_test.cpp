@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "algorithms/track_following.hpp"
+#include "algorithms/track_following/track_following.hpp"
 #include "event_model/event.hpp"
 #include "parallel/batch.hpp"
 #include "parallel/thread_count.hpp"

@@ -1,10 +1,10 @@
-#include "algorithms/occupancy_grid.hpp"
+#include "algorithms/track_following/occupancy_grid.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <vector>
 
-#include "algorithms/tolerance_window.hpp"
+#include "algorithms/track_following/tolerance_window.hpp"
 
 namespace corvane {
 

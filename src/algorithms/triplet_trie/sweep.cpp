@@ -3,8 +3,8 @@
 // miss too many windows in a row are finished; then the trie seeds new tracks.
 #include <algorithm>
 
-#include "algorithms/closest_hit_index.hpp"
-#include "algorithms/search_by_triplet_trie_steps.hpp"
+#include "algorithms/triplet_trie/closest_hit_index.hpp"
+#include "algorithms/triplet_trie/steps.hpp"
 #include "algorithms/used_hits.hpp"
 
 namespace corvane {

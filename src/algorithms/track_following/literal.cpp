@@ -3,8 +3,8 @@
 // searched by id.
 #include <algorithm>
 
-#include "algorithms/track_following.hpp"
-#include "algorithms/track_following_steps.hpp"
+#include "algorithms/track_following/track_following.hpp"
+#include "algorithms/track_following/steps.hpp"
 
 namespace corvane {
 namespace {

@@ -1,6 +1,6 @@
 // Steps 1 to 3 of the graph: the x-sorted hit list, the candidate windows and
 // the segments.
-#include "algorithms/graph_dfs_graph.hpp"
+#include "algorithms/graph_dfs/graph.hpp"
 
 #include <algorithm>
 #include <cmath>

@@ -2,9 +2,9 @@
 // inner hit closest to their line.
 #pragma once
 
-#include "algorithms/closest_hit_index.hpp"
-#include "algorithms/search_by_triplet_trie.hpp"
-#include "algorithms/triplet_trie.hpp"
+#include "algorithms/triplet_trie/closest_hit_index.hpp"
+#include "algorithms/triplet_trie/search_by_triplet_trie.hpp"
+#include "algorithms/triplet_trie/triplet_trie.hpp"
 
 namespace corvane {
 

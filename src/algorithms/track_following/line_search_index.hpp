@@ -8,9 +8,9 @@
 #include <span>
 #include <vector>
 
-#include "algorithms/line_geometry.hpp"
+#include "algorithms/track_following/line_geometry.hpp"
 #include "algorithms/monotone_bins.hpp"
-#include "algorithms/occupancy_grid.hpp"
+#include "algorithms/track_following/occupancy_grid.hpp"
 
 namespace corvane {
 

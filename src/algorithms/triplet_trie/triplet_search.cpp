@@ -1,4 +1,4 @@
-#include "algorithms/triplet_search.hpp"
+#include "algorithms/triplet_trie/triplet_search.hpp"
 
 #include <algorithm>
 #include <bit>

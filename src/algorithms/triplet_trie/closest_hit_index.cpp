@@ -1,4 +1,4 @@
-#include "algorithms/closest_hit_index.hpp"
+#include "algorithms/triplet_trie/closest_hit_index.hpp"
 
 #include <algorithm>
 #include <bit>

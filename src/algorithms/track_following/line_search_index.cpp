@@ -1,11 +1,11 @@
-#include "algorithms/line_search_index.hpp"
+#include "algorithms/track_following/line_search_index.hpp"
 
 #include <algorithm>
 #include <bit>
 #include <cmath>
 #include <limits>
 
-#include "algorithms/tolerance_window.hpp"
+#include "algorithms/track_following/tolerance_window.hpp"
 
 namespace corvane {
 namespace {

@@ -1,4 +1,4 @@
-#include "algorithms/graph_dfs_strips.hpp"
+#include "algorithms/graph_dfs/strips.hpp"
 
 #include <algorithm>
 #include <cmath>

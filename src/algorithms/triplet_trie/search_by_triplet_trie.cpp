@@ -1,10 +1,10 @@
-#include "algorithms/search_by_triplet_trie.hpp"
+#include "algorithms/triplet_trie/search_by_triplet_trie.hpp"
 
 #include <algorithm>
 
-#include "algorithms/closest_hit_index.hpp"
-#include "algorithms/search_by_triplet_trie_steps.hpp"
-#include "algorithms/triplet_search.hpp"
+#include "algorithms/triplet_trie/closest_hit_index.hpp"
+#include "algorithms/triplet_trie/steps.hpp"
+#include "algorithms/triplet_trie/triplet_search.hpp"
 
 namespace corvane {
 

@@ -1,9 +1,9 @@
-#include "algorithms/graph_dfs.hpp"
+#include "algorithms/graph_dfs/graph_dfs.hpp"
 
 #include <algorithm>
 #include <limits>
 
-#include "algorithms/graph_dfs_graph.hpp"
+#include "algorithms/graph_dfs/graph.hpp"
 #include "algorithms/used_hits.hpp"
 
 namespace corvane {

@@ -6,7 +6,7 @@
 #include <optional>
 #include <unordered_map>
 
-#include "algorithms/graph_dfs_graph.hpp"
+#include "algorithms/graph_dfs/graph.hpp"
 #include "core/errors.hpp"
 
 namespace corvane {

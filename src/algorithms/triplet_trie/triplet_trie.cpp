@@ -1,4 +1,4 @@
-#include "algorithms/triplet_trie.hpp"
+#include "algorithms/triplet_trie/triplet_trie.hpp"
 
 #include <algorithm>
 #include <numeric>

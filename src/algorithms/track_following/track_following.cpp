@@ -1,7 +1,7 @@
-#include "algorithms/track_following.hpp"
+#include "algorithms/track_following/track_following.hpp"
 
-#include "algorithms/line_search_index.hpp"
-#include "algorithms/track_following_steps.hpp"
+#include "algorithms/track_following/line_search_index.hpp"
+#include "algorithms/track_following/steps.hpp"
 #include "algorithms/used_hits.hpp"
 
 namespace corvane {

@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-#include "algorithms/track_following.hpp"
+#include "algorithms/track_following/track_following.hpp"
 
 namespace corvane {
 

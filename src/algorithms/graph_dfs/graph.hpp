@@ -9,8 +9,8 @@
 
 #include <optional>
 
-#include "algorithms/graph_dfs.hpp"
-#include "algorithms/graph_dfs_strips.hpp"
+#include "algorithms/graph_dfs/graph_dfs.hpp"
+#include "algorithms/graph_dfs/strips.hpp"
 
 namespace corvane {
 

@@ -6,7 +6,7 @@
 
 #include <cmath>
 
-#include "algorithms/track_following_parameters.hpp"
+#include "algorithms/track_following/parameters.hpp"
 #include "event_model/hit.hpp"
 
 namespace corvane {

@@ -7,8 +7,8 @@
 #include <span>
 #include <vector>
 
-#include "algorithms/search_by_triplet_trie.hpp"
-#include "algorithms/triplet_trie.hpp"
+#include "algorithms/triplet_trie/search_by_triplet_trie.hpp"
+#include "algorithms/triplet_trie/triplet_trie.hpp"
 
 namespace corvane {
 

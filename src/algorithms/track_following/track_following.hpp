@@ -6,8 +6,8 @@
 #include <span>
 #include <vector>
 
-#include "algorithms/line_geometry.hpp"
-#include "algorithms/track_following_parameters.hpp"
+#include "algorithms/track_following/line_geometry.hpp"
+#include "algorithms/track_following/parameters.hpp"
 #include "event_model/hit.hpp"
 #include "event_model/module.hpp"
 #include "event_model/track.hpp"
