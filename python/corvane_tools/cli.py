@@ -11,6 +11,8 @@ import corvane
 from . import __version__
 from .algorithms import ALGORITHMS, ALL, AlgorithmUnavailable, construct, resolve
 from .cluster import ClusterError, run_units
+from .condition_options import ConditionError, condition_options, resolve_conditions
+from .conditions import Conditions, describe, report as conditions_report
 from .event_files import EventFileError, check_output, expand_inputs, load_events, read_file, write_events
 from .generator import iter_events
 from .job import DEFAULT_CHUNK, hit_count
@@ -50,26 +52,33 @@ def main() -> None:
               help="Where to write: a .parquet file (all events), a .json file (one event), "
                    "or a directory (one event_NNNNN.json per event).")
 @click.option("--quiet", "-q", is_flag=True, help="No progress bar.")
-def generate(count: int, seed: int, out: Path, quiet: bool) -> None:
+@condition_options
+def generate(count: int, seed: int, out: Path, quiet: bool, config: Path | None, condition: tuple[str, ...]) -> None:
     """Simulate events and write them to files (positions in mm, momenta in MeV)."""
     try:
+        conditions, _ = resolve_conditions(config, condition)
         check_output(out, count)
-    except EventFileError as error:
+    except (ConditionError, EventFileError) as error:
         _fail(str(error))
-    events = _generate(count, seed, quiet)
+    events = _generate(count, seed, quiet, conditions)
     try:
         written = write_events(events, out)
     except EventFileError as error:
         _fail(str(error))
     hits = sum(hit_count(event) for event in events)
-    click.echo(f"Wrote {count} events ({hits:,} hits, seed {seed}) to {out}"
+    click.echo(f"Wrote {count} events ({hits:,} hits, seed {seed}{_changed_conditions(conditions)}) to {out}"
                + (f" ({len(written)} files)" if len(written) > 1 else ""))
 
 
-def _generate(count: int, seed: int, quiet: bool) -> list[dict[str, Any]]:
+def _changed_conditions(conditions: Conditions) -> str:
+    """The conditions that differ from the defaults, after a comma; nothing for the defaults."""
+    return f", {describe(conditions)}" if conditions.changed() else ""
+
+
+def _generate(count: int, seed: int, quiet: bool, conditions: Conditions) -> list[dict[str, Any]]:
     events = []
     with progress_bar(count, "generating", quiet) as bar:
-        for event in iter_events(count, seed):
+        for event in iter_events(count, seed, conditions=conditions):
             events.append(event)
             bar.update(1)
     return events
@@ -118,9 +127,11 @@ def _read_inputs(inputs: tuple[str, ...], strict: bool, quiet: bool) -> tuple[li
 @click.option("--workers", "-w", type=click.IntRange(min=1), default=None,
               help="Run on a new Dask cluster of this many worker processes on this machine (loopback only).")
 @click.option("--quiet", "-q", is_flag=True, help="No progress bars.")
+@condition_options
 def run(inputs: tuple[str, ...], algorithm: str, threads: int | None, count: int, seed: int,
         json_path: Path | None, plot_dir: Path | None, chunk_size: int, strict: bool, keep_going: bool,
-        scheduler: str | None, workers: int | None, quiet: bool) -> None:
+        scheduler: str | None, workers: int | None, quiet: bool, config: Path | None,
+        condition: tuple[str, ...]) -> None:
     """Reconstruct events, print each algorithm's validation summary and timing.
 
     INPUTS are .json or .parquet event files, or directories holding them.
@@ -139,12 +150,18 @@ def run(inputs: tuple[str, ...], algorithm: str, threads: int | None, count: int
         _fail(str(error))
     if scheduler is not None and workers is not None:
         _fail("--scheduler and --workers exclude each other")
+    if inputs and condition:
+        _fail("--condition sets up a generated sample; it does not apply to input files")
+    try:
+        conditions, sources = resolve_conditions(config, condition)
+    except ConditionError as error:
+        _fail(str(error))
     if threads is not None:
         # Read once, when the first batch creates the worker pool.
         os.environ["RAYON_NUM_THREADS"] = str(threads)
     planning: list[str] = []
     try:
-        units = plan_units(inputs, planning, strict) if inputs else plan_generated(count, seed)
+        units = plan_units(inputs, planning, strict) if inputs else plan_generated(count, seed, conditions=conditions)
     except EventFileError as error:
         _fail(str(error))
     options = JobOptions(tuple(names), chunk_size, strict, plots=plot_dir is not None)
@@ -161,7 +178,7 @@ def run(inputs: tuple[str, ...], algorithm: str, threads: int | None, count: int
         _fail("no usable events in the input")
     files = len({path for unit in units for path in unit.paths})
     sample = (f"{fold.events} events from {files} file(s)" if inputs
-              else f"{fold.events} generated events (seed {seed})")
+              else f"{fold.events} generated events (seed {seed}{_changed_conditions(conditions)})")
     click.echo(f"Sample: {sample}, {fold.hits:,} hits ({fold.hits / fold.events:,.0f} per event)")
     click.echo(f"Algorithms: {', '.join(ALGORITHMS[name] for name in names)} on {fold.threads} worker threads "
                f"in {where}")
@@ -172,7 +189,8 @@ def run(inputs: tuple[str, ...], algorithm: str, threads: int | None, count: int
     wall = fold.wall_seconds
     click.echo(f"\nProcessed {fold.events} events ({fold.skipped} skipped) in {wall:.3f} s: "
                f"{fold.events / wall if wall > 0 else 0.0:,.1f} events/s read, solved and validated")
-    _write_outputs(fold, sample, skipped, json_path, plot_dir)
+    extra = {} if inputs else {"conditions": conditions_report(conditions, sources)}
+    _write_outputs(fold, sample, skipped, json_path, plot_dir, extra)
     if skipped:
         click.echo(f"corvane: {len(skipped)} input(s) skipped, see above", err=True)
         if not keep_going:
@@ -180,11 +198,11 @@ def run(inputs: tuple[str, ...], algorithm: str, threads: int | None, count: int
 
 
 def _write_outputs(fold: JobFold, sample: str, skipped: list[str], json_path: Path | None,
-                   plot_dir: Path | None) -> None:
+                   plot_dir: Path | None, extra: dict[str, Any]) -> None:
     if json_path is not None:
         try:
             with json_path.open("w", encoding="utf-8") as stream:
-                json.dump(fold.report(sample, skipped), stream, indent=1)
+                json.dump({**fold.report(sample, skipped), **extra}, stream, indent=1)
         except OSError as error:
             _fail(f"{json_path}: cannot be written: {error.strerror or error}")
         click.echo(f"Wrote {json_path}")

@@ -10,7 +10,11 @@ closer together near the interaction region. The sensitive area runs from
 `INNER_RADIUS` to `OUTER_HALF_WIDTH` from the beam. Each module carries its
 sensors on `SENSOR_PLANES` slightly different z planes, chosen by the hit's
 y band.
+
+The gap within a station and the overlap are conditions of a sample
+(`conditions.Conditions`); `Geometry` holds the detector they make.
 """
+from dataclasses import dataclass
 from typing import Final
 
 import numpy as np
@@ -28,25 +32,36 @@ STATION_Z: Final[FloatArray] = np.concatenate([
     -290.0 + 25.0 * np.arange(18),
     np.array([185.0, 250.0, 320.0, 395.0, 475.0, 560.0, 650.0, 750.0]),
 ])
-HALF_STATION_GAP: Final = 2.5      # odd module sits 5 mm downstream of the even one
-MODULE_Z: Final[FloatArray] = np.repeat(STATION_Z, 2) + np.tile([-HALF_STATION_GAP, HALF_STATION_GAP],
-                                                                 STATION_COUNT)
 INNER_RADIUS: Final = 5.1          # beam hole
 OUTER_HALF_WIDTH: Final = 40.0     # |x| and |y| limit of the sensors
-OVERLAP: Final = 2.0               # each half reaches this far past x = 0
 SENSOR_PLANES: Final[FloatArray] = np.array([-0.45, -0.15, 0.15, 0.45])  # z offsets by y band
-MATERIAL_X0: Final = 0.005         # radiation lengths per module at normal incidence
-
-# Even modules first along the beam within a station, so module order is z order.
-assert bool(np.all(np.diff(MODULE_Z) > 0.0))
 
 
-def in_sensitive_area(module: IntArray, x: FloatArray, y: FloatArray) -> BoolArray:
-    """Whether points (x, y) lie on the sensors of the given modules (arrays that broadcast together)."""
-    side = 1 - 2 * (module % 2)
-    inside: BoolArray = ((np.abs(x) < OUTER_HALF_WIDTH) & (np.abs(y) < OUTER_HALF_WIDTH)
-                         & (x * x + y * y > INNER_RADIUS * INNER_RADIUS) & (side * x > -OVERLAP))
-    return inside
+def module_z(station_gap: float) -> FloatArray:
+    """z of every module: the even module of a station half the gap upstream of the station's z, the odd one
+    half the gap downstream, so module order is z order for any gap below the closest station pitch."""
+    z: FloatArray = np.repeat(STATION_Z, 2) + np.tile([-0.5 * station_gap, 0.5 * station_gap], STATION_COUNT)
+    return z
+
+
+@dataclass(frozen=True, eq=False)
+class Geometry:
+    """The detector of one set of conditions."""
+    module_z: FloatArray
+    overlap: float                 # each half reaches this far past x = 0
+
+    @classmethod
+    def of(cls, station_gap: float, overlap: float) -> "Geometry":
+        z = module_z(station_gap)
+        assert bool(np.all(np.diff(z) > 0.0))
+        return cls(z, overlap)
+
+    def in_sensitive_area(self, module: IntArray, x: FloatArray, y: FloatArray) -> BoolArray:
+        """Whether points (x, y) lie on the sensors of the given modules (arrays that broadcast together)."""
+        side = 1 - 2 * (module % 2)
+        inside: BoolArray = ((np.abs(x) < OUTER_HALF_WIDTH) & (np.abs(y) < OUTER_HALF_WIDTH)
+                             & (x * x + y * y > INNER_RADIUS * INNER_RADIUS) & (side * x > -self.overlap))
+        return inside
 
 
 def sensor_plane_offset(y: FloatArray) -> FloatArray:

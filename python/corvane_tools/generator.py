@@ -1,12 +1,12 @@
 """Seeded simulation of events in the 52-module detector.
 
-`generate_event(seed, index)` returns one event dictionary in exactly the
+`generate_event(seed, index, conditions)` returns one event dictionary in exactly the
 format that `corvane.DetectorEvent.Event` and the validation functions read:
 hit coordinates grouped by module, the module boundaries, a description and
 the Monte Carlo record. Positions are in millimetres, momenta in MeV.
 
-Each event is a pure function of (seed, index): the first ten events of a
-sample of a hundred are the events of a sample of ten. Events are simulated
+Each event is a pure function of (seed, index, conditions): the first ten
+events of a sample of a hundred are the events of a sample of ten. Events are simulated
 in blocks of ten, seeded by (seed, block), so that NumPy works on long arrays.
 
 The simulation: several proton-proton collisions per event spread along the
@@ -17,19 +17,17 @@ scattering in every module crossed (Highland formula); hits smeared by the
 sensor resolution, lost with a small inefficiency, and noise hits on top.
 """
 from collections.abc import Iterator
+from dataclasses import dataclass
 from typing import Any, Final
 
 import numpy as np
 
 from .collector import collector_paused
-from .detector import (INNER_RADIUS, MATERIAL_X0, MODULE_COUNT, MODULE_Z, OUTER_HALF_WIDTH, BoolArray,
-                       FloatArray, IntArray, in_sensitive_area, sensor_plane_offset)
+from .conditions import Conditions
+from .detector import (INNER_RADIUS, MODULE_COUNT, OUTER_HALF_WIDTH, BoolArray, FloatArray, Geometry, IntArray,
+                       sensor_plane_offset)
 from .particles import Particles, collision_vertices, concatenate, decay_products, prompt_particles
 
-RESOLUTION: Final = 0.012          # hit resolution in x and y (mm)
-HIT_EFFICIENCY: Final = 0.98
-NOISE_PER_MODULE: Final = 3.0      # mean noise hits per module
-MEAN_COLLISIONS: Final = 7.6
 BLOCK_EVENTS: Final = 10           # events simulated together; event i belongs to block i // 10
 BEAUTY_SHARE: Final = 0.25         # share of collisions with a B decay (enriched for validation)
 CHARM_SHARE: Final = 0.3
@@ -51,7 +49,7 @@ def _slopes(direction: FloatArray) -> tuple[FloatArray, FloatArray, FloatArray]:
     return direction[:, 0] / dz, direction[:, 1] / dz, np.sign(dz)
 
 
-def _scatter(rng: np.random.Generator, theta: FloatArray, row: IntArray, module: IntArray,
+def _scatter(rng: np.random.Generator, module_z: FloatArray, theta: FloatArray, row: IntArray, module: IntArray,
              forward: BoolArray) -> FloatArray:
     """x and y displacements at each crossing (row, module) from the kicks of the crossings before it.
 
@@ -61,7 +59,7 @@ def _scatter(rng: np.random.Generator, theta: FloatArray, row: IntArray, module:
     lower modules when flying towards +z, higher ones towards -z. Each sum is
     z_k * sum(k_j) - sum(k_j * z_j), from running sums within the row.
     """
-    z = MODULE_Z[module]
+    z = module_z[module]
     kicks = rng.normal(0.0, 1.0, (2, row.size)) * theta[row]
     starts = np.flatnonzero(np.r_[True, row[1:] != row[:-1]])
     lengths = np.diff(np.r_[starts, row.size])
@@ -76,7 +74,7 @@ def _scatter(rng: np.random.Generator, theta: FloatArray, row: IntArray, module:
     return shift
 
 
-def _candidate_crossings(particles: Particles, tx: FloatArray, ty: FloatArray,
+def _candidate_crossings(module_z: FloatArray, particles: Particles, tx: FloatArray, ty: FloatArray,
                          sign: FloatArray) -> tuple[IntArray, IntArray]:
     """(particle, module) pairs, grouped by particle in module order, that may lie on a sensor.
 
@@ -90,51 +88,53 @@ def _candidate_crossings(particles: Particles, tx: FloatArray, ty: FloatArray,
     near = np.maximum(INNER_RADIUS - r0 - 1.0, 0.0) / slope
     far = (OUTER_HALF_WIDTH * np.sqrt(2.0) + r0 + 1.0) / slope
     forward = sign > 0.0
-    first = np.where(forward, np.searchsorted(MODULE_Z, oz + near, side="right"),
-                     np.searchsorted(MODULE_Z, oz - far, side="left"))
-    stop = np.where(forward, np.searchsorted(MODULE_Z, oz + far, side="right"),
-                    np.searchsorted(MODULE_Z, oz - near, side="left"))
+    first = np.where(forward, np.searchsorted(module_z, oz + near, side="right"),
+                     np.searchsorted(module_z, oz - far, side="left"))
+    stop = np.where(forward, np.searchsorted(module_z, oz + far, side="right"),
+                    np.searchsorted(module_z, oz - near, side="left"))
     counts = np.maximum(stop - first, 0)
     row = np.repeat(np.arange(len(particles)), counts)
     step = np.arange(row.size) - np.repeat(np.cumsum(counts) - counts, counts)
     return row, first[row] + step
 
 
-def _track_hits(rng: np.random.Generator, particles: Particles) -> tuple[IntArray, IntArray, FloatArray, FloatArray,
-                                                                          FloatArray]:
+def _track_hits(rng: np.random.Generator, setup: "_Setup",
+                particles: Particles) -> tuple[IntArray, IntArray, FloatArray, FloatArray, FloatArray]:
     """Hits of every particle: (particle, module, x, y, z).
 
     A particle scatters in the sensors its undisturbed line crosses, and can
     leave a hit only there.
     """
     tx, ty, sign = _slopes(particles.direction)
-    row, module = _candidate_crossings(particles, tx, ty, sign)
-    dz = MODULE_Z[module] - particles.origin[row, 2]
+    module_z = setup.geometry.module_z
+    row, module = _candidate_crossings(module_z, particles, tx, ty, sign)
+    dz = module_z[module] - particles.origin[row, 2]
     x = particles.origin[row, 0] + tx[row] * dz
     y = particles.origin[row, 1] + ty[row] * dz
-    crossed = in_sensitive_area(module, x, y)
+    crossed = setup.geometry.in_sensitive_area(module, x, y)
     row, module, x, y = row[crossed], module[crossed], x[crossed], y[crossed]
     t2 = tx * tx + ty * ty
-    theta = _highland(particles.p, particles.mass, MATERIAL_X0 * np.sqrt(1.0 + t2)) * (1.0 + t2)
-    shift = _scatter(rng, theta, row, module, sign > 0.0)
+    theta = _highland(particles.p, particles.mass, setup.conditions.module_material * np.sqrt(1.0 + t2)) * (1.0 + t2)
+    shift = _scatter(rng, module_z, theta, row, module, sign > 0.0)
     x += shift[0]
     y += shift[1]
     plane = sensor_plane_offset(y)
     x += tx[row] * plane
     y += ty[row] * plane
-    seen = in_sensitive_area(module, x, y) & (rng.random(row.size) < HIT_EFFICIENCY)
+    seen = setup.geometry.in_sensitive_area(module, x, y) & (rng.random(row.size) < setup.conditions.hit_efficiency)
     count = int(np.count_nonzero(seen))
-    return (row[seen], module[seen], x[seen] + rng.normal(0.0, RESOLUTION, count),
-            y[seen] + rng.normal(0.0, RESOLUTION, count), MODULE_Z[module[seen]] + plane[seen])
+    resolution = setup.conditions.resolution
+    return (row[seen], module[seen], x[seen] + rng.normal(0.0, resolution, count),
+            y[seen] + rng.normal(0.0, resolution, count), module_z[module[seen]] + plane[seen])
 
 
-def _noise_hits(rng: np.random.Generator, slots: int) -> tuple[IntArray, FloatArray, FloatArray]:
+def _noise_hits(rng: np.random.Generator, setup: "_Setup", slots: int) -> tuple[IntArray, FloatArray, FloatArray]:
     """Uniform noise hits: (slot, x, y), a slot being event * MODULE_COUNT + module."""
-    drawn = rng.poisson(NOISE_PER_MODULE * 1.4, slots)  # 1.4: some draws fall outside the sensors
+    drawn = rng.poisson(setup.conditions.noise_per_module * 1.4, slots)  # 1.4: some draws fall outside the sensors
     slot = np.repeat(np.arange(slots), drawn)
     x = rng.uniform(-OUTER_HALF_WIDTH, OUTER_HALF_WIDTH, slot.size)
     y = rng.uniform(-OUTER_HALF_WIDTH, OUTER_HALF_WIDTH, slot.size)
-    keep = in_sensitive_area(slot % MODULE_COUNT, x, y)
+    keep = setup.geometry.in_sensitive_area(slot % MODULE_COUNT, x, y)
     return slot[keep], x[keep], y[keep]
 
 
@@ -206,16 +206,29 @@ def _montecarlo_rows(particles: Particles, particle_event: IntArray, owner: IntA
     return [rows[run] for run in _runs(per_event)]
 
 
-def _generate_block(seed: int, block: int) -> list[dict[str, Any]]:
+@dataclass(frozen=True, eq=False)
+class _Setup:
+    """The conditions of a sample and the detector they make."""
+    conditions: Conditions
+    geometry: Geometry
+
+    @classmethod
+    def of(cls, conditions: Conditions) -> "_Setup":
+        return cls(conditions, Geometry.of(conditions.station_gap, conditions.overlap))
+
+
+def _generate_block(seed: int, block: int, setup: _Setup) -> list[dict[str, Any]]:
     """Events block * BLOCK_EVENTS to (block + 1) * BLOCK_EVENTS - 1, simulated together."""
     rng = np.random.default_rng([seed, block])
-    vertices, vertex_event = collision_vertices(rng, MEAN_COLLISIONS, BLOCK_EVENTS)
+    conditions = setup.conditions
+    vertices, vertex_event = collision_vertices(rng, conditions.collisions, conditions.fixed_collisions,
+                                                conditions.origin_z_spread, BLOCK_EVENTS)
     particles = concatenate([prompt_particles(rng, vertices),
                              decay_products(rng, vertices, BEAUTY_SHARE, CHARM_SHARE)])
     particle_event = vertex_event[particles.collision]
-    owner, module, x, y, z = _track_hits(rng, particles)
+    owner, module, x, y, z = _track_hits(rng, setup, particles)
     slots = BLOCK_EVENTS * MODULE_COUNT
-    noise_slot, noise_x, noise_y = _noise_hits(rng, slots)
+    noise_slot, noise_x, noise_y = _noise_hits(rng, setup, slots)
     slot = np.concatenate([particle_event[owner] * MODULE_COUNT + module, noise_slot])
     fill_slot, fill_x, fill_y = _fill_empty_slots(rng, slot, slots)
     extra_slot = np.concatenate([noise_slot, fill_slot])
@@ -223,7 +236,7 @@ def _generate_block(seed: int, block: int) -> list[dict[str, Any]]:
     slot = np.concatenate([slot, fill_slot])
     x = np.concatenate([x, noise_x, fill_x])
     y = np.concatenate([y, extra_y])
-    z = np.concatenate([z, MODULE_Z[extra_slot % MODULE_COUNT] + sensor_plane_offset(extra_y)])
+    z = np.concatenate([z, setup.geometry.module_z[extra_slot % MODULE_COUNT] + sensor_plane_offset(extra_y)])
     owner = np.concatenate([owner, np.full(extra_slot.size, -1)])
     shuffled = rng.permutation(slot.size)
     order = shuffled[_stable_order(slot[shuffled])]  # by event and module, in no particular order within one
@@ -245,13 +258,15 @@ def _generate_block(seed: int, block: int) -> list[dict[str, Any]]:
     } for e in range(BLOCK_EVENTS)]
 
 
-def _block(seed: int, block: int) -> list[dict[str, Any]]:
+def _block(seed: int, block: int, conditions: Conditions | None) -> list[dict[str, Any]]:
     with collector_paused():
-        return _generate_block(seed, block)
+        return _generate_block(seed, block, _Setup.of(conditions or Conditions()))
 
 
-def iter_events(count: int, seed: int = 0, first: int = 0) -> Iterator[dict[str, Any]]:
-    """Events first to first + count - 1 of the sample with the given seed, one at a time.
+def iter_events(count: int, seed: int = 0, first: int = 0,
+                conditions: Conditions | None = None) -> Iterator[dict[str, Any]]:
+    """Events first to first + count - 1 of the sample with the given seed (and conditions, default when
+    None), one at a time.
 
     Each block of ten is simulated once, so prefer this (or generate_range) to
     calling generate_event for every index.
@@ -259,19 +274,19 @@ def iter_events(count: int, seed: int = 0, first: int = 0) -> Iterator[dict[str,
     stop = first + count
     for block in range(first // BLOCK_EVENTS, (stop + BLOCK_EVENTS - 1) // BLOCK_EVENTS):
         start = block * BLOCK_EVENTS
-        yield from _block(seed, block)[max(first - start, 0):stop - start]
+        yield from _block(seed, block, conditions)[max(first - start, 0):stop - start]
 
 
-def generate_range(seed: int, first: int, count: int) -> list[dict[str, Any]]:
+def generate_range(seed: int, first: int, count: int, conditions: Conditions | None = None) -> list[dict[str, Any]]:
     """Events first to first + count - 1 of the sample with the given seed."""
-    return list(iter_events(count, seed, first))
+    return list(iter_events(count, seed, first, conditions))
 
 
-def generate_events(count: int, seed: int = 0) -> list[dict[str, Any]]:
+def generate_events(count: int, seed: int = 0, conditions: Conditions | None = None) -> list[dict[str, Any]]:
     """Events 0 to count - 1 of the sample with the given seed."""
-    return generate_range(seed, 0, count)
+    return generate_range(seed, 0, count, conditions)
 
 
-def generate_event(seed: int = 0, index: int = 0) -> dict[str, Any]:
+def generate_event(seed: int = 0, index: int = 0, conditions: Conditions | None = None) -> dict[str, Any]:
     """Event `index` of the sample with the given seed, as an event dictionary."""
-    return _block(seed, index // BLOCK_EVENTS)[index % BLOCK_EVENTS]
+    return _block(seed, index // BLOCK_EVENTS, conditions)[index % BLOCK_EVENTS]

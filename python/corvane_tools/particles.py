@@ -26,7 +26,6 @@ ETA_WIDTH: Final = 3.2          # width of the charged-particle pseudorapidity s
 HEAVY_ETA_WIDTH: Final = 2.5    # heavy flavour is produced a little more centrally
 MEAN_MULTIPLICITY: Final = 90.0  # charged particles per collision, all pseudorapidities
 MEAN_PT: Final = 480.0          # prompt transverse momentum (MeV)
-PV_SPREAD_Z: Final = 45.0       # collision z spread (mm)
 PV_SPREAD_XY: Final = 0.04      # beam spot size across the beam (mm)
 
 
@@ -77,12 +76,14 @@ def prompt_particles(rng: np.random.Generator, vertices: FloatArray) -> Particle
                      collision=np.repeat(np.arange(len(vertices)), per_collision))
 
 
-def collision_vertices(rng: np.random.Generator, mean_collisions: float, events: int) -> tuple[FloatArray, IntArray]:
-    """Collision points of `events` events (at least one each), and the event of each."""
-    per_event = np.maximum(rng.poisson(mean_collisions, events), 1)
+def collision_vertices(rng: np.random.Generator, collisions: float, fixed: bool, z_spread: float,
+                       events: int) -> tuple[FloatArray, IntArray]:
+    """Collision points of `events` events, and the event of each: a Poisson number of collisions of mean
+    `collisions` (at least one), or exactly `collisions` when `fixed`; z spread with an RMS of `z_spread`."""
+    per_event = np.full(events, int(collisions)) if fixed else np.maximum(rng.poisson(collisions, events), 1)
     count = int(per_event.sum())
     vertices = np.stack([rng.normal(0.0, PV_SPREAD_XY, count), rng.normal(0.0, PV_SPREAD_XY, count),
-                         rng.normal(0.0, PV_SPREAD_Z, count)], axis=1)
+                         rng.normal(0.0, z_spread, count)], axis=1)
     return vertices, np.repeat(np.arange(events), per_event)
 
 

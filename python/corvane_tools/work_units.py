@@ -18,6 +18,7 @@ import corvane
 from .algorithms import construct
 from .arrays import TrackArrays, batch_track_arrays
 from .binned import BINNED_VARIABLES, efficiency_in_bins
+from .conditions import Conditions
 from .event_files import PARQUET_SUFFIX, EventFileError, expand_inputs, read_file
 from .generator import BLOCK_EVENTS, generate_range
 from .job import DEFAULT_CHUNK, hit_count, validation_input
@@ -36,6 +37,7 @@ class WorkUnit:
     row_group: int | None = None  # Parquet only
     seed: int | None = None       # generated: events first_event, first_event + 1, ... of this seed
     first_event: int = 0
+    conditions: Conditions | None = None  # generated: the sample's conditions (None: the defaults)
 
     def describe(self) -> str:
         if self.seed is not None:
@@ -123,9 +125,11 @@ def plan_units(paths: Sequence[str], problems: list[str], strict: bool = False) 
     return units
 
 
-def plan_generated(count: int, seed: int, per_unit: int = GENERATED_PER_UNIT) -> list[WorkUnit]:
-    """Units of a generated sample: each event depends only on (seed, index), so any process makes it."""
-    return [WorkUnit(index, (), min(per_unit, count - first), seed=seed, first_event=first)
+def plan_generated(count: int, seed: int, per_unit: int = GENERATED_PER_UNIT,
+                   conditions: Conditions | None = None) -> list[WorkUnit]:
+    """Units of a generated sample: each event depends only on (seed, index, conditions), so any process
+    makes it."""
+    return [WorkUnit(index, (), min(per_unit, count - first), seed=seed, first_event=first, conditions=conditions)
             for index, first in enumerate(range(0, count, per_unit))]
 
 
@@ -134,7 +138,7 @@ def plan_generated(count: int, seed: int, per_unit: int = GENERATED_PER_UNIT) ->
 def read_unit(unit: WorkUnit, strict: bool = False) -> tuple[list[dict[str, Any]], list[str]]:
     """The unit's checked events, and one line per file (or rest of a row group) that was skipped."""
     if unit.seed is not None:
-        return generate_range(unit.seed, unit.first_event, unit.events), []
+        return generate_range(unit.seed, unit.first_event, unit.events, unit.conditions), []
     events: list[dict[str, Any]] = []
     problems: list[str] = []
     for name in unit.paths:
