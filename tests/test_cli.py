@@ -28,9 +28,10 @@ def invoke(*args):
 
 
 def test_generate_writes_what_it_says(files):
-    assert sorted(p.name for p in (files / "dir").iterdir()) == [f"event_0000{i}.json" for i in range(3)]
-    result = invoke("generate", "-n", "1", "-o", files / "one.json")
-    assert result.exit_code == 0 and "Wrote 1 events" in result.output
+    assert sorted(p.name for p in (files / "dir").iterdir()) == [f"event_0000{i}.json" for i in range(3)] + [
+        "manifest.json"]
+    result = invoke("generate", "-o", files / "one.json")
+    assert result.exit_code == 0 and "Wrote 1 event " in result.output
     assert invoke("generate", "-n", "2", "-o", files / "bad.json").exit_code == 1
 
 

@@ -8,6 +8,7 @@ import pytest
 from corvane_tools.event_files import EventFileError, load_events, read_file, write_events
 from corvane_tools.event_format import EventFormatError, check_event
 from corvane_tools.generator import generate_events
+from corvane_tools.parquet_layout import events_table
 
 
 @pytest.fixture(scope="module")
@@ -132,8 +133,7 @@ def test_missing_paths_and_empty_directories(tmp_path, sample):
 
 
 def test_parquet_problems_name_the_event(tmp_path, sample):
-    write_events(sample, tmp_path / "s.parquet")
-    table = pq.read_table(tmp_path / "s.parquet")
+    table = events_table(sample, typed_montecarlo=False)
     pq.write_table(table.drop_columns(["y"]), tmp_path / "noy.parquet")
     records = table.column("montecarlo").to_pylist()
     records[1] = "{not json"

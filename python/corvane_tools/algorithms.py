@@ -51,10 +51,15 @@ def _parse_count(text: str | None) -> int | None:
     return value if value < 2 ** 64 else None
 
 
+def available_processors() -> int:
+    """Logical processors this process may run on."""
+    return len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else (os.cpu_count() or 1)
+
+
 def pool_size() -> int:
     """How many worker threads the batch solver's pool has (or will have when first used), from the
     same environment variables and rules that size it."""
-    cpus = len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else (os.cpu_count() or 1)
+    cpus = available_processors()
     threads = _parse_count(os.environ.get("RAYON_NUM_THREADS"))
     if threads is not None:
         return threads or cpus

@@ -2,6 +2,7 @@
 import json
 import os
 import sys
+import time
 from pathlib import Path
 from typing import Any, Final, NoReturn
 
@@ -9,15 +10,16 @@ import click
 import corvane
 
 from . import __version__
-from .algorithms import ALGORITHMS, ALL, AlgorithmUnavailable, construct, resolve
+from .algorithms import ALGORITHMS, ALL, AlgorithmUnavailable, available_processors, construct, resolve
 from .cluster import ClusterError, run_units
 from .condition_options import ConditionError, condition_options, resolve_conditions
 from .conditions import Conditions, describe, report as conditions_report
-from .event_files import EventFileError, check_output, expand_inputs, load_events, read_file, write_events
-from .generator import iter_events
-from .job import DEFAULT_CHUNK, hit_count
+from .event_files import EventFileError, expand_inputs, load_events, read_file
+from .job import DEFAULT_CHUNK
 from .progress import progress_bar
 from .job_fold import FoldError, JobFold
+from .sample_generation import generate_sample
+from .sample_output import OutputError, incomplete_sample
 from .work_units import JobOptions, plan_generated, plan_units
 
 DEFAULT_EVENTS: Final = 50
@@ -26,6 +28,18 @@ DEFAULT_SEED: Final = 1
 # Exit statuses.
 FAILED: Final = 1          # nothing useful done (bad arguments, unreadable input with --strict, ...)
 PARTIAL: Final = 3         # finished, but some input files or events were skipped
+
+
+def plural(count: int, noun: str) -> str:
+    return f"{count:,} {noun}" + ("" if count == 1 else "s")
+
+
+def _warn_incomplete(inputs: tuple[str, ...]) -> None:
+    for name in inputs:
+        path = Path(name)
+        reason = incomplete_sample(path) if path.is_dir() else None
+        if reason is not None:
+            click.echo(f"corvane: warning: {path}: the sample may be incomplete: {reason}", err=True)
 
 
 def _fail(message: str) -> NoReturn:
@@ -44,44 +58,48 @@ def main() -> None:
 
 
 @main.command()
-@click.option("--events", "-n", "count", type=click.IntRange(min=1), default=DEFAULT_EVENTS,
-              help="Number of events to generate.")
+@click.option("--events", "-n", "count", type=click.IntRange(min=1), default=None,
+              help=f"Number of events to generate  [default: {DEFAULT_EVENTS}, or 1 for a .json file]")
 @click.option("--seed", "-s", type=click.IntRange(min=0), default=DEFAULT_SEED,
               help="Seed of the simulation; the same seed gives the same events.")
 @click.option("--out", "-o", type=click.Path(path_type=Path), required=True,
-              help="Where to write: a .parquet file (all events), a .json file (one event), "
-                   "or a directory (one event_NNNNN.json per event).")
+              help="Where to write: a .parquet file (any number of events), a .json file (exactly one event), "
+                   "or a directory (one event_NNNNN.json per event and a manifest.json).")
+@click.option("--overwrite", is_flag=True, help="Replace an existing output whole (refused otherwise).")
+@click.option("--processes", "-j", type=click.IntRange(min=1), default=None,
+              help="Worker processes simulating events (default: one per available processor); the output "
+                   "is the same for any number.")
 @click.option("--quiet", "-q", is_flag=True, help="No progress bar.")
 @condition_options
-def generate(count: int, seed: int, out: Path, quiet: bool, config: Path | None, condition: tuple[str, ...]) -> None:
-    """Simulate events and write them to files (positions in mm, momenta in MeV)."""
+def generate(count: int | None, seed: int, out: Path, overwrite: bool, processes: int | None, quiet: bool,
+             config: Path | None, condition: tuple[str, ...]) -> None:
+    """Simulate events and write them to files as they are made (positions in mm, momenta in MeV).
+
+    The output appears once complete: an interrupted run leaves nothing
+    that looks like a sample.
+    """
+    if count is None:
+        count = 1 if out.suffix.lower() == ".json" else DEFAULT_EVENTS
+    began = time.perf_counter()
     try:
         conditions, _ = resolve_conditions(config, condition)
-        check_output(out, count)
-    except (ConditionError, EventFileError) as error:
+        with progress_bar(count, "generating", quiet) as bar:
+            written = generate_sample(out, count, seed, processes or available_processors(), overwrite, bar,
+                                      conditions)
+    except (ConditionError, OutputError) as error:
         _fail(str(error))
-    events = _generate(count, seed, quiet, conditions)
-    try:
-        written = write_events(events, out)
-    except EventFileError as error:
-        _fail(str(error))
-    hits = sum(hit_count(event) for event in events)
-    click.echo(f"Wrote {count} events ({hits:,} hits, seed {seed}{_changed_conditions(conditions)}) to {out}"
-               + (f" ({len(written)} files)" if len(written) > 1 else ""))
+    except OSError as error:
+        _fail(f"{error.filename or out}: cannot be written: {error.strerror or error}")
+    seconds = time.perf_counter() - began
+    click.echo(f"Wrote {plural(written.events, 'event')} ({written.hits:,} hits, seed {seed}"
+               f"{_changed_conditions(conditions)}) to {out}"
+               + (f" ({plural(written.files, 'file')})" if written.files > 1 else "")
+               + f" in {seconds:.1f} s: {written.events / seconds if seconds > 0 else 0.0:,.1f} events/s")
 
 
 def _changed_conditions(conditions: Conditions) -> str:
     """The conditions that differ from the defaults, after a comma; nothing for the defaults."""
     return f", {describe(conditions)}" if conditions.changed() else ""
-
-
-def _generate(count: int, seed: int, quiet: bool, conditions: Conditions) -> list[dict[str, Any]]:
-    events = []
-    with progress_bar(count, "generating", quiet) as bar:
-        for event in iter_events(count, seed, conditions=conditions):
-            events.append(event)
-            bar.update(1)
-    return events
 
 
 def _read_inputs(inputs: tuple[str, ...], strict: bool, quiet: bool) -> tuple[list[dict[str, Any]], str,
@@ -159,6 +177,7 @@ def run(inputs: tuple[str, ...], algorithm: str, threads: int | None, count: int
     if threads is not None:
         # Read once, when the first batch creates the worker pool.
         os.environ["RAYON_NUM_THREADS"] = str(threads)
+    _warn_incomplete(inputs)
     planning: list[str] = []
     try:
         units = plan_units(inputs, planning, strict) if inputs else plan_generated(count, seed, conditions=conditions)

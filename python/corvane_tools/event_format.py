@@ -120,8 +120,11 @@ def _report_hit_list(rows: list[list[Any]], hits_column: Any, hit_count: int) ->
                                    f"{hit_count} hits")
 
 
-def check_event(event: Any) -> dict[str, Any]:
-    """The event with float64 coordinate arrays, or EventFormatError naming the first problem."""
+def check_event(event: Any, montecarlo_checked: bool = False) -> dict[str, Any]:
+    """The event with float64 coordinate arrays, or EventFormatError naming the first problem.
+
+    `montecarlo_checked`: the caller has already checked the Monte Carlo record (typed columns whose hit
+    positions lie within the event), so it is not checked again value by value."""
     if not isinstance(event, dict):
         raise EventFormatError(f"the event is a {_type_name(event)}, not an object")
     for key in REQUIRED_KEYS:
@@ -135,5 +138,6 @@ def check_event(event: Any) -> dict[str, Any]:
     checked["module_prefix_sum"] = prefix
     for key in COORDINATE_KEYS + (("t",) if "t" in event else ()):
         checked[key] = _coordinates(key, event[key], hit_count)
-    _check_montecarlo(event["montecarlo"], hit_count)
+    if not montecarlo_checked:
+        _check_montecarlo(event["montecarlo"], hit_count)
     return checked

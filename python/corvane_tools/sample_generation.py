@@ -1,0 +1,128 @@
+"""`corvane generate`: simulating a sample and writing it as it is made.
+
+Events are simulated in chunks of `CHUNK_EVENTS` by worker processes (each
+event is a pure function of seed and index, so the output is the same byte
+for byte whatever the number of processes) and written in order as the
+chunks arrive: Parquet row groups, or JSON files one by one. Only a few
+chunks are in memory at any time, so memory does not grow with the sample.
+The output appears complete or not at all (see `sample_output`).
+"""
+import json
+from collections.abc import Iterator
+from dataclasses import dataclass
+from pathlib import Path
+from typing import Any, Final
+
+import numpy as np
+
+from .conditions import Conditions
+from .event_files import ROW_GROUP_EVENTS
+from .generator import generate_range
+from .job import hit_count
+from .ordered_pool import ordered_map
+from .sample_output import (event_file_name, output_kind, check_replaceable, write_file_atomically, write_manifest,
+                            written_in_place)
+
+CHUNK_EVENTS: Final = ROW_GROUP_EVENTS  # one Parquet row group per chunk
+
+
+@dataclass(frozen=True)
+class Written:
+    events: int
+    hits: int
+    files: int
+
+
+def _event_json(event: dict[str, Any]) -> bytes:
+    ready = {key: value.tolist() if isinstance(value, np.ndarray) else value for key, value in event.items()}
+    return json.dumps(ready, separators=(",", ":")).encode("utf-8")
+
+
+def json_chunk(seed: int, first: int, count: int, conditions: Conditions) -> tuple[list[bytes], int]:
+    """The chunk's events as JSON texts, and their number of hits."""
+    events = generate_range(seed, first, count, conditions)
+    return [_event_json(event) for event in events], sum(hit_count(event) for event in events)
+
+
+def parquet_chunk(seed: int, first: int, count: int, conditions: Conditions) -> tuple[bytes, int]:
+    """The chunk's events as an Arrow stream of one table, and their number of hits."""
+    import pyarrow as pa
+
+    from .parquet_layout import events_table
+
+    events = generate_range(seed, first, count, conditions)
+    table = events_table(events)
+    sink = pa.BufferOutputStream()
+    with pa.ipc.new_stream(sink, table.schema) as stream:
+        stream.write_table(table)
+    return sink.getvalue().to_pybytes(), sum(hit_count(event) for event in events)
+
+
+def _chunks(count: int, seed: int, conditions: Conditions) -> Iterator[tuple[int, int, int, Conditions]]:
+    for first in range(0, count, CHUNK_EVENTS):
+        yield seed, first, min(CHUNK_EVENTS, count - first), conditions
+
+
+def _write_parquet(path: Path, count: int, seed: int, conditions: Conditions, processes: int,
+                   progress: Any) -> int:
+    import pyarrow as pa
+    import pyarrow.parquet as pq
+
+    hits = 0
+    writer = None
+    try:
+        for encoded, chunk_hits in ordered_map(parquet_chunk, _chunks(count, seed, conditions), processes):
+            table = pa.ipc.open_stream(encoded).read_all()
+            if writer is None:
+                writer = pq.ParquetWriter(path, table.schema)
+            writer.write_table(table, row_group_size=ROW_GROUP_EVENTS)
+            hits += chunk_hits
+            _advance(progress, table.num_rows)
+    finally:
+        if writer is not None:
+            writer.close()
+    return hits
+
+
+def _write_directory(directory: Path, count: int, seed: int, conditions: Conditions, processes: int,
+                     progress: Any) -> int:
+    directory.mkdir()
+    hits = 0
+    names: list[str] = []
+    for texts, chunk_hits in ordered_map(json_chunk, _chunks(count, seed, conditions), processes):
+        for text in texts:
+            names.append(event_file_name(len(names)))
+            (directory / names[-1]).write_bytes(text)
+        hits += chunk_hits
+        _advance(progress, len(texts))
+    write_manifest(directory, names, {"seed": seed, "conditions": conditions.changed()})
+    return hits
+
+
+def _advance(progress: Any, events: int) -> None:
+    if progress is not None:
+        progress.update(events)
+
+
+def generate_sample(out: Path, count: int, seed: int, processes: int = 1, overwrite: bool = False,
+                    progress: Any = None, conditions: Conditions | None = None) -> Written:
+    """Simulates events 0 .. count-1 of `seed` into `out` (.parquet file, .json file or directory).
+
+    Raises OutputError before any work when `out` cannot take the sample or
+    holds something already (unless `overwrite`), and OSError when writing fails.
+    """
+    conditions = conditions or Conditions()
+    kind = output_kind(out, count)
+    check_replaceable(out, overwrite)
+    if kind == "json":
+        texts, hits = json_chunk(seed, 0, 1, conditions)
+        write_file_atomically(out, lambda temporary: temporary.write_bytes(texts[0]))
+        _advance(progress, 1)
+        return Written(1, hits, 1)
+    processes = max(1, min(processes, -(-count // CHUNK_EVENTS)))  # no idle process for a small sample
+    with written_in_place(out) as temporary:
+        if kind == "parquet":
+            hits = _write_parquet(temporary, count, seed, conditions, processes, progress)
+        else:
+            hits = _write_directory(temporary, count, seed, conditions, processes, progress)
+    return Written(count, hits, 1 if kind == "parquet" else count)
