@@ -142,7 +142,7 @@ def test_parquet_problems_name_the_event(tmp_path, sample):
     with pytest.raises(EventFileError, match="noy.parquet: missing column 'y'"):
         load_events([tmp_path / "noy.parquet"], strict=True)
     loaded = load_events([tmp_path / "mc.parquet"])
-    assert len(loaded.events) == 1
+    assert [e["description"] for e in loaded.events] == [sample[0]["description"], sample[2]["description"]]
     assert loaded.problems == [f"{tmp_path / 'mc.parquet'} [event 1]: 'montecarlo' is not valid JSON text"]
 
 

@@ -14,13 +14,15 @@ from .algorithms import ALGORITHMS, ALL, AlgorithmUnavailable, available_process
 from .cluster import ClusterError, run_units
 from .condition_options import ConditionError, condition_options, resolve_conditions
 from .conditions import Conditions, describe, report as conditions_report
-from .event_files import EventFileError, expand_inputs, load_events, read_file
+from .event_choice import nth_event
+from .event_files import EventFileError
 from .job import DEFAULT_CHUNK
+from .output_paths import OutputPathError, check_output_directory, check_output_file, image_path
 from .progress import progress_bar
 from .job_fold import FoldError, JobFold
 from .sample_generation import generate_sample
 from .sample_output import OutputError, incomplete_sample
-from .work_units import JobOptions, plan_generated, plan_units
+from .work_units import JobOptions, plan_generated, plan_units, read_unit, window_units
 
 DEFAULT_EVENTS: Final = 50
 DEFAULT_SEED: Final = 1
@@ -102,25 +104,19 @@ def _changed_conditions(conditions: Conditions) -> str:
     return f", {describe(conditions)}" if conditions.changed() else ""
 
 
-def _read_inputs(inputs: tuple[str, ...], strict: bool, quiet: bool) -> tuple[list[dict[str, Any]], str,
-                                                                               list[str]]:
-    problems: list[str] = []
-    try:
-        files = expand_inputs(inputs, None if strict else problems)
-        with progress_bar(len(files), "reading", quiet) as bar:
-            loaded = load_events(files, strict=strict, progress=bar)
-    except EventFileError as error:
-        _fail(str(error))
-    problems += loaded.problems
-    for problem in problems:
-        click.echo(f"corvane: skipped: {problem}", err=True)
-    if not loaded.events:
-        _fail("no usable events in the input")
-    return loaded.events, f"{len(loaded.events)} events from {len(files)} file(s)", problems
+def _given(context: click.Context, *names: str) -> list[str]:
+    """Which of the named options the user gave (rather than left at their defaults)."""
+    return [name for name in names
+            if context.get_parameter_source(name) not in (None, click.core.ParameterSource.DEFAULT)]
+
+
+def _note_repeated(repeated: list[str]) -> None:
+    for note in repeated:
+        click.echo(f"corvane: note: {note}", err=True)
 
 
 @main.command()
-@click.argument("inputs", nargs=-1, type=click.Path())
+@click.argument("inputs", nargs=-1, type=click.Path(readable=False))
 @click.option("--algorithm", "-a", type=click.Choice([*ALGORITHMS, ALL]), default=ALL,
               help="Algorithm to run; 'all' runs every algorithm this installation provides.")
 @click.option("--threads", "-t", type=click.IntRange(min=0), default=None,
@@ -130,6 +126,10 @@ def _read_inputs(inputs: tuple[str, ...], strict: bool, quiet: bool) -> tuple[li
               help="Size of the generated sample when no input is given.")
 @click.option("--seed", "-s", type=click.IntRange(min=0), default=DEFAULT_SEED,
               help="Seed of the generated sample when no input is given.")
+@click.option("--skip", type=click.IntRange(min=0), default=0,
+              help="Leave out the first N events of the input (counted in input order, unusable ones included).")
+@click.option("--max-events", type=click.IntRange(min=1), default=None,
+              help="Take at most N events of the input, after those left out by --skip.")
 @click.option("--json", "json_path", type=click.Path(path_type=Path), default=None,
               help="Write the timing and the detailed validation metrics of every algorithm to this JSON file.")
 @click.option("--plots", "plot_dir", type=click.Path(path_type=Path), default=None,
@@ -146,13 +146,15 @@ def _read_inputs(inputs: tuple[str, ...], strict: bool, quiet: bool) -> tuple[li
               help="Run on a new Dask cluster of this many worker processes on this machine (loopback only).")
 @click.option("--quiet", "-q", is_flag=True, help="No progress bars.")
 @condition_options
-def run(inputs: tuple[str, ...], algorithm: str, threads: int | None, count: int, seed: int,
-        json_path: Path | None, plot_dir: Path | None, chunk_size: int, strict: bool, keep_going: bool,
-        scheduler: str | None, workers: int | None, quiet: bool, config: Path | None,
-        condition: tuple[str, ...]) -> None:
+@click.pass_context
+def run(context: click.Context, inputs: tuple[str, ...], algorithm: str, threads: int | None, count: int, seed: int,
+        skip: int, max_events: int | None, json_path: Path | None, plot_dir: Path | None, chunk_size: int,
+        strict: bool, keep_going: bool, scheduler: str | None, workers: int | None, quiet: bool,
+        config: Path | None, condition: tuple[str, ...]) -> None:
     """Reconstruct events, print each algorithm's validation summary and timing.
 
-    INPUTS are .json or .parquet event files, or directories holding them.
+    INPUTS are .json or .parquet event files, or directories holding them
+    (subdirectories are searched too; a file named twice is read once).
     Without INPUTS a sample is generated (by the workers, on a cluster).
 
     The work is cut into units (up to 32 JSON files, a Parquet row group, a
@@ -170,19 +172,33 @@ def run(inputs: tuple[str, ...], algorithm: str, threads: int | None, count: int
         _fail("--scheduler and --workers exclude each other")
     if inputs and condition:
         _fail("--condition sets up a generated sample; it does not apply to input files")
+    if inputs and (ignored := _given(context, "count", "seed")):
+        _fail(f"{' and '.join('-n/--events' if name == 'count' else '-s/--seed' for name in ignored)} "
+              f"only apply to a generated sample; with input files use --skip and --max-events")
     try:
         conditions, sources = resolve_conditions(config, condition)
     except ConditionError as error:
+        _fail(str(error))
+    try:
+        if json_path is not None:
+            check_output_file(json_path, "--json")
+        if plot_dir is not None:
+            check_output_directory(plot_dir, "--plots")
+    except OutputPathError as error:
         _fail(str(error))
     if threads is not None:
         # Read once, when the first batch creates the worker pool.
         os.environ["RAYON_NUM_THREADS"] = str(threads)
     _warn_incomplete(inputs)
     planning: list[str] = []
+    repeated: list[str] = []
     try:
-        units = plan_units(inputs, planning, strict) if inputs else plan_generated(count, seed, conditions=conditions)
+        units = (plan_units(inputs, planning, strict, repeated) if inputs
+                 else plan_generated(count, seed, conditions=conditions))
     except EventFileError as error:
         _fail(str(error))
+    _note_repeated(repeated)
+    units = window_units(units, skip, max_events)
     options = JobOptions(tuple(names), chunk_size, strict, plots=plot_dir is not None)
     fold = JobFold(units, options, detailed=json_path is not None)
     try:
@@ -196,17 +212,19 @@ def run(inputs: tuple[str, ...], algorithm: str, threads: int | None, count: int
     if fold.events == 0:
         _fail("no usable events in the input")
     files = len({path for unit in units for path in unit.paths})
-    sample = (f"{fold.events} events from {files} file(s)" if inputs
-              else f"{fold.events} generated events (seed {seed}{_changed_conditions(conditions)})")
-    click.echo(f"Sample: {sample}, {fold.hits:,} hits ({fold.hits / fold.events:,.0f} per event)")
-    click.echo(f"Algorithms: {', '.join(ALGORITHMS[name] for name in names)} on {fold.threads} worker threads "
-               f"in {where}")
+    if inputs:
+        sample = f"{plural(fold.events, 'event')} from {files} file(s)"
+    else:
+        sample = f"{plural(fold.events, 'generated event')} (seed {seed}{_changed_conditions(conditions)})"
+    click.echo(f"Sample: {sample}, {plural(fold.hits, 'hit')} ({fold.hits / fold.events:,.0f} per event)")
+    click.echo(f"Algorithms: {', '.join(ALGORITHMS[name] for name in names)} on "
+               f"{plural(fold.threads, 'worker thread')} in {where}")
     for name in names:
         click.echo(f"\n{ALGORITHMS[name]}")
         click.echo(fold.summary(name), nl=False)
         click.echo(fold.timing(name).line(ALGORITHMS[name]))
     wall = fold.wall_seconds
-    click.echo(f"\nProcessed {fold.events} events ({fold.skipped} skipped) in {wall:.3f} s: "
+    click.echo(f"\nProcessed {plural(fold.events, 'event')} ({fold.skipped} skipped) in {wall:.3f} s: "
                f"{fold.events / wall if wall > 0 else 0.0:,.1f} events/s read, solved and validated")
     extra = {} if inputs else {"conditions": conditions_report(conditions, sources)}
     _write_outputs(fold, sample, skipped, json_path, plot_dir, extra)
@@ -236,50 +254,62 @@ def _write_outputs(fold: JobFold, sample: str, skipped: list[str], json_path: Pa
 
 
 @main.command()
-@click.argument("inputs", nargs=-1, required=True, type=click.Path())
+@click.argument("inputs", nargs=-1, required=True, type=click.Path(readable=False))
 @click.option("--quiet", "-q", is_flag=True, help="No progress bar.")
 def check(inputs: tuple[str, ...], quiet: bool) -> None:
     """Check event files without reconstructing them: one line per problem.
 
+    An event is usable here exactly when `corvane run` would reconstruct it.
+
     Exit status: 0 when every event is usable, 3 when some are not, 1 when none is.
     """
-    _, sample, problems = _read_inputs(inputs, False, quiet)
-    click.echo(f"{sample}: usable" + (f"; {len(problems)} problem(s)" if problems else ""))
+    problems: list[str] = []
+    repeated: list[str] = []
+    try:
+        units = plan_units(inputs, problems, False, repeated)
+    except EventFileError as error:
+        _fail(str(error))
+    _note_repeated(repeated)
+    usable = 0
+    with progress_bar(sum(unit.events for unit in units), "checking", quiet) as bar:
+        for unit in units:
+            events, unit_problems = read_unit(unit)
+            usable += len(events)
+            problems += unit_problems
+            bar.update(unit.events)
+    for problem in problems:
+        click.echo(f"corvane: skipped: {problem}", err=True)
+    if not usable:
+        _fail("no usable events in the input")
+    files = len({path for unit in units for path in unit.paths})
+    click.echo(f"{plural(usable, 'event')} from {files} file(s): usable"
+               + (f"; {len(problems)} problem(s)" if problems else ""))
     if problems:
         sys.exit(PARTIAL)
 
 
 @main.command()
-@click.argument("event_file", type=click.Path(path_type=Path))
+@click.argument("event_file", type=click.Path(path_type=Path, readable=False))
 @click.option("--index", "-i", type=click.IntRange(min=0), default=0,
-              help="Which event of the file (a .json file holds only event 0).")
+              help="Which event of the file (its position, from 0; a .json file holds only event 0).")
 @click.option("--algorithm", "-a", type=click.Choice(list(ALGORITHMS)), default="track_following",
               help="Algorithm whose tracks are drawn.")
 @click.option("--out", "-o", type=click.Path(path_type=Path), default=Path("event_display.png"),
-              help="PNG file to write.")
+              help="Image to write: .png, .pdf or .svg (.png is added to a name without a suffix).")
 def display(event_file: Path, index: int, algorithm: str, out: Path) -> None:
     """Draw one event: hits by module and reconstructed tracks in x-z and y-z, ghosts marked."""
     from .display import draw_event
 
     try:
+        out = image_path(out)
+        check_output_file(out, "--out")
         name = resolve(algorithm)[0]
-        source, event = _nth_event(event_file, index)
-    except (AlgorithmUnavailable, EventFileError) as error:
+        source, event = nth_event(event_file, index)
+    except (AlgorithmUnavailable, EventFileError, OutputPathError) as error:
         _fail(str(error))
     tracks = construct(name).solve(corvane.DetectorEvent.Event(event))
     try:
         count, ghosts = draw_event(event, tracks, f"{source} ({ALGORITHMS[name]})", out)
     except OSError as error:
         _fail(f"{out}: cannot be written: {error.strerror or error}")
-    click.echo(f"Wrote {out}: {count} tracks, {ghosts} ghosts")
-
-
-def _nth_event(path: Path, index: int) -> tuple[str, dict[str, Any]]:
-    if path.is_dir():
-        raise EventFileError(f"{path}: is a directory; name one .json or .parquet file")
-    seen = 0
-    for source, event in read_file(expand_inputs([path])[0]):
-        if seen == index:
-            return source, event
-        seen += 1
-    raise EventFileError(f"{path}: holds {seen} event(s); there is no event {index}")
+    click.echo(f"Wrote {out}: {plural(count, 'track')}, {plural(ghosts, 'ghost')}")

@@ -52,10 +52,15 @@ def _suffix(path: Path) -> str:
     return suffix
 
 
+def _hidden(path: Path, root: Path) -> bool:
+    """Hidden files and directories (and files being written under a temporary name) are not events."""
+    return any(part.startswith(".") for part in path.relative_to(root).parts)
+
+
 def _expand(path: Path) -> list[Path]:
     if path.is_dir():
-        found = sorted(p for p in path.iterdir()
-                       if p.suffix.lower() in SUFFIXES and p.is_file() and p.name != MANIFEST_NAME)
+        found = sorted(p for p in path.rglob("*") if p.suffix.lower() in SUFFIXES and p.name != MANIFEST_NAME
+                       and not _hidden(p, path) and p.is_file())
         if not found:
             raise EventFileError(f"{path}: directory holds no .json or .parquet files")
         return found
@@ -65,20 +70,31 @@ def _expand(path: Path) -> list[Path]:
     return [path]
 
 
-def expand_inputs(paths: Sequence[str | os.PathLike[str]], problems: list[str] | None = None) -> list[Path]:
-    """Files named directly, and the .json and .parquet files of named directories (sorted by name).
+def expand_inputs(paths: Sequence[str | os.PathLike[str]], problems: list[str] | None = None,
+                  repeated: list[str] | None = None) -> list[Path]:
+    """Files named directly, and the .json and .parquet files of named directories and their
+    subdirectories (sorted by path), each file once however often it is named.
 
     A path that is missing, of an unknown type or an empty directory raises
     EventFileError, or, given a `problems` list, is noted there and left out.
+    Files named more than once are noted in `repeated`, one line per path naming them again.
     """
     files: list[Path] = []
+    seen: set[Path] = set()
     for name in paths:
         try:
-            files.extend(_expand(Path(name)))
+            found = _expand(Path(name))
         except EventFileError as error:
             if problems is None:
                 raise
             problems.append(str(error))
+            continue
+        fresh = [path for path in found if path.resolve() not in seen]
+        seen.update(path.resolve() for path in fresh)
+        files.extend(fresh)
+        if len(fresh) < len(found) and repeated is not None:
+            what = "it is" if found == [Path(name)] else f"{len(found) - len(fresh)} of its files are"
+            repeated.append(f"{name}: named more than once; {what} read once")
     return files
 
 
@@ -88,7 +104,13 @@ def _parse_json(text: bytes | str) -> Any:
         return orjson.loads(text)
 
 
-def _read_json(path: Path) -> Iterator[tuple[str, Any]]:
+# A reader yields, per event: its position in the file, its source text, the event dictionary
+# or the EventFileError that keeps this one event from being read, and whether the event's
+# Monte Carlo record is already checked.
+RawEvent = tuple[int, str, "dict[str, Any] | EventFileError", bool]
+
+
+def _read_json(path: Path) -> Iterator[RawEvent]:
     try:
         event = _parse_json(path.read_bytes())
     except OSError as error:
@@ -96,7 +118,7 @@ def _read_json(path: Path) -> Iterator[tuple[str, Any]]:
     except json.JSONDecodeError as error:  # orjson's errors derive from it
         raise EventFileError(f"{path}: not valid JSON (line {error.lineno}, column {error.colno}: {error.msg})") \
             from None
-    yield str(path), event
+    yield 0, str(path), event, False
 
 
 def _list_column(table: Any, path: Path, name: str) -> tuple[np.ndarray[Any, Any], np.ndarray[Any, Any]]:
@@ -130,11 +152,12 @@ def _read_table(path: Path, row_group: int | None) -> tuple[Any, int]:
 
 
 def _text_records(column: Any, path: Path, first_row: int) -> Iterator[Any]:
+    """The records of a column of JSON text; an EventFileError in place of a record that is not JSON."""
     for row, text in enumerate(column.to_pylist()):
         try:
             yield None if text is None else _parse_json(text)
         except (TypeError, json.JSONDecodeError):
-            raise EventFileError(f"{path} [event {first_row + row}]: 'montecarlo' is not valid JSON text") from None
+            yield EventFileError(f"{path} [event {first_row + row}]: 'montecarlo' is not valid JSON text")
 
 
 def _typed_records(column: Any) -> tuple[list[Any], bool]:
@@ -148,9 +171,11 @@ def _typed_records(column: Any) -> tuple[list[Any], bool]:
     return records, complete
 
 
-def _read_parquet(path: Path, row_group: int | None = None) -> Iterator[tuple[str, Any, bool]]:
-    """(source, event, whether its Monte Carlo record is already checked) for each row."""
+def _read_parquet(path: Path, row_group: int | None, rows: range | None) -> Iterator[RawEvent]:
     table, first_row = _read_table(path, row_group)
+    if rows is not None:
+        table = table.slice(rows.start, len(rows))
+        first_row += rows.start
     names = set(table.column_names)
     for name in ("description", "montecarlo") + LIST_COLUMNS:
         if name not in names:
@@ -170,39 +195,64 @@ def _read_parquet(path: Path, row_group: int | None = None) -> Iterator[tuple[st
         for name, (offsets, values) in lists.items():
             event[name] = values[offsets[row]:offsets[row + 1]]
         event["module_prefix_sum"] = event["module_prefix_sum"].tolist()
-        event["montecarlo"] = next(records_of)
+        source = f"{path} [event {first_row + row}]"
+        record = next(records_of)
+        if isinstance(record, EventFileError):
+            yield first_row + row, source, record, False
+            continue
+        event["montecarlo"] = record
         # Hit positions inside the event, every field present and typed: nothing left to check per value.
         checked = (typed and complete and lows[row] >= 0 and len(event["module_prefix_sum"]) > MODULE_COUNT
                    and highs[row] < event["module_prefix_sum"][MODULE_COUNT])
-        yield f"{path} [event {first_row + row}]", event, checked
+        yield first_row + row, source, event, checked
+
+
+def read_events(path: Path, row_group: int | None = None, problems: list[str] | None = None,
+                rows: range | None = None) -> Iterator[tuple[int, str, dict[str, Any]]]:
+    """(position in the file, source, checked event) for every usable event of one file, of one row
+    group of a Parquet file, or of the `rows` of that row group (or file) counted from its start.
+
+    This is the one rule of what is usable, for checking, drawing and reconstructing alike: an
+    event that cannot be read or fails its check is noted in `problems` (raised as EventFileError
+    when `problems` is None) and the file's other events are still read. A file or row group that
+    cannot be read at all raises EventFileError.
+    """
+    events = _read_parquet(path, row_group, rows) if _suffix(path) == PARQUET_SUFFIX else _read_json(path)
+    for position, source, event, montecarlo_checked in events:
+        try:
+            if isinstance(event, EventFileError):
+                raise event
+            try:
+                checked = check_event(event, montecarlo_checked)
+            except EventFormatError as error:
+                raise EventFileError(f"{source}: {error}") from None
+        except EventFileError as error:
+            if problems is None:
+                raise
+            problems.append(str(error))
+            continue
+        yield position, source, checked
 
 
 def read_file(path: Path, row_group: int | None = None) -> Iterator[tuple[str, dict[str, Any]]]:
     """(source, checked event) for every event of one file, or of one row group of a Parquet file;
     EventFileError on the first problem."""
-    if _suffix(path) == PARQUET_SUFFIX:
-        events = _read_parquet(path, row_group)
-    else:
-        events = ((source, event, False) for source, event in _read_json(path))
-    for source, event, montecarlo_checked in events:
-        try:
-            yield source, check_event(event, montecarlo_checked)
-        except EventFormatError as error:
-            raise EventFileError(f"{source}: {error}") from None
+    for _position, source, event in read_events(path, row_group):
+        yield source, event
 
 
 def load_events(paths: Sequence[str | os.PathLike[str]], strict: bool = False,
                 progress: Any = None) -> LoadedEvents:
-    """All events of the given files and directories.
+    """All usable events of the given files and directories.
 
-    A bad path or file (or a bad event in a Parquet file: the file's later
-    events are then skipped too) is noted in `problems` and the rest is read,
+    A bad path, file or event is noted in `problems` and the rest is read,
     unless `strict`, when the first problem raises EventFileError.
     """
     loaded = LoadedEvents()
-    for path in expand_inputs(paths, None if strict else loaded.problems):
+    problems = None if strict else loaded.problems
+    for path in expand_inputs(paths, problems):
         try:
-            for source, event in read_file(path):
+            for _position, source, event in read_events(path, problems=problems):
                 loaded.events.append(event)
                 loaded.sources.append(source)
         except EventFileError as error:

@@ -7,6 +7,7 @@ every algorithm and measures them for validation; it returns only small
 things: per algorithm, the validation records (bytes) and each event's
 tracks as arrays of hit ids (see `job_fold` for putting them together).
 """
+import dataclasses
 import time
 from collections.abc import Sequence
 from dataclasses import dataclass, field
@@ -19,7 +20,7 @@ from .algorithms import construct
 from .arrays import TrackArrays, batch_track_arrays
 from .binned import BINNED_VARIABLES, efficiency_in_bins
 from .conditions import Conditions
-from .event_files import PARQUET_SUFFIX, EventFileError, expand_inputs, read_file
+from .event_files import PARQUET_SUFFIX, EventFileError, expand_inputs, read_events
 from .generator import BLOCK_EVENTS, generate_range
 from .job import DEFAULT_CHUNK, hit_count, validation_input
 
@@ -38,13 +39,15 @@ class WorkUnit:
     seed: int | None = None       # generated: events first_event, first_event + 1, ... of this seed
     first_event: int = 0
     conditions: Conditions | None = None  # generated: the sample's conditions (None: the defaults)
+    skip_rows: int = 0            # Parquet: rows of the row group left out before the unit's events
 
     def describe(self) -> str:
         if self.seed is not None:
             return f"generated events {self.first_event}..{self.first_event + self.events - 1} (seed {self.seed})"
         if self.row_group is None:
             return ", ".join(self.paths)
-        return f"{self.paths[0]} [row group {self.row_group}]"
+        rows = f", events {self.skip_rows}..{self.skip_rows + self.events - 1}" if self.skip_rows else ""
+        return f"{self.paths[0]} [row group {self.row_group}{rows}]"
 
 
 @dataclass(frozen=True)
@@ -97,9 +100,11 @@ def _parquet_units(path: Path, first_index: int) -> list[WorkUnit]:
             for group in range(metadata.num_row_groups)]
 
 
-def plan_units(paths: Sequence[str], problems: list[str], strict: bool = False) -> list[WorkUnit]:
-    """The units of the named files and directories, in file order. Missing paths, empty directories
-    and Parquet files whose footer cannot be read are noted in `problems` (raised when `strict`)."""
+def plan_units(paths: Sequence[str], problems: list[str], strict: bool = False,
+               repeated: list[str] | None = None) -> list[WorkUnit]:
+    """The units of the named files and directories, in file order, each file once (see
+    `expand_inputs`). Missing paths, empty directories and Parquet files whose footer cannot be read
+    are noted in `problems` (raised when `strict`)."""
     units: list[WorkUnit] = []
     pending_json: list[str] = []
 
@@ -108,7 +113,7 @@ def plan_units(paths: Sequence[str], problems: list[str], strict: bool = False) 
             units.append(WorkUnit(len(units), tuple(pending_json), len(pending_json)))
             pending_json.clear()
 
-    for path in expand_inputs(paths, None if strict else problems):
+    for path in expand_inputs(paths, None if strict else problems, repeated):
         if path.suffix.lower() != PARQUET_SUFFIX:
             pending_json.append(str(path))
             if len(pending_json) == JSON_FILES_PER_UNIT:
@@ -133,18 +138,41 @@ def plan_generated(count: int, seed: int, per_unit: int = GENERATED_PER_UNIT,
             for index, first in enumerate(range(0, count, per_unit))]
 
 
+def window_units(units: Sequence[WorkUnit], skip: int = 0, limit: int | None = None) -> list[WorkUnit]:
+    """The units cut down to the planned events skip, skip + 1, ..., skip + limit - 1 of the job,
+    counted in input order (events that turn out unusable keep their place)."""
+    stop = None if limit is None else skip + limit
+    kept: list[WorkUnit] = []
+    position = 0
+    for unit in units:
+        low = max(skip - position, 0)
+        high = unit.events if stop is None else min(stop - position, unit.events)
+        position += unit.events
+        if high <= low:
+            continue
+        index = len(kept)
+        if unit.seed is not None:
+            kept.append(dataclasses.replace(unit, index=index, events=high - low, first_event=unit.first_event + low))
+        elif unit.row_group is None:
+            kept.append(dataclasses.replace(unit, index=index, events=high - low, paths=unit.paths[low:high]))
+        else:
+            kept.append(dataclasses.replace(unit, index=index, events=high - low, skip_rows=unit.skip_rows + low))
+    return kept
+
+
 # ---- processing (anywhere: the local process or a cluster worker) ---------
 
 def read_unit(unit: WorkUnit, strict: bool = False) -> tuple[list[dict[str, Any]], list[str]]:
-    """The unit's checked events, and one line per file (or rest of a row group) that was skipped."""
+    """The unit's usable events, and one line per event, file or row group that was skipped."""
     if unit.seed is not None:
         return generate_range(unit.seed, unit.first_event, unit.events, unit.conditions), []
     events: list[dict[str, Any]] = []
     problems: list[str] = []
+    rows = None if unit.row_group is None else range(unit.skip_rows, unit.skip_rows + unit.events)
     for name in unit.paths:
-        path = Path(name)
         try:
-            for _source, event in read_file(path, row_group=unit.row_group):
+            for _position, _source, event in read_events(Path(name), unit.row_group, None if strict else problems,
+                                                         rows):
                 events.append(event)
         except EventFileError as error:
             if strict:
