@@ -4,7 +4,6 @@ import json
 import pathlib
 import re
 
-import pyarrow as pa
 import pyarrow.parquet as pq
 import pytest
 from click.testing import CliRunner
@@ -12,6 +11,7 @@ from click.testing import CliRunner
 from corvane_tools import cli
 from corvane_tools.event_files import write_events
 from corvane_tools.generator import generate_range
+from corvane_tools.parquet_layout import events_table
 from corvane_tools.work_units import plan_generated, window_units
 
 PARTIAL = 3
@@ -32,11 +32,9 @@ def sample(tmp_path_factory):
     root = tmp_path_factory.mktemp("inputs")
     events = generate_range(21, 0, 40)
     write_events(events, root / "good.parquet")
-    table = pq.read_table(root / "good.parquet")
-    records = table.column("montecarlo").to_pylist()
-    records[BAD] = "{cut short"
-    pq.write_table(table.set_column(table.column_names.index("montecarlo"), "montecarlo", pa.array(records)),
-                   root / "bad.parquet", row_group_size=32)
+    broken = dict(events[BAD], module_prefix_sum=[0, 0] + events[BAD]["module_prefix_sum"][2:])
+    pq.write_table(events_table(events[:BAD] + [broken] + events[BAD + 1:]), root / "bad.parquet",
+                   row_group_size=32)
     write_events(events[:2], root / "tree")
     write_events(events[2:3], root / "tree" / "deeper" / "more")
     return root
@@ -46,12 +44,12 @@ def test_check_run_and_display_agree_on_usable_events(sample):
     bad = sample / "bad.parquet"
     checked = invoke("check", bad, "-q")
     assert checked.exit_code == PARTIAL and "39 events from 1 file(s): usable; 1 problem(s)" in checked.output
-    assert f"{bad} [event {BAD}]: 'montecarlo' is not valid JSON text" in checked.output
+    assert f"{bad} [event {BAD}]: module 0 has no hits" in checked.output
     ran = invoke("run", bad, "-q", "-a", "track_following")
     assert ran.exit_code == PARTIAL and processed(ran.output) == 39 and "(1 skipped)" in ran.output
     assert invoke("display", bad, "--index", 38, "--out", sample / "d38.png").exit_code == 0
     shown = invoke("display", bad, "--index", BAD, "--out", sample / "d33.png")
-    assert shown.exit_code == 1 and "not valid JSON text" in shown.output
+    assert shown.exit_code == 1 and "module 0 has no hits" in shown.output
 
 
 @pytest.mark.parametrize("names, events", [
