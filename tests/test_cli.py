@@ -137,3 +137,36 @@ def test_readme_tools_tour_runs(tmp_path, monkeypatch):
     namespace = {}
     exec(compile(tour, "README.md", "exec"), namespace)
     assert namespace["metrics"]["events"] == 4 and (tmp_path / "sample.parquet").exists()
+
+
+def test_parameters_reach_the_job_and_its_report(files, tmp_path):
+    settings = tmp_path / "settings.toml"
+    settings.write_text("[graph_dfs]\nmax_scatter = 0.2\n")
+    result = invoke("run", files / "two.parquet", "-a", "graph_dfs", "-a", "track_following", "-a", "graph_dfs",
+                    "--config", settings, "--param", "track_following.max_tolerance=0.15,0.15",
+                    "--json", tmp_path / "r.json", "-q")
+    assert result.exit_code == 0, result.output
+    assert "Algorithms: GraphDFS, TrackFollowing on" in result.output
+    assert "max_tolerance=0.15,0.15 [command line]" in result.output
+    assert "max_scatter=0.2 [file]" in result.output
+    report = json.loads((tmp_path / "r.json").read_text())["algorithms"]
+    assert list(report) == ["graph_dfs", "track_following"]
+    assert report["track_following"]["parameters"]["max_tolerance"] == {"value": [0.15, 0.15],
+                                                                        "source": "command line"}
+    assert report["graph_dfs"]["parameters"]["allow_cross_track"] == {"value": True, "source": "default"}
+    assert invoke("run", files / "two.parquet", "-a", "track_following", "--json", tmp_path / "d.json",
+                  "-q").exit_code == 0
+    default = json.loads((tmp_path / "d.json").read_text())["algorithms"]["track_following"]
+    assert default["tracks_digest"] != report["track_following"]["tracks_digest"]
+
+
+def test_refused_parameters_stop_before_any_work(tmp_path):
+    result = invoke("run", "-n", "1", "-p", "track_following.max_scatter=-1", "-p", "graph_dfs.depth=3",
+                    "--json", tmp_path / "r.json")
+    assert result.exit_code == 1
+    assert result.output.splitlines() == [
+        "corvane: error: --param track_following.max_scatter=-1: max_scatter must not be negative",
+        "corvane: error: --param graph_dfs.depth=3: graph_dfs has no parameter 'depth'; it has max_slopes, "
+        "max_tolerance, max_scatter, minimum_root_weight, weight_assignment_iterations, allowed_skip_modules, "
+        "allow_cross_track, clone_ghost_killing"]
+    assert not (tmp_path / "r.json").exists()

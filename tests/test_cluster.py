@@ -207,3 +207,18 @@ def test_cluster_without_workers_fails_clearly(sample, monkeypatch):
         result = CliRunner().invoke(cli.main, ["run", *sample, "-q", "--scheduler", empty.scheduler_address])
     assert result.exit_code == cli.FAILED
     assert f"the cluster at {empty.scheduler_address} has no workers" in result.output
+
+
+def test_settings_travel_with_the_units(client):
+    """Workers build their solvers with the job's parameters, as this process does."""
+    from corvane_tools.parameters import resolve_settings
+
+    units = plan_generated(4, seed=13, per_unit=2)
+    settings = resolve_settings(NAMES, None, ["track_following.max_tolerance=0.15,0.15"])
+    tuned = JobOptions(NAMES, settings=tuple(settings.values()))
+    digests = []
+    for options, on_cluster in ((tuned, False), (tuned, True), (JobOptions(NAMES), False)):
+        fold = JobFold(units, options, detailed=False)
+        (run_on_cluster(client, units, options, fold) if on_cluster else run_locally(units, options, fold))
+        digests.append(fold.tracks_digest(NAMES[0]))
+    assert digests[0] == digests[1] != digests[2]

@@ -1,6 +1,7 @@
 """The reconstruction algorithms the compiled module offers, by their command-line names."""
 import os
 import re
+from collections.abc import Sequence
 from typing import Any, Final
 
 import corvane
@@ -37,6 +38,15 @@ def resolve(choice: str) -> list[str]:
         raise AlgorithmUnavailable(f"algorithm '{choice}' ({ALGORITHMS[choice]}) is not built into this corvane "
                                    f"module; available: {', '.join(built) or 'none'}")
     return [choice]
+
+
+def resolve_all(choices: Sequence[str]) -> list[str]:
+    """The algorithms selected by repeated choices, each once, in the order first named ("all" at its
+    place in that order); no choice at all means "all"."""
+    selected: list[str] = []
+    for choice in choices or (ALL,):
+        selected += [name for name in resolve(choice) if name not in selected]
+    return selected
 
 
 def construct(name: str) -> Any:

@@ -10,7 +10,7 @@ import click
 import corvane
 
 from . import __version__
-from .algorithms import ALGORITHMS, ALL, AlgorithmUnavailable, available_processors, construct, resolve
+from .algorithms import ALGORITHMS, ALL, AlgorithmUnavailable, available_processors, construct, resolve, resolve_all
 from .cluster import ClusterError, run_units
 from .condition_options import ConditionError, condition_options, resolve_conditions
 from .conditions import Conditions, describe, report as conditions_report
@@ -20,6 +20,7 @@ from .job import DEFAULT_CHUNK
 from .output_paths import OutputPathError, check_output_directory, check_output_file, image_path
 from .progress import progress_bar
 from .job_fold import FoldError, JobFold
+from .parameters import ParameterError, resolve_settings
 from .sample_generation import generate_sample
 from .sample_output import OutputError, incomplete_sample
 from .work_units import JobOptions, plan_generated, plan_units, read_unit, window_units
@@ -45,8 +46,22 @@ def _warn_incomplete(inputs: tuple[str, ...]) -> None:
 
 
 def _fail(message: str) -> NoReturn:
-    click.echo(f"corvane: error: {message}", err=True)
+    for line in message.splitlines():
+        click.echo(f"corvane: error: {line}", err=True)
     sys.exit(FAILED)
+
+
+class AlgorithmChoice(click.ParamType[str]):
+    """A built-in algorithm's name or "all"."""
+    name = "algorithm"
+
+    def convert(self, value: Any, param: click.Parameter | None, ctx: click.Context | None) -> str:
+        if value in (*ALGORITHMS, ALL):
+            return str(value)
+        self.fail(f"'{value}' is not one of {', '.join(repr(name) for name in (*ALGORITHMS, ALL))}", param, ctx)
+
+    def get_metavar(self, param: click.Parameter, ctx: click.Context | None = None) -> str:
+        return "[" + "|".join((*ALGORITHMS, ALL)) + "]"
 
 
 @click.group(context_settings={"help_option_names": ["-h", "--help"], "show_default": True})
@@ -117,8 +132,12 @@ def _note_repeated(repeated: list[str]) -> None:
 
 @main.command()
 @click.argument("inputs", nargs=-1, type=click.Path(readable=False))
-@click.option("--algorithm", "-a", type=click.Choice([*ALGORITHMS, ALL]), default=ALL,
-              help="Algorithm to run; 'all' runs every algorithm this installation provides.")
+@click.option("--algorithm", "-a", "algorithm_choices", type=AlgorithmChoice(), multiple=True, default=[ALL],
+              help="Algorithm to run, repeatable (-a track_following -a graph_dfs); "
+                   "'all' runs every algorithm this installation provides.")
+@click.option("--param", "-p", "assignments", metavar="ALGORITHM.PARAMETER=VALUE", multiple=True,
+              help="Set a parameter of an algorithm, repeatable: track_following.max_tolerance=0.15,0.15 "
+                   "(a pair as x,y; a count as 5; true or false). Overrides --config.")
 @click.option("--threads", "-t", type=click.IntRange(min=0), default=None,
               help="Worker threads of the batch solver (0: one per logical processor). "
                    "Default: RAYON_NUM_THREADS, else RAYON_RS_NUM_CPUS, else one per processor.")
@@ -147,7 +166,8 @@ def _note_repeated(repeated: list[str]) -> None:
 @click.option("--quiet", "-q", is_flag=True, help="No progress bars.")
 @condition_options
 @click.pass_context
-def run(context: click.Context, inputs: tuple[str, ...], algorithm: str, threads: int | None, count: int, seed: int,
+def run(context: click.Context, inputs: tuple[str, ...], algorithm_choices: tuple[str, ...],
+        assignments: tuple[str, ...], threads: int | None, count: int, seed: int,
         skip: int, max_events: int | None, json_path: Path | None, plot_dir: Path | None, chunk_size: int,
         strict: bool, keep_going: bool, scheduler: str | None, workers: int | None, quiet: bool,
         config: Path | None, condition: tuple[str, ...]) -> None:
@@ -165,8 +185,9 @@ def run(context: click.Context, inputs: tuple[str, ...], algorithm: str, threads
     Exit status: 0 on success, 1 on failure, 3 when some inputs were skipped (0 with --keep-going).
     """
     try:
-        names = resolve(algorithm)
-    except AlgorithmUnavailable as error:
+        names = resolve_all(algorithm_choices)
+        settings = resolve_settings(names, config, assignments)
+    except (AlgorithmUnavailable, ParameterError) as error:
         _fail(str(error))
     if scheduler is not None and workers is not None:
         _fail("--scheduler and --workers exclude each other")
@@ -199,7 +220,8 @@ def run(context: click.Context, inputs: tuple[str, ...], algorithm: str, threads
         _fail(str(error))
     _note_repeated(repeated)
     units = window_units(units, skip, max_events)
-    options = JobOptions(tuple(names), chunk_size, strict, plots=plot_dir is not None)
+    options = JobOptions(tuple(names), chunk_size, strict, plots=plot_dir is not None,
+                         settings=tuple(settings.values()))
     fold = JobFold(units, options, detailed=json_path is not None)
     try:
         with progress_bar(sum(unit.events for unit in units), "reconstructing", quiet) as bar:
@@ -219,6 +241,9 @@ def run(context: click.Context, inputs: tuple[str, ...], algorithm: str, threads
     click.echo(f"Sample: {sample}, {plural(fold.hits, 'hit')} ({fold.hits / fold.events:,.0f} per event)")
     click.echo(f"Algorithms: {', '.join(ALGORITHMS[name] for name in names)} on "
                f"{plural(fold.threads, 'worker thread')} in {where}")
+    click.echo("Parameters [source]:")
+    for name in names:
+        click.echo(f"  {ALGORITHMS[name]}: {fold.settings[name].describe()}")
     for name in names:
         click.echo(f"\n{ALGORITHMS[name]}")
         click.echo(fold.summary(name), nl=False)

@@ -12,7 +12,9 @@ F = TypeVar("F", bound=Callable[..., Any])
 
 CONDITION_HELP = ("Set a condition of the generated sample, as name=value (repeatable; after --config). "
                   f"Names: {', '.join(conds.NAMES)}. See docs/generator.md.")
-CONFIG_HELP = "TOML file of settings; its [generator] table sets the conditions of a generated sample."
+CONFIG_HELP = ("TOML file of settings: a table per algorithm sets its parameters ([track_following] "
+               "max_scatter = 0.3, as `corvane tune` writes it); the [generator] table sets the conditions "
+               "of a generated sample.")
 
 
 def condition_options(command: F) -> F:

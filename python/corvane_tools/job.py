@@ -6,14 +6,15 @@ validation) and returns tracks; this module strings those calls together.
 at a time and dropped once every algorithm has solved the chunk.
 """
 import time
-from collections.abc import Sequence
+from collections.abc import Mapping, Sequence
 from dataclasses import asdict, dataclass
 from typing import Any, Final
 
 import corvane
 
-from .algorithms import ALGORITHMS, construct, pool_size
+from .algorithms import ALGORITHMS, pool_size
 from .detector import MODULE_COUNT
+from .parameters import AlgorithmSettings, construct
 
 DEFAULT_CHUNK: Final = 16   # events per solve_batch call: keeps both threads busy, memory small
 
@@ -60,11 +61,12 @@ class AlgorithmRun:
 
 
 def reconstruct(events: Sequence[dict[str, Any]], names: Sequence[str], chunk_size: int = DEFAULT_CHUNK,
-                progress: Any = None) -> list[AlgorithmRun]:
-    """Solves every event with every named algorithm, `chunk_size` events per batch."""
+                progress: Any = None, settings: Mapping[str, AlgorithmSettings] | None = None) -> list[AlgorithmRun]:
+    """Solves every event with every named algorithm, `chunk_size` events per batch, with the
+    algorithm's `settings` where given (its defaults otherwise)."""
     if chunk_size < 1:
         raise ValueError("chunk size must be at least 1")
-    solvers = [construct(name) for name in names]
+    solvers = [construct(name, (settings or {}).get(name)) for name in names]
     tracks: list[list[list[Any]]] = [[] for _ in names]
     seconds = [0.0 for _ in names]
     for start in range(0, len(events), chunk_size):

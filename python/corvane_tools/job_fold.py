@@ -19,6 +19,7 @@ from .algorithms import ALGORITHMS, pool_size
 from .arrays import TrackArrays
 from .binned import PlotInput, Ratio
 from .job import Timing
+from .parameters import AlgorithmSettings
 from .work_units import AlgorithmOutput, JobOptions, UnitResult, WorkUnit, add_counts
 
 
@@ -52,6 +53,7 @@ class JobFold:
         self._waiting: dict[int, UnitResult] = {}
         self._next = 0
         self.names = list(options.names)
+        self.settings = {name: options.settings_of(name) or AlgorithmSettings.defaults(name) for name in self.names}
         self.plots = options.plots
         self.hit_counts: list[int] = []  # per event, with plots
         self.algorithms = {name: AlgorithmTotals(corvane._records.RecordFold(False, detailed), hashlib.sha256())
@@ -135,7 +137,8 @@ class JobFold:
             "hits": self.hits,
             "skipped": list(skipped),
             "algorithms": {
-                name: {"class": ALGORITHMS[name], "timing": self.timing(name).as_dict(),
+                name: {"class": ALGORITHMS[name], "parameters": self.settings[name].as_report(),
+                       "timing": self.timing(name).as_dict(),
                        "validation": self.export(name), "tracks_digest": self.tracks_digest(name)}
                 for name in self.names
             },

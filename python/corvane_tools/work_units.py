@@ -16,13 +16,13 @@ from typing import Any, Final
 
 import corvane
 
-from .algorithms import construct
 from .arrays import TrackArrays, batch_track_arrays
 from .binned import BINNED_VARIABLES, efficiency_in_bins
 from .conditions import Conditions
 from .event_files import PARQUET_SUFFIX, EventFileError, expand_inputs, read_events
 from .generator import BLOCK_EVENTS, generate_range
 from .job import DEFAULT_CHUNK, hit_count, validation_input
+from .parameters import AlgorithmSettings, construct
 
 JSON_FILES_PER_UNIT: Final = 32
 GENERATED_PER_UNIT: Final = 3 * BLOCK_EVENTS  # whole blocks: each simulated once
@@ -57,6 +57,14 @@ class JobOptions:
     chunk_size: int = DEFAULT_CHUNK   # events per solve_batch call
     strict: bool = False              # raise on the first bad file instead of reporting it
     plots: bool = False               # also count what the plots show
+    settings: tuple[AlgorithmSettings, ...] = ()  # parameters per algorithm; defaults for those not here
+
+    def settings_of(self, name: str) -> AlgorithmSettings | None:
+        return next((entry for entry in self.settings if entry.algorithm == name), None)
+
+    def solvers(self) -> dict[str, Any]:
+        """A solver per algorithm, with its settings."""
+        return {name: construct(name, self.settings_of(name)) for name in self.names}
 
 
 @dataclass
@@ -198,12 +206,11 @@ def binned_efficiency(events: Sequence[dict[str, Any]],
             for variable, edges in BINNED_VARIABLES.items()}
 
 
-def solve_and_measure(events: Sequence[dict[str, Any]], names: Sequence[str], chunk_size: int = DEFAULT_CHUNK,
+def solve_and_measure(events: Sequence[dict[str, Any]], solvers: dict[str, Any], chunk_size: int = DEFAULT_CHUNK,
                       plots: bool = False) -> dict[str, AlgorithmOutput]:
-    """Every algorithm's tracks and validation records for `events`, `chunk_size` events at a time
+    """Every solver's tracks and validation records for `events`, `chunk_size` events at a time
     (an Event holds many copies of its hits: only one chunk of them lives at once)."""
-    solvers = {name: construct(name) for name in names}
-    outputs = {name: AlgorithmOutput([], [], 0.0) for name in names}
+    outputs = {name: AlgorithmOutput([], [], 0.0) for name in solvers}
     for start in range(0, len(events), chunk_size):
         chunk = events[start:start + chunk_size]
         handles = [corvane.DetectorEvent.Event(event) for event in chunk]
@@ -222,7 +229,7 @@ def solve_and_measure(events: Sequence[dict[str, Any]], names: Sequence[str], ch
 def process_unit(unit: WorkUnit, options: JobOptions) -> UnitResult:
     """Reads, solves and measures one unit. Unreadable files are reported, not raised (unless strict)."""
     events, problems = read_unit(unit, options.strict)
-    outputs = solve_and_measure(events, options.names, options.chunk_size, options.plots)
+    outputs = solve_and_measure(events, options.solvers(), options.chunk_size, options.plots)
     hit_counts = [hit_count(event) for event in events]
     return UnitResult(unit.index, len(events), sum(hit_counts), outputs, problems,
                       max(unit.events - len(events), 0), hit_counts)
