@@ -2,16 +2,12 @@
 // registers every class and function in their final order.
 #include <atomic>
 
-#include "bindings/baseline.hpp"
-#include "bindings/class_builder.hpp"
-#include "bindings/classes.hpp"
-#include "bindings/errors.hpp"
-#include "bindings/pickling.hpp"
-#include "bindings/pyref.hpp"
-#include "bindings/tools.hpp"
-#include "bindings/python.hpp"
-#include "bindings/records.hpp"
-#include "bindings/validator_functions.hpp"
+#include "bindings/layer/class_builder.hpp"
+#include "bindings/layer/pickling.hpp"
+#include "bindings/layer/python.hpp"
+#include "bindings/layer/python_errors.hpp"
+#include "bindings/layer/pyref.hpp"
+#include "bindings/registration.hpp"
 
 namespace corvane::py {
 namespace {
@@ -30,25 +26,26 @@ PyRef new_submodule(const char* name) {
 
 void register_everything(PyObject* corvane) {
     PyRef algorithms = new_submodule("ReconstructionAlgorithms");
-    register_class<TrackFollowingParameters>(algorithms.get());
-    register_class<GraphDfsParameters>(algorithms.get());
-    register_class<SearchByTripletTrieParameters>(algorithms.get());
+    register_track_following(algorithms.get());
+    register_graph_dfs(algorithms.get());
+    register_search_by_triplet_trie(algorithms.get());
     register_object(corvane, "ReconstructionAlgorithms", algorithms.get());
 
     PyRef validator = new_submodule("Validator");
-    for (PyMethodDef& function : validator_functions()) register_function(validator.get(), function);
+    register_validator_functions(validator.get());
     register_object(corvane, "Validator", validator.get());
 
     PyRef detector_event = new_submodule("DetectorEvent");
-    register_class<Hit>(detector_event.get());
-    register_class<Track>(detector_event.get());
-    register_class<Module>(detector_event.get());
-    register_class<EventHandle>(detector_event.get());
+    register_hit(detector_event.get());
+    register_track(detector_event.get());
+    register_detector_module(detector_event.get());
+    register_event(detector_event.get());
     register_object(corvane, "DetectorEvent", detector_event.get());
-    attach_baseline_module(corvane);
+
+    register_baseline_module(corvane);
     attach_restore_function(corvane);
-    attach_tools_module(corvane);
-    attach_records_module(corvane);
+    register_tools_module(corvane);
+    register_records_module(corvane);
 
     // Reachable for `except`, but not part of the public listing.
     PyObject* failure = internal_failure_type();

@@ -7,9 +7,9 @@
 #include "algorithms/track_following/track_following.hpp"
 #include "parallel/worker_pool.hpp"
 #include "core/errors.hpp"
-#include "bindings/baseline.hpp"
-#include "bindings/bind.hpp"
-#include "bindings/class_builder.hpp"
+#include "bindings/registration.hpp"
+#include "bindings/layer/bind.hpp"
+#include "bindings/layer/class_builder.hpp"
 #include "bindings/classes.hpp"
 
 namespace corvane::py {
@@ -121,7 +121,7 @@ PyMethodDef functions[] = {
 
 }  // namespace
 
-void attach_baseline_module(PyObject* corvane) {
+void register_baseline_module(PyObject* corvane) {
     attach_private_module(corvane, "_baseline", functions);
 }
 

@@ -19,9 +19,9 @@
 #include <vector>
 
 #include "parallel/batch.hpp"
-#include "bindings/bind.hpp"
+#include "bindings/layer/bind.hpp"
 #include "bindings/classes.hpp"
-#include "bindings/interpreter_lock.hpp"
+#include "bindings/layer/interpreter_lock.hpp"
 #include "event_model/event.hpp"
 #include "event_model/track.hpp"
 

@@ -1,8 +1,9 @@
 // The records that have a Python class, and the class names they report.
+// Each class is made and registered by its own binding file (registration.hpp).
 #pragma once
 
-#include "bindings/class_builder.hpp"
-#include "bindings/class_object.hpp"
+#include "bindings/layer/class_builder.hpp"
+#include "bindings/layer/class_object.hpp"
 #include "algorithms/graph_dfs/graph_dfs.hpp"
 #include "algorithms/triplet_trie/search_by_triplet_trie.hpp"
 #include "algorithms/track_following/track_following.hpp"
@@ -13,7 +14,6 @@
 #include "validator/validation_run.hpp"
 
 namespace corvane::py {
-
 
 template <>
 struct PyClass<Hit> : PyClassBase<Hit> {
@@ -48,22 +48,5 @@ template <>
 struct PyClass<validation::ValidationRun> : PyClassBase<validation::ValidationRun> {
     static constexpr const char* name = "RecordFold";
 };
-
-// Each class's binding file defines its specialisation; declaring them here
-// lets registration (module.cpp) use them without seeing those files.
-template <>
-ClassDefinition& class_definition<Hit>();
-template <>
-ClassDefinition& class_definition<Track>();
-template <>
-ClassDefinition& class_definition<Module>();
-template <>
-ClassDefinition& class_definition<EventHandle>();
-template <>
-ClassDefinition& class_definition<TrackFollowingParameters>();
-template <>
-ClassDefinition& class_definition<SearchByTripletTrieParameters>();
-template <>
-ClassDefinition& class_definition<validation::ValidationRun>();
 
 }  // namespace corvane::py

@@ -1,9 +1,10 @@
 #include <memory>
 
-#include "bindings/bind.hpp"
-#include "bindings/class_builder.hpp"
+#include "bindings/layer/bind.hpp"
+#include "bindings/layer/class_builder.hpp"
 #include "bindings/classes.hpp"
-#include "bindings/dict_items.hpp"
+#include "bindings/registration.hpp"
+#include "bindings/layer/dict_items.hpp"
 #include "bindings/hit_columns.hpp"
 
 namespace corvane::py {
@@ -63,8 +64,7 @@ int clear_event(PyObject* self) {
 
 }  // namespace
 
-template <>
-ClassDefinition& class_definition<EventHandle>() {
+void register_event(PyObject* owner) {
     static ClassDefinition definition{
         .construct = Constructor<&new_event, "json_data">::call,
         .getters =
@@ -82,7 +82,7 @@ ClassDefinition& class_definition<EventHandle>() {
         .clear = clear_event,
         .reduce = reduce<&event_arguments>(),
     };
-    return definition;
+    register_class<EventHandle>(owner, definition);
 }
 
 }  // namespace corvane::py

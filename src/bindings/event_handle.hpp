@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "bindings/pyref.hpp"
+#include "bindings/layer/pyref.hpp"
 #include "event_model/event.hpp"
 
 namespace corvane::py {

@@ -1,8 +1,9 @@
 #include "algorithms/graph_dfs/graph_dfs.hpp"
 #include "bindings/batch_binding.hpp"
-#include "bindings/bind.hpp"
-#include "bindings/class_builder.hpp"
+#include "bindings/layer/bind.hpp"
+#include "bindings/layer/class_builder.hpp"
 #include "bindings/classes.hpp"
+#include "bindings/registration.hpp"
 
 namespace corvane::py {
 namespace {
@@ -38,8 +39,7 @@ std::vector<Track> solve_one_event(const GraphDfsParameters& p, const EventData&
 
 }  // namespace
 
-template <>
-ClassDefinition& class_definition<GraphDfsParameters>() {
+void register_graph_dfs(PyObject* owner) {
     static ClassDefinition definition{
         .doc = "GraphDFS(cls, max_slopes=None, max_tolerance=None, max_scatter=None, minimum_root_weight=None, "
                "weight_assignment_iterations=None, allowed_skip_modules=None, allow_cross_track=None, "
@@ -56,7 +56,7 @@ ClassDefinition& class_definition<GraphDfsParameters>() {
             },
         .reduce = reduce<&graph_dfs_arguments>(),
     };
-    return definition;
+    register_class<GraphDfsParameters>(owner, definition);
 }
 
 }  // namespace corvane::py

@@ -1,6 +1,7 @@
-#include "bindings/bind.hpp"
-#include "bindings/class_builder.hpp"
+#include "bindings/layer/bind.hpp"
+#include "bindings/layer/class_builder.hpp"
 #include "bindings/classes.hpp"
+#include "bindings/registration.hpp"
 
 namespace corvane::py {
 namespace {
@@ -14,8 +15,7 @@ auto hit_arguments(const Hit& h) { return std::tuple(h.x, h.y, h.z, h.id, h.modu
 
 }  // namespace
 
-template <>
-ClassDefinition& class_definition<Hit>() {
+void register_hit(PyObject* owner) {
     static ClassDefinition definition{
         .construct = Constructor<&new_hit, "x", "y", "z", "hit_id", "module", "t", "with_t">::call,
         .repr = repr<&short_form>,
@@ -32,7 +32,7 @@ ClassDefinition& class_definition<Hit>() {
         .methods = {},
         .reduce = reduce<&hit_arguments>(),
     };
-    return definition;
+    register_class<Hit>(owner, definition);
 }
 
 }  // namespace corvane::py

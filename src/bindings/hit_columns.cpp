@@ -4,8 +4,8 @@
 #include <array>
 #include <optional>
 
-#include "bindings/convert.hpp"
-#include "bindings/dict_items.hpp"
+#include "bindings/layer/convert.hpp"
+#include "bindings/layer/dict_items.hpp"
 
 namespace corvane::py {
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "bindings/python.hpp"
+#include "bindings/layer/python.hpp"
 #include "event_model/event.hpp"
 
 namespace corvane::py {

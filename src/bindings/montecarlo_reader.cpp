@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "bindings/convert.hpp"
-#include "bindings/dict_items.hpp"
+#include "bindings/layer/convert.hpp"
+#include "bindings/layer/dict_items.hpp"
 #include "core/errors.hpp"
 #include "validator/montecarlo_columns.hpp"
 

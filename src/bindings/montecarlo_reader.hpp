@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "bindings/python.hpp"
+#include "bindings/layer/python.hpp"
 #include "validator/mc_particle.hpp"
 
 namespace corvane::py {

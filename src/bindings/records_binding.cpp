@@ -2,11 +2,11 @@
 #include <optional>
 #include <vector>
 
-#include "bindings/bind.hpp"
-#include "bindings/class_builder.hpp"
+#include "bindings/layer/bind.hpp"
+#include "bindings/layer/class_builder.hpp"
 #include "bindings/classes.hpp"
-#include "bindings/records.hpp"
-#include "bindings/standard_output.hpp"
+#include "bindings/registration.hpp"
+#include "bindings/layer/standard_output.hpp"
 #include "bindings/validation_event_reader.hpp"
 #include "bindings/validation_export.hpp"
 #include "validator/report.hpp"
@@ -81,10 +81,7 @@ PyMethodDef functions[] = {
         "event_totals(records)\n--\n\nPer event of the records: (tracks, ghosts)."),
 };
 
-}  // namespace
-
-template <>
-ClassDefinition& class_definition<ValidationRun>() {
+ClassDefinition& record_fold_definition() {
     static ClassDefinition definition{
         .doc = "RecordFold(verbose, detailed=False)\n--\n\nFolds validation records in event order. With "
                "`detailed`, keeps every event's statistics for the detailed export.",
@@ -105,9 +102,11 @@ ClassDefinition& class_definition<ValidationRun>() {
     return definition;
 }
 
-void attach_records_module(PyObject* corvane) {
+}  // namespace
+
+void register_records_module(PyObject* corvane) {
     PyRef module = attach_private_module(corvane, "_records", functions);
-    register_class<ValidationRun>(module.get());
+    register_class<ValidationRun>(module.get(), record_fold_definition());
 }
 
 }  // namespace corvane::py

@@ -1,8 +1,9 @@
 #include "algorithms/triplet_trie/search_by_triplet_trie.hpp"
 #include "bindings/batch_binding.hpp"
-#include "bindings/bind.hpp"
-#include "bindings/class_builder.hpp"
+#include "bindings/layer/bind.hpp"
+#include "bindings/layer/class_builder.hpp"
 #include "bindings/classes.hpp"
+#include "bindings/registration.hpp"
 
 namespace corvane::py {
 namespace {
@@ -27,8 +28,7 @@ std::vector<Track> solve_one_event(const SearchByTripletTrieParameters& p, const
 
 }  // namespace
 
-template <>
-ClassDefinition& class_definition<SearchByTripletTrieParameters>() {
+void register_search_by_triplet_trie(PyObject* owner) {
     // The text signature names min_track_length, which the constructor does
     // not take: it is the class's registered text all the same.
     static ClassDefinition definition{
@@ -44,7 +44,7 @@ ClassDefinition& class_definition<SearchByTripletTrieParameters>() {
             },
         .reduce = reduce<&search_by_triplet_trie_arguments>(),
     };
-    return definition;
+    register_class<SearchByTripletTrieParameters>(owner, definition);
 }
 
 }  // namespace corvane::py

@@ -1,11 +1,11 @@
 #include <cstdint>
 #include <tuple>
 
-#include "bindings/bind.hpp"
-#include "bindings/class_builder.hpp"
+#include "bindings/layer/bind.hpp"
+#include "bindings/layer/class_builder.hpp"
 #include "bindings/classes.hpp"
-#include "bindings/native_column.hpp"
-#include "bindings/tools.hpp"
+#include "bindings/layer/native_column.hpp"
+#include "bindings/registration.hpp"
 #include "bindings/validator_functions.hpp"
 
 namespace corvane::py {
@@ -71,7 +71,7 @@ PyMethodDef array_functions[] = {
 
 }  // namespace
 
-void attach_tools_module(PyObject* corvane) {
+void register_tools_module(PyObject* corvane) {
     PyRef module = attach_private_module(corvane, "_tools", array_functions);
     register_function(module.get(), summary_text_function());
 }

@@ -1,6 +1,7 @@
-#include "bindings/bind.hpp"
-#include "bindings/class_builder.hpp"
+#include "bindings/layer/bind.hpp"
+#include "bindings/layer/class_builder.hpp"
 #include "bindings/classes.hpp"
+#include "bindings/registration.hpp"
 
 namespace corvane::py {
 namespace {
@@ -24,8 +25,7 @@ Track restore_track(std::vector<Hit> hits, bool missed_last_module, bool missed_
 
 }  // namespace
 
-template <>
-ClassDefinition& class_definition<Track>() {
+void register_track(PyObject* owner) {
     static ClassDefinition definition{
         .construct = Constructor<&new_track, "hits">::call,
         .repr = repr<&track_repr>,
@@ -41,7 +41,7 @@ ClassDefinition& class_definition<Track>() {
                             "missed">::def(
             "Track(hits, missed_last_module, missed_penultimate_module, missed)\n--\n\n"),
     };
-    return definition;
+    register_class<Track>(owner, definition);
 }
 
 }  // namespace corvane::py

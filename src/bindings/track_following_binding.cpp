@@ -1,8 +1,9 @@
 #include "algorithms/track_following/track_following.hpp"
 #include "bindings/batch_binding.hpp"
-#include "bindings/bind.hpp"
-#include "bindings/class_builder.hpp"
+#include "bindings/layer/bind.hpp"
+#include "bindings/layer/class_builder.hpp"
 #include "bindings/classes.hpp"
+#include "bindings/registration.hpp"
 
 namespace corvane::py {
 namespace {
@@ -33,8 +34,7 @@ std::vector<Track> solve_one_event(const TrackFollowingParameters& p, const Even
 
 }  // namespace
 
-template <>
-ClassDefinition& class_definition<TrackFollowingParameters>() {
+void register_track_following(PyObject* owner) {
     static ClassDefinition definition{
         .doc = "TrackFollowing(cls, max_slopes=None, max_tolerance=None, max_scatter=None, min_track_length=None, "
                "min_strong_track_length=None)\n--\n\n",
@@ -52,7 +52,7 @@ ClassDefinition& class_definition<TrackFollowingParameters>() {
             },
         .reduce = reduce<&track_following_arguments>(),
     };
-    return definition;
+    register_class<TrackFollowingParameters>(owner, definition);
 }
 
 }  // namespace corvane::py

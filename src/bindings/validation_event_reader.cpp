@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <string>
 
-#include "bindings/convert.hpp"
-#include "bindings/dict_items.hpp"
+#include "bindings/layer/convert.hpp"
+#include "bindings/layer/dict_items.hpp"
 #include "bindings/montecarlo_reader.hpp"
 #include "core/errors.hpp"
 

@@ -1,7 +1,7 @@
 // Builds the validation event of one event dictionary.
 #pragma once
 
-#include "bindings/python.hpp"
+#include "bindings/layer/python.hpp"
 #include "validator/validation_event.hpp"
 
 namespace corvane::py {

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "bindings/convert.hpp"
-#include "bindings/dict_items.hpp"
+#include "bindings/layer/convert.hpp"
+#include "bindings/layer/dict_items.hpp"
 
 namespace corvane::py {
 namespace {

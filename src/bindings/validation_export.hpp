@@ -3,7 +3,7 @@
 
 #include <cstddef>
 
-#include "bindings/pyref.hpp"
+#include "bindings/layer/pyref.hpp"
 #include "validator/validation_run.hpp"
 
 namespace corvane::py {

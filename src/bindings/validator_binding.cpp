@@ -3,12 +3,14 @@
 #include <string>
 #include <vector>
 
-#include "bindings/bind.hpp"
+#include "bindings/layer/bind.hpp"
 #include "bindings/classes.hpp"
-#include "bindings/dict_items.hpp"
-#include "bindings/standard_output.hpp"
+#include "bindings/layer/class_builder.hpp"
+#include "bindings/layer/dict_items.hpp"
+#include "bindings/layer/standard_output.hpp"
 #include "bindings/validation_event_reader.hpp"
 #include "bindings/validation_export.hpp"
+#include "bindings/registration.hpp"
 #include "bindings/validator_functions.hpp"
 #include "validator/report.hpp"
 #include "validator/validation_run.hpp"
@@ -86,7 +88,7 @@ PyRef export_detailed_metrics_json(EventList py_events, TrackLists py_tracks, bo
 
 }  // namespace
 
-std::span<PyMethodDef> validator_functions() {
+void register_validator_functions(PyObject* owner) {
     // In registration order; the definitions live for the whole process.
     static PyMethodDef functions[] = {
         Function<&print_validation_summary, "print_validation_summary", "py_events", "py_tracks", "verbose">::def(
@@ -101,7 +103,7 @@ std::span<PyMethodDef> validator_functions() {
         Function<&export_detailed_metrics_json, "export_detailed_metrics_json", "py_events", "py_tracks",
                  "verbose">::def("export_detailed_metrics_json(py_events, py_tracks, verbose)\n--\n\n"),
     };
-    return functions;
+    for (PyMethodDef& function : functions) register_function(owner, function);
 }
 
 PyMethodDef& summary_text_function() {

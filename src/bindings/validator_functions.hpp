@@ -1,15 +1,11 @@
-// The four functions of the Validator submodule, in registration order.
+// A function of the Validator's code that corvane._tools registers: the
+// summary text as a string.
 #pragma once
 
-#include <span>
-
-#include "bindings/python.hpp"
+#include "bindings/layer/python.hpp"
 
 namespace corvane::py {
 
-std::span<PyMethodDef> validator_functions();
-
-// Private: the summary text as a string, for corvane._tools.
 PyMethodDef& summary_text_function();
 
 }  // namespace corvane::py

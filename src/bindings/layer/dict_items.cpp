@@ -1,8 +1,8 @@
-#include "bindings/dict_items.hpp"
+#include "bindings/layer/dict_items.hpp"
 
 #include <string>
 
-#include "bindings/errors.hpp"
+#include "bindings/layer/python_errors.hpp"
 #include "core/errors.hpp"
 
 namespace corvane::py {

@@ -1,8 +1,9 @@
 #include <memory>
 
-#include "bindings/bind.hpp"
-#include "bindings/class_builder.hpp"
+#include "bindings/layer/bind.hpp"
+#include "bindings/layer/class_builder.hpp"
 #include "bindings/classes.hpp"
+#include "bindings/registration.hpp"
 
 namespace corvane::py {
 namespace {
@@ -21,8 +22,7 @@ auto module_arguments(const Module& m) {
 
 }  // namespace
 
-template <>
-ClassDefinition& class_definition<Module>() {
+void register_detector_module(PyObject* owner) {
     static ClassDefinition definition{
         .construct = Constructor<&new_module, "module_number", "z", "hit_start_index", "hit_end_index",
                                  "global_hits">::call,
@@ -31,7 +31,7 @@ ClassDefinition& class_definition<Module>() {
         .methods = {Method<&module_hits, "hits">::def("hits($self)\n--\n\n")},
         .reduce = reduce<&module_arguments>(),
     };
-    return definition;
+    register_class<Module>(owner, definition);
 }
 
 }  // namespace corvane::py

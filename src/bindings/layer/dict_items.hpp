@@ -3,8 +3,8 @@
 // so converting them cannot outlive a dictionary changed meanwhile.
 #pragma once
 
-#include "bindings/pyref.hpp"
-#include "bindings/python.hpp"
+#include "bindings/layer/pyref.hpp"
+#include "bindings/layer/python.hpp"
 
 namespace corvane::py {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "bindings/python.hpp"
+#include "bindings/layer/python.hpp"
 
 namespace corvane::py {
 

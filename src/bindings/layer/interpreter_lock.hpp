@@ -3,7 +3,7 @@
 
 #include <utility>
 
-#include "bindings/python.hpp"
+#include "bindings/layer/python.hpp"
 
 namespace corvane::py {
 

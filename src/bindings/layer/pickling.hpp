@@ -6,8 +6,8 @@
 // constructor or an equally strict restorer.
 #pragma once
 
-#include "bindings/pyref.hpp"
-#include "bindings/python.hpp"
+#include "bindings/layer/pyref.hpp"
+#include "bindings/layer/python.hpp"
 
 namespace corvane::py {
 

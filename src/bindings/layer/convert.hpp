@@ -11,10 +11,10 @@
 #include <utility>
 #include <vector>
 
-#include "bindings/class_object.hpp"
-#include "bindings/errors.hpp"
-#include "bindings/pyref.hpp"
-#include "bindings/python.hpp"
+#include "bindings/layer/class_object.hpp"
+#include "bindings/layer/python_errors.hpp"
+#include "bindings/layer/pyref.hpp"
+#include "bindings/layer/python.hpp"
 
 namespace corvane::py {
 

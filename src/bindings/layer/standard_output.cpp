@@ -1,4 +1,4 @@
-#include "bindings/standard_output.hpp"
+#include "bindings/layer/standard_output.hpp"
 
 #include <unistd.h>
 
@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "bindings/interpreter_lock.hpp"
+#include "bindings/layer/interpreter_lock.hpp"
 #include "core/errors.hpp"
 
 namespace corvane::py {

@@ -1,9 +1,9 @@
-#include "bindings/arguments.hpp"
+#include "bindings/layer/arguments.hpp"
 
 #include <string>
 #include <vector>
 
-#include "bindings/errors.hpp"
+#include "bindings/layer/python_errors.hpp"
 
 namespace corvane::py {
 namespace {

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "bindings/convert.hpp"
+#include "bindings/layer/convert.hpp"
 
 namespace corvane::py {
 

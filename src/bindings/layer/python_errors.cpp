@@ -1,9 +1,9 @@
-#include "bindings/errors.hpp"
+#include "bindings/layer/python_errors.hpp"
 
 #include <new>
 #include <stdexcept>
 
-#include "bindings/pyref.hpp"
+#include "bindings/layer/pyref.hpp"
 #include "core/errors.hpp"
 
 namespace corvane::py {

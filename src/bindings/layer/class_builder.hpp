@@ -5,9 +5,9 @@
 #include <span>
 #include <vector>
 
-#include "bindings/class_object.hpp"
-#include "bindings/pyref.hpp"
-#include "bindings/python.hpp"
+#include "bindings/layer/class_object.hpp"
+#include "bindings/layer/pyref.hpp"
+#include "bindings/layer/python.hpp"
 
 namespace corvane::py {
 
@@ -30,16 +30,14 @@ struct ClassDefinition {
     PyMethodDef restore{};
 };
 
-// Specialised by each class's binding file.
-template <class T>
-ClassDefinition& class_definition();
-
 PyTypeObject* create_class(const char* name, ClassDefinition& definition, Py_ssize_t basicsize,
                            destructor dealloc);
 
+// Creates the class of record type T from `definition`, which must live for
+// the whole process (the type object points into it).
 template <class T>
-PyTypeObject* create_bound_class() {
-    PyTypeObject* type = create_class(PyClass<T>::name, class_definition<T>(), sizeof(Box<T>), &dealloc_box<T>);
+PyTypeObject* create_bound_class(ClassDefinition& definition) {
+    PyTypeObject* type = create_class(PyClass<T>::name, definition, sizeof(Box<T>), &dealloc_box<T>);
     PyClass<T>::type = type;
     return type;
 }
@@ -49,8 +47,8 @@ PyTypeObject* create_bound_class() {
 void register_object(PyObject* owner, const char* name, PyObject* value);
 
 template <class T>
-void register_class(PyObject* owner) {
-    register_object(owner, PyClass<T>::name, reinterpret_cast<PyObject*>(create_bound_class<T>()));
+void register_class(PyObject* owner, ClassDefinition& definition) {
+    register_object(owner, PyClass<T>::name, reinterpret_cast<PyObject*>(create_bound_class<T>(definition)));
 }
 
 // `definition` must live for the whole process.

@@ -1,9 +1,9 @@
-#include "bindings/class_builder.hpp"
+#include "bindings/layer/class_builder.hpp"
 
 #include <string>
 
-#include "bindings/errors.hpp"
-#include "bindings/pickling.hpp"
+#include "bindings/layer/python_errors.hpp"
+#include "bindings/layer/pickling.hpp"
 
 namespace corvane::py {
 

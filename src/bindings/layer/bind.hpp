@@ -21,11 +21,11 @@
 #include <type_traits>
 #include <utility>
 
-#include "bindings/arguments.hpp"
-#include "bindings/class_object.hpp"
-#include "bindings/convert.hpp"
-#include "bindings/errors.hpp"
-#include "bindings/pickling.hpp"
+#include "bindings/layer/arguments.hpp"
+#include "bindings/layer/class_object.hpp"
+#include "bindings/layer/convert.hpp"
+#include "bindings/layer/python_errors.hpp"
+#include "bindings/layer/pickling.hpp"
 
 namespace corvane::py {
 

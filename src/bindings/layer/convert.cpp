@@ -1,4 +1,4 @@
-#include "bindings/convert.hpp"
+#include "bindings/layer/convert.hpp"
 
 #include <algorithm>
 #include <bit>

@@ -1,4 +1,4 @@
-#include "bindings/interpreter_lock.hpp"
+#include "bindings/layer/interpreter_lock.hpp"
 
 #include <cxxabi.h>
 #include <unistd.h>

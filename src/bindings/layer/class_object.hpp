@@ -6,13 +6,13 @@
 #include <new>
 #include <utility>
 
-#include "bindings/errors.hpp"
-#include "bindings/python.hpp"
+#include "bindings/layer/python_errors.hpp"
+#include "bindings/layer/python.hpp"
 
 namespace corvane::py {
 
 // Which Python class wraps record type T. Each bound record specialises this
-// (see classes.hpp) with its class name; `type` is set when the class is created.
+// with its class name; `type` is set when the class is created.
 template <class T>
 struct PyClass {
     static constexpr bool bound = false;

@@ -1,9 +1,9 @@
-#include "bindings/pickling.hpp"
+#include "bindings/layer/pickling.hpp"
 
 #include <map>
 #include <string>
 
-#include "bindings/bind.hpp"
+#include "bindings/layer/bind.hpp"
 
 namespace corvane::py {
 namespace {
