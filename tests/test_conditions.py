@@ -33,6 +33,12 @@ def ownerless_hits(event):
      {"noise_per_module": FILE, "hit_efficiency": COMMAND_LINE}),
     ({"collisions": 3}, ["collisions=4", "fixed-collisions=yes"], {"collisions": 4.0, "fixed_collisions": True},
      {"collisions": COMMAND_LINE, "fixed_collisions": COMMAND_LINE}),
+    ({"gun_p": [1000, 5000]}, ["gun=Pion", "gun_p=500MeV-2GeV", "gun_eta=-5--2", "gun_origin=random"],
+     {"gun": "pion", "gun_p": (500.0, 2000.0), "gun_eta": (-5.0, -2.0), "gun_origin": "random"},
+     {"gun": COMMAND_LINE, "gun_p": COMMAND_LINE, "gun_eta": COMMAND_LINE, "gun_origin": COMMAND_LINE}),
+    ({"gun_particles": 30, "gun_origin": [0, 0.5, 10]}, ["gun_p=3TeV"],
+     {"gun_particles": (30.0, 30.0), "gun_origin": "0,0.5,10", "gun_p": (3e6, 3e6)},
+     {"gun_particles": FILE, "gun_origin": FILE, "gun_p": COMMAND_LINE}),
     ({"fixed_collisions": True, "collisions": 2}, [], {"fixed_collisions": True, "collisions": 2.0},
      {"fixed_collisions": FILE, "collisions": FILE}),
 ])
@@ -53,6 +59,15 @@ def test_values_and_their_sources(table, assignments, expected, sources):
     ({"fixed_collisions": 1}, [], "is a switch"),
     ({"overlap": [1, 2]}, [], "takes a number"),
     ({}, ["fixed_collisions=true", "collisions=2.5"], "whole number of at least 1"),
+    ({}, ["gun_p=2-20"], "needs a unit"),
+    ({}, ["gun_p=2-20eV"], "unknown unit 'eV'"),
+    ({}, ["gun_eta=5-2"], "must run upwards"),
+    ({}, ["gun_eta=2GeV"], "unknown unit"),
+    ({}, ["gun_particles=1.5"], "whole numbers"),
+    ({}, ["gun_particles=0-3"], "must run upwards within [1, 100000]"),
+    ({}, ["gun_origin=1,2"], "not a point"),
+    ({}, ["gun=photon"], "one of (none), pion"),
+    ({}, ["gun=pion", "gun_p=0-1GeV"], "momenta must be above 0"),
 ])
 def test_nonsense_is_refused_in_one_line(table, assignments, message):
     with pytest.raises(ConditionError) as raised:
@@ -81,10 +96,10 @@ def test_hit_efficiency_without_noise(efficiency):
         if efficiency == 0.0:
             assert not any(p["hits"] for p in particles)
             continue
-        for particle in particles:
-            if len(particle["hits"]) < 2:
-                continue
-            assert sorted(missed_crossings(event, particle, geometry)) == []
+        tracked = [particle for particle in particles if len(particle["hits"]) >= 2]
+        assert len(tracked) > 100
+        for particle in tracked:
+            assert missed_crossings(event, particle, geometry) == []
 
 
 def missed_crossings(event, particle, geometry):
@@ -138,7 +153,7 @@ def test_command_line_and_file(tmp_path: Path):
     assert done.exit_code == 0, done.output
     assert "collisions=2, fixed_collisions=true, noise_per_module=0, hit_efficiency=1)" in done.output
     refused = runner.invoke(main, ["run", str(out), "-C", "collisions=2"])
-    assert refused.exit_code == 1 and "does not apply to input files" in refused.output
+    assert refused.exit_code == 1 and "do not apply to input files" in refused.output
     config.write_text("[generator]\nhit_efficiency = 2\n")
     refused = runner.invoke(main, ["run", "-n", "1", "--config", str(config)])
     assert refused.exit_code == 1 and "'hit_efficiency' = 2 is outside" in refused.output

@@ -4,7 +4,7 @@ import os
 import sys
 import time
 from pathlib import Path
-from typing import Any, Final, NoReturn
+from typing import Any, Final
 
 import click
 import corvane
@@ -12,7 +12,8 @@ import corvane
 from . import __version__
 from .algorithms import ALGORITHMS, ALL, AlgorithmUnavailable, available_processors, construct, resolve, resolve_all
 from .cluster import ClusterError, run_units
-from .condition_options import ConditionError, condition_options, resolve_conditions
+from .cli_failure import FAILED, fail as _fail
+from .condition_options import condition_options, set_on_command_line
 from .conditions import Conditions, describe, report as conditions_report
 from .event_choice import nth_event
 from .event_files import EventFileError
@@ -28,8 +29,7 @@ from .work_units import JobOptions, plan_generated, plan_units, read_unit, windo
 DEFAULT_EVENTS: Final = 50
 DEFAULT_SEED: Final = 1
 
-# Exit statuses.
-FAILED: Final = 1          # nothing useful done (bad arguments, unreadable input with --strict, ...)
+# Exit statuses (and FAILED).
 PARTIAL: Final = 3         # finished, but some input files or events were skipped
 
 
@@ -43,12 +43,6 @@ def _warn_incomplete(inputs: tuple[str, ...]) -> None:
         reason = incomplete_sample(path) if path.is_dir() else None
         if reason is not None:
             click.echo(f"corvane: warning: {path}: the sample may be incomplete: {reason}", err=True)
-
-
-def _fail(message: str) -> NoReturn:
-    for line in message.splitlines():
-        click.echo(f"corvane: error: {line}", err=True)
-    sys.exit(FAILED)
 
 
 class AlgorithmChoice(click.ParamType[str]):
@@ -89,21 +83,22 @@ def main() -> None:
 @click.option("--quiet", "-q", is_flag=True, help="No progress bar.")
 @condition_options
 def generate(count: int | None, seed: int, out: Path, overwrite: bool, processes: int | None, quiet: bool,
-             config: Path | None, condition: tuple[str, ...]) -> None:
+             conditions: Conditions, condition_sources: dict[str, str]) -> None:
     """Simulate events and write them to files as they are made (positions in mm, momenta in MeV).
 
     The output appears once complete: an interrupted run leaves nothing
-    that looks like a sample.
+    that looks like a sample. The conditions (collisions, noise, material,
+    ..., or a particle gun in their place) come from --config, --condition
+    and the gun options.
     """
     if count is None:
         count = 1 if out.suffix.lower() == ".json" else DEFAULT_EVENTS
     began = time.perf_counter()
     try:
-        conditions, _ = resolve_conditions(config, condition)
         with progress_bar(count, "generating", quiet) as bar:
             written = generate_sample(out, count, seed, processes or available_processors(), overwrite, bar,
                                       conditions)
-    except (ConditionError, OutputError) as error:
+    except OutputError as error:
         _fail(str(error))
     except OSError as error:
         _fail(f"{error.filename or out}: cannot be written: {error.strerror or error}")
@@ -170,7 +165,7 @@ def run(context: click.Context, inputs: tuple[str, ...], algorithm_choices: tupl
         assignments: tuple[str, ...], threads: int | None, count: int, seed: int,
         skip: int, max_events: int | None, json_path: Path | None, plot_dir: Path | None, chunk_size: int,
         strict: bool, keep_going: bool, scheduler: str | None, workers: int | None, quiet: bool,
-        config: Path | None, condition: tuple[str, ...]) -> None:
+        config: Path | None, conditions: Conditions, condition_sources: dict[str, str]) -> None:
     """Reconstruct events, print each algorithm's validation summary and timing.
 
     INPUTS are .json or .parquet event files, or directories holding them
@@ -191,15 +186,11 @@ def run(context: click.Context, inputs: tuple[str, ...], algorithm_choices: tupl
         _fail(str(error))
     if scheduler is not None and workers is not None:
         _fail("--scheduler and --workers exclude each other")
-    if inputs and condition:
-        _fail("--condition sets up a generated sample; it does not apply to input files")
+    if inputs and set_on_command_line(condition_sources):
+        _fail("--condition and the gun options set up a generated sample; they do not apply to input files")
     if inputs and (ignored := _given(context, "count", "seed")):
         _fail(f"{' and '.join('-n/--events' if name == 'count' else '-s/--seed' for name in ignored)} "
               f"only apply to a generated sample; with input files use --skip and --max-events")
-    try:
-        conditions, sources = resolve_conditions(config, condition)
-    except ConditionError as error:
-        _fail(str(error))
     try:
         if json_path is not None:
             check_output_file(json_path, "--json")
@@ -251,7 +242,7 @@ def run(context: click.Context, inputs: tuple[str, ...], algorithm_choices: tupl
     wall = fold.wall_seconds
     click.echo(f"\nProcessed {plural(fold.events, 'event')} ({fold.skipped} skipped) in {wall:.3f} s: "
                f"{fold.events / wall if wall > 0 else 0.0:,.1f} events/s read, solved and validated")
-    extra = {} if inputs else {"conditions": conditions_report(conditions, sources)}
+    extra = {} if inputs else {"conditions": conditions_report(conditions, condition_sources)}
     _write_outputs(fold, sample, skipped, json_path, plot_dir, extra)
     if skipped:
         click.echo(f"corvane: {len(skipped)} input(s) skipped, see above", err=True)

@@ -35,6 +35,8 @@ STATION_Z: Final[FloatArray] = np.concatenate([
 INNER_RADIUS: Final = 5.1          # beam hole
 OUTER_HALF_WIDTH: Final = 40.0     # |x| and |y| limit of the sensors
 SENSOR_PLANES: Final[FloatArray] = np.array([-0.45, -0.15, 0.15, 0.45])  # z offsets by y band
+SENSOR_SHORT_SIDE: Final = 14.08   # mm: 256 pixels of 55 um
+FOIL_RADIUS: Final = 3.5           # closest distance of the foil that separates the sensors from the beam
 
 
 def module_z(station_gap: float) -> FloatArray:
@@ -46,22 +48,38 @@ def module_z(station_gap: float) -> FloatArray:
 
 @dataclass(frozen=True, eq=False)
 class Geometry:
-    """The detector of one set of conditions."""
+    """The detector of one set of conditions.
+
+    With the "strip" overlap each half reaches `overlap` past x = 0 at every
+    distance from the beam, around a round hole. With "sensors" the tiles of
+    each half form an L around a square hole of half-width INNER_RADIUS: the
+    even half covers x > r and, above the hole, x > -r; the tile next to the
+    hole reaches `overlap` further, over SENSOR_SHORT_SIDE of height. The odd
+    half is the even half turned by 180 degrees about the beam. The halves
+    then overlap only in two small rectangles beside the hole.
+    """
     module_z: FloatArray
-    overlap: float                 # each half reaches this far past x = 0
+    overlap: float
+    sensor_shapes: bool = False
 
     @classmethod
-    def of(cls, station_gap: float, overlap: float) -> "Geometry":
+    def of(cls, station_gap: float, overlap: float, overlap_shape: str = "strip") -> "Geometry":
         z = module_z(station_gap)
         assert bool(np.all(np.diff(z) > 0.0))
-        return cls(z, overlap)
+        return cls(z, overlap, overlap_shape == "sensors")
 
     def in_sensitive_area(self, module: IntArray, x: FloatArray, y: FloatArray) -> BoolArray:
         """Whether points (x, y) lie on the sensors of the given modules (arrays that broadcast together)."""
         side = 1 - 2 * (module % 2)
-        inside: BoolArray = ((np.abs(x) < OUTER_HALF_WIDTH) & (np.abs(y) < OUTER_HALF_WIDTH)
-                             & (x * x + y * y > INNER_RADIUS * INNER_RADIUS) & (side * x > -self.overlap))
-        return inside
+        within: BoolArray = (np.abs(x) < OUTER_HALF_WIDTH) & (np.abs(y) < OUTER_HALF_WIDTH)
+        if not self.sensor_shapes:
+            inside: BoolArray = within & (x * x + y * y > INNER_RADIUS * INNER_RADIUS) & (side * x > -self.overlap)
+            return inside
+        u, v = side * x, side * y   # in the even half's frame
+        r = INNER_RADIUS
+        reach = (v > r) & ((u > -r) | ((u > -r - self.overlap) & (v < r + SENSOR_SHORT_SIDE)))
+        on_tiles: BoolArray = within & ((u > r) | reach)
+        return on_tiles
 
 
 def sensor_plane_offset(y: FloatArray) -> FloatArray:

@@ -21,7 +21,7 @@ import numpy as np
 import pyarrow as pa
 
 from .event_format import COORDINATE_KEYS
-from .generator import MC_COLUMNS
+from .montecarlo_record import MC_COLUMNS
 
 # The typed Monte Carlo columns are the generator's, in its order: the hit positions a list of int64, the
 # momenta and angles float64, every other column int64.

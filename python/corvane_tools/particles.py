@@ -22,11 +22,60 @@ SPECIES: Final = (
     (-11, 0.511, 0.03),      # positron
     (-13, 105.66, 0.02),     # muon (positive)
 )
+# The minimum-bias mix of prompt charged species: pions, kaons and protons in the measured proportions of
+# identified hadrons at LHC energies (K/pi about 0.13, p/pi about 0.06), and a percent each of leptons.
+MINIMUM_BIAS_SHARES: Final = (0.82, 0.11, 0.05, 0.01, 0.01)
 ETA_WIDTH: Final = 3.2          # width of the charged-particle pseudorapidity spread
 HEAVY_ETA_WIDTH: Final = 2.5    # heavy flavour is produced a little more centrally
 MEAN_MULTIPLICITY: Final = 90.0  # charged particles per collision, all pseudorapidities
 MEAN_PT: Final = 480.0          # prompt transverse momentum (MeV)
+MULTIPLICITY_SHAPE: Final = 2.0  # negative binomial k of the charged multiplicity per collision
+PHOTONS_PER_CHARGED: Final = 0.85   # photons from neutral pion and eta decays per prompt charged particle
+MEAN_PHOTON_PT: Final = 240.0    # MeV: a decay photon carries about half of its meson's momentum
 PV_SPREAD_XY: Final = 0.04      # beam spot size across the beam (mm)
+
+
+@dataclass(frozen=True)
+class Spectrum:
+    """Charged-particle pseudorapidity density of one inelastic collision,
+
+        dN/deta = scale * (1 - dip * exp(-eta^2 / 2)) / (1 + exp((|eta| - edge) / fall)),
+
+    a plateau that falls off towards the beam rapidity, with the shallow dip at
+    eta = 0 that the change from rapidity to pseudorapidity makes. Sampled
+    through its tabulated inverse cumulative distribution.
+    """
+    scale: float
+    dip: float
+    edge: float
+    fall: float
+
+    def density(self, eta: FloatArray) -> FloatArray:
+        value: FloatArray = (self.scale * (1.0 - self.dip * np.exp(-0.5 * eta * eta))
+                             / (1.0 + np.exp((np.abs(eta) - self.edge) / self.fall)))
+        return value
+
+    def _table(self) -> tuple[FloatArray, FloatArray]:
+        grid = np.linspace(-ETA_LIMIT, ETA_LIMIT, 4801)
+        density = self.density(grid)
+        cumulative = np.concatenate([[0.0], np.cumsum(0.5 * (density[1:] + density[:-1]) * np.diff(grid))])
+        return grid, cumulative
+
+    @property
+    def charged_per_collision(self) -> float:
+        return float(self._table()[1][-1])
+
+    def draw_eta(self, rng: np.random.Generator, count: int) -> FloatArray:
+        grid, cumulative = self._table()
+        eta: FloatArray = np.interp(rng.random(count) * cumulative[-1], cumulative, grid)
+        return eta
+
+
+ETA_LIMIT: Final = 12.0   # beyond the beam rapidity at LHC energies
+
+# Inelastic proton-proton collisions at 13 to 13.6 TeV: about 5.4 charged particles per unit of
+# pseudorapidity at eta = 0, rising to about 5.9 at |eta| = 2 to 3, about 4 at |eta| = 5.4 and 2.6 at 6.4.
+MINIMUM_BIAS: Final = Spectrum(scale=6.2, dip=0.126, edge=6.05, fall=1.083)
 
 
 @dataclass
@@ -60,15 +109,18 @@ def _no_flags(count: int) -> tuple[BoolArray, BoolArray, BoolArray]:
     return np.zeros(count, bool), np.zeros(count, bool), np.zeros(count, bool)
 
 
-def prompt_particles(rng: np.random.Generator, vertices: FloatArray) -> Particles:
-    """The charged particles made directly in the collisions at `vertices`."""
-    per_collision = rng.negative_binomial(2, 2.0 / (2.0 + MEAN_MULTIPLICITY), len(vertices))
+def prompt_particles(rng: np.random.Generator, vertices: FloatArray, spectrum: Spectrum | None = None) -> Particles:
+    """The charged particles made directly in the collisions at `vertices`: with a `spectrum`, its
+    multiplicity and pseudorapidity density; without, a wide Gaussian in pseudorapidity."""
+    mean = MEAN_MULTIPLICITY if spectrum is None else spectrum.charged_per_collision
+    per_collision = rng.negative_binomial(MULTIPLICITY_SHAPE, MULTIPLICITY_SHAPE / (MULTIPLICITY_SHAPE + mean),
+                                          len(vertices))
     count = int(per_collision.sum())
-    shares = np.array([s[2] for s in SPECIES])
+    shares = np.array([s[2] for s in SPECIES] if spectrum is None else MINIMUM_BIAS_SHARES)
     kind = rng.choice(len(SPECIES), size=count, p=shares / shares.sum())
     code = np.array([s[0] for s in SPECIES])[kind]
     charge = 2 * rng.integers(0, 2, count) - 1
-    eta = rng.normal(0.0, ETA_WIDTH, count)
+    eta = rng.normal(0.0, ETA_WIDTH, count) if spectrum is None else spectrum.draw_eta(rng, count)
     pt = rng.gamma(2.0, MEAN_PT / 2.0, count)
     return Particles(np.repeat(vertices, per_collision, axis=0),
                      direction_from(eta, rng.uniform(-np.pi, np.pi, count)), pt * np.cosh(eta),
@@ -87,7 +139,7 @@ def collision_vertices(rng: np.random.Generator, collisions: float, fixed: bool,
     return vertices, np.repeat(np.arange(events), per_event)
 
 
-def _perpendicular_basis(direction: FloatArray) -> tuple[FloatArray, FloatArray]:
+def perpendicular_basis(direction: FloatArray) -> tuple[FloatArray, FloatArray]:
     """Two unit vectors perpendicular to each row of `direction` and to each other."""
     dx, dy, dz = direction.T
     along_beam = np.abs(dz) > 0.99
@@ -132,7 +184,7 @@ def decay(rng: np.random.Generator, mode: Decay, origin: FloatArray, collision: 
     charged = len(mode.daughters)
     slots = charged + (1 if charm_child else 0)
     share = rng.dirichlet(np.full(slots, 2.0), size=count) * p[:, None]
-    u, v = _perpendicular_basis(direction)
+    u, v = perpendicular_basis(direction)
     cos_star = rng.uniform(-1.0, 1.0, (count, slots))
     opening = np.arctan2(mode.momentum * np.sqrt(1.0 - cos_star * cos_star), share)[..., None]
     turn = rng.uniform(-np.pi, np.pi, (count, slots))[..., None]
@@ -187,3 +239,20 @@ def decay_products(rng: np.random.Generator, vertices: FloatArray, beauty_share:
 def _empty() -> Particles:
     return Particles(np.zeros((0, 3)), np.zeros((0, 3)), np.zeros(0), np.zeros(0), np.zeros(0, np.int64),
                      np.zeros(0, np.int64), *_no_flags(0), collision=np.zeros(0, np.int64))
+
+
+def photons(rng: np.random.Generator, vertices: FloatArray, collision: IntArray, spectrum: Spectrum) -> Particles:
+    """Decay photons of the neutral mesons made in the collisions: as many per collision, on average, as
+    PHOTONS_PER_CHARGED times its prompt charged particles (`collision`: the collision of each of those)."""
+    per_collision = rng.poisson(PHOTONS_PER_CHARGED * np.bincount(collision, minlength=len(vertices)))
+    count = int(per_collision.sum())
+    eta = spectrum.draw_eta(rng, count)
+    pt = rng.gamma(2.0, MEAN_PHOTON_PT / 2.0, count)
+    zeros = np.zeros(count, np.int64)
+    return Particles(np.repeat(vertices, per_collision, axis=0),
+                     direction_from(eta, rng.uniform(-np.pi, np.pi, count)), pt * np.cosh(eta), np.zeros(count),
+                     zeros + PHOTON, zeros, *_no_flags(count), collision=np.repeat(np.arange(len(vertices)),
+                                                                                  per_collision))
+
+
+PHOTON: Final = 22

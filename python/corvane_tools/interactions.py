@@ -1,0 +1,113 @@
+"""What particles do in the detector's material besides scattering: photons convert into electron pairs,
+charged particles knock out energetic electrons (delta rays).
+
+Units: millimetres, MeV, radiation lengths. Every function draws from the
+NumPy generator it is given.
+"""
+from typing import Final
+
+import numpy as np
+
+from .detector import FOIL_RADIUS, FloatArray, IntArray
+from .particles import Particles, perpendicular_basis
+
+ELECTRON_MASS: Final = 0.511
+ELECTRON: Final = 11                 # PDG code of the electron (the positron is -11)
+PAIR_PER_X0: Final = 7.0 / 9.0       # pair production: interactions per radiation length at high energy
+FOIL_PATH_LIMIT: Final = 10.0        # the foil's corrugations follow the modules: a forward track crosses at
+                                     # most this many thicknesses of it
+# Delta rays: electrons from DELTA_RAY_MIN_ENERGY (enough to leave the sensor and reach the next module) to
+# DELTA_RAY_MAX_ENERGY kinetic energy, (K/2)(Z/A)rho = 0.0178 MeV per mm of silicon per 1/T,
+# spread as 1/T^2 in energy T.
+DELTA_RAY_MIN_ENERGY: Final = 1.0
+DELTA_RAY_MAX_ENERGY: Final = 50.0
+DELTA_RAY_CONSTANT: Final = 0.0178
+SILICON_X0: Final = 93.7             # mm
+
+
+def slopes(direction: FloatArray) -> tuple[FloatArray, FloatArray, FloatArray]:
+    """dx/dz, dy/dz and the sign of the flight along z."""
+    dz = np.where(np.abs(direction[:, 2]) < 1e-9, 1e-9, direction[:, 2])
+    return direction[:, 0] / dz, direction[:, 1] / dz, np.sign(dz)
+
+
+def foil_crossing(particles: Particles, foil_material: float) -> tuple[IntArray, FloatArray, FloatArray]:
+    """Particles made inside the foil cross it once on their way out: (particle, z of the crossing,
+    material crossed in radiation lengths). None when the foil has no material."""
+    if foil_material <= 0.0 or len(particles) == 0:
+        return np.zeros(0, np.int64), np.zeros(0), np.zeros(0)
+    tx, ty, sign = slopes(particles.direction)
+    slope = np.maximum(np.hypot(tx, ty), 1e-12)
+    r0 = np.hypot(particles.origin[:, 0], particles.origin[:, 1])
+    row = np.flatnonzero(r0 < FOIL_RADIUS)
+    z = particles.origin[row, 2] + sign[row] * (FOIL_RADIUS - r0[row]) / slope[row]
+    # path through a wall parallel to the beam: the thickness over the sine of the crossing angle
+    path = np.minimum(np.sqrt(1.0 + slope[row] ** 2) / slope[row], FOIL_PATH_LIMIT)
+    return row, z, foil_material * path
+
+
+def _turned(direction: FloatArray, angle: FloatArray, turn: FloatArray) -> FloatArray:
+    """`direction` turned by `angle` about itself, towards azimuth `turn` around it."""
+    u, v = perpendicular_basis(direction)
+    turned: FloatArray = (np.cos(angle)[:, None] * direction
+                          + np.sin(angle)[:, None] * (np.cos(turn)[:, None] * u + np.sin(turn)[:, None] * v))
+    return turned
+
+
+def _electrons(origin: FloatArray, direction: FloatArray, p: FloatArray, charge: IntArray,
+               collision: IntArray) -> Particles:
+    count = p.size
+    none = np.zeros(count, bool)
+    return Particles(origin, direction, p, np.full(count, ELECTRON_MASS), -ELECTRON * charge, charge,
+                     none, none.copy(), none.copy(), collision)
+
+
+def conversion_points(rng: np.random.Generator, row: IntArray, z: FloatArray,
+                      material: FloatArray, photons: int) -> tuple[IntArray, IntArray]:
+    """Where photons convert. Layers come grouped by photon (`row`), in flight order within one; each
+    photon converts in the first layer where its running material, times 7/9, passes a unit exponential
+    draw. Returns (photon, layer index) of each conversion."""
+    depth = rng.exponential(1.0, photons)
+    running = np.cumsum(PAIR_PER_X0 * material)
+    starts = np.flatnonzero(np.r_[True, row[1:] != row[:-1]]) if row.size else np.zeros(0, np.int64)
+    before = np.repeat(running[starts] - PAIR_PER_X0 * material[starts], np.diff(np.r_[starts, row.size]))
+    through = running - before
+    passed = through > depth[row]
+    first = passed & np.r_[True, (row[1:] != row[:-1]) | ~passed[:-1]] if row.size else passed
+    layer = np.flatnonzero(first)
+    return row[layer], layer
+
+
+def pairs(rng: np.random.Generator, photons: Particles, photon: IntArray, point: FloatArray) -> Particles:
+    """The electron and positron of each converted photon, made at `point`: the photon's energy shared
+    uniformly, each leaving at an angle of about m/E to the photon's line."""
+    share = rng.random(photon.size)
+    energy = photons.p[photon]
+    p = np.concatenate([share * energy, (1.0 - share) * energy])
+    p = np.maximum(p, 1e-3)
+    direction = np.concatenate([photons.direction[photon]] * 2)
+    angle = np.minimum(ELECTRON_MASS / p, 1.0) * np.abs(rng.normal(0.0, 1.0, p.size))
+    turned = _turned(direction, angle, rng.uniform(-np.pi, np.pi, p.size))
+    charge = np.repeat(np.array([-1, 1]), photon.size)
+    return _electrons(np.concatenate([point, point]), turned, p, charge,
+                      np.concatenate([photons.collision[photon]] * 2))
+
+
+def delta_rays(rng: np.random.Generator, parents: Particles, row: IntArray, point: FloatArray,
+               silicon: FloatArray) -> Particles:
+    """Energetic knock-on electrons of charged particles crossing `silicon` mm of sensor at `point`
+    (one entry per crossing of parent `row`). An electron of kinetic energy T leaves at cos(angle) =
+    sqrt(T / (T + 2m)) to its parent's line."""
+    beta2 = parents.p[row] ** 2 / (parents.p[row] ** 2 + parents.mass[row] ** 2)
+    mean = (DELTA_RAY_CONSTANT * silicon / beta2
+            * (1.0 / DELTA_RAY_MIN_ENERGY - 1.0 / DELTA_RAY_MAX_ENERGY))
+    made = rng.poisson(mean)
+    source = np.repeat(np.arange(row.size), made)
+    inverse = (1.0 / DELTA_RAY_MIN_ENERGY
+               - rng.random(source.size) * (1.0 / DELTA_RAY_MIN_ENERGY - 1.0 / DELTA_RAY_MAX_ENERGY))
+    energy = 1.0 / inverse
+    p = np.sqrt(energy * (energy + 2.0 * ELECTRON_MASS))
+    angle = np.arccos(np.sqrt(energy / (energy + 2.0 * ELECTRON_MASS)))
+    parent = row[source]
+    turned = _turned(parents.direction[parent], angle, rng.uniform(-np.pi, np.pi, source.size))
+    return _electrons(point[source], turned, p, np.full(source.size, -1), parents.collision[parent])

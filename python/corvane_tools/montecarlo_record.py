@@ -1,0 +1,70 @@
+"""The Monte Carlo record of generated events: which particles are listed, their hits and their flags."""
+from typing import Any, Final
+
+import numpy as np
+
+from .detector import BoolArray, FloatArray, IntArray
+from .particles import Particles
+
+MC_COLUMNS: Final = ("key", "pid", "p", "pt", "eta", "phi", "charge", "hits", "isLong", "isDown", "hasVelo",
+                     "hasUT", "hasScifi", "fromBeautyDecay", "fromCharmDecay", "fromStrangeDecay")
+
+
+def _truth_flags(particles: Particles, hit_count: IntArray) -> dict[str, BoolArray]:
+    """Reconstructibility flags. Downstream acceptance is modelled by pseudorapidity and momentum."""
+    eta = _pseudorapidity(particles.direction)
+    downstream = (eta > 2.0) & (eta < 4.9)
+    oz = particles.origin[:, 2]
+    has_velo = hit_count >= 3
+    has_ut = downstream & (particles.p > 600.0) & (oz < 2300.0)
+    has_scifi = downstream & (particles.p > 1500.0) & (oz < 7500.0)
+    return {"isLong": has_velo & has_scifi, "isDown": has_ut & has_scifi & ~has_velo, "hasVelo": has_velo,
+            "hasUT": has_ut, "hasScifi": has_scifi}
+
+
+def _pseudorapidity(direction: FloatArray) -> FloatArray:
+    eta: FloatArray = np.arctanh(np.clip(direction[:, 2], -1.0 + 1e-15, 1.0 - 1e-15))
+    return eta
+
+
+def stable_order(values: IntArray) -> IntArray:
+    """Indices that sort small integers stably (16-bit keys sort in linear time)."""
+    if values.size and -2 ** 15 <= values.min() and values.max() < 2 ** 15:
+        values = values.astype(np.int16)
+    order: IntArray = np.argsort(values, kind="stable")
+    return order
+
+
+def runs(counts: IntArray) -> list[slice]:
+    """Consecutive slices of the given lengths."""
+    ends = np.cumsum(counts).tolist()
+    return [slice(end - count, end) for end, count in zip(ends, counts.tolist())]
+
+
+def montecarlo_rows(particles: Particles, particle_event: IntArray, owner: IntArray, hit_id: IntArray,
+                     events: int) -> list[list[list[Any]]]:
+    """Monte Carlo rows of every event: particles with hits (or downstream tracks), numbered per event.
+
+    `owner` is the particle of each hit (-1 for noise), `hit_id` its id within its event.
+    """
+    by_particle = stable_order(owner)[np.count_nonzero(owner < 0):]
+    hit_ids = hit_id[by_particle].tolist()
+    counts = np.bincount(owner[owner >= 0], minlength=len(particles))
+    hit_runs = runs(counts)
+    flags = _truth_flags(particles, counts)
+    kept = np.flatnonzero((counts > 0) | flags["isDown"])
+    kept = kept[stable_order(particle_event[kept])]  # by event, in production order within one
+    per_event = np.bincount(particle_event[kept], minlength=events)
+    d = particles.direction[kept]
+    p = particles.p[kept]
+    columns: list[list[Any]] = [
+        (np.arange(kept.size) - np.repeat(np.cumsum(per_event) - per_event, per_event)).tolist(),
+        particles.pid[kept].tolist(), p.tolist(), (p * np.hypot(d[:, 0], d[:, 1])).tolist(),
+        _pseudorapidity(d).tolist(), np.arctan2(d[:, 1], d[:, 0]).tolist(), particles.charge[kept].tolist(),
+        [hit_ids[hit_runs[i]] for i in kept.tolist()],
+        *(flags[name][kept].astype(int).tolist() for name in ("isLong", "isDown", "hasVelo", "hasUT", "hasScifi")),
+        *(getattr(particles, name)[kept].astype(int).tolist()
+          for name in ("from_beauty", "from_charm", "from_strange")),
+    ]
+    rows = list(map(list, zip(*columns)))
+    return [rows[run] for run in runs(per_event)]

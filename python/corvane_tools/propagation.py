@@ -1,0 +1,154 @@
+"""Flight of particles through the detector: the sensors each straight line crosses, multiple scattering in
+the modules and the foil (Highland formula), and the hits left behind.
+
+Units: millimetres, MeV, radiation lengths.
+"""
+from dataclasses import dataclass
+
+import numpy as np
+
+from .conditions import Conditions
+from .detector import INNER_RADIUS, OUTER_HALF_WIDTH, BoolArray, FloatArray, Geometry, IntArray, sensor_plane_offset
+from .interactions import foil_crossing, slopes
+from .particles import Particles
+
+
+@dataclass(frozen=True, eq=False)
+class Setup:
+    """The conditions of a sample and the detector they make."""
+    conditions: Conditions
+    geometry: Geometry
+
+    @classmethod
+    def of(cls, conditions: Conditions) -> "Setup":
+        return cls(conditions, Geometry.of(conditions.station_gap, conditions.overlap, conditions.overlap_shape))
+
+
+@dataclass
+class Crossings:
+    """Where particles cross modules: grouped by particle (`row`), in module order within one."""
+    row: IntArray
+    module: IntArray
+    x: FloatArray
+    y: FloatArray
+    plane: FloatArray        # z offset of the sensor plane from the module's z
+    on_sensor: BoolArray     # whether the scattered particle lands on a sensor
+
+
+@dataclass
+class Hits:
+    """Hits of particles: the particle (`owner`) and module of each, and its position."""
+    owner: IntArray
+    module: IntArray
+    x: FloatArray
+    y: FloatArray
+    z: FloatArray
+
+
+def highland(p: FloatArray, mass: FloatArray, path_x0: FloatArray) -> FloatArray:
+    """RMS projected scattering angle (rad) of a unit-charge particle; none without material."""
+    beta = p / np.sqrt(p * p + mass * mass)
+    path = np.maximum(path_x0, 1e-300)
+    angle: FloatArray = np.where(path_x0 > 0.0,
+                                 13.6 / (beta * p) * np.sqrt(path) * (1.0 + 0.038 * np.log(path / (beta * beta))), 0.0)
+    return angle
+
+
+def _scatter(rng: np.random.Generator, z: FloatArray, theta: FloatArray, row: IntArray,
+             forward: BoolArray) -> FloatArray:
+    """x and y displacements at each crossing (row, z) from the kicks (RMS `theta`) of the crossings before it.
+
+    Crossings come grouped by row (particle), in z order within a row.
+    With a slope kick k_j at crossing j, the displacement at crossing k is the
+    sum of k_j * (z_k - z_j) over the crossings j before k in flight order:
+    lower z first when flying towards +z, higher z first towards -z. Each sum
+    is z_k * sum(k_j) - sum(k_j * z_j), from running sums within the row.
+    """
+    kicks = rng.normal(0.0, 1.0, (2, row.size)) * theta
+    starts = np.flatnonzero(np.r_[True, row[1:] != row[:-1]])
+    lengths = np.diff(np.r_[starts, row.size])
+    group_start = np.repeat(starts, lengths)
+    group_end = group_start + np.repeat(lengths, lengths)
+    # rows: kick x, kick y, moment x, moment y; column j holds the sum of the elements before j
+    running = np.zeros((4, row.size + 1))
+    np.cumsum(np.concatenate([kicks, kicks * z]), axis=-1, out=running[:, 1:])
+    before = running[:, :-1] - running[:, group_start]
+    after = running[:, group_end] - running[:, 1:]
+    shift: FloatArray = np.where(forward[row], z * before[:2] - before[2:], z * after[:2] - after[2:])
+    return shift
+
+
+def candidate_crossings(module_z: FloatArray, particles: Particles, tx: FloatArray, ty: FloatArray,
+                        sign: FloatArray) -> tuple[IntArray, IntArray]:
+    """(particle, module) pairs, grouped by particle in module order, that may lie on a sensor.
+
+    A line from an origin at radius r0 with slope t is between t*|dz| - r0 and
+    t*|dz| + r0 from the beam, so only the modules ahead within a window of z
+    can see it; the window is generous and the exact test comes later.
+    """
+    ox, oy, oz = particles.origin.T
+    slope = np.maximum(np.hypot(tx, ty), 1e-12)
+    r0 = np.hypot(ox, oy)
+    near = np.maximum(INNER_RADIUS - r0 - 1.0, 0.0) / slope
+    far = (OUTER_HALF_WIDTH * np.sqrt(2.0) + r0 + 1.0) / slope
+    forward = sign > 0.0
+    first = np.where(forward, np.searchsorted(module_z, oz + near, side="right"),
+                     np.searchsorted(module_z, oz - far, side="left"))
+    stop = np.where(forward, np.searchsorted(module_z, oz + far, side="right"),
+                    np.searchsorted(module_z, oz - near, side="left"))
+    counts = np.maximum(stop - first, 0)
+    row = np.repeat(np.arange(len(particles)), counts)
+    step = np.arange(row.size) - np.repeat(np.cumsum(counts) - counts, counts)
+    return row, first[row] + step
+
+
+def line_crossings(setup: Setup, particles: Particles) -> tuple[IntArray, IntArray, FloatArray, FloatArray]:
+    """The sensors the undisturbed lines cross: (particle, module, x, y), grouped by particle in module order."""
+    tx, ty, sign = slopes(particles.direction)
+    module_z = setup.geometry.module_z
+    row, module = candidate_crossings(module_z, particles, tx, ty, sign)
+    dz = module_z[module] - particles.origin[row, 2]
+    x = particles.origin[row, 0] + tx[row] * dz
+    y = particles.origin[row, 1] + ty[row] * dz
+    crossed = setup.geometry.in_sensitive_area(module, x, y)
+    return row[crossed], module[crossed], x[crossed], y[crossed]
+
+
+def crossings(rng: np.random.Generator, setup: Setup, particles: Particles) -> Crossings:
+    """Where the particles cross the modules whose sensors their undisturbed lines cross, after scattering
+    in the foil and in every module crossed before."""
+    tx, ty, sign = slopes(particles.direction)
+    module_z = setup.geometry.module_z
+    row, module, x, y = line_crossings(setup, particles)
+    t2 = tx * tx + ty * ty
+    theta = highland(particles.p, particles.mass, setup.conditions.module_material * np.sqrt(1.0 + t2)) * (1.0 + t2)
+    foil_row, foil_z, foil_x0 = foil_crossing(particles, setup.conditions.foil_material)
+    if foil_row.size == 0:
+        shift = _scatter(rng, module_z[module], theta[row], row, sign > 0.0)
+    else:
+        foil_theta = highland(particles.p[foil_row], particles.mass[foil_row], foil_x0) * (1.0 + t2[foil_row])
+        every_row = np.concatenate([row, foil_row])
+        every_z = np.concatenate([module_z[module], foil_z])
+        order = np.lexsort((every_z, every_row))
+        shifts = _scatter(rng, every_z[order], np.concatenate([theta[row], foil_theta])[order], every_row[order],
+                          sign > 0.0)
+        shift = np.empty((2, row.size))
+        measured = order < row.size
+        shift[:, order[measured]] = shifts[:, measured]
+    x += shift[0]
+    y += shift[1]
+    plane = sensor_plane_offset(y)
+    x += tx[row] * plane
+    y += ty[row] * plane
+    return Crossings(row, module, x, y, plane, setup.geometry.in_sensitive_area(module, x, y))
+
+
+def hits(rng: np.random.Generator, setup: Setup, crossed: Crossings) -> Hits:
+    """The hits of the crossings on a sensor: each lost with the inefficiency, the rest smeared."""
+    seen = crossed.on_sensor & (rng.random(crossed.row.size) < setup.conditions.hit_efficiency)
+    count = int(np.count_nonzero(seen))
+    resolution = setup.conditions.resolution
+    module = crossed.module[seen]
+    return Hits(crossed.row[seen], module, crossed.x[seen] + rng.normal(0.0, resolution, count),
+                crossed.y[seen] + rng.normal(0.0, resolution, count),
+                setup.geometry.module_z[module] + crossed.plane[seen])

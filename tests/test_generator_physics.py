@@ -1,0 +1,120 @@
+"""Particle guns and the physics switches of the generator: each does what it says, and only that."""
+import math
+
+import numpy as np
+import pytest
+
+from corvane_tools.conditions import with_values
+from corvane_tools.generator import generate_range
+
+EXACT = dict(resolution=0, noise_per_module=0, hit_efficiency=1)   # hits exactly where the particles cross
+
+
+def truth(event):
+    columns = event["montecarlo"]["description"]
+    return [dict(zip(columns, row)) for row in event["montecarlo"]["particles"]]
+
+
+def modules_of(event):
+    return np.repeat(np.arange(52), np.diff(event["module_prefix_sum"][:53]))
+
+
+def owned(event):
+    return {h for particle in truth(event) for h in particle["hits"]}
+
+
+@pytest.mark.parametrize("gun, p, eta, phi, particles, code", [
+    ("pion", "2-20GeV", "2-5", "-3.2-3.2", "1-300", 211),
+    ("muon", "500MeV-1GeV", "-5--2", "0-1", "7", 13),
+    ("proton", "50GeV", "3-3.5", "-1-0", "20-25", 2212),
+])
+def test_gun_gives_the_requested_species_and_ranges(gun, p, eta, phi, particles, code):
+    conditions = with_values(gun=gun, gun_p=p, gun_eta=eta, gun_phi=phi, gun_particles=particles)
+    low, high = conditions.gun_particles
+    for event in generate_range(2, 0, 10, conditions):
+        made = int(event["description"].split("gun, ")[1].split()[0])
+        assert low <= made <= high
+        rows = truth(event)
+        assert len(rows) <= made
+        for row in rows:
+            assert abs(row["pid"]) == code and row["charge"] in (-1, 1)
+            assert conditions.gun_p[0] - 1e-6 <= row["p"] <= conditions.gun_p[1] + 1e-6
+            assert conditions.gun_eta[0] - 1e-9 <= row["eta"] <= conditions.gun_eta[1] + 1e-9
+            assert conditions.gun_phi[0] - 1e-9 <= row["phi"] <= conditions.gun_phi[1] + 1e-9
+
+
+@pytest.mark.parametrize("origin", ["0,0,0", "1,-2,150"])
+def test_gun_particles_come_from_the_fixed_origin(origin):
+    conditions = with_values(gun="pion", gun_particles="40", gun_origin=origin, module_material=0, **EXACT)
+    x0, y0, z0 = (float(v) for v in origin.split(","))
+    rows = [(event, row) for event in generate_range(1, 0, 3, conditions) for row in truth(event)]
+    assert len(rows) > 60
+    for event, row in rows:
+        hits = row["hits"]
+        if len(hits) >= 2:
+            x, y, z = (np.asarray(event[axis])[hits] for axis in "xyz")
+            # back along the line through two of its hits to the origin's z
+            at = (z0 - z[0]) / (z[1] - z[0])
+            assert math.isclose(x[0] + at * (x[1] - x[0]), x0, abs_tol=1e-6)
+            assert math.isclose(y[0] + at * (y[1] - y[0]), y0, abs_tol=1e-6)
+
+
+def test_random_gun_origins_differ_between_events():
+    events = generate_range(1, 0, 4, with_values(gun="kaon", gun_origin="random", gun_particles="5"))
+    assert len({tuple(e["z"][:3]) for e in events}) == 4
+
+
+def electrons(events):
+    return [row for event in events for row in truth(event) if abs(row["pid"]) == 11]
+
+
+@pytest.mark.parametrize("delta_rays", [False, True])
+def test_delta_rays_are_electrons_knocked_out_by_a_muon_beam(delta_rays):
+    events = generate_range(3, 0, 10, with_values(gun="muon", gun_particles="100", delta_rays=delta_rays,
+                                                   noise_per_module=0))
+    knocked = electrons(events)
+    if not delta_rays:
+        assert knocked == []
+        return
+    assert len(knocked) > 20 and all(row["pid"] == 11 and row["charge"] == -1 for row in knocked)
+    assert all(1.0 < row["p"] < 51.0 for row in knocked)   # 1 to 50 MeV kinetic energy
+
+
+@pytest.mark.parametrize("foil, module", [(0.0, 0.0), (0.05, 0.0), (0.0, 0.02)])
+def test_photons_convert_in_the_material(foil, module):
+    base = dict(spectrum="minimum_bias", noise_per_module=0, collisions=5, fixed_collisions=True)
+    events = {switch: generate_range(4, 0, 10, with_values(conversions=switch, foil_material=foil,
+                                                            module_material=module, **base))
+              for switch in (False, True)}
+    prompt = len(electrons(events[False]))
+    converted = len(electrons(events[True])) - prompt
+    if foil == module == 0.0:
+        assert abs(converted) <= 0.3 * prompt + 5    # no material, no pairs: the prompt electrons alone
+    else:
+        assert converted > 2 * prompt
+
+
+def test_spill_over_adds_hits_without_truth():
+    base = dict(noise_per_module=0, collisions=6, fixed_collisions=True)
+    for spill, least in ((0.0, 0), (0.5, 500)):
+        for event in generate_range(5, 0, 3, with_values(spill_over=spill, **base)):
+            modules = modules_of(event)
+            counts = np.bincount(modules, minlength=52)
+            stray = [h for h in range(len(modules)) if h not in owned(event) and counts[modules[h]] > 1]
+            assert len(stray) >= least and (least or not stray)
+
+
+@pytest.mark.parametrize("shape", ["strip", "sensors"])
+def test_the_halves_overlap_where_the_shape_says(shape):
+    conditions = with_values(overlap_shape=shape, overlap=2, collisions=8, **EXACT)
+    for event in generate_range(6, 0, 3, conditions):
+        modules = modules_of(event)
+        side = np.where(modules % 2 == 0, 1.0, -1.0)
+        u, v = side * np.asarray(event["x"]), side * np.asarray(event["y"])   # in the even half's frame
+        past = u < 0.0
+        if shape == "strip":
+            assert u.min() > -2.0 and np.hypot(u, v).min() > 5.1
+        else:
+            assert not np.any((np.abs(u) < 5.1) & (np.abs(v) < 5.1))       # square hole
+            assert np.all(v[past] > 5.1)
+            assert np.all((u[past] > -5.1) | ((u[past] > -7.1) & (v[past] < 5.1 + 14.08)))
