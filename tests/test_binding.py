@@ -207,7 +207,7 @@ def test_main_job_script_runs():
     import pathlib
 
     script = pathlib.Path(__file__).resolve().parent.parent / "examples" / "demo.py"
-    result = subprocess.run([sys.executable, str(script)], capture_output=True, text=True, check=True)
+    result = subprocess.run([sys.executable, str(script)], capture_output=True, text=True, check=True, timeout=300)
     assert "Track with 4 hits" in result.stdout
 
 

@@ -11,7 +11,7 @@ import corvane
 
 from . import __version__
 from .algorithms import ALGORITHMS, ALL, AlgorithmUnavailable, available_processors, construct, resolve, resolve_all
-from .cluster import ClusterError, run_units
+from .cluster import ClusterError, describe_where, run_units
 from .cli_failure import FAILED, fail as _fail
 from .condition_options import condition_options, set_on_command_line
 from .conditions import Conditions, describe, report as conditions_report
@@ -31,6 +31,7 @@ DEFAULT_SEED: Final = 1
 
 # Exit statuses (and FAILED).
 PARTIAL: Final = 3         # finished, but some input files or events were skipped
+INTERRUPTED: Final = 130   # Ctrl-C (128 + SIGINT), as shells report it
 
 
 def plural(count: int, noun: str) -> str:
@@ -214,14 +215,21 @@ def run(context: click.Context, inputs: tuple[str, ...], algorithm_choices: tupl
     options = JobOptions(tuple(names), chunk_size, strict, plots=plot_dir is not None,
                          settings=tuple(settings.values()))
     fold = JobFold(units, options, detailed=json_path is not None)
+    planned = sum(unit.events for unit in units)
+    where, interrupted = describe_where(scheduler, workers), False
     try:
-        with progress_bar(sum(unit.events for unit in units), "reconstructing", quiet) as bar:
+        with progress_bar(planned, "reconstructing", quiet) as bar:
             where = run_units(units, options, fold, bar, scheduler, workers)
     except (EventFileError, ClusterError, FoldError) as error:
         _fail(str(error))
+    except KeyboardInterrupt:
+        interrupted = True
     skipped = planning + fold.problems
     for problem in skipped:
         click.echo(f"corvane: skipped: {problem}", err=True)
+    if interrupted and fold.events == 0:
+        click.echo("corvane: interrupted before any event was completed", err=True)
+        sys.exit(INTERRUPTED)
     if fold.events == 0:
         _fail("no usable events in the input")
     files = len({path for unit in units for path in unit.paths})
@@ -229,6 +237,9 @@ def run(context: click.Context, inputs: tuple[str, ...], algorithm_choices: tupl
         sample = f"{plural(fold.events, 'event')} from {files} file(s)"
     else:
         sample = f"{plural(fold.events, 'generated event')} (seed {seed}{_changed_conditions(conditions)})"
+    if interrupted:
+        sample += (f" (PARTIAL: interrupted; {plural(fold.events + fold.skipped, 'event')} of {planned:,} "
+                   f"completed)")
     click.echo(f"Sample: {sample}, {plural(fold.hits, 'hit')} ({fold.hits / fold.events:,.0f} per event)")
     click.echo(f"Algorithms: {', '.join(ALGORITHMS[name] for name in names)} on "
                f"{plural(fold.threads, 'worker thread')} in {where}")
@@ -242,6 +253,10 @@ def run(context: click.Context, inputs: tuple[str, ...], algorithm_choices: tupl
     wall = fold.wall_seconds
     click.echo(f"\nProcessed {plural(fold.events, 'event')} ({fold.skipped} skipped) in {wall:.3f} s: "
                f"{fold.events / wall if wall > 0 else 0.0:,.1f} events/s read, solved and validated")
+    if interrupted:
+        click.echo("corvane: interrupted: the results above cover only the events completed; "
+                   "no output files written", err=True)
+        sys.exit(INTERRUPTED)
     extra = {} if inputs else {"conditions": conditions_report(conditions, condition_sources)}
     _write_outputs(fold, sample, skipped, json_path, plot_dir, extra)
     if skipped:

@@ -9,6 +9,7 @@ Needs the optional dependency: pip install "corvane[distributed]".
 """
 import asyncio
 import contextlib
+import logging
 import time
 from collections.abc import Iterator, Sequence
 from typing import Any, Final
@@ -19,7 +20,8 @@ from .job_fold import JobFold
 from .work_units import JobOptions, UnitResult, WorkUnit, process_unit
 
 RETRIES: Final = 2            # further attempts at a unit whose task raised
-CONNECT_TIMEOUT: Final = "20s"
+CONNECT_TIMEOUT: Final = "5s"       # reaching the scheduler
+WORKERS_TIMEOUT: Final = "20s"      # its first worker joining
 
 
 class ClusterError(RuntimeError):
@@ -44,12 +46,14 @@ def cluster_client(scheduler: str | None = None, workers: int | None = None,
         raise ClusterError("give either a scheduler address or a number of workers")
     if scheduler is not None:
         try:
-            client = distributed.Client(scheduler, timeout=CONNECT_TIMEOUT)
-        except (OSError, TimeoutError, ValueError) as error:
-            raise ClusterError(f"cannot reach the scheduler at {scheduler}: {error}") from None
+            # Never the process's default client: a client that failed to connect would stay the
+            # default, and Dask helpers that look the default up would wait on its dead loop for ever.
+            client = distributed.Client(scheduler, timeout=CONNECT_TIMEOUT, set_as_default=False)
+        except Exception as error:
+            raise ClusterError(f"cannot reach the scheduler at {scheduler}: {_first_line(error)}") from None
         with client:
             try:
-                client.wait_for_workers(1, timeout=CONNECT_TIMEOUT)
+                client.wait_for_workers(1, timeout=WORKERS_TIMEOUT)
             except TimeoutError:
                 raise ClusterError(f"the cluster at {scheduler} has no workers") from None
             yield client
@@ -59,11 +63,29 @@ def cluster_client(scheduler: str | None = None, workers: int | None = None,
         raise ClusterError("the number of workers must be at least 1")
     # One solver thread per worker thread: worker processes share the cores among themselves. Every
     # port, the scheduler's web server's too, listens on the loopback interface only.
-    with distributed.LocalCluster(n_workers=workers, threads_per_worker=threads_per_worker, processes=True,
-                                  host="127.0.0.1", dashboard_address="127.0.0.1:0",
-                                  env={"RAYON_NUM_THREADS": str(threads_per_worker)}) as cluster:
-        with distributed.Client(cluster) as client:
+    with _log_level_kept(), \
+            distributed.LocalCluster(n_workers=workers, threads_per_worker=threads_per_worker, processes=True,
+                                     host="127.0.0.1", dashboard_address="127.0.0.1:0",
+                                     env={"RAYON_NUM_THREADS": str(threads_per_worker)},
+                                     preload=["corvane_tools.worker_preload"]) as cluster, \
+            distributed.Client(cluster, set_as_default=False) as client:
+        try:
             yield client
+        except KeyboardInterrupt:
+            # Closing now cancels the tasks in flight; the cluster's log lines about that say
+            # nothing the interrupted user needs.
+            logging.getLogger("distributed").setLevel(logging.CRITICAL + 1)
+            raise
+
+
+@contextlib.contextmanager
+def _log_level_kept() -> Iterator[None]:
+    logger = logging.getLogger("distributed")
+    level = logger.level
+    try:
+        yield
+    finally:
+        logger.setLevel(level)
 
 
 def run_locally(units: Sequence[WorkUnit], options: JobOptions, fold: JobFold, progress: Any = None) -> None:
@@ -72,6 +94,10 @@ def run_locally(units: Sequence[WorkUnit], options: JobOptions, fold: JobFold, p
         fold.accept(process_unit(unit, options))
         if progress is not None:
             progress.update(unit.events)
+
+
+def _first_line(error: BaseException) -> str:
+    return str(error).splitlines()[0] if str(error) else type(error).__name__
 
 
 def _failure_line(error: BaseException) -> str:
@@ -100,7 +126,7 @@ def run_on_cluster(client: Any, units: Sequence[WorkUnit], options: JobOptions, 
     futures = client.map(process_unit, list(units), options=options, retries=RETRIES, pure=False)
     unit_of = {future.key: unit for future, unit in zip(futures, units)}
     try:
-        for future in distributed.as_completed(futures):
+        for future in distributed.as_completed(futures, loop=client.loop):
             unit = unit_of.pop(future.key)
             if future.status == "finished":
                 result = future.result()
@@ -119,21 +145,37 @@ def run_on_cluster(client: Any, units: Sequence[WorkUnit], options: JobOptions, 
         client.cancel([future for future in futures if future.key in unit_of])
 
 
+def describe_where(scheduler: str | None = None, workers: int | None = None) -> str:
+    if scheduler is not None:
+        return f"the cluster at {scheduler}"
+    if workers is not None:
+        return f"a local cluster of {workers} worker process" + ("" if workers == 1 else "es")
+    return "this process"
+
+
+@contextlib.contextmanager
+def _timed(fold: JobFold) -> Iterator[None]:
+    """Sets the fold's wall time, also when the work is interrupted (the fold then covers part of it)."""
+    began = time.perf_counter()
+    try:
+        yield
+    finally:
+        fold.wall_seconds = time.perf_counter() - began
+
+
 def run_units(units: Sequence[WorkUnit], options: JobOptions, fold: JobFold, progress: Any = None,
               scheduler: str | None = None, workers: int | None = None) -> str:
     """Runs every unit where asked (an existing cluster, a new local cluster of `workers` processes,
-    or this process) and folds the results. Returns a description of where it ran."""
+    or this process) and folds the results. Returns a description of where it ran (see
+    `describe_where`). On KeyboardInterrupt the fold keeps the units completed so far."""
     if scheduler is None and workers is None:
         fold.threads = pool_size()
-        began = time.perf_counter()
-        run_locally(units, options, fold, progress)
-        where = "this process"
+        with _timed(fold):
+            run_locally(units, options, fold, progress)
     else:
         with cluster_client(scheduler, workers) as client:
             fold.threads = sum(client.nthreads().values())
-            where = f"the cluster at {scheduler}" if scheduler else f"a local cluster of {workers} worker processes"
-            began = time.perf_counter()  # the cluster's start-up is not part of the job
-            run_on_cluster(client, units, options, fold, progress)
-    fold.wall_seconds = time.perf_counter() - began
+            with _timed(fold):  # the cluster's start-up is not part of the job
+                run_on_cluster(client, units, options, fold, progress)
     fold.check_complete()
-    return where
+    return describe_where(scheduler, workers)

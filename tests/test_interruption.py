@@ -1,0 +1,52 @@
+"""Ctrl-C during a job: the events completed so far are reported as a partial result, exit 130."""
+import os
+import signal
+import subprocess
+import sys
+import time
+
+import pytest
+from click.testing import CliRunner
+
+from corvane_tools import cli, cluster
+
+INTERRUPTED = 130
+
+
+def test_interrupted_job_reports_the_completed_events(monkeypatch, tmp_path):
+    monkeypatch.chdir(tmp_path)
+    real = cluster.process_unit
+    done = []
+
+    def interrupt_third_unit(unit, options):
+        if len(done) == 2:
+            raise KeyboardInterrupt
+        done.append(unit.events)
+        return real(unit, options)
+
+    monkeypatch.setattr(cluster, "process_unit", interrupt_third_unit)
+    result = CliRunner().invoke(cli.main, ["run", "-n", "100", "-q", "-a", "track_following", "--json", "r.json"])
+    assert result.exit_code == INTERRUPTED, result.output
+    completed = sum(done)
+    assert f"PARTIAL: interrupted; {completed} events of 100 completed" in result.output
+    assert f"Processed {completed} events" in result.output and " tracks including " in result.output
+    assert "no output files written" in result.output and not os.path.exists("r.json")
+
+
+@pytest.mark.timeout(180)
+@pytest.mark.parametrize("extra", [[], ["--workers", "2"]])
+def test_ctrl_c_ends_the_job_quietly(tmp_path, extra):
+    """Ctrl-C reaches every process of the terminal's group, cluster workers included."""
+    job = subprocess.Popen([sys.executable, "-m", "corvane_tools", "run", "-n", "5000", "-q", *extra],
+                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, start_new_session=True,
+                           env=dict(os.environ, RAYON_NUM_THREADS="1"))
+    try:
+        time.sleep(12)  # past the cluster's start-up
+        os.killpg(job.pid, signal.SIGINT)
+        out, err = job.communicate(timeout=120)
+    finally:
+        if job.poll() is None:
+            os.killpg(job.pid, signal.SIGKILL)
+    assert job.returncode == INTERRUPTED, err
+    assert "Traceback" not in err and "CancelledError" not in err and "WARNING" not in err
+    assert "interrupted" in err
