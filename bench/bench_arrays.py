@@ -18,8 +18,8 @@ from corvane import DetectorEvent, ReconstructionAlgorithms
 from corvane_tools import arrays
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from bench_track_following import best_time  # noqa: E402
-from event_generator import generate_event  # noqa: E402
+from corvane_tools.event_layouts import sized_event  # noqa: E402
+from timing import best_time  # noqa: E402
 
 
 def python_track_arrays(tracks):
@@ -40,7 +40,7 @@ def main():
     parser.add_argument("--repeat", type=int, default=7)
     args = parser.parse_args()
 
-    event = DetectorEvent.Event(generate_event(args.hits, seed=11))
+    event = DetectorEvent.Event(sized_event(args.hits, seed=11))
     algorithm = ReconstructionAlgorithms.TrackFollowing()
     tracks = algorithm.solve(event)
     print(f"event: {event.number_of_hits} hits, {len(tracks)} tracks, "

@@ -1,21 +1,22 @@
 """GraphDFS benchmarks, one command:
 
-    PYTHONPATH=build-dev python3 bench/bench_graph_dfs.py [--against OTHER_BUILD_DIR]
+    PYTHONPATH=build-dev:python python3 bench/bench_graph_dfs.py [--against OTHER_BUILD_DIR]
 
-1. realistic ~5,000-hit events: solve time per event, segments, links and
-   roots per event, and the ratio to TrackFollowing.solve on the same events;
-2. dense events (bundles of nearly parallel tracks), the same figures;
+1. ~5,000-hit events in every layout (see corvane_tools.event_layouts):
+   solve time per event, segments, links and roots per event, and the ratio
+   to TrackFollowing.solve on the same events;
+2. dense events (bundles of nearly parallel tracks), the same figures, and
+   the peak memory of one solve at 5,000 hits and on a dense event;
 3. an event whose roots each have more than 10^12 paths: solve time, next to
-   the literal enumeration stopped by its path budget;
+   the reference enumeration stopped by its path budget;
 4. growth over 1k, 2k, 5k, 10k and 20k hits;
-5. solve_batch over 100 events with 1 and with 2 worker threads (each in a
+5. solve_batch over 100 shuffled-layout events with 1 and with 2 worker threads (each in a
    subprocess, sized by RAYON_NUM_THREADS): speed-up;
-6. with --against: solve on the realistic and dense events against another
+6. with --against: solve on the layout events and the dense events against another
    build of the module (alternating subprocesses of this one run, thread CPU
    time), and whether both return identical tracks.
 """
 import argparse
-import json
 import os
 import subprocess
 import sys
@@ -24,8 +25,10 @@ import numpy as np
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import corvane  # noqa: E402
-from timing import batch_speedup as batch_threads, best_time  # noqa: E402
-from event_generator import generate_event  # noqa: E402
+from corvane_tools.event_layouts import LAYOUTS, sized_event  # noqa: E402
+from builds import compare_builds, print_comparison  # noqa: E402
+from solve_runs import digest, layout_events, runs  # noqa: E402
+from timing import batch_speedup as batch_threads, best_time, child_environment, per_event  # noqa: E402
 
 Event = corvane.DetectorEvent.Event
 GraphDFS = corvane.ReconstructionAlgorithms.GraphDFS
@@ -58,13 +61,12 @@ def dense_event(tracks=300, seed=0):
 
 
 def compare(label, events, algorithm, tracking, repeats=5):
-    graph = sum(best_time(lambda e=e: algorithm.solve(e), repeats) for e in events) / len(events)
-    follow = sum(best_time(lambda e=e: tracking.solve(e), repeats) for e in events) / len(events)
+    graph = per_event(algorithm.solve, events, repeats)
+    follow = per_event(tracking.solve, events, repeats)
     counts = np.mean([corvane._baseline.graph_dfs_counts(algorithm, e) for e in events], axis=0)
-    hits = sum(e.number_of_hits for e in events) // len(events)
-    print(f"{label}, {len(events)} events of ~{hits} hits: solve {graph * 1e3:.2f} ms/event, "
-          f"TrackFollowing {follow * 1e3:.2f} ms/event, ratio {graph / follow:.1f}x; per event "
-          f"{counts[0]:.0f} segments, {counts[1]:.0f} links, {counts[2]:.0f} roots")
+    print(f"  {label:<12} solve {graph * 1e3:7.2f} ms/event, TrackFollowing {follow * 1e3:6.2f} ms/event, "
+          f"ratio {graph / follow:5.1f}x (target <= 3); per event {counts[0]:.0f} segments, {counts[1]:.0f} links, "
+          f"{counts[2]:.0f} roots")
 
 
 def path_explosion():
@@ -85,76 +87,87 @@ def path_explosion():
         except RuntimeError:
             pass
 
-    literal = best_time(enumerate_until_budget, 1)
+    reference = best_time(enumerate_until_budget, 1)
     print(f"event with 3^49 = {3 ** 49:.1e} paths per root: solve {solve * 1e3:.3f} ms "
-          f"(target < 100 ms); the literal enumeration needed {literal:.2f} s for its first {budget} paths, "
-          f"about {literal / budget * 3 ** 49 / 3.15e7:.1e} years for one root")
+          f"(target < 100 ms); the reference enumeration needed {reference:.2f} s for its first {budget} paths, "
+          f"about {reference / budget * 3 ** 49 / 3.15e7:.1e} years for one root")
 
 
 def growth(algorithm, tracking):
-    print("growth with event size (3 events each):")
+    print("growth with event size (generated layout, 3 events each):")
     base = None
     for size in (1000, 2000, 5000, 10000, 20000):
-        events = [Event(generate_event(size, seed=200 + s)) for s in range(3)]
+        events = [Event(sized_event(size, seed=200 + s)) for s in range(3)]
         repeats = 5 if size <= 5000 else 2
-        per_event = sum(best_time(lambda e=e: algorithm.solve(e), repeats) for e in events) / 3
-        follow = sum(best_time(lambda e=e: tracking.solve(e), repeats) for e in events) / 3
+        cost = per_event(algorithm.solve, events, repeats)
+        follow = per_event(tracking.solve, events, repeats)
         segments, links, _ = np.mean([corvane._baseline.graph_dfs_counts(algorithm, e) for e in events], axis=0)
-        base = base or (per_event, segments)
-        print(f"  {size:>6} hits: {per_event * 1e3:8.2f} ms/event (x{per_event / base[0]:6.1f}), "
+        base = base or (cost, segments)
+        print(f"  {size:>6} hits: {cost * 1e3:8.2f} ms/event (x{cost / base[0]:6.1f}), "
               f"{segments:9.0f} segments (x{segments / base[1]:6.1f}), {links:8.0f} links, "
-              f"{per_event / segments * 1e9:5.1f} ns per segment, {per_event / follow:5.1f}x TrackFollowing")
+              f"{cost / segments * 1e9:5.1f} ns per segment, {cost / follow:5.1f}x TrackFollowing")
 
 
 def batch_speedup():
     batch_threads("GraphDFS", "100 events of ~5000 hits", "[5000] * 100")
 
 
-OTHER_CHILD = """
-import hashlib, json, sys, time
-sys.path.insert(0, {bench!r})
+def dense_plan():
+    return [["dense", "dense", 0, [0, 1, 2], 5]]
+
+
+def child():
+    """The --child mode: the realistic runs by layout, the dense events apart."""
+    import json
+    plan = json.loads(sys.argv[sys.argv.index("--child") + 1])
+    algorithm, result = GraphDFS(), {}
+    for label, layout, hits, seeds, repeats in plan:
+        events = ([Event(dense_event(seed=s)) for s in seeds] if layout == "dense"
+                  else layout_events(layout, hits, seeds))
+        result[label] = [per_event(algorithm.solve, events, repeats), digest(algorithm.solve(e) for e in events)]
+    print(json.dumps(result))
+
+
+PEAK_CHILD = """
+import resource, sys
 import corvane
-from bench_graph_dfs import best_time, dense_event
-from event_generator import generate_event
+from bench_graph_dfs import dense_event
+from solve_runs import layout_events
+kind = sys.argv[1]
+event = corvane.DetectorEvent.Event(dense_event(seed=0)) if kind == "dense" else layout_events(kind, 5000, [0])[0]
 algorithm = corvane.ReconstructionAlgorithms.GraphDFS()
-sets = {{"realistic": [generate_event(5000, seed=s) for s in range(5)], "dense": [dense_event(seed=s) for s in range(3)]}}
-result = {{}}
-for label, dicts in sets.items():
-    events = [corvane.DetectorEvent.Event(d) for d in dicts]
-    digest = hashlib.sha256(repr([[[h.id for h in t.hits] for t in algorithm.solve(e)] for e in events]).encode())
-    per_event = sum(best_time(lambda e=e: algorithm.solve(e), 5) for e in events) / len(events)
-    result[label] = (per_event, digest.hexdigest())
-print(json.dumps(result))
+before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+algorithm.solve(event)
+print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before)
 """
 
 
-def against_build(other_dir):
-    this_dir = os.path.dirname(os.path.abspath(corvane.__file__))
-    child = OTHER_CHILD.format(bench=os.path.dirname(os.path.abspath(__file__)))
-    best, digests = {}, {}
-    # Alternating runs, best of each: the cores are shared with other work.
-    for name, build in (("other", other_dir), ("this", this_dir)) * 3:
-        env = dict(os.environ, PYTHONPATH=build, OPENBLAS_NUM_THREADS="1")
-        out = subprocess.run([sys.executable, "-c", child], env=env, check=True, capture_output=True, text=True)
-        for label, (per_event, digest) in json.loads(out.stdout).items():
-            best[name, label] = min(best.get((name, label), float("inf")), per_event)
-            digests[name, label] = digest
-    print(f"solve against the build in {other_dir} (best of 3 alternating runs, thread CPU time):")
-    for label in ("realistic", "dense"):
-        this, other = best["this", label], best["other", label]
-        print(f"  {label:>9}: this {this * 1e3:7.2f} ms/event, other {other * 1e3:7.2f} ms/event, "
-              f"{other / this:.2f}x faster, identical tracks: {digests['this', label] == digests['other', label]}")
+def peak_memory():
+    """Growth of the peak resident set over one solve, in a fresh process."""
+    print("peak memory of one solve (growth of the process's peak resident set):")
+    for kind in ("generated", "dense"):
+        out = subprocess.run([sys.executable, "-c", PEAK_CHILD, kind], env=child_environment(), check=True,
+                             capture_output=True, text=True, timeout=600)
+        print(f"  {kind:<12} {int(out.stdout) / 1024:7.1f} MB")
 
 
 def main():
+    if "--child" in sys.argv:
+        child()
+        return
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--against", help="another build directory of the module to time solve against")
     args = parser.parse_args()
     if args.against:
-        against_build(args.against)
+        print_comparison("GraphDFS.solve", args.against,
+                         compare_builds(os.path.abspath(__file__), runs(5000, range(3), 5) + dense_plan(),
+                                        args.against))
     algorithm, tracking = GraphDFS(), TrackFollowing()
-    compare("realistic", [Event(generate_event(5000, seed=s)) for s in range(5)], algorithm, tracking)
+    print("solve against TrackFollowing.solve, 3 events of 5,000 hits per layout, and dense events:")
+    for layout in LAYOUTS:
+        compare(layout, layout_events(layout, 5000, range(3)), algorithm, tracking)
     compare("dense", [Event(dense_event(seed=s)) for s in range(3)], algorithm, tracking)
+    peak_memory()
     path_explosion()
     growth(algorithm, tracking)
     batch_speedup()

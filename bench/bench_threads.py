@@ -15,9 +15,12 @@ import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+# The probe is the tests' own; the benchmark measures with the same one.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests"))
 import corvane  # noqa: E402
-from event_generator import generate_event  # noqa: E402
+from corvane_tools.event_layouts import sized_event  # noqa: E402
 from thread_probe import ticks_during  # noqa: E402
+from timing import child_environment  # noqa: E402
 
 Event = corvane.DetectorEvent.Event
 TrackFollowing = corvane.ReconstructionAlgorithms.TrackFollowing
@@ -38,7 +41,7 @@ def run_threads(shares, algorithm):
 
 
 def two_thread_solve(algorithm):
-    shares = [[Event(generate_event(5000, seed=10 * k + s)) for s in range(10)] * 4 for k in range(2)]
+    shares = [[Event(sized_event(5000, seed=10 * k + s)) for s in range(10)] * 4 for k in range(2)]
     one, two = float("inf"), float("inf")
     for _ in range(5):  # alternating, best of each: the cores are shared
         one = min(one, run_threads([shares[0] + shares[1]], algorithm))
@@ -48,7 +51,7 @@ def two_thread_solve(algorithm):
 
 
 def other_thread_during_batch(algorithm):
-    events = [Event(generate_event(20000, seed=s)) for s in range(8)]
+    events = [Event(sized_event(20000, seed=s)) for s in range(8)]
     start = time.perf_counter()
     ticks = ticks_during(lambda: algorithm.solve_batch(events))
     elapsed = time.perf_counter() - start
@@ -60,9 +63,9 @@ INTERRUPT_CHILD = """
 import json, signal, sys, time
 sys.path.insert(0, {bench!r})
 import corvane
-from event_generator import generate_event
+from corvane_tools.event_layouts import sized_event
 algorithm = corvane.ReconstructionAlgorithms.TrackFollowing()
-event = corvane.DetectorEvent.Event(generate_event({hits}, seed=7))
+event = corvane.DetectorEvent.Event(sized_event({hits}, seed=7))
 signal.signal(signal.SIGALRM, signal.default_int_handler)
 latencies = []
 for delay in (0.3, 0.45, 0.6, 0.75, 0.9):
@@ -79,8 +82,8 @@ print(json.dumps(latencies))
 def interrupt_latency():
     for hits in (5000, 20000):
         child = INTERRUPT_CHILD.format(bench=os.path.dirname(os.path.abspath(__file__)), hits=hits)
-        env = dict(os.environ, RAYON_NUM_THREADS="2")
-        out = subprocess.run([sys.executable, "-c", child], env=env, check=True, capture_output=True, text=True)
+        out = subprocess.run([sys.executable, "-c", child], env=child_environment(RAYON_NUM_THREADS="2"), check=True,
+                             capture_output=True, text=True, timeout=600)
         latencies = sorted(float(v) for v in out.stdout.strip()[1:-1].split(","))
         print(f"Ctrl-C during solve_batch of ~{hits}-hit events: latency median {latencies[2] * 1e3:.0f} ms, "
               f"worst {latencies[-1] * 1e3:.0f} ms")

@@ -1,15 +1,15 @@
 """Small events built by hand for the algorithm tests."""
-import os
-import sys
-
 from hypothesis import strategies as st
 
 import corvane
+from corvane_tools.event_layouts import LAYOUTS, arranged, sized_event  # noqa: F401  (re-exported)
 
 Event = corvane.DetectorEvent.Event
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "bench"))
-from event_generator import generate_event  # noqa: E402,F401  (re-exported)
+
+def layout_event(hit_count, layout, seed=0):
+    """A generated event of hit_count hits, rearranged in the named layout."""
+    return arranged(sized_event(hit_count, seed), layout, seed)
 
 
 def event_dict(modules):

@@ -7,13 +7,13 @@ import pytest
 import corvane
 from corvane import DetectorEvent, ReconstructionAlgorithms
 from corvane_tools import arrays
-from event_builders import generate_event
+from event_builders import sized_event
 
 Hit, Track, Event = DetectorEvent.Hit, DetectorEvent.Track, DetectorEvent.Event
 
 
 def solved(hit_count, seed):
-    event = Event(generate_event(hit_count, seed=seed))
+    event = Event(sized_event(hit_count, seed=seed))
     return event, ReconstructionAlgorithms.TrackFollowing().solve(event)
 
 
@@ -39,7 +39,7 @@ def test_track_arrays_match_the_tracks(tracks):
 
 
 def test_batches_give_one_set_of_arrays_per_event():
-    events = [Event(generate_event(600, seed=s)) for s in range(3)]
+    events = [Event(sized_event(600, seed=s)) for s in range(3)]
     per_event = ReconstructionAlgorithms.TrackFollowing().solve_batch(events)
     batch = arrays.batch_track_arrays(per_event)
     assert [list(a.hit_ids) for a in batch] == [list(arrays.track_arrays(t).hit_ids) for t in per_event]
@@ -81,7 +81,7 @@ def test_awkward_missing_names_the_extra(monkeypatch):
 @pytest.mark.parametrize("with_t", [False, True])
 @pytest.mark.parametrize("as_numpy", [False, True])
 def test_event_arrays_match_the_hits(with_t, as_numpy):
-    data = generate_event(800, seed=4)
+    data = sized_event(800, seed=4)
     data["module_prefix_sum"] = data["module_prefix_sum"] + [10**12]
     data["x"] = data["x"] + [123.0]  # beyond the last hit: not a hit
     if with_t:

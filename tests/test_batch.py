@@ -7,7 +7,7 @@ import textwrap
 import pytest
 
 import corvane
-from event_builders import Event, generate_event, lines_event, track_ids
+from event_builders import Event, sized_event, lines_event, track_ids
 
 TrackFollowing = corvane.ReconstructionAlgorithms.TrackFollowing
 Hit = corvane.DetectorEvent.Hit
@@ -23,7 +23,7 @@ def described(tracks):
 @pytest.fixture(scope="module")
 def events():
     sizes = [300, 800, 1500, 60, 2000, 500, 52]
-    return [Event(generate_event(n, seed=s)) for s, n in enumerate(sizes)] + [lines_event({})]
+    return [Event(sized_event(n, seed=s)) for s, n in enumerate(sizes)] + [lines_event({})]
 
 
 def test_batch_equals_solve_in_input_order(events):
@@ -64,7 +64,7 @@ def test_any_sequence_is_iterated(events):
 
 def test_event_is_left_as_it_was():
     marker = object()
-    data = generate_event(400, seed=9)
+    data = sized_event(400, seed=9)
     data["montecarlo"] = marker
     event = Event(data)
     before = sys.getrefcount(marker)
@@ -99,9 +99,9 @@ PREAMBLE = f"""
 import json, os, sys
 sys.path.insert(0, {TESTS!r})
 import corvane
-from event_builders import Event, generate_event, track_ids
+from event_builders import Event, sized_event, track_ids
 algorithm = corvane.ReconstructionAlgorithms.TrackFollowing()
-events = [Event(generate_event(n, seed=s)) for s, n in enumerate([400, 52, 900, 300, 700])]
+events = [Event(sized_event(n, seed=s)) for s, n in enumerate([400, 52, 900, 300, 700])]
 expected = [track_ids(algorithm.solve(e)) for e in events]
 def batch_ok():
     return [track_ids(r) for r in algorithm.solve_batch(events)] == expected

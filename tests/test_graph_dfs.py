@@ -8,7 +8,8 @@ from hypothesis import strategies as st
 
 import corvane
 import literal_graph_dfs as literal
-from event_builders import GEOMETRY, GRID, Event, event_dict, generate_event, hit_ids_at, lines_event, track_ids
+from event_builders import (GEOMETRY, GRID, LAYOUTS, Event, event_dict, hit_ids_at, layout_event, lines_event, sized_event,
+                            track_ids)
 
 GraphDFS = corvane.ReconstructionAlgorithms.GraphDFS
 Hit = corvane.DetectorEvent.Hit
@@ -55,7 +56,7 @@ def test_constructor_limits_and_defaults():
     with pytest.raises(TypeError, match=r"^argument 'event': 'list' object cannot be converted to 'Event'$"):
         GraphDFS().solve([])
     GraphDFS(minimum_root_weight=-2 ** 31, weight_assignment_iterations=-5, allowed_skip_modules=2 ** 31 - 1)
-    event = Event(generate_event(1000, seed=4))
+    event = Event(sized_event(1000, seed=4))
     explicit = GraphDFS((0.7, 0.7), (0.4, 0.4), 0.4, 1, 2, 1, True, True)
     assert track_ids(GraphDFS().solve(event)) == track_ids(explicit.solve(event))
     assert track_ids(GraphDFS(*[None] * 8).solve(event)) == track_ids(explicit.solve(event))
@@ -75,7 +76,7 @@ def modules_of(event, track):
     ({"allowed_skip_modules": 3}, {1, 2, 3, 4}),
 ])
 def test_modules_joined(kwargs, allowed_steps):
-    event = Event(generate_event(1500, seed=7))
+    event = Event(sized_event(1500, seed=7))
     tracks = GraphDFS(**kwargs).solve(event)
     steps = {a.module_number - b.module_number for t in tracks for a, b in zip(t.hits, t.hits[1:])}
     assert tracks and steps <= allowed_steps
@@ -85,7 +86,7 @@ def test_modules_joined(kwargs, allowed_steps):
 @pytest.mark.parametrize("kwargs", [{"allowed_skip_modules": -1}, {"weight_assignment_iterations": 0},
                                     {"weight_assignment_iterations": -3}, {"minimum_root_weight": 52}])
 def test_settings_that_find_nothing(kwargs):
-    assert GraphDFS(**kwargs).solve(Event(generate_event(800, seed=2))) == []
+    assert GraphDFS(**kwargs).solve(Event(sized_event(800, seed=2))) == []
 
 
 @pytest.mark.parametrize("count", [0, 1, 2])
@@ -102,7 +103,7 @@ def test_four_modules_make_one_track():
 
 
 def test_root_weight_zero_ignores_weights():
-    event = Event(generate_event(800, seed=2))
+    event = Event(sized_event(800, seed=2))
     unweighted = track_ids(GraphDFS(minimum_root_weight=0, weight_assignment_iterations=0).solve(event))
     assert unweighted == track_ids(GraphDFS(minimum_root_weight=-7).solve(event))
     assert unweighted == track_ids(GraphDFS(minimum_root_weight=1).solve(event))
@@ -181,7 +182,7 @@ def test_clone_and_ghost_killing(killing):
 
 
 def test_event_unchanged_and_hit_order_irrelevant():
-    data = generate_event(1200, seed=9)
+    data = sized_event(1200, seed=9)
     event = Event(data)
     before = [repr(h) for h in event.hits]
     tracks = GraphDFS().solve(event)
@@ -278,9 +279,10 @@ def test_dense_events_match_python_reference(data, p):
                                                   max_tolerance=(2.0, 2.0))])
 def test_generated_events_match_python_reference(p):
     # Long tracks with skips have too many paths for the literal search.
-    data = generate_event(400, seed=21)
+    data = sized_event(400, seed=21)
     data["z"] = [-z for z in data["z"]]  # modules now descend in z as well
-    for event in (generate_event(400, seed=20), data):
+    others = [layout_event(400, "interleaved", 20), layout_event(400, "uniform", 22)]
+    for event in [sized_event(400, seed=20), data] + others:
         expected = literal.solve(p, *literal.event_input(event), max_paths=10 ** 5)
         assert track_ids(GraphDFS(*p.args()).solve(Event(event))) == expected
 
@@ -290,8 +292,8 @@ def test_generated_events_match_python_reference(p):
                                     {"max_slopes": (math.nan, 0.7)}, {"clone_ghost_killing": False}])
 def test_realistic_events_match_enumeration(kwargs):
     algorithm = GraphDFS(**kwargs)
-    for seed in (0, 1):
-        event = Event(generate_event(400, seed=seed))
+    for seed, layout in enumerate(LAYOUTS):
+        event = Event(layout_event(400, layout, seed))
         assert track_ids(algorithm.solve(event)) == track_ids(baseline.graph_dfs(algorithm, event, 10 ** 7))
 
 
@@ -340,7 +342,7 @@ def test_indexed_links_match_plain_search_on_crowded_events(kwargs):
     # Full cells and strips (dense bundles), and modules wider than the index
     # has cells for (tiny tolerances).
     algorithm = GraphDFS(**kwargs)
-    for data in (generate_event(3000, seed=5), crowded_event()):
+    for data in [layout_event(3000, layout, seed=5) for layout in LAYOUTS] + [crowded_event()]:
         event = Event(data)
         assert track_ids(algorithm.solve(event)) == track_ids(baseline.graph_dfs_plain(algorithm, event))
 
@@ -378,7 +380,7 @@ def test_repeated_ids_terminate(ids):
 
 
 def test_huge_iteration_count_stops_early():
-    event = Event(generate_event(1500, seed=11))
+    event = Event(sized_event(1500, seed=11))
     start = time.perf_counter()
     endless = track_ids(GraphDFS(weight_assignment_iterations=2 ** 31 - 1).solve(event))
     assert time.perf_counter() - start < 10
@@ -404,7 +406,7 @@ def test_dense_event_with_astronomically_many_paths():
 
 
 def test_solve_batch_equals_solve():
-    events = [Event(generate_event(n, seed=n)) for n in (300, 900, 60)] + [crossing_event()]
+    events = [Event(sized_event(n, seed=n)) for n in (300, 900, 60)] + [crossing_event()]
     algorithm = GraphDFS(allowed_skip_modules=2)
     expected = [track_ids(algorithm.solve(e)) for e in events]
     assert [track_ids(r) for r in algorithm.solve_batch(tuple(events))] == expected

@@ -7,7 +7,7 @@ import pytest
 
 import corvane
 from corvane import DetectorEvent, ReconstructionAlgorithms, Validator
-from event_builders import generate_event
+from event_builders import sized_event
 from test_batch import run_child
 from validation_builders import event as validation_event
 
@@ -69,7 +69,7 @@ class LengthRaising:
 
 
 def event_with(**changes):
-    data = generate_event(300, seed=5)
+    data = sized_event(300, seed=5)
     data.update(changes)
     return data
 
@@ -80,9 +80,9 @@ def montecarlo_with(cell, column):
 
 def calls(error):
     """Every kind of input read where an unreadable value may be tolerated."""
-    good = Event(generate_event(300, seed=5))
+    good = Event(sized_event(300, seed=5))
     return {
-        "coordinate list": lambda: Event(event_with(x=LengthRaising(generate_event(300, seed=5)["x"], error))),
+        "coordinate list": lambda: Event(event_with(x=LengthRaising(sized_event(300, seed=5)["x"], error))),
         "batch events": lambda: ReconstructionAlgorithms.TrackFollowing().solve_batch(LengthRaising([good], error)),
         "track hits": lambda: Track(LengthRaising([Hit(0, 0, 0, 0)], error)),
         "validation events": lambda: Validator.compute_tracking_efficiency(

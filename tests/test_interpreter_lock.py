@@ -7,7 +7,7 @@ import time
 import pytest
 
 import corvane
-from event_builders import Event, generate_event, track_ids
+from event_builders import Event, sized_event, track_ids
 from thread_probe import ticks_during
 from test_batch import SANITIZED, run_child
 
@@ -16,7 +16,7 @@ TrackFollowing = corvane.ReconstructionAlgorithms.TrackFollowing
 
 @pytest.fixture(scope="module")
 def events_by_size():
-    return {n: Event(generate_event(n, seed=11)) for n in (5000, 20000)}
+    return {n: Event(sized_event(n, seed=11)) for n in (5000, 20000)}
 
 
 # Each algorithm on an event that keeps it busy for some tens of milliseconds.
@@ -42,7 +42,7 @@ def test_concurrency_soak(threads):
     # sizes and shuffled; every result equals solve's, every time.
     result = run_child("""
         import random, threading
-        mixed = [Event(generate_event(n, seed=s)) for s, n in enumerate([52, 3000, 200, 1500, 60, 5000, 900])]
+        mixed = [Event(sized_event(n, seed=s)) for s, n in enumerate([52, 3000, 200, 1500, 60, 5000, 900])]
         mixed_expected = [track_ids(algorithm.solve(e)) for e in mixed]
         failures = []
         def soak(seed):
@@ -66,7 +66,7 @@ def test_ctrl_c_interrupts_a_batch_promptly():
     # KeyboardInterrupt from wherever the main thread is.
     result = run_child("""
         import signal, time
-        event = Event(generate_event(5000, seed=7))
+        event = Event(sized_event(5000, seed=7))
         one = time.perf_counter(); algorithm.solve(event); one = time.perf_counter() - one
         many = [event] * int(10.0 / one)  # about 10 s on one thread
         signal.signal(signal.SIGALRM, signal.default_int_handler)
@@ -89,7 +89,7 @@ def test_signal_handler_may_run_a_batch_itself():
     # outer batch: its own batch must still finish, and so must the outer one.
     result = run_child("""
         import signal
-        event = Event(generate_event(5000, seed=7))
+        event = Event(sized_event(5000, seed=7))
         nested = []
         signal.signal(signal.SIGALRM, lambda *_: nested.append(batch_ok()))
         signal.setitimer(signal.ITIMER_REAL, 0.05)
@@ -123,7 +123,7 @@ def test_running_out_of_memory_in_a_worker_raises_memory_error():
     # the limit then stops the first growth, inside a worker's solve.
     result = run_child("""
         import resource
-        big = Event(generate_event(200000, seed=3))
+        big = Event(sized_event(200000, seed=3))
         first = batch_ok()
         with open("/proc/self/status") as status:
             vm_bytes = next(int(l.split()[1]) for l in status if l.startswith("VmSize")) * 1024

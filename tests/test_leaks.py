@@ -13,7 +13,7 @@ import pytest
 
 import corvane
 from corvane import DetectorEvent, ReconstructionAlgorithms, Validator
-from event_builders import generate_event
+from event_builders import sized_event
 from validation_builders import event as validation_event, particle, track
 
 Hit, Track, Module, Event = DetectorEvent.Hit, DetectorEvent.Track, DetectorEvent.Module, DetectorEvent.Event
@@ -23,7 +23,7 @@ ITERATIONS = int(os.environ.get("CORVANE_LEAK_ITERATIONS", "10000"))
 SANITIZED = bool(os.environ.get("CORVANE_EXPECT_BUILD"))
 
 HIT = Hit(1.0, 2.0, 3.0, 4, module=1)
-EVENT_DICT = generate_event(300, seed=2)
+EVENT_DICT = sized_event(300, seed=2)
 EVENT = Event(EVENT_DICT)
 ALGORITHM = TrackFollowing()
 TRACKS = ALGORITHM.solve(EVENT)

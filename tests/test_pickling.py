@@ -10,7 +10,7 @@ import pytest
 
 import corvane
 from corvane import DetectorEvent, ReconstructionAlgorithms
-from event_builders import generate_event, track_ids
+from event_builders import sized_event, track_ids
 
 Hit, Track, Module, Event = DetectorEvent.Hit, DetectorEvent.Track, DetectorEvent.Module, DetectorEvent.Event
 TrackFollowing = ReconstructionAlgorithms.TrackFollowing
@@ -110,7 +110,7 @@ def test_a_montecarlo_object_referring_to_its_event(copier):
     (ReconstructionAlgorithms.SearchByTripletTrie, ()), (ReconstructionAlgorithms.SearchByTripletTrie, (0.3, 0, 2**64 - 1)),
 ])
 def test_algorithms_keep_their_parameters(copier, cls, arguments):
-    event = Event(generate_event(800, seed=3))
+    event = Event(sized_event(800, seed=3))
     original = cls(*arguments)
     restored = copier(original)
     assert track_ids(restored.solve(event)) == track_ids(original.solve(event))
@@ -152,7 +152,7 @@ def _solve_elsewhere(algorithm, event):
 
 
 def test_objects_travel_to_another_process():
-    event = Event({**generate_event(500, seed=1), "montecarlo": {"particles": []}})
+    event = Event({**sized_event(500, seed=1), "montecarlo": {"particles": []}})
     algorithm = TrackFollowing((0.6, 0.6))
     with multiprocessing.get_context("spawn").Pool(1) as pool:
         ids, montecarlo = pool.apply(_solve_elsewhere, (algorithm, event))

@@ -6,7 +6,7 @@ from hypothesis import strategies as st
 
 import corvane
 import literal_search_by_triplet_trie as literal
-from event_builders import GRID, Event, event_dict, generate_event, line_events, modules_of
+from event_builders import GRID, LAYOUTS, Event, event_dict, layout_event, line_events, modules_of, sized_event
 from test_batch import run_child
 
 SearchByTripletTrie = corvane.ReconstructionAlgorithms.SearchByTripletTrie
@@ -53,7 +53,7 @@ def test_constructor_errors(args, kwargs, error, message):
 def test_solve_argument_error_and_defaults():
     with pytest.raises(TypeError, match=r"^argument 'event': 'list' object cannot be converted to 'Event'$"):
         SearchByTripletTrie().solve([])
-    event = Event(generate_event(500, seed=4))
+    event = Event(sized_event(500, seed=4))
     expected = described(SearchByTripletTrie(0.1, 4, 2).solve(event))
     assert described(SearchByTripletTrie(None, None, None).solve(event)) == expected
     assert described(SearchByTripletTrie(max_scatter=0.1, min_strong_track_length=4, allowed_missed_modules=2 ** 64 - 1)
@@ -84,7 +84,7 @@ def test_three_layers_only_seed(min_strong):
 
 @pytest.mark.parametrize("max_scatter", [0.0, -1.0, math.nan])
 def test_max_scatter_that_accepts_nothing(max_scatter):
-    event = Event(generate_event(400, seed=1))
+    event = Event(sized_event(400, seed=1))
     assert baseline.triplet_trie_entries(SearchByTripletTrie(max_scatter), event, False) == 0
     assert SearchByTripletTrie(max_scatter).solve(event) == []
 
@@ -97,7 +97,7 @@ def test_equal_z_gives_nothing():
 @pytest.mark.parametrize("allowed", [256, 1000, 2 ** 64 - 1])
 def test_large_allowed_misses_saturate(allowed):
     # Only the low eight bits would make 256 act as 0; larger counts act as 255.
-    event = Event(generate_event(600, seed=2))
+    event = Event(sized_event(600, seed=2))
     result = described(SearchByTripletTrie(allowed_missed_modules=allowed).solve(event))
     assert result == described(SearchByTripletTrie(allowed_missed_modules=255).solve(event))
     assert result != described(SearchByTripletTrie(allowed_missed_modules=0).solve(event))
@@ -139,7 +139,7 @@ def test_odd_ids_and_module_lists_match_python_reference(points, id_choices, fir
 @pytest.mark.parametrize("seed, p", [(0, literal.Parameters()), (1, literal.Parameters(0.5, 3, 1)),
                                      (2, literal.Parameters(0.05, 0, 0)), (3, literal.Parameters(2.0, 1, 256))])
 def test_generated_events_match_python_reference(seed, p):
-    data = generate_event(350, seed=seed)
+    data = layout_event(350, LAYOUTS[seed], seed)
     assert described(algorithm_for(p).solve(Event(data))) == literal.solve(p, *literal.event_input(data))
 
 
@@ -171,10 +171,11 @@ def test_indexed_search_matches_plain_scans(data, p):
 
 @pytest.mark.parametrize("kwargs", [{}, {"max_scatter": 1e-3}, {"max_scatter": 1.0, "min_strong_track_length": 3},
                                     {"min_strong_track_length": 0, "allowed_missed_modules": 0}])
-def test_realistic_events_match_plain_scans(kwargs):
+@pytest.mark.parametrize("layout", LAYOUTS)
+def test_realistic_events_match_plain_scans(kwargs, layout):
     algorithm = SearchByTripletTrie(**kwargs)
-    for seed in (0, 1):
-        event = Event(generate_event(3000, seed=seed))
+    for seed in (0, 1) if layout == "generated" else (2,):
+        event = Event(layout_event(3000, layout, seed))
         assert baseline.triplet_trie_entries(algorithm, event, False) == baseline.triplet_trie_entries(
             algorithm, event, True)
         assert described(algorithm.solve(event)) == described(baseline.search_by_triplet_trie(algorithm, event))
@@ -184,7 +185,7 @@ def test_realistic_events_match_plain_scans(kwargs):
 
 def test_batch_equals_solve_per_event():
     algorithm = SearchByTripletTrie(0.2, 3, 1)
-    events = [Event(generate_event(n, seed=s)) for s, n in enumerate([300, 52, 900, 600])]
+    events = [Event(sized_event(n, seed=s)) for s, n in enumerate([300, 52, 900, 600])]
     expected = [described(algorithm.solve(e)) for e in events]
     assert [described(r) for r in algorithm.solve_batch(events + events[:1])] == expected + expected[:1]
     assert algorithm.solve_batch(()) == []

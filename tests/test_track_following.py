@@ -6,8 +6,8 @@ from hypothesis import strategies as st
 
 import corvane
 import literal_track_following as literal
-from event_builders import (GEOMETRY, GRID, Event, event_dict, generate_event, hit_ids_at, line_events, lines_event,
-                            modules_of, reference_modules, track_ids)
+from event_builders import (GEOMETRY, GRID, LAYOUTS, Event, event_dict, hit_ids_at, layout_event, line_events,
+                            lines_event, modules_of, reference_modules, sized_event, track_ids)
 
 TrackFollowing = corvane.ReconstructionAlgorithms.TrackFollowing
 Hit = corvane.DetectorEvent.Hit
@@ -55,7 +55,7 @@ def test_constructor_errors(kwargs, error, message):
 def test_constructor_positional_limit_and_defaults():
     with pytest.raises(TypeError, match=r"^TrackFollowing.__new__\(\) takes from 0 to 5 positional arguments but 6 were given$"):
         TrackFollowing(None, None, None, None, None, None)
-    event = Event(generate_event(800, seed=3))
+    event = Event(sized_event(800, seed=3))
     explicit = TrackFollowing((0.7, 0.7), (0.4, 0.4), 0.4, 3, 4)
     assert track_ids(TrackFollowing().solve(event)) == track_ids(explicit.solve(event))
     assert track_ids(TrackFollowing(None, None, None, None, None).solve(event)) == track_ids(explicit.solve(event))
@@ -199,7 +199,7 @@ def test_equal_z_everywhere_gives_nothing():
 
 
 def test_returned_tracks_have_flags_cleared():
-    tracks = TrackFollowing().solve(Event(generate_event(600, seed=5)))
+    tracks = TrackFollowing().solve(Event(sized_event(600, seed=5)))
     assert tracks and not any(t.missed_last_module or t.missed_penultimate_module for t in tracks)
 
 
@@ -251,6 +251,13 @@ def test_solve_matches_python_reference(data, p):
     assert track_ids(algorithm_for(p).solve(Event(data))) == expected
 
 
+@pytest.mark.parametrize("layout", LAYOUTS)
+def test_layout_events_match_python_reference(layout):
+    data = layout_event(400, layout, seed=LAYOUTS.index(layout))
+    expected = literal.solve(literal.Parameters(), reference_modules(data))
+    assert track_ids(TrackFollowing().solve(Event(data))) == expected
+
+
 @st.composite
 def dense_events(draw):
     """Modules large enough to be indexed, with uneven z inside a module and
@@ -278,10 +285,10 @@ def test_indexed_search_matches_plain_scans(data, p):
 
 @pytest.mark.parametrize("kwargs", [{}, {"max_tolerance": (math.nan, 0.4)}, {"max_tolerance": (math.inf, 0.4)},
                                     {"max_tolerance": (-0.4, 0.4)}, {"max_slopes": (math.inf, math.inf)}])
-@pytest.mark.parametrize("seed", [0, 1])
-def test_realistic_events_match_plain_scans(kwargs, seed):
+@pytest.mark.parametrize("layout", LAYOUTS)
+def test_realistic_events_match_plain_scans(kwargs, layout):
     algorithm = TrackFollowing(**kwargs)
-    event = Event(generate_event(3000, seed=seed))
+    event = Event(layout_event(3000, layout, seed=LAYOUTS.index(layout)))
     assert track_ids(algorithm.solve(event)) == track_ids(corvane._baseline.track_following(algorithm, event))
 
 
@@ -315,7 +322,7 @@ SPECIAL_VALUES = [math.nan, math.inf, -math.inf, 1e308, -1e308, 5e-324, -0.0, 1e
 @pytest.mark.parametrize("tolerance", [(0.4, 0.4), (1e300, 0.4), (0.4, 1e300), (0.4, math.inf), (1e-300, 1e-300)])
 @pytest.mark.parametrize("axis", ["x", "y", "z"])
 def test_special_coordinates_match_plain_scans(axis, tolerance):
-    data = generate_event(3000, seed=11)
+    data = sized_event(3000, seed=11)
     values = data[axis]
     # Spread over modules, also into seed and line hits of real tracks.
     for i, special in enumerate(SPECIAL_VALUES * 4):
