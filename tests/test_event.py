@@ -1,6 +1,7 @@
 import array
 import gc
 import math
+import random
 import mmap
 import struct
 import time
@@ -107,6 +108,32 @@ def test_module_zs_first_seen_distinct(zs, expected, module_z):
     event = Event(d)
     assert [bits(v) for v in event.module_zs[0]] == [bits(v) for v in expected]
     assert repr(event.modules[0]).splitlines()[1] == " At z: " + module_z
+
+
+def first_seen_distinct(zs):
+    """Reference: each value once, in first-seen order; 0.0 and -0.0 are one
+    value, all NaNs are one value."""
+    kept = []
+    for z in zs:
+        if not any(k == z or (math.isnan(k) and math.isnan(z)) for k in kept):
+            kept.append(z)
+    return kept
+
+
+SIGNALLING_NAN = struct.unpack("<d", struct.pack("<Q", 0x7FF0000000000001))[0]
+
+
+@pytest.mark.parametrize("distinct", [1, 4, 15, 16, 17, 40])
+@pytest.mark.parametrize("seed", range(3))
+def test_module_zs_in_any_order_match_first_seen_distinct(distinct, seed):
+    # Few values in shuffled order, with zeros of both signs and NaNs among
+    # them, just below and above the count that one pass keeps apart.
+    rng = random.Random(seed)
+    pool = [0.0, -0.0, math.nan, SIGNALLING_NAN, math.inf] + [rng.uniform(-500, 500) for _ in range(distinct)]
+    values = pool[:distinct] if seed else pool[-distinct:]
+    zs = [rng.choice(values) for _ in range(300)]
+    d = crafted_z_event(zs)
+    assert [bits(v) for v in Event(d).module_zs[0]] == [bits(v) for v in first_seen_distinct(zs)]
 
 
 def crafted_z_event(zs):

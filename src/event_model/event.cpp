@@ -1,6 +1,7 @@
 #include "event_model/event.hpp"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <limits>
@@ -28,15 +29,13 @@ uint64_t z_key(double z) {
 
 }  // namespace
 
-std::vector<double> distinct_z_values(std::span<const Hit> hits) {
-    if (hits.empty()) return {};
-    // Hits of one module usually share a z: then there is nothing to sort.
-    const uint64_t first_key = z_key(hits.front().z);
-    const auto differs = [first_key](const Hit& hit) { return z_key(hit.z) != first_key; };
-    if (std::none_of(hits.begin() + 1, hits.end(), differs)) return {hits.front().z};
-    // Sorted by key, then position, each key's first entry is where its value
-    // was first seen; those positions in order give first-seen order. A sort
-    // takes the same time whatever the values, unlike a hash set.
+namespace {
+
+// Any number of values: sorted by key, then position, each key's first entry
+// is where its value was first seen; those positions in order give
+// first-seen order. A sort takes the same time whatever the values, unlike a
+// hash set.
+std::vector<double> sorted_distinct_values(std::span<const Hit> hits) {
     std::vector<std::pair<uint64_t, size_t>> keyed;
     keyed.reserve(hits.size());
     for (size_t position = 0; position < hits.size(); ++position) keyed.emplace_back(z_key(hits[position].z), position);
@@ -50,6 +49,45 @@ std::vector<double> distinct_z_values(std::span<const Hit> hits) {
     values.reserve(first_seen.size());
     for (size_t position : first_seen) values.push_back(hits[position].z);
     return values;
+}
+
+// A module's sensors sit on a few planes: up to this many distinct values
+// are found in one pass, more go to the sort.
+constexpr size_t kFewValues = 16;
+
+// Slot of a key in a small direct-mapped table (Fibonacci hashing).
+constexpr unsigned kSlotBits = 6;
+size_t slot_of(uint64_t key) { return static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> (64 - kSlotBits)); }
+
+}  // namespace
+
+std::vector<double> distinct_z_values(std::span<const Hit> hits) {
+    // The planes come in any order, so a branch on which value a hit has
+    // would mostly guess wrong; a slot lookup confirms a known value with one
+    // test. Slots start out holding a key that no value has (z_key never
+    // returns a signalling-NaN pattern), a shared slot only sends its values
+    // to the list, and the list is short, so crafted values cost at most a
+    // bounded scan per hit before the sort takes over.
+    constexpr uint64_t kNoKey = 0x7FF0000000000001ull;
+    std::array<uint64_t, size_t{1} << kSlotBits> slots;
+    slots.fill(kNoKey);
+    std::array<uint64_t, kFewValues> keys;
+    std::array<double, kFewValues> values;
+    size_t count = 0;
+    for (const Hit& hit : hits) {
+        const uint64_t key = z_key(hit.z);
+        uint64_t& slot = slots[slot_of(key)];
+        if (slot == key) continue;
+        size_t found = 0;
+        while (found < count && keys[found] != key) ++found;
+        if (found < count) continue;
+        if (count == kFewValues) return sorted_distinct_values(hits);
+        if (slot == kNoKey) slot = key;
+        keys[count] = key;
+        values[count] = hit.z;
+        ++count;
+    }
+    return std::vector<double>(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(count));
 }
 
 namespace {
@@ -126,23 +164,22 @@ EventData build_event(std::string description, std::vector<uint64_t> module_pref
     const size_t hit_count = static_cast<size_t>(prefix[kModuleCount]);
     if (hits.size() < hit_count) throw InternalFailure("fewer hit records than hits");
     hits.resize(hit_count);
-    for (size_t m = 0; m < kModuleCount; ++m) {
-        for (size_t i = static_cast<size_t>(prefix[m]); i < static_cast<size_t>(prefix[m + 1]); ++i) {
-            Hit& hit = hits[i];
-            hit.id = static_cast<int32_t>(i);
-            hit.module_number = static_cast<int32_t>(m);
-            hit.with_t = lengths.has_t;
-            if (!lengths.has_t) hit.t = 0.0;
-        }
-    }
-
     EventData event;
     event.description = std::move(description);
     event.number_of_hits = prefix[kModuleCount];
     event.module_zs.reserve(kModuleCount);
     for (size_t m = 0; m < kModuleCount; ++m) {
         const size_t begin = static_cast<size_t>(prefix[m]);
-        event.module_zs.push_back(distinct_z_values(std::span<const Hit>(hits).subspan(begin, prefix[m + 1] - begin)));
+        const size_t end = static_cast<size_t>(prefix[m + 1]);
+        for (size_t i = begin; i < end; ++i) {
+            Hit& hit = hits[i];
+            hit.id = static_cast<int32_t>(i);
+            hit.module_number = static_cast<int32_t>(m);
+            hit.with_t = lengths.has_t;
+            if (!lengths.has_t) hit.t = 0.0;
+        }
+        // While the module's hits are still in cache.
+        event.module_zs.push_back(distinct_z_values(std::span<const Hit>(hits).subspan(begin, end - begin)));
     }
     event.hits = std::make_shared<const std::vector<Hit>>(std::move(hits));
     event.modules.reserve(kModuleCount);
