@@ -91,10 +91,13 @@ def test_checker_names_the_problem(event, message):
 
 
 def test_checker_accepts_what_the_module_accepts():
-    # extra coordinates, no Monte Carlo record, short Monte Carlo rows: all valid input
+    # extra coordinates, no Monte Carlo record, long Monte Carlo rows: all valid input (a short row
+    # would lose values silently, so the checker refuses it although the module accepts it)
     event = changed(x=[1.0] * 60, montecarlo=None)
     assert check_event(event)["x"].dtype == np.float64
-    check_event(changed(montecarlo={"description": ["key", "hits"], "particles": [[1]]}))
+    check_event(changed(montecarlo={"description": ["key", "hits"], "particles": [[1, [0], "extra"]]}))
+    with pytest.raises(EventFormatError, match="particle 0 has 1 values for the 2 columns"):
+        check_event(changed(montecarlo={"description": ["key", "hits"], "particles": [[1]]}))
 
 
 def write(path, text):

@@ -286,8 +286,9 @@ def _write_outputs(fold: JobFold, sample: str, skipped: list[str], json_path: Pa
 
 @main.command()
 @click.argument("inputs", nargs=-1, required=True, type=click.Path(readable=False))
+@click.option("--strict", is_flag=True, help="Stop at the first unusable file or event.")
 @click.option("--quiet", "-q", is_flag=True, help="No progress bar.")
-def check(inputs: tuple[str, ...], quiet: bool) -> None:
+def check(inputs: tuple[str, ...], strict: bool, quiet: bool) -> None:
     """Check event files without reconstructing them: one line per problem.
 
     An event is usable here exactly when `corvane run` would reconstruct it.
@@ -297,17 +298,17 @@ def check(inputs: tuple[str, ...], quiet: bool) -> None:
     problems: list[str] = []
     repeated: list[str] = []
     try:
-        units = plan_units(inputs, problems, False, repeated)
+        units = plan_units(inputs, problems, strict, repeated)
+        _note_repeated(repeated)
+        usable = 0
+        with progress_bar(sum(unit.events for unit in units), "checking", quiet) as bar:
+            for unit in units:
+                events, unit_problems = read_unit(unit, strict)
+                usable += len(events)
+                problems += unit_problems
+                bar.update(unit.events)
     except EventFileError as error:
         _fail(str(error))
-    _note_repeated(repeated)
-    usable = 0
-    with progress_bar(sum(unit.events for unit in units), "checking", quiet) as bar:
-        for unit in units:
-            events, unit_problems = read_unit(unit)
-            usable += len(events)
-            problems += unit_problems
-            bar.update(unit.events)
     for problem in problems:
         click.echo(f"corvane: skipped: {problem}", err=True)
     if not usable:

@@ -23,6 +23,7 @@ from .collector import collector_paused
 from .detector import MODULE_COUNT
 from .event_format import COORDINATE_KEYS, EventFormatError, check_event
 from .sample_output import MANIFEST_NAME
+from .truth_values import typed_problems
 from .parquet_layout import HITS_COLUMN, events_table, is_typed_montecarlo, typed_hit_ranges, typed_montecarlo_records
 
 JSON_SUFFIX: Final = ".json"
@@ -184,9 +185,11 @@ def _read_parquet(path: Path, row_group: int | None, rows: range | None) -> Iter
     descriptions = table.column("description").to_pylist()
     montecarlo = table.column("montecarlo")
     typed = is_typed_montecarlo(montecarlo.type)
+    faults: dict[int, str] = {}
     if typed:
         records, complete = _typed_records(montecarlo)
         lows, highs = typed_hit_ranges(montecarlo)
+        faults = typed_problems(montecarlo)
         records_of: Iterator[Any] = iter(records)
     else:
         records_of = _text_records(montecarlo, path, first_row)
@@ -197,6 +200,8 @@ def _read_parquet(path: Path, row_group: int | None, rows: range | None) -> Iter
         event["module_prefix_sum"] = event["module_prefix_sum"].tolist()
         source = f"{path} [event {first_row + row}]"
         record = next(records_of)
+        if row in faults:
+            record = EventFileError(f"{source}: {faults[row]}")
         if isinstance(record, EventFileError):
             yield first_row + row, source, record, False
             continue

@@ -14,6 +14,7 @@ from typing import Any, Final
 import numpy as np
 
 from .detector import MODULE_COUNT, FloatArray
+from .truth_values import row_problem
 
 REQUIRED_KEYS: Final = ("description", "montecarlo", "module_prefix_sum", "x", "y", "z")
 COORDINATE_KEYS: Final = ("x", "y", "z")
@@ -94,6 +95,9 @@ def _check_montecarlo(record: Any, hit_count: int) -> None:
             hit_lists.append(row[hits_column])
     if not _valid_hit_lists(hit_lists, hit_count):
         _report_hit_list(rows, hits_column, hit_count)
+    problem = row_problem(columns, rows)
+    if problem is not None:
+        raise EventFormatError(problem)
 
 
 def _valid_hit_lists(hit_lists: list[Any], hit_count: int) -> bool:
