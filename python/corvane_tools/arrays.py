@@ -22,9 +22,10 @@ import numpy.typing as npt
 import corvane
 
 if TYPE_CHECKING:
-    from corvane.DetectorEvent import Event, Track
+    from corvane.DetectorEvent import Event, Hit, Track
 
-__all__ = ["TrackArrays", "EventArrays", "track_arrays", "batch_track_arrays", "event_arrays", "track_hit_ids_awkward"]
+__all__ = ["TrackArrays", "EventArrays", "track_arrays", "batch_track_arrays", "tracks_from_arrays", "event_arrays",
+           "track_hit_ids_awkward"]
 
 
 @dataclass(frozen=True)
@@ -94,6 +95,22 @@ def track_arrays(tracks: Sequence[Track]) -> TrackArrays:
 def batch_track_arrays(track_lists: Sequence[Sequence[Track]]) -> list[TrackArrays]:
     """One ``TrackArrays`` per event, for what ``solve_batch`` returns."""
     return [track_arrays(tracks) for tracks in track_lists]
+
+
+def tracks_from_arrays(arrays: TrackArrays, hits: Sequence[Hit]) -> list[Track]:
+    """``Track`` objects again, flags included, from their arrays and the event's hits (``Event.hits``,
+    where hit ``i`` has id ``i``). IndexError names a hit id that is not a hit of the event."""
+    ids = np.asarray(arrays.hit_ids)
+    outside = (ids < 0) | (ids >= len(hits))
+    if outside.any():
+        raise IndexError(f"hit id {int(ids[outside][0])} is not a hit of the event ({len(hits)} hits)")
+    # Unpickling is the one way to set a track's flags from Python.
+    restore, _ = corvane.DetectorEvent.Track([]).__reduce__()
+    ids_list, offsets = ids.tolist(), np.asarray(arrays.offsets).tolist()
+    last, penultimate = arrays.missed_last_module.tolist(), arrays.missed_penultimate_module.tolist()
+    return [restore("Track", ([hits[i] for i in ids_list[offsets[k]:offsets[k + 1]]], bool(last[k]),
+                              bool(penultimate[k]), 0))
+            for k in range(len(offsets) - 1)]
 
 
 def event_arrays(event: Event) -> EventArrays:

@@ -24,6 +24,8 @@ from .job_fold import FoldError, JobFold
 from .parameters import ParameterError, resolve_settings
 from .sample_generation import generate_sample
 from .sample_output import OutputError, incomplete_sample
+from .saved_tracks import SavedTracksError, open_saved, saving_tracks, validate_saved
+from .summary_output import echo_summary
 from .work_units import JobOptions, plan_generated, plan_units, read_unit, window_units
 
 DEFAULT_EVENTS: Final = 50
@@ -147,6 +149,9 @@ def _note_repeated(repeated: list[str]) -> None:
               help="Take at most N events of the input, after those left out by --skip.")
 @click.option("--json", "json_path", type=click.Path(path_type=Path), default=None,
               help="Write the timing and the detailed validation metrics of every algorithm to this JSON file.")
+@click.option("--tracks", "tracks_path", type=click.Path(path_type=Path), default=None,
+              help="Keep every event's tracks in this Parquet file (all algorithms, with their parameters and "
+                   "each event's source and content digest); `corvane validate` reads it back.")
 @click.option("--plots", "plot_dir", type=click.Path(path_type=Path), default=None,
               help="Draw efficiency, ghost-rate and clone-rate plots (PNG) into this directory.")
 @click.option("--chunk-size", type=click.IntRange(min=1), default=DEFAULT_CHUNK,
@@ -164,7 +169,8 @@ def _note_repeated(repeated: list[str]) -> None:
 @click.pass_context
 def run(context: click.Context, inputs: tuple[str, ...], algorithm_choices: tuple[str, ...],
         assignments: tuple[str, ...], threads: int | None, count: int, seed: int,
-        skip: int, max_events: int | None, json_path: Path | None, plot_dir: Path | None, chunk_size: int,
+        skip: int, max_events: int | None, json_path: Path | None, tracks_path: Path | None,
+        plot_dir: Path | None, chunk_size: int,
         strict: bool, keep_going: bool, scheduler: str | None, workers: int | None, quiet: bool,
         config: Path | None, conditions: Conditions, condition_sources: dict[str, str]) -> None:
     """Reconstruct events, print each algorithm's validation summary and timing.
@@ -197,6 +203,8 @@ def run(context: click.Context, inputs: tuple[str, ...], algorithm_choices: tupl
             check_output_file(json_path, "--json")
         if plot_dir is not None:
             check_output_directory(plot_dir, "--plots")
+        if tracks_path is not None:
+            check_output_file(tracks_path, "--tracks")
     except OutputPathError as error:
         _fail(str(error))
     if threads is not None:
@@ -213,12 +221,16 @@ def run(context: click.Context, inputs: tuple[str, ...], algorithm_choices: tupl
     _note_repeated(repeated)
     units = window_units(units, skip, max_events)
     options = JobOptions(tuple(names), chunk_size, strict, plots=plot_dir is not None,
-                         settings=tuple(settings.values()))
+                         settings=tuple(settings.values()), identify=tracks_path is not None)
     fold = JobFold(units, options, detailed=json_path is not None)
     planned = sum(unit.events for unit in units)
     where, interrupted = describe_where(scheduler, workers), False
+    sample_record = ({"inputs": list(inputs)} if inputs else
+                     {"seed": seed, "conditions": conditions_report(conditions, condition_sources)})
     try:
-        with progress_bar(planned, "reconstructing", quiet) as bar:
+        # An interrupted or failed job leaves no tracks file.
+        with (saving_tracks(tracks_path, fold, sample_record),
+              progress_bar(planned, "reconstructing", quiet) as bar):
             where = run_units(units, options, fold, bar, scheduler, workers)
     except (EventFileError, ClusterError, FoldError) as error:
         _fail(str(error))
@@ -243,12 +255,9 @@ def run(context: click.Context, inputs: tuple[str, ...], algorithm_choices: tupl
     click.echo(f"Sample: {sample}, {plural(fold.hits, 'hit')} ({fold.hits / fold.events:,.0f} per event)")
     click.echo(f"Algorithms: {', '.join(ALGORITHMS[name] for name in names)} on "
                f"{plural(fold.threads, 'worker thread')} in {where}")
-    click.echo("Parameters [source]:")
+    _echo_parameters(fold)
     for name in names:
-        click.echo(f"  {ALGORITHMS[name]}: {fold.settings[name].describe()}")
-    for name in names:
-        click.echo(f"\n{ALGORITHMS[name]}")
-        click.echo(fold.summary(name), nl=False)
+        echo_summary(fold, name)
         click.echo(fold.timing(name).line(ALGORITHMS[name]))
     wall = fold.wall_seconds
     click.echo(f"\nProcessed {plural(fold.events, 'event')} ({fold.skipped} skipped) in {wall:.3f} s: "
@@ -263,6 +272,12 @@ def run(context: click.Context, inputs: tuple[str, ...], algorithm_choices: tupl
         click.echo(f"corvane: {len(skipped)} input(s) skipped, see above", err=True)
         if not keep_going:
             sys.exit(PARTIAL)
+
+
+def _echo_parameters(fold: JobFold) -> None:
+    click.echo("Parameters [source]:")
+    for name in fold.names:
+        click.echo(f"  {fold.label(name)}: {fold.settings[name].describe()}")
 
 
 def _write_outputs(fold: JobFold, sample: str, skipped: list[str], json_path: Path | None,
@@ -282,6 +297,37 @@ def _write_outputs(fold: JobFold, sample: str, skipped: list[str], json_path: Pa
         except OSError as error:
             _fail(f"{plot_dir}: cannot write plots: {error.strerror or error}")
         click.echo(f"Wrote {len(written)} plots to {plot_dir}")
+
+
+@main.command()
+@click.argument("events", nargs=-1, required=True, type=click.Path(readable=False))
+@click.argument("tracks", type=click.Path(path_type=Path))
+@click.option("--strict", is_flag=True, help="Stop at the first bad event file instead of passing over it.")
+def validate(events: tuple[str, ...], tracks: Path, strict: bool) -> None:
+    """Validate saved tracks (`corvane run --tracks TRACKS`) against their events, and print each
+    algorithm's summary as `run` printed it.
+
+    EVENTS are the event files or directories the tracks were found in (for
+    a generated sample: the same sample written by `corvane generate`). Each
+    saved event is paired with the next event of EVENTS that has its content
+    digest, so events the job skipped are passed over.
+    """
+    try:
+        saved = open_saved(tracks)
+        result = validate_saved(saved, events, strict)
+    except (SavedTracksError, FoldError) as error:
+        _fail(str(error))
+    for problem in result.problems:
+        click.echo(f"corvane: skipped: {problem}", err=True)
+    fold = result.fold
+    if fold.events == 0:
+        _fail(f"{tracks}: holds no tracks")
+    click.echo(f"Tracks: {tracks}, {plural(fold.events, 'event')}, {plural(fold.hits, 'hit')}; "
+               f"{plural(result.events_read, 'input event')} read to find them by content digest")
+    click.echo(f"Algorithms: {', '.join(fold.label(name) for name in fold.names)}")
+    _echo_parameters(fold)
+    for name in fold.names:
+        echo_summary(fold, name)
 
 
 @main.command()

@@ -7,7 +7,7 @@ exactly, byte for byte, what one process reports, and a unit missing,
 repeated or short of events is an error, never a silent difference.
 """
 import hashlib
-from collections.abc import Sequence
+from collections.abc import Callable, Sequence
 from dataclasses import dataclass, field
 from typing import Any
 
@@ -64,6 +64,8 @@ class JobFold:
         self.problems: list[str] = []
         self.threads = pool_size()    # solver threads the units ran on
         self.wall_seconds = 0.0       # from the first unit sent to the last result folded
+        # Called with each result as it is folded, in unit order, after the events folded before it.
+        self.sinks: list[Callable[[int, UnitResult], None]] = []
 
     def accept(self, result: UnitResult) -> None:
         if result.index not in self._planned or result.index < self._next or result.index in self._waiting:
@@ -92,6 +94,8 @@ class JobFold:
                     totals.event_totals.extend(corvane._records.event_totals(records))
         if self.plots:
             self.hit_counts.extend(result.hit_counts)
+        for sink in self.sinks:
+            sink(self.events, result)
         self.events += result.events
         self.hits += result.hits
         self.skipped += result.skipped
@@ -117,6 +121,10 @@ class JobFold:
     def tracks_digest(self, name: str) -> str:
         """SHA-256 of every event's tracks (hit ids and flags), in event order."""
         return self.algorithms[name].digest.hexdigest()
+
+    def label(self, name: str) -> str:
+        """How the algorithm is called in the summaries: its class name."""
+        return ALGORITHMS[name]
 
     def timing(self, name: str) -> Timing:
         return Timing(self.events, self.hits, self.algorithms[name].seconds, self.threads)

@@ -254,6 +254,13 @@ class AlgorithmSettings:
     def defaults(cls, algorithm: str) -> "AlgorithmSettings":
         return resolve_one(algorithm, {}, {})
 
+    @classmethod
+    def from_report(cls, algorithm: str, report: Mapping[str, Mapping[str, Any]]) -> "AlgorithmSettings":
+        """The settings that `as_report` describes (as kept in a JSON report or a tracks file)."""
+        values = tuple((name, tuple(entry["value"]) if isinstance(entry["value"], list) else entry["value"])
+                       for name, entry in report.items())
+        return cls(algorithm, values, tuple((name, str(entry["source"])) for name, entry in report.items()))
+
     def keyword_arguments(self) -> dict[str, Value]:
         return dict(self.values)
 
@@ -263,7 +270,7 @@ class AlgorithmSettings:
     def describe(self) -> str:
         """One line: every parameter as `--param` takes it, with its source."""
         sources = dict(self.sources)
-        return ", ".join(f"{name}={format_value(value)} [{sources[name]}]" for name, value in self.values)
+        return ", ".join(f"{name}={format_value(value)} [{sources[name]}]" for name, value in self.values) or "none"
 
     def as_report(self) -> dict[str, dict[str, Any]]:
         """For the JSON report: per parameter, its value (pairs as lists) and source."""
@@ -277,7 +284,7 @@ def resolve_one(algorithm: str, from_file: Mapping[str, Value],
     """The settings of one algorithm: the command line over the file over the defaults."""
     values: list[tuple[str, Value]] = []
     sources: list[tuple[str, str]] = []
-    for entry in PARAMETERS[algorithm]:
+    for entry in PARAMETERS.get(algorithm, ()):
         if entry.name in from_command_line:
             value, source = from_command_line[entry.name], COMMAND_LINE
         elif entry.name in from_file:

@@ -19,6 +19,7 @@ import corvane
 from .arrays import TrackArrays, batch_track_arrays
 from .binned import BINNED_VARIABLES, efficiency_in_bins
 from .conditions import Conditions
+from .event_identity import EventIdentity, event_digest
 from .event_files import PARQUET_SUFFIX, EventFileError, expand_inputs, read_events
 from .generator import BLOCK_EVENTS, generate_range
 from .job import DEFAULT_CHUNK, hit_count, validation_input
@@ -58,6 +59,7 @@ class JobOptions:
     strict: bool = False              # raise on the first bad file instead of reporting it
     plots: bool = False               # also count what the plots show
     settings: tuple[AlgorithmSettings, ...] = ()  # parameters per algorithm; defaults for those not here
+    identify: bool = False            # also name each event processed (source, position, content digest)
 
     def settings_of(self, name: str) -> AlgorithmSettings | None:
         return next((entry for entry in self.settings if entry.algorithm == name), None)
@@ -86,6 +88,7 @@ class UnitResult:
     problems: list[str] = field(default_factory=list)  # one line per file or event that was skipped
     skipped: int = 0                                  # planned events not processed
     hit_counts: list[int] = field(default_factory=list)  # per event processed
+    identities: list[EventIdentity] = field(default_factory=list)  # per event processed, when asked for
 
     @classmethod
     def failed(cls, unit: WorkUnit, problem: str) -> "UnitResult":
@@ -172,21 +175,36 @@ def window_units(units: Sequence[WorkUnit], skip: int = 0, limit: int | None = N
 
 def read_unit(unit: WorkUnit, strict: bool = False) -> tuple[list[dict[str, Any]], list[str]]:
     """The unit's usable events, and one line per event, file or row group that was skipped."""
+    events, _places, problems = read_unit_places(unit, strict)
+    return events, problems
+
+
+def read_unit_places(unit: WorkUnit, strict: bool = False) -> tuple[list[dict[str, Any]], list[tuple[str, int]],
+                                                                    list[str]]:
+    """As `read_unit`, with each event's (file, position in the file); ("", index) for generated ones."""
     if unit.seed is not None:
-        return generate_range(unit.seed, unit.first_event, unit.events, unit.conditions), []
+        return (generate_range(unit.seed, unit.first_event, unit.events, unit.conditions),
+                [("", unit.first_event + offset) for offset in range(unit.events)], [])
     events: list[dict[str, Any]] = []
+    places: list[tuple[str, int]] = []
     problems: list[str] = []
     rows = None if unit.row_group is None else range(unit.skip_rows, unit.skip_rows + unit.events)
     for name in unit.paths:
         try:
-            for _position, _source, event in read_events(Path(name), unit.row_group, None if strict else problems,
-                                                         rows):
+            for position, _source, event in read_events(Path(name), unit.row_group, None if strict else problems,
+                                                        rows):
                 events.append(event)
+                places.append((name, position))
         except EventFileError as error:
             if strict:
                 raise
             problems.append(str(error))
-    return events, problems
+    return events, places, problems
+
+
+def identify(unit: WorkUnit, events: Sequence[dict[str, Any]], places: Sequence[tuple[str, int]]) -> list[EventIdentity]:
+    return [EventIdentity(source, index, unit.seed, event_digest(event))
+            for event, (source, index) in zip(events, places)]
 
 
 def add_counts(total: dict[str, dict[str, list[tuple[int, int]]]],
@@ -228,8 +246,9 @@ def solve_and_measure(events: Sequence[dict[str, Any]], solvers: dict[str, Any],
 
 def process_unit(unit: WorkUnit, options: JobOptions) -> UnitResult:
     """Reads, solves and measures one unit. Unreadable files are reported, not raised (unless strict)."""
-    events, problems = read_unit(unit, options.strict)
+    events, places, problems = read_unit_places(unit, options.strict)
     outputs = solve_and_measure(events, options.solvers(), options.chunk_size, options.plots)
     hit_counts = [hit_count(event) for event in events]
     return UnitResult(unit.index, len(events), sum(hit_counts), outputs, problems,
-                      max(unit.events - len(events), 0), hit_counts)
+                      max(unit.events - len(events), 0), hit_counts,
+                      identify(unit, events, places) if options.identify else [])
