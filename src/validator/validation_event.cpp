@@ -54,19 +54,12 @@ ValidationEvent build_validation_event(uint64_t hit_count, std::vector<McParticl
 
     event.is_indexed = last_rows_of_keys(event.particles);
 
-    // Two passes over the same distinct (hit, particle) pairs: count, then fill.
     std::vector<uint32_t> last_seen;
-    event.distinct_hit_count.assign(count, 0);
-    event.hit_offsets.assign(static_cast<size_t>(event.hit_count) + 1, 0);
-    for_each_distinct_hit(event, last_seen, [&event](uint32_t hit, uint32_t position) {
-        ++event.hit_offsets[hit + 1];
-        ++event.distinct_hit_count[position];
+    event.hit_particles = PackedLists<uint32_t>::gather(event.hit_count, [&event, &last_seen](auto&& add) {
+        for_each_distinct_hit(event, last_seen, add);
     });
-    for (size_t h = 0; h < event.hit_count; ++h) event.hit_offsets[h + 1] += event.hit_offsets[h];
-    event.hit_particles.resize(event.hit_offsets[event.hit_count]);
-    std::vector<uint32_t> fill(event.hit_offsets.begin(), event.hit_offsets.end() - 1);
-    for_each_distinct_hit(event, last_seen,
-                          [&event, &fill](uint32_t hit, uint32_t position) { event.hit_particles[fill[hit]++] = position; });
+    event.distinct_hit_count.assign(count, 0);
+    for (const uint32_t position : event.hit_particles.items) ++event.distinct_hit_count[position];
     return event;
 }
 

@@ -6,6 +6,7 @@
 #include <span>
 #include <vector>
 
+#include "core/packed_lists.hpp"
 #include "validator/mc_particle.hpp"
 
 namespace corvane::validation {
@@ -21,16 +22,15 @@ struct ValidationEvent {
     std::vector<bool> is_indexed;
     // Per indexed position: number of distinct hit ids in its hit list.
     std::vector<uint32_t> distinct_hit_count;
-    // hit -> indexed positions of the particles listing it, each once:
-    // hit_particles[hit_offsets[h] .. hit_offsets[h + 1]).
-    std::vector<uint32_t> hit_offsets;
-    std::vector<uint32_t> hit_particles;
+    // hit -> indexed positions of the particles listing it, each once, in
+    // position order.
+    PackedLists<uint32_t> hit_particles;
 
     bool has_hit(int64_t id) const { return id >= 0 && id < static_cast<int64_t>(hit_count); }
 
     // The particles of a valid hit id.
     std::span<const uint32_t> particles_of_hit(uint32_t id) const {
-        return std::span<const uint32_t>(hit_particles).subspan(hit_offsets[id], hit_offsets[id + 1] - hit_offsets[id]);
+        return hit_particles.of(id);
     }
 };
 

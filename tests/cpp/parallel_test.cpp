@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "expect.hpp"
 #include "algorithms/track_following/track_following.hpp"
 #include "event_model/event.hpp"
 #include "parallel/batch.hpp"
@@ -19,14 +20,6 @@
 #include "parallel/worker_pool.hpp"
 
 namespace {
-
-int failures = 0;
-
-void expect(bool condition, const std::string& what) {
-    if (condition) return;
-    ++failures;
-    std::fprintf(stderr, "FAILED: %s\n", what.c_str());
-}
 
 using corvane::parse_thread_count;
 
@@ -171,10 +164,5 @@ int main() {
     thread_count_parser();
     for (size_t size = 1; size <= 8; ++size) worker_pool(size);
     batch_driver();
-    if (failures != 0) {
-        std::fprintf(stderr, "%d check(s) failed\n", failures);
-        return EXIT_FAILURE;
-    }
-    std::printf("pool of %zu worker(s): all checks passed\n", corvane::WorkerPool::shared().size());
-    return EXIT_SUCCESS;
+    return finish("pool of " + std::to_string(corvane::WorkerPool::shared().size()) + " worker(s): all checks passed");
 }

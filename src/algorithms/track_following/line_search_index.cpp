@@ -6,14 +6,14 @@
 #include <limits>
 
 #include "algorithms/track_following/tolerance_window.hpp"
+#include "core/finite.hpp"
+#include "core/packed_lists.hpp"
 
 namespace corvane {
 namespace {
 
 // Below this size a scan costs no more than a lookup.
 constexpr size_t kSmallestIndexedModule = 12;
-
-bool finite(const Hit& hit) { return std::isfinite(hit.x) && std::isfinite(hit.y) && std::isfinite(hit.z); }
 
 // Predictions of one coordinate over the module's z range: every rounded step
 // of a prediction is monotonic in z, so the predictions for all the module's
@@ -31,7 +31,7 @@ ToleranceWindow prediction_window(Predict predict, double z_min, double z_max, d
 
 LineSearchIndex::LineSearchIndex(std::span<const Hit> hits, const TrackFollowingParameters& p) : hits_(hits) {
     if (hits.size() < kSmallestIndexedModule || hits.size() > std::numeric_limits<uint32_t>::max()) return;
-    if (!std::all_of(hits.begin(), hits.end(), finite) || !std::isfinite(p.max_tolerance_x)) return;
+    if (!std::all_of(hits.begin(), hits.end(), finite_xyz<Hit>) || !std::isfinite(p.max_tolerance_x)) return;
     const auto [lowest_z, highest_z] =
         std::minmax_element(hits.begin(), hits.end(), [](const Hit& l, const Hit& r) { return l.z < r.z; });
     z_min_ = lowest_z->z;
@@ -52,15 +52,14 @@ void LineSearchIndex::sort_by_x() {
     const auto [lowest, highest] =
         std::minmax_element(hits_.begin(), hits_.end(), [](const Hit& l, const Hit& r) { return l.x < r.x; });
     buckets_ = MonotoneBins(lowest->x, highest->x, count);
-    bucket_start_.assign(count + 1, 0);
-    for (const Hit& hit : hits_) ++bucket_start_[buckets_.of(hit.x) + 1];
-    for (size_t b = 1; b <= count; ++b) bucket_start_[b] += bucket_start_[b - 1];
-    std::vector<uint32_t> next(bucket_start_.begin(), bucket_start_.end() - 1);
-    by_x_.resize(count);
-    for (size_t position = 0; position < count; ++position) {
-        const Hit& hit = hits_[position];
-        by_x_[next[buckets_.of(hit.x)]++] = Entry{hit.x, hit.y, static_cast<uint32_t>(position)};
-    }
+    PackedLists<Entry> by_bucket = PackedLists<Entry>::gather(count, [this](auto&& add) {
+        for (size_t position = 0; position < hits_.size(); ++position) {
+            const Hit& hit = hits_[position];
+            add(buckets_.of(hit.x), Entry{hit.x, hit.y, static_cast<uint32_t>(position)});
+        }
+    });
+    bucket_start_ = std::move(by_bucket.offsets);
+    by_x_ = std::move(by_bucket.items);
     for (size_t b = 0; b < count; ++b) {
         for (size_t i = bucket_start_[b] + 1; i < bucket_start_[b + 1]; ++i) {
             const Entry entry = by_x_[i];

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "algorithms/track_following/line_geometry.hpp"
-#include "algorithms/monotone_bins.hpp"
 #include "algorithms/track_following/occupancy_grid.hpp"
+#include "core/monotone_bins.hpp"
 
 namespace corvane {
 

@@ -28,7 +28,7 @@ OccupancyGrid::OccupancyGrid(std::span<const Hit> hits, double tolerance_x, doub
     rows_ = MonotoneBins(y_low_, y_high_, kSide);
     marked_.fill(0);
     for (size_t i = 0; i < hits.size(); ++i) {
-        const uint64_t mask = columns_mask(columns_.of(xs[i].low), columns_.of(xs[i].high));
+        const uint64_t mask = bit_range(columns_.of(xs[i].low), columns_.of(xs[i].high));
         const size_t last_row = rows_.of(ys[i].high);
         for (size_t row = rows_.of(ys[i].low); row <= last_row; ++row) marked_[row] |= mask;
     }

@@ -9,7 +9,8 @@
 #include <cstdint>
 #include <span>
 
-#include "algorithms/monotone_bins.hpp"
+#include "core/bit_range.hpp"
+#include "core/monotone_bins.hpp"
 #include "event_model/hit.hpp"
 
 namespace corvane {
@@ -30,7 +31,7 @@ public:
         if (!(highest_x >= x_low_ && lowest_x <= x_high_ && highest_y >= y_low_ && lowest_y <= y_high_)) {
             return false;
         }
-        const uint64_t mask = columns_mask(columns_.of(lowest_x), columns_.of(highest_x));
+        const uint64_t mask = bit_range(columns_.of(lowest_x), columns_.of(highest_x));
         const size_t last_row = rows_.of(highest_y);
         for (size_t row = rows_.of(lowest_y); row <= last_row; ++row) {
             if ((marked_[row] & mask) != 0) return true;
@@ -40,10 +41,6 @@ public:
 
 private:
     static constexpr size_t kSide = 64;
-
-    static uint64_t columns_mask(size_t first, size_t last) {
-        return (~uint64_t{0} >> (kSide - 1 - last)) & (~uint64_t{0} << first);
-    }
 
     // Where predictions may fall at all; outside, nothing is marked.
     double x_low_ = -INFINITY, x_high_ = INFINITY, y_low_ = -INFINITY, y_high_ = INFINITY;

@@ -1,13 +1,27 @@
 // Equal-width bins over a range of doubles. Every step of the bin number
 // rounds monotonically, so a value at or above another never falls into an
 // earlier bin; searches rely on that alone, never on where an edge lies
-// exactly. Values outside the range go to the first or the last bin.
+// exactly. Values outside the range go to the first or the last bin, and so
+// does NaN to the first.
 #pragma once
 
 #include <cmath>
 #include <cstddef>
 
 namespace corvane {
+
+// The bin of a value already measured in bins from the first edge: NaN and
+// values at or below 0 go to bin 0, values at or beyond the last bin's number
+// to the last bin. `last_value` is `last` as a double (kept by callers that
+// bin many values).
+inline size_t clamp_to_bin(double scaled, double last_value, size_t last) {
+    if (!(scaled > 0.0)) return 0;
+    return scaled < last_value ? static_cast<size_t>(scaled) : last;
+}
+
+inline size_t clamp_to_bin(double scaled, size_t last) {
+    return clamp_to_bin(scaled, static_cast<double>(last), last);
+}
 
 class MonotoneBins {
 public:
@@ -22,9 +36,7 @@ public:
     }
 
     size_t of(double value) const {
-        const double scaled = (value - origin_) * scale_;
-        if (!(scaled > 0.0)) return 0;
-        return scaled < last_value_ ? static_cast<size_t>(scaled) : last_;
+        return clamp_to_bin((value - origin_) * scale_, last_value_, last_);
     }
 
     size_t count() const { return last_ + 1; }
