@@ -2,6 +2,7 @@
 import json
 import os
 import sys
+import tempfile
 import time
 from pathlib import Path
 from typing import Any, Final
@@ -24,6 +25,7 @@ from .job_fold import FoldError, JobFold
 from .parameters import ParameterError, resolve_settings
 from .sample_generation import generate_sample
 from .sample_output import OutputError, incomplete_sample
+from .cli_tune import tune_command
 from .saved_tracks import SavedTracksError, open_saved, saving_tracks, validate_saved
 from .summary_output import echo_summary
 from .work_units import JobOptions, plan_generated, plan_units, read_unit, window_units
@@ -154,6 +156,9 @@ def _note_repeated(repeated: list[str]) -> None:
                    "each event's source and content digest); `corvane validate` reads it back.")
 @click.option("--plots", "plot_dir", type=click.Path(path_type=Path), default=None,
               help="Draw efficiency, ghost-rate and clone-rate plots (PNG) into this directory.")
+@click.option("--html", "html_path", type=click.Path(path_type=Path), default=None,
+              help="Write one self-contained HTML page with the summary tables, the plots, the parameters and "
+                   "the provenance.")
 @click.option("--chunk-size", type=click.IntRange(min=1), default=DEFAULT_CHUNK,
               help="Events per batch handed to the solver (a unit of work holds at most 32).")
 @click.option("--strict", is_flag=True, help="Stop at the first bad input file or event instead of skipping it.")
@@ -170,7 +175,7 @@ def _note_repeated(repeated: list[str]) -> None:
 def run(context: click.Context, inputs: tuple[str, ...], algorithm_choices: tuple[str, ...],
         assignments: tuple[str, ...], threads: int | None, count: int, seed: int,
         skip: int, max_events: int | None, json_path: Path | None, tracks_path: Path | None,
-        plot_dir: Path | None, chunk_size: int,
+        plot_dir: Path | None, html_path: Path | None, chunk_size: int,
         strict: bool, keep_going: bool, scheduler: str | None, workers: int | None, quiet: bool,
         config: Path | None, conditions: Conditions, condition_sources: dict[str, str]) -> None:
     """Reconstruct events, print each algorithm's validation summary and timing.
@@ -205,6 +210,8 @@ def run(context: click.Context, inputs: tuple[str, ...], algorithm_choices: tupl
             check_output_directory(plot_dir, "--plots")
         if tracks_path is not None:
             check_output_file(tracks_path, "--tracks")
+        if html_path is not None:
+            check_output_file(html_path, "--html")
     except OutputPathError as error:
         _fail(str(error))
     if threads is not None:
@@ -220,7 +227,7 @@ def run(context: click.Context, inputs: tuple[str, ...], algorithm_choices: tupl
         _fail(str(error))
     _note_repeated(repeated)
     units = window_units(units, skip, max_events)
-    options = JobOptions(tuple(names), chunk_size, strict, plots=plot_dir is not None,
+    options = JobOptions(tuple(names), chunk_size, strict, plots=plot_dir is not None or html_path is not None,
                          settings=tuple(settings.values()), identify=tracks_path is not None)
     fold = JobFold(units, options, detailed=json_path is not None)
     planned = sum(unit.events for unit in units)
@@ -268,6 +275,8 @@ def run(context: click.Context, inputs: tuple[str, ...], algorithm_choices: tupl
         sys.exit(INTERRUPTED)
     extra = {} if inputs else {"conditions": conditions_report(conditions, condition_sources)}
     _write_outputs(fold, sample, skipped, json_path, plot_dir, extra)
+    if html_path is not None:
+        _write_html(fold, sample, skipped, html_path, None if inputs else seed, extra)
     if skipped:
         click.echo(f"corvane: {len(skipped)} input(s) skipped, see above", err=True)
         if not keep_going:
@@ -297,6 +306,22 @@ def _write_outputs(fold: JobFold, sample: str, skipped: list[str], json_path: Pa
         except OSError as error:
             _fail(f"{plot_dir}: cannot write plots: {error.strerror or error}")
         click.echo(f"Wrote {len(written)} plots to {plot_dir}")
+
+
+def _write_html(fold: JobFold, sample: str, skipped: list[str], html_path: Path, seed: int | None,
+                extra: dict[str, Any]) -> None:
+    from .html_report import run_page
+    from .plots import draw_all
+    from .provenance import provenance
+
+    report = {"provenance": provenance(seed), **fold.report(sample, skipped), **extra}
+    try:
+        with tempfile.TemporaryDirectory() as scratch:
+            page = run_page(report, draw_all(fold.plot_inputs(), Path(scratch)))
+        html_path.write_text(page, encoding="utf-8")
+    except OSError as error:
+        _fail(f"{html_path}: cannot be written: {error.strerror or error}")
+    click.echo(f"Wrote {html_path}")
 
 
 @main.command()
@@ -391,3 +416,6 @@ def display(event_file: Path, index: int, algorithm: str, out: Path) -> None:
     except OSError as error:
         _fail(f"{out}: cannot be written: {error.strerror or error}")
     click.echo(f"Wrote {out}: {plural(count, 'track')}, {plural(ghosts, 'ghost')}")
+
+
+main.add_command(tune_command, "tune")

@@ -1,0 +1,155 @@
+"""Reports as one self-contained HTML page: tables, plots (embedded as data URIs), parameters and
+provenance, drawn from the same report dictionary that `--json` writes. The page loads nothing from
+anywhere, so it can be mailed or archived as it is."""
+import base64
+import html
+from collections.abc import Sequence
+from dataclasses import dataclass, field
+from pathlib import Path
+from typing import Any, Final
+
+from .report_tables import Table, number
+from .tuning_report import parameter_table, results_table, trials_table
+
+STYLE: Final = """
+body { font-family: sans-serif; margin: 2em auto; max-width: 75em; color: #222; }
+h1 { font-size: 1.5em; } h2 { font-size: 1.2em; margin-top: 2em; border-bottom: 1px solid #ccc; }
+table { border-collapse: collapse; margin: 0.8em 0; font-size: 0.9em; }
+caption { text-align: left; font-weight: bold; padding: 0.3em 0; }
+th, td { border: 1px solid #ccc; padding: 0.25em 0.6em; }
+th { background: #f0f0f0; }
+td { text-align: right; font-variant-numeric: tabular-nums; white-space: nowrap; }
+td:first-child, table.facts td { text-align: left; } table.facts td { white-space: normal; }
+p.note { font-size: 0.85em; color: #555; margin: 0.2em 0; }
+figure { margin: 1em 0; } img { max-width: 100%; border: 1px solid #eee; }
+div.scroll { max-height: 30em; overflow: auto; }
+"""
+
+
+@dataclass
+class Section:
+    heading: str
+    tables: list[Table] = field(default_factory=list)
+    images: list[Path] = field(default_factory=list)
+    scroll: bool = False           # long tables get a scroll box
+
+
+def _table(table: Table, scroll: bool) -> str:
+    head = "".join(f"<th>{html.escape(h)}</th>" for h in table.headers)
+    body = "".join("<tr>" + "".join(f"<td>{html.escape(cell)}</td>" for cell in row) + "</tr>"
+                   for row in table.rows)
+    notes = "".join(f'<p class="note">{html.escape(note)}</p>' for note in table.notes)
+    kind = ' class="facts"' if table.prose else ""
+    text = (f"<table{kind}><caption>{html.escape(table.caption)}</caption><thead><tr>{head}</tr></thead>"
+            f"<tbody>{body}</tbody></table>{notes}")
+    return f'<div class="scroll">{text}</div>' if scroll else text
+
+
+def _image(path: Path) -> str:
+    data = base64.b64encode(path.read_bytes()).decode("ascii")
+    return (f'<figure><img alt="{html.escape(path.stem)}" src="data:image/png;base64,{data}">'
+            f"<figcaption>{html.escape(path.name)}</figcaption></figure>")
+
+
+def render(title: str, sections: Sequence[Section]) -> str:
+    """The page: every table as an HTML table, every image read and embedded."""
+    parts = [f"<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>{html.escape(title)}</title>"
+             f"<style>{STYLE}</style></head><body><h1>{html.escape(title)}</h1>"]
+    for section in sections:
+        parts.append(f"<section><h2>{html.escape(section.heading)}</h2>")
+        parts.extend(_table(table, section.scroll) for table in section.tables)
+        parts.extend(_image(path) for path in section.images)
+        parts.append("</section>")
+    parts.append("</body></html>\n")
+    return "".join(parts)
+
+
+def _text(value: Any) -> str:
+    if isinstance(value, (list, tuple)):
+        return ", ".join(_text(v) for v in value)
+    if isinstance(value, dict):
+        return ", ".join(f"{k}={_text(v)}" for k, v in value.items())
+    return str(value)
+
+
+def facts_table(caption: str, facts: dict[str, Any]) -> Table:
+    """A table of names and values (nested values written on one line)."""
+    return Table(caption, ("", "value"), [[str(key), _text(value)] for key, value in facts.items()], prose=True)
+
+
+def settings_table(caption: str, settings: dict[str, Any]) -> Table:
+    """Settings given as {name: {"value": ..., "source": ...}}: what is in force and where it came from."""
+    return Table(caption, ("", "value", "source"),
+                 [[name, _text(entry["value"]), str(entry["source"])] for name, entry in settings.items()], prose=True)
+
+
+def provenance_section(report: dict[str, Any]) -> list[Section]:
+    facts = report.get("provenance")
+    return [Section("Provenance", [facts_table("Where these results come from", facts)])] if facts else []
+
+
+# ---- corvane run ----------------------------------------------------------------
+
+CATEGORY_HEADERS: Final = ("category", "reconstructible", "reconstructed", "efficiency (%)", "clones",
+                           "clones (% of reconstructed)", "purity (%)", "hit efficiency (%)")
+
+
+def category_table(class_name: str, validation: dict[str, Any]) -> Table:
+    """One algorithm's validation export as a table (categories in the usual order)."""
+    from .binned import CATEGORIES
+
+    found = {c["label"]: c for c in validation["categories"]}
+    rows = [[label, str(c["n_particles"]), str(c["n_recon_particles"]), number(c["recoeff"]), str(c["n_clones"]),
+             number(c["clone_percentage"]), number(c["purity"]), number(c["hit_eff_percentage"])]
+            for label in CATEGORIES if (c := found.get(label)) is not None]
+    ghosts = (f"{validation['total_tracks']} tracks, {validation['total_ghosts']} ghosts "
+              f"({number(validation['overall_ghost_rate'], 1)}% of tracks; event average "
+              f"{number(validation['event_avg_ghost_rate'], 1)}%)")
+    return Table(class_name, CATEGORY_HEADERS, rows,
+                 [ghosts, "efficiency: reconstructed / reconstructible particles of the category; purity: share of a "
+                          "matched track's hits from its particle; hit efficiency: share of the particle's hits on "
+                          "its track"])
+
+
+def timing_table(algorithms: dict[str, Any]) -> Table:
+    rows = [[entry["class"], str(t["events"]), number(t["seconds"], 3), number(t["events_per_second"], 1),
+             number(t["ms_per_event"]), f"{t['hits_per_second']:,.0f}", str(t["threads"])]
+            for entry in algorithms.values() if (t := entry.get("timing"))]
+    return Table("Time in the solver", ("algorithm", "events", "seconds", "events/s", "ms/event", "hits/s",
+                                        "threads"), rows)
+
+
+def run_page(report: dict[str, Any], plots: Sequence[Path]) -> str:
+    """The page of `corvane run`: summary per algorithm, timing, parameters, plots, provenance."""
+    algorithms: dict[str, Any] = report["algorithms"]
+    sample = {"sample": report["sample"], "events": report["events"], "hits": report["hits"],
+              "skipped inputs": len(report.get("skipped", []))}
+    sections = [Section("Sample", [facts_table("Events reconstructed", sample)])]
+    sections.append(Section("Validation", [category_table(entry["class"], entry["validation"])
+                                           for entry in algorithms.values()]))
+    sections.append(Section("Timing", [timing_table(algorithms)]))
+    parameters = [settings_table(entry["class"], entry["parameters"]) for entry in algorithms.values()
+                  if entry.get("parameters")]
+    if parameters:
+        sections.append(Section("Parameters", parameters))
+    if report.get("conditions"):
+        sections.append(Section("Generator conditions", [settings_table("Conditions of the generated sample",
+                                                                        report["conditions"])]))
+    if plots:
+        sections.append(Section("Plots", images=list(plots)))
+    if report.get("skipped"):
+        sections.append(Section("Skipped inputs", [Table("Inputs not processed", ("problem",),
+                                                         [[line] for line in report["skipped"]])], scroll=True))
+    return render(f"corvane run: {report['sample']}", [*sections, *provenance_section(report)])
+
+
+# ---- corvane tune ---------------------------------------------------------------
+
+def tune_page(report: dict[str, Any], plots: Sequence[Path]) -> str:
+    """The page of `corvane tune`: both samples' results, the parameters, the trade-off, every trial."""
+    sections = [Section("Results", [results_table(report)]),
+                Section("Parameters", [parameter_table(report)]),
+                Section("Trade-off", images=list(plots)),
+                Section("Trials", [trials_table(report)], scroll=True)]
+    return render(f"corvane tune: {report['class']} on {report['tuning_sample']['description']}",
+                  [*sections, *provenance_section(report)])

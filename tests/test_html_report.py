@@ -1,0 +1,90 @@
+"""The HTML reports render in a real browser (headless Chromium), with their tables and plots, and
+load nothing from anywhere."""
+import os
+import shutil
+import subprocess
+from html.parser import HTMLParser
+
+import matplotlib.image
+import numpy as np
+import pytest
+from click.testing import CliRunner
+
+from corvane_tools import cli
+
+CHROMIUM = shutil.which("chromium") or shutil.which("chromium-browser")
+
+
+class Elements(HTMLParser):
+    """Counts tags and collects the captions and every URL-valued attribute."""
+
+    def __init__(self):
+        super().__init__()
+        self.tags = {}
+        self.urls = []
+        self.captions = []
+        self._in_caption = False
+
+    def handle_starttag(self, tag, attrs):
+        self.tags[tag] = self.tags.get(tag, 0) + 1
+        self.urls += [value for name, value in attrs if name in ("src", "href") and value]
+        self._in_caption = tag == "caption"
+
+    def handle_endtag(self, tag):
+        self._in_caption = False
+
+    def handle_data(self, data):
+        if self._in_caption:
+            self.captions.append(data)
+
+
+def parse(text):
+    elements = Elements()
+    elements.feed(text)
+    return elements
+
+
+def chromium(tmp_path, page, *args):
+    return subprocess.run([CHROMIUM, "--headless", "--no-sandbox", "--disable-gpu", "--hide-scrollbars",
+                           "--no-first-run", f"--user-data-dir={tmp_path / 'profile'}", *args, page.as_uri()],
+                          capture_output=True, text=True, timeout=120, check=True)
+
+
+# command arguments, captions the page must show, plots embedded
+PAGES = {
+    "run": (["run", "-n", "2", "-a", "track_following", "-q"], ["TrackFollowing", "Time in the solver"], 4),
+    "tune": (["tune", "-a", "track_following", "-n", "2", "--trials", "3", "-q"],
+             ["Defaults and tuned settings on both samples", "Trials (on the tuning sample)"], 1),
+}
+
+
+@pytest.fixture(scope="module", params=sorted(PAGES))
+def page(request, tmp_path_factory):
+    root = tmp_path_factory.mktemp(request.param)
+    args, captions, plots = PAGES[request.param]
+    extra = ["--out", root / "best.toml", "--plot", root / "t.png"] if request.param == "tune" else []
+    result = CliRunner().invoke(cli.main, [*args, *[str(a) for a in extra], "--html", str(root / "page.html")])
+    assert result.exit_code == 0, result.output
+    return root / "page.html", captions, plots
+
+
+def test_page_is_self_contained(page):
+    path, captions, plots = page
+    elements = parse(path.read_text(encoding="utf-8"))
+    assert elements.tags.get("img") == plots
+    assert all(url.startswith("data:image/png;base64,") for url in elements.urls)
+    assert set(captions) <= set(elements.captions) and "Where these results come from" in elements.captions
+
+
+@pytest.mark.skipif(CHROMIUM is None and not os.environ.get("CI"),
+                    reason="headless Chromium is not installed (CI installs it: see .ci/run)")
+def test_page_renders_in_chromium(page, tmp_path):
+    assert CHROMIUM is not None, "CI must install headless Chromium (.ci/run)"
+    path, captions, plots = page
+    shot = tmp_path / "shot.png"
+    chromium(tmp_path, path, "--window-size=1280,1600", f"--screenshot={shot}")
+    pixels = matplotlib.image.imread(shot)[..., :3]
+    assert (pixels.min(axis=2) < 0.9).mean() > 0.02 and pixels.std() > 0.05   # drawn, not a blank page
+    dom = parse(chromium(tmp_path, path, "--dump-dom").stdout)
+    assert dom.tags.get("table", 0) >= len(captions) and dom.tags.get("img") == plots
+    assert set(captions) <= set(dom.captions)
