@@ -29,7 +29,7 @@ def ownerless_hits(event):
 
 @pytest.mark.parametrize("table, assignments, expected, sources", [
     ({}, [], {}, {}),
-    ({"noise_per_module": 0}, ["hit_efficiency=1"], {"noise_per_module": 0.0, "hit_efficiency": 1.0},
+    ({"noise_per_module": 1}, ["hit_efficiency=1"], {"noise_per_module": 1.0, "hit_efficiency": 1.0},
      {"noise_per_module": FILE, "hit_efficiency": COMMAND_LINE}),
     ({"collisions": 3}, ["collisions=4", "fixed-collisions=yes"], {"collisions": 4.0, "fixed_collisions": True},
      {"collisions": COMMAND_LINE, "fixed_collisions": COMMAND_LINE}),
@@ -86,8 +86,9 @@ def test_defaults_and_conditions_give_different_pure_samples():
 def test_hit_efficiency_without_noise(efficiency):
     """Without noise, the ownerless hits are the fillers that keep a module from being empty; with full
     efficiency a particle on a straight line leaves a hit on every sensor its line crosses."""
-    conditions = with_values(noise_per_module=0, hit_efficiency=efficiency, module_material=0, resolution=0)
-    geometry = Geometry.of(conditions.station_gap, conditions.overlap)
+    conditions = with_values(noise_per_module=0, hit_efficiency=efficiency, module_material=0, foil_material=0,
+                             resolution=0, delta_rays=False, conversions=False)
+    geometry = Geometry.of(conditions.station_gap, conditions.overlap, conditions.overlap_shape)
     for event in generate_range(3, 0, 3, conditions):
         modules = modules_of(event)
         counts = np.bincount(modules, minlength=52)
@@ -126,6 +127,14 @@ def missed_crossings(event, particle, geometry):
     return missed
 
 
+@pytest.mark.parametrize("shape", ["strip", "sensors"])
+def test_noise_per_module_is_the_mean_number_of_noise_hits(shape):
+    conditions = with_values(noise_per_module=20, overlap_shape=shape, collisions=1, fixed_collisions=True)
+    events = generate_range(8, 0, 20, conditions)
+    noise = sum(len(ownerless_hits(event)) for event in events)
+    assert noise / (20 * 52) == pytest.approx(20.0, rel=0.03)   # 20800 expected: 0.7% statistical
+
+
 @pytest.mark.parametrize("collisions", [1, 5])
 def test_fixed_collisions(collisions):
     conditions = with_values(collisions=collisions, fixed_collisions=True)
@@ -151,7 +160,7 @@ def test_command_line_and_file(tmp_path: Path):
     done = runner.invoke(main, ["generate", "-n", "1", "--config", str(config), "-C", "collisions=2",
                                 "-C", "fixed_collisions=true", "-o", str(out)])
     assert done.exit_code == 0, done.output
-    assert "collisions=2, fixed_collisions=true, noise_per_module=0, hit_efficiency=1)" in done.output
+    assert "collisions=2, fixed_collisions=true, hit_efficiency=1)" in done.output
     refused = runner.invoke(main, ["run", str(out), "-C", "collisions=2"])
     assert refused.exit_code == 1 and "do not apply to input files" in refused.output
     config.write_text("[generator]\nhit_efficiency = 2\n")

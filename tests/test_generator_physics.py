@@ -7,7 +7,8 @@ import pytest
 from corvane_tools.conditions import with_values
 from corvane_tools.generator import generate_range
 
-EXACT = dict(resolution=0, noise_per_module=0, hit_efficiency=1)   # hits exactly where the particles cross
+# hits exactly where the particles cross, and of those particles alone
+EXACT = dict(resolution=0, noise_per_module=0, hit_efficiency=1, foil_material=0, delta_rays=False)
 
 
 def truth(event):
@@ -29,7 +30,7 @@ def owned(event):
     ("proton", "50GeV", "3-3.5", "-1-0", "20-25", 2212),
 ])
 def test_gun_gives_the_requested_species_and_ranges(gun, p, eta, phi, particles, code):
-    conditions = with_values(gun=gun, gun_p=p, gun_eta=eta, gun_phi=phi, gun_particles=particles)
+    conditions = with_values(gun=gun, gun_p=p, gun_eta=eta, gun_phi=phi, gun_particles=particles, delta_rays=False)
     low, high = conditions.gun_particles
     for event in generate_range(2, 0, 10, conditions):
         made = int(event["description"].split("gun, ")[1].split()[0])
@@ -82,7 +83,7 @@ def test_delta_rays_are_electrons_knocked_out_by_a_muon_beam(delta_rays):
 
 @pytest.mark.parametrize("foil, module", [(0.0, 0.0), (0.05, 0.0), (0.0, 0.02)])
 def test_photons_convert_in_the_material(foil, module):
-    base = dict(spectrum="minimum_bias", noise_per_module=0, collisions=5, fixed_collisions=True)
+    base = dict(noise_per_module=0, collisions=5, fixed_collisions=True, delta_rays=False)
     events = {switch: generate_range(4, 0, 10, with_values(conversions=switch, foil_material=foil,
                                                             module_material=module, **base))
               for switch in (False, True)}

@@ -37,18 +37,18 @@ class Conditions:
     momenta in MeV, angles in radians."""
     collisions: float = 7.6           # proton-proton collisions per event: the Poisson mean, or the number
     fixed_collisions: bool = False    # every event has exactly `collisions` collisions
-    spectrum: str = "wide_gaussian"   # charged multiplicity and pseudorapidity model of a collision
-    noise_per_module: float = 3.0     # mean noise hits per module and event
-    hit_efficiency: float = 0.98      # chance that a sensor crossing leaves a hit
+    spectrum: str = "minimum_bias"   # charged multiplicity and pseudorapidity model of a collision
+    noise_per_module: float = 0.0     # mean noise hits per module and event
+    hit_efficiency: float = 0.99      # chance that a sensor crossing leaves a hit
     resolution: float = 0.012         # hit resolution in x and y
     module_material: float = 0.005    # per module, at normal incidence
-    foil_material: float = 0.0        # the foil between the beam and the sensors, at normal incidence
+    foil_material: float = 0.0028       # the foil between the beam and the sensors, at normal incidence
     station_gap: float = 5.0          # z distance between the two modules of a station
     overlap: float = 2.0              # how far each half reaches past the other half's edge
-    overlap_shape: str = "strip"      # "strip": at every distance from the beam; "sensors": the L-shaped tiles
+    overlap_shape: str = "sensors"     # "strip": at every distance from the beam; "sensors": the L-shaped tiles
     origin_z_spread: float = 45.0     # RMS of the collisions' z
-    conversions: bool = False         # photons from the collisions convert into e+ e- pairs in the material
-    delta_rays: bool = False          # charged particles knock energetic electrons out of the sensors
+    conversions: bool = True          # photons from the collisions convert into e+ e- pairs in the material
+    delta_rays: bool = True           # charged particles knock energetic electrons out of the sensors
     spill_over: float = 0.0           # share of the previous crossing's hits that register in this one
     gun: str = ""                     # species of a particle gun that replaces the collisions ("": none)
     gun_p: tuple[float, float] = (2000.0, 20000.0)       # momentum range (MeV)

@@ -16,6 +16,7 @@ daughters of K0S, Lambda, D and B decays; straight-line flight with multiple
 scattering in every module crossed (Highland formula); hits smeared by the
 sensor resolution, lost with a small inefficiency, and noise hits on top.
 """
+import functools
 from collections.abc import Iterator
 from dataclasses import dataclass
 from typing import Any, Final
@@ -23,8 +24,8 @@ from typing import Any, Final
 import numpy as np
 
 from .collector import collector_paused
-from .conditions import Conditions
-from .detector import MODULE_COUNT, OUTER_HALF_WIDTH, FloatArray, IntArray, sensor_plane_offset
+from .conditions import STATION_PITCH_MIN, Conditions
+from .detector import MODULE_COUNT, OUTER_HALF_WIDTH, FloatArray, Geometry, IntArray, sensor_plane_offset
 from .gun import gun_origins, gun_particles
 from .interactions import SILICON_X0, conversion_points, delta_rays, foil_crossing, pairs, slopes
 from .montecarlo_record import MC_COLUMNS, montecarlo_rows, runs, stable_order
@@ -37,9 +38,20 @@ BEAUTY_SHARE: Final = 0.25         # share of collisions with a B decay (enriche
 CHARM_SHARE: Final = 0.3
 
 
+@functools.lru_cache(maxsize=16)
+def _sensor_share(overlap: float, sensor_shapes: bool) -> float:
+    """The share of a module's square outline that its sensors cover (both halves alike), on a fine grid."""
+    centres = (np.arange(800) + 0.5) / 800 * 2.0 * OUTER_HALF_WIDTH - OUTER_HALF_WIDTH
+    x, y = np.meshgrid(centres, centres)
+    geometry = Geometry.of(0.5 * STATION_PITCH_MIN, overlap, "sensors" if sensor_shapes else "strip")
+    return float(np.mean(geometry.in_sensitive_area(np.zeros(1, np.int64), x, y)))
+
+
 def _noise_hits(rng: np.random.Generator, setup: Setup, slots: int) -> tuple[IntArray, FloatArray, FloatArray]:
-    """Uniform noise hits: (slot, x, y), a slot being event * MODULE_COUNT + module."""
-    drawn = rng.poisson(setup.conditions.noise_per_module * 1.4, slots)  # 1.4: some draws fall outside the sensors
+    """Noise hits spread evenly over the sensors, `noise_per_module` per module on average: (slot, x, y), a slot
+    being event * MODULE_COUNT + module. Drawn over the modules' square outline and kept on the sensors."""
+    share = _sensor_share(setup.geometry.overlap, setup.geometry.sensor_shapes)
+    drawn = rng.poisson(setup.conditions.noise_per_module / share, slots)
     slot = np.repeat(np.arange(slots), drawn)
     x = rng.uniform(-OUTER_HALF_WIDTH, OUTER_HALF_WIDTH, slot.size)
     y = rng.uniform(-OUTER_HALF_WIDTH, OUTER_HALF_WIDTH, slot.size)
