@@ -29,6 +29,7 @@ from .cli_tune import tune_command
 from .saved_tracks import SavedTracksError, open_saved, saving_tracks, validate_saved
 from .summary_output import echo_summary
 from .work_units import JobOptions, plan_generated, plan_units, read_unit, window_units
+from .cli_scan import scan
 
 DEFAULT_EVENTS: Final = 50
 DEFAULT_SEED: Final = 1
@@ -419,3 +420,4 @@ def display(event_file: Path, index: int, algorithm: str, out: Path) -> None:
 
 
 main.add_command(tune_command, "tune")
+main.add_command(scan)

@@ -1,0 +1,127 @@
+"""A scan: every algorithm over generated samples that differ in one condition only.
+
+Each setting's sample has the same size and seed, so the settings differ by
+the condition alone (and by its consequences for the random draws). The
+results are one row per setting and algorithm: efficiencies, ghost and clone
+rates with the counts they come from, so that errors can be drawn.
+"""
+import math
+from collections.abc import Callable, Sequence
+from dataclasses import asdict, dataclass
+from typing import Any, Final
+
+from .binned import Ratio
+from .conditions import NAMES, ConditionError, Conditions, text, with_values
+from .job_fold import JobFold
+from .work_units import JobOptions, WorkUnit, plan_generated
+
+CATEGORIES: Final = ("velo", "long")   # efficiency and clones reported per scan row
+
+
+@dataclass
+class ScanRow:
+    """One algorithm at one setting of the scanned condition. Rates in percent."""
+    value: str                 # the setting, as written on the command line
+    algorithm: str
+    events: int
+    hits_per_event: float
+    tracks: int
+    ghosts: int
+    ghost_rate: float
+    velo_found: int
+    velo_particles: int
+    velo_efficiency: float
+    velo_clones: int
+    velo_clone_rate: float
+    long_found: int
+    long_particles: int
+    long_efficiency: float
+    long_clones: int
+    long_clone_rate: float
+
+    def rate(self, metric: str) -> tuple[float, float]:
+        """A rate in percent and its error: binomial for efficiencies and the ghost rate, Poisson for the
+        clones (a particle can have several)."""
+        if metric == "ghost_rate":
+            ratio = Ratio(self.ghosts, self.tracks)
+        else:
+            category, kind = metric.split("_", 1)
+            found = getattr(self, f"{category}_found")
+            if kind != "efficiency":
+                clones = getattr(self, f"{category}_clones")
+                return ((100.0 * clones / found, 100.0 * math.sqrt(clones) / found) if found
+                        else (math.nan, math.nan))
+            ratio = Ratio(found, getattr(self, f"{category}_particles"))
+        return 100.0 * ratio.value, 100.0 * ratio.error
+
+    def as_dict(self) -> dict[str, Any]:
+        return asdict(self)
+
+
+def scan_settings(name: str, values: str, base: Conditions) -> list[tuple[str, Conditions]]:
+    """The conditions of each setting of `name` in the comma-separated `values` (each checked), in order."""
+    if name not in NAMES:
+        raise ConditionError(f"unknown condition '{name}'; known: {', '.join(NAMES)}")
+    settings = []
+    for value in (v.strip() for v in values.split(",")):
+        if not value:
+            raise ConditionError(f"the settings of '{name}' are separated by single commas: {values!r}")
+        conditions = with_values(base, **{name: value})
+        settings.append((text(getattr(conditions, name)), conditions))
+    if len({label for label, _ in settings}) != len(settings):
+        raise ConditionError(f"a setting of '{name}' is given twice: {values!r}")
+    return settings
+
+
+def _row(value: str, name: str, fold: JobFold) -> ScanRow:
+    export = fold.export(name)
+    categories = {entry["label"]: entry for entry in export["categories"]}
+    counts: dict[str, Any] = {}
+    for category in CATEGORIES:
+        entry = categories.get(category, {})
+        counts.update({
+            f"{category}_found": int(entry.get("n_recon_particles", 0)),
+            f"{category}_particles": int(entry.get("n_particles", 0)),
+            f"{category}_efficiency": float(entry.get("recoeff", 0.0)),
+            f"{category}_clones": int(entry.get("n_clones", 0)),
+            f"{category}_clone_rate": float(entry.get("clone_percentage", 0.0)),
+        })
+    return ScanRow(value, name, fold.events, fold.hits / fold.events if fold.events else 0.0,
+                   int(export["total_tracks"]), int(export["total_ghosts"]), float(export["overall_ghost_rate"]),
+                   **counts)
+
+
+def run_scan(settings: Sequence[tuple[str, Conditions]], count: int, seed: int, options: JobOptions,
+             run: Callable[[Sequence[WorkUnit], JobFold], None]) -> list[ScanRow]:
+    """Every algorithm of `options` on the sample of each setting; `run` processes a job's units into its
+    fold (here, or on a cluster). Rows by setting, then algorithm."""
+    rows = []
+    for value, conditions in settings:
+        units = plan_generated(count, seed, conditions=conditions)
+        fold = JobFold(units, options, detailed=False)
+        run(units, fold)
+        fold.check_complete()
+        rows += [_row(value, name, fold) for name in options.names]
+    return rows
+
+
+def table(condition: str, rows: Sequence[ScanRow], class_names: dict[str, str]) -> str:
+    """The rows as text: one block per algorithm, one line per setting."""
+    width = max(len(condition), *(len(row.value) for row in rows), 8)
+    header = (f"{condition:>{width}} {'hits/event':>10} {'velo eff %':>10} {'long eff %':>10} {'ghosts %':>9} "
+              f"{'velo clones %':>13} {'long clones %':>13}")
+    lines = []
+    for algorithm in dict.fromkeys(row.algorithm for row in rows):
+        lines += ["", class_names.get(algorithm, algorithm), header]
+        lines += [f"{row.value:>{width}} {row.hits_per_event:10,.0f} {row.velo_efficiency:10.2f} "
+                  f"{row.long_efficiency:10.2f} {row.ghost_rate:9.2f} {row.velo_clone_rate:13.2f} "
+                  f"{row.long_clone_rate:13.2f}" for row in rows if row.algorithm == algorithm]
+    return "\n".join(lines[1:]) + "\n"
+
+
+def report(condition: str, rows: Sequence[ScanRow], count: int, seed: int,
+           base: dict[str, dict[str, Any]]) -> dict[str, Any]:
+    """The scan for a JSON report."""
+    return {"condition": condition, "values": list(dict.fromkeys(row.value for row in rows)),
+            "events_per_setting": count, "seed": seed, "conditions": base,
+            "table": [row.as_dict() for row in rows]}
