@@ -10,7 +10,7 @@ import pytest
 from click.testing import CliRunner
 
 from corvane_tools import cli
-from corvane_tools.tuning import Trial, pareto_front
+from corvane_tools.tuning import Trial, best_trial, pareto_front, search
 from corvane_tools.tuning_score import Measurement, ObjectiveError, parse_objective, score
 
 PYTHON_DIR = str(Path(__file__).resolve().parent.parent / "python")
@@ -58,6 +58,25 @@ def test_a_cluster_measures_the_same_trials(tmp_path):
                     "4", "-q", "--workers", "1", "--out", tmp_path / "c.toml", "--plot", tmp_path / "c.png",
                     "--json", out], check=True, env=env, cwd=tmp_path, capture_output=True, timeout=240)
     assert json.loads(out.read_text())["trials"] == local["trials"]
+
+
+def test_ctrl_c_keeps_the_trials_completed():
+    calls = []
+
+    def measure(settings):
+        calls.append(settings)
+        if len(calls) == 3:
+            raise KeyboardInterrupt
+        return Measurement({"velo": 90.0 + len(calls)}, 1.0, 0.0, 10)
+
+    done, interrupted = search("search_by_triplet_trie", 10, parse_objective("velo=1"), 1, measure)
+    assert interrupted and [t.number for t in done] == [0, 1] and best_trial(done).number == 1
+
+    def interrupt(settings):
+        raise KeyboardInterrupt
+
+    with pytest.raises(KeyboardInterrupt):   # nothing to report before the first trial is done
+        search("search_by_triplet_trie", 10, parse_objective("velo=1"), 1, interrupt)
 
 
 @pytest.mark.parametrize("text, message", [

@@ -26,6 +26,7 @@ if TYPE_CHECKING:
 DEFAULT_TRIALS: Final = 100
 DEFAULT_EVENTS: Final = 50
 DEFAULT_SEED: Final = 1
+INTERRUPTED: Final = 130   # Ctrl-C (128 + SIGINT), as shells report it
 
 
 def _fail(message: str) -> NoReturn:
@@ -131,8 +132,15 @@ def tune_command(inputs: tuple[str, ...], algorithm: str, trials: int, objective
             seconds = time.perf_counter() - began
     except ClusterError as error:
         _fail(str(error))
+    except KeyboardInterrupt:
+        click.echo("corvane: interrupted before a result", err=True)
+        sys.exit(INTERRUPTED)
     report = tuning_report(result, objective, weights, seed, where, seconds, provenance(seed))
     _print(report)
+    if result.interrupted:
+        click.echo(f"corvane: interrupted: the results above cover the {len(result.trials)} of {trials} trials "
+                   "completed; no output files written", err=True)
+        sys.exit(INTERRUPTED)
     _write(result, report, out, plot_path, json_path, html_path)
 
 

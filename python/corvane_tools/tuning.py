@@ -39,8 +39,9 @@ def jsonable(settings: dict[str, Any]) -> dict[str, Any]:
 
 
 def search(name: str, trials: int, weights: dict[str, float], seed: int, measure: Measure,
-           progress: Any = None) -> list[Trial]:
-    """Runs `trials` trials (the first one the defaults) and returns them in order."""
+           progress: Any = None) -> tuple[list[Trial], bool]:
+    """Runs `trials` trials (the first one the defaults) and returns them in order, and whether Ctrl-C
+    cut the search short (after at least one trial; before that it is raised)."""
     logging.getLogger("optuna").setLevel(logging.WARNING)
     with warnings.catch_warnings():
         warnings.simplefilter("ignore", optuna.exceptions.ExperimentalWarning)
@@ -51,13 +52,18 @@ def search(name: str, trials: int, weights: dict[str, float], seed: int, measure
     for number in range(trials):
         trial = study.ask()
         settings = suggest(trial, name)
-        measured = measure(settings)
+        try:
+            measured = measure(settings)
+        except KeyboardInterrupt:
+            if not done:
+                raise
+            return done, True
         value = score(weights, measured)
         study.tell(trial, value)
         done.append(Trial(number, settings, measured, value))
         if progress is not None:
             progress.update(1)
-    return done
+    return done, False
 
 
 def best_trial(trials: list[Trial]) -> Trial:
@@ -87,6 +93,7 @@ class TuningResult:
     holdout: Sample
     default_holdout: Measurement
     best_holdout: Measurement
+    interrupted: bool = False      # Ctrl-C ended the search early
 
     @property
     def default(self) -> Trial:
@@ -96,7 +103,7 @@ class TuningResult:
 def tune(name: str, tuning: Sample, holdout: Sample, trials: int, weights: dict[str, float], seed: int,
          measure: Callable[[Sample, dict[str, Any]], Measurement], progress: Any = None) -> TuningResult:
     """Searches on `tuning`, then measures the defaults and the best settings on `holdout`."""
-    done = search(name, trials, weights, seed, lambda settings: measure(tuning, settings), progress)
+    done, interrupted = search(name, trials, weights, seed, lambda settings: measure(tuning, settings), progress)
     best = best_trial(done)
     return TuningResult(name, done, best, tuning, holdout, measure(holdout, done[0].settings),
-                        measure(holdout, best.settings))
+                        measure(holdout, best.settings), interrupted)
