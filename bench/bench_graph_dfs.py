@@ -63,7 +63,7 @@ def dense_event(tracks=300, seed=0):
 def compare(label, events, algorithm, tracking, repeats=5):
     graph = per_event(algorithm.solve, events, repeats)
     follow = per_event(tracking.solve, events, repeats)
-    counts = np.mean([corvane._baseline.graph_dfs_counts(algorithm, e) for e in events], axis=0)
+    counts = np.mean([corvane._reference.graph_dfs_counts(algorithm, e) for e in events], axis=0)
     print(f"  {label:<12} solve {graph * 1e3:7.2f} ms/event, TrackFollowing {follow * 1e3:6.2f} ms/event, "
           f"ratio {graph / follow:5.1f}x (target <= 3); per event {counts[0]:.0f} segments, {counts[1]:.0f} links, "
           f"{counts[2]:.0f} roots")
@@ -83,7 +83,7 @@ def path_explosion():
 
     def enumerate_until_budget():
         try:
-            corvane._baseline.graph_dfs(algorithm, event, budget)
+            corvane._reference.graph_dfs(algorithm, event, budget)
         except RuntimeError:
             pass
 
@@ -101,7 +101,7 @@ def growth(algorithm, tracking):
         repeats = 5 if size <= 5000 else 2
         cost = per_event(algorithm.solve, events, repeats)
         follow = per_event(tracking.solve, events, repeats)
-        segments, links, _ = np.mean([corvane._baseline.graph_dfs_counts(algorithm, e) for e in events], axis=0)
+        segments, links, _ = np.mean([corvane._reference.graph_dfs_counts(algorithm, e) for e in events], axis=0)
         base = base or (cost, segments)
         print(f"  {size:>6} hits: {cost * 1e3:8.2f} ms/event (x{cost / base[0]:6.1f}), "
               f"{segments:9.0f} segments (x{segments / base[1]:6.1f}), {links:8.0f} links, "

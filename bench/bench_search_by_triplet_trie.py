@@ -42,8 +42,8 @@ def layer_pairs(event_dict):
 
 
 def against_references(algorithm):
-    reference = corvane._baseline.search_by_triplet_trie
-    entries = corvane._baseline.triplet_trie_entries
+    reference = corvane._reference.search_by_triplet_trie
+    entries = corvane._reference.triplet_trie_entries
     follow = TrackFollowing()
     print("solve against the reference and against TrackFollowing.solve, 3 events of 5,000 hits per layout:")
     for layout in LAYOUTS:
@@ -66,7 +66,7 @@ def growth(algorithm):
         events = [Event(d) for d in dicts]
         cost = per_event(algorithm.solve, events, 3)
         pairs = sum(layer_pairs(d) for d in dicts) / 3
-        entries = sum(corvane._baseline.triplet_trie_entries(algorithm, e, False) for e in events) / 3
+        entries = sum(corvane._reference.triplet_trie_entries(algorithm, e, False) for e in events) / 3
         base = base or (cost, pairs)
         print(f"  {size:>6} hits: {cost * 1e3:8.2f} ms/event (x{cost / base[0]:6.1f}), "
               f"outer-middle pairs {pairs:10.0f} (x{pairs / base[1]:6.1f}), trie entries {entries:8.0f}, "

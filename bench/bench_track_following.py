@@ -46,7 +46,7 @@ def compatible_seed_pairs(event_dict, slope=0.7):
 
 
 def against_reference(algorithm):
-    reference = corvane._baseline.track_following
+    reference = corvane._reference.track_following
     print("solve against the reference on 3 events of 5,000 hits per layout:")
     for layout in LAYOUTS:
         events = layout_events(layout, 5000, range(3))

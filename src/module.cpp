@@ -42,7 +42,7 @@ void register_everything(PyObject* corvane) {
     register_event(detector_event.get());
     register_object(corvane, "DetectorEvent", detector_event.get());
 
-    register_baseline_module(corvane);
+    register_reference_module(corvane);
     attach_restore_function(corvane);
     register_tools_module(corvane);
     register_records_module(corvane);

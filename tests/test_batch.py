@@ -144,7 +144,7 @@ LOGICAL = "logical"
 def test_pool_sizing_and_results(env, expected):
     result = run_child("""
         ok = batch_ok() and batch_ok()
-        print(json.dumps({"size": corvane._baseline.worker_pool_size(), "ok": ok,
+        print(json.dumps({"size": corvane._reference.worker_pool_size(), "ok": ok,
                           "logical": len(os.sched_getaffinity(0))}))
     """, env)
     assert result["ok"]
@@ -156,7 +156,7 @@ def test_pool_follows_the_affinity_mask_and_is_sized_once():
         os.sched_setaffinity(0, {min(os.sched_getaffinity(0))})
         first = batch_ok()
         os.environ["RAYON_NUM_THREADS"] = "3"
-        print(json.dumps({"size": corvane._baseline.worker_pool_size(), "ok": first and batch_ok()}))
+        print(json.dumps({"size": corvane._reference.worker_pool_size(), "ok": first and batch_ok()}))
     """)
     assert result == {"size": 1, "ok": True}
 
@@ -205,7 +205,7 @@ def test_worker_that_cannot_start_raises():
     (2, [1, 0], "item 0 failed"),
 ])
 def test_failures_come_back_in_input_order(count, failing, expected):
-    probe = corvane._baseline.batch_probe
+    probe = corvane._reference.batch_probe
     if isinstance(expected, str):
         with pytest.raises(ValueError, match=f"^{expected}$"):
             probe(count, failing)

@@ -7,13 +7,13 @@ from hypothesis import HealthCheck, assume, given, settings
 from hypothesis import strategies as st
 
 import corvane
-import literal_graph_dfs as literal
+import reference_graph_dfs as reference
 from event_builders import (GEOMETRY, GRID, LAYOUTS, Event, event_dict, hit_ids_at, layout_event, lines_event, sized_event,
                             track_ids)
 
 GraphDFS = corvane.ReconstructionAlgorithms.GraphDFS
 Hit = corvane.DetectorEvent.Hit
-baseline = corvane._baseline
+native_reference = corvane._reference
 
 
 # ---- the Python surface ----------------------------------------------------
@@ -92,14 +92,14 @@ def test_settings_that_find_nothing(kwargs):
 @pytest.mark.parametrize("count", [0, 1, 2])
 def test_fewer_than_three_modules(count):
     hits = [Hit(0.0, 0.0, float(m), m) for m in range(count)]
-    assert baseline.graph_dfs_hits(GraphDFS(), hits, list(range(count + 1)), None) == []
+    assert native_reference.graph_dfs_hits(GraphDFS(), hits, list(range(count + 1)), None) == []
 
 
 def test_four_modules_make_one_track():
     # Modules 0 and 1 never start a segment: three modules link nothing.
     hits = [Hit(0.0, 0.0, float(m), m) for m in range(4)]
-    assert baseline.graph_dfs_hits(GraphDFS(), hits[:3], [0, 1, 2, 3], None) == []
-    assert track_ids(baseline.graph_dfs_hits(GraphDFS(), hits, [0, 1, 2, 3, 4], None)) == [[3, 2, 1]]
+    assert native_reference.graph_dfs_hits(GraphDFS(), hits[:3], [0, 1, 2, 3], None) == []
+    assert track_ids(native_reference.graph_dfs_hits(GraphDFS(), hits, [0, 1, 2, 3, 4], None)) == [[3, 2, 1]]
 
 
 def test_root_weight_zero_ignores_weights():
@@ -136,9 +136,9 @@ def test_window_scan_stops_at_first_outside_hit():
 
     algorithm = GraphDFS(allowed_skip_modules=0)
     shadowed, open_window = event(1.0), event(0.2)
-    assert baseline.graph_dfs_counts(algorithm, shadowed)[0] + 2 == baseline.graph_dfs_counts(algorithm, open_window)[0]
+    assert native_reference.graph_dfs_counts(algorithm, shadowed)[0] + 2 == native_reference.graph_dfs_counts(algorithm, open_window)[0]
     for e in (shadowed, open_window):
-        assert track_ids(algorithm.solve(e)) == literal.solve(literal.Parameters(allowed_skip_modules=0),
+        assert track_ids(algorithm.solve(e)) == reference.solve(reference.Parameters(allowed_skip_modules=0),
                                                               *reference_input(e))
 
 
@@ -177,7 +177,7 @@ def test_clone_and_ghost_killing(killing):
     tracks = track_ids(GraphDFS(allowed_skip_modules=0, clone_ghost_killing=killing).solve(event))
     expected = [fives[0], fives[1], *threes, line] + ([] if killing else [ghost])
     assert sorted(tracks) == sorted(expected)
-    assert tracks == literal.solve(literal.Parameters(allowed_skip_modules=0, clone_ghost_killing=killing),
+    assert tracks == reference.solve(reference.Parameters(allowed_skip_modules=0, clone_ghost_killing=killing),
                                    *reference_input(event))
 
 
@@ -198,10 +198,10 @@ def test_event_unchanged_and_hit_order_irrelevant():
     shuffled = Event({**data, **{k: [data[k][i] for i in order] for k in "xyz"}})
     coords = lambda ts: sorted(tuple((h.x, h.y, h.z) for h in t.hits) for t in ts)  # noqa: E731
     assert coords(GraphDFS().solve(shuffled)) == coords(tracks)
-    assert baseline.graph_dfs_counts(GraphDFS(), shuffled) == baseline.graph_dfs_counts(GraphDFS(), event)
+    assert native_reference.graph_dfs_counts(GraphDFS(), shuffled) == native_reference.graph_dfs_counts(GraphDFS(), event)
 
 
-# ---- against the literal references ------------------------------------------
+# ---- against the Python reference ---------------------------------------------
 
 @st.composite
 def small_events(draw):
@@ -242,7 +242,7 @@ def dense_events(draw):
 
 
 PARAMETERS = st.builds(
-    literal.Parameters,
+    reference.Parameters,
     **GEOMETRY,
     minimum_root_weight=st.integers(-1, 3),
     weight_assignment_iterations=st.integers(-1, 3),
@@ -251,10 +251,10 @@ PARAMETERS = st.builds(
     clone_ghost_killing=st.booleans(),
 )
 def reference_or_skip(p, data):
-    """The literal result, unless it has too many paths to enumerate in Python."""
+    """The Python reference's result, unless it has too many paths to enumerate in Python."""
     try:
-        return literal.solve(p, *literal.event_input(data), max_paths=20000)
-    except literal.TooManyPaths:
+        return reference.solve(p, *reference.event_input(data), max_paths=20000)
+    except reference.TooManyPaths:
         assume(False)
 
 
@@ -273,17 +273,17 @@ def test_dense_events_match_python_reference(data, p):
     assert track_ids(GraphDFS(*p.args()).solve(Event(data))) == reference_or_skip(p, data)
 
 
-@pytest.mark.parametrize("p", [literal.Parameters(allowed_skip_modules=0),
-                               literal.Parameters(allowed_skip_modules=0, max_slopes=(0.3, 0.3), max_scatter=0.01),
-                               literal.Parameters(allow_cross_track=False, allowed_skip_modules=0,
+@pytest.mark.parametrize("p", [reference.Parameters(allowed_skip_modules=0),
+                               reference.Parameters(allowed_skip_modules=0, max_slopes=(0.3, 0.3), max_scatter=0.01),
+                               reference.Parameters(allow_cross_track=False, allowed_skip_modules=0,
                                                   max_tolerance=(2.0, 2.0))])
 def test_generated_events_match_python_reference(p):
-    # Long tracks with skips have too many paths for the literal search.
+    # Long tracks with skips have too many paths for the Python reference.
     data = sized_event(400, seed=21)
     data["z"] = [-z for z in data["z"]]  # modules now descend in z as well
     others = [layout_event(400, "interleaved", 20), layout_event(400, "uniform", 22)]
     for event in [sized_event(400, seed=20), data] + others:
-        expected = literal.solve(p, *literal.event_input(event), max_paths=10 ** 5)
+        expected = reference.solve(p, *reference.event_input(event), max_paths=10 ** 5)
         assert track_ids(GraphDFS(*p.args()).solve(Event(event))) == expected
 
 
@@ -294,10 +294,10 @@ def test_realistic_events_match_enumeration(kwargs):
     algorithm = GraphDFS(**kwargs)
     for seed, layout in enumerate(LAYOUTS):
         event = Event(layout_event(400, layout, seed))
-        assert track_ids(algorithm.solve(event)) == track_ids(baseline.graph_dfs(algorithm, event, 10 ** 7))
+        assert track_ids(algorithm.solve(event)) == track_ids(native_reference.graph_dfs(algorithm, event, 10 ** 7))
 
 
-# ---- the indexed link search against the plain one ------------------------------
+# ---- the indexed link search against the reference one --------------------------
 
 # Coordinates that stress the hit index: exact multiples of the tolerances
 # (hits on the edge of a search box), far-away and huge values that squeeze
@@ -321,7 +321,7 @@ def one_z_per_module_events(draw):
 @settings(max_examples=300, **SLOW)
 @given(one_z_per_module_events(), st.sampled_from([0.125, 0.4, 1.0, 0.0, -1.0, 1e-300, 1e300, math.inf, math.nan]),
        st.sampled_from([0.125, 0.4, 3.0, math.inf]), st.integers(0, 3))
-def test_indexed_links_match_plain_search(modules, tolerance, scatter, skips):
+def test_indexed_links_match_reference_links(modules, tolerance, scatter, skips):
     hits, boundaries = [], [0]
     for module in modules:
         hits += [Hit(x, y, z, len(hits) + i) for i, (x, y, z) in enumerate(module)]
@@ -329,22 +329,22 @@ def test_indexed_links_match_plain_search(modules, tolerance, scatter, skips):
     algorithm = GraphDFS(max_slopes=(2.0, 2.0), max_tolerance=(tolerance, 0.4), max_scatter=scatter,
                          allowed_skip_modules=skips, minimum_root_weight=0, clone_ghost_killing=False)
     try:
-        expected = track_ids(baseline.graph_dfs_hits(algorithm, hits, boundaries, 10 ** 5))
+        expected = track_ids(native_reference.graph_dfs_hits(algorithm, hits, boundaries, 10 ** 5))
     except RuntimeError:
         assume(False)  # too many paths to enumerate
-    assert track_ids(baseline.graph_dfs_hits(algorithm, hits, boundaries, None)) == expected
+    assert track_ids(native_reference.graph_dfs_hits(algorithm, hits, boundaries, None)) == expected
 
 
 @pytest.mark.parametrize("kwargs", [{}, {"allowed_skip_modules": 3}, {"max_tolerance": (0.001, 3.0)},
                                     {"max_tolerance": (40.0, 0.01), "max_scatter": 100.0},
                                     {"max_tolerance": (0.4, math.inf)}])
-def test_indexed_links_match_plain_search_on_crowded_events(kwargs):
+def test_indexed_links_match_reference_links_on_crowded_events(kwargs):
     # Full cells and strips (dense bundles), and modules wider than the index
     # has cells for (tiny tolerances).
     algorithm = GraphDFS(**kwargs)
     for data in [layout_event(3000, layout, seed=5) for layout in LAYOUTS] + [crowded_event()]:
         event = Event(data)
-        assert track_ids(algorithm.solve(event)) == track_ids(baseline.graph_dfs_plain(algorithm, event))
+        assert track_ids(algorithm.solve(event)) == track_ids(native_reference.graph_dfs_reference_links(algorithm, event))
 
 
 def crowded_event():
@@ -370,13 +370,13 @@ def test_repeated_ids_terminate(ids):
         for _ in range(3):
             hits.append(Hit(rng.choice([0.0, 0.1, 0.2]), rng.choice([0.0, 0.1]), float(m), ids(len(hits))))
         boundaries.append(len(hits))
-    for p in (literal.Parameters(), literal.Parameters(weight_assignment_iterations=2 ** 31 - 1,
+    for p in (reference.Parameters(), reference.Parameters(weight_assignment_iterations=2 ** 31 - 1,
                                                        clone_ghost_killing=False)):
         algorithm = GraphDFS(*p.args())
-        fast = track_ids(baseline.graph_dfs_hits(algorithm, hits, boundaries, None))
-        assert fast == track_ids(baseline.graph_dfs_hits(algorithm, hits, boundaries, 10 ** 6))
+        fast = track_ids(native_reference.graph_dfs_hits(algorithm, hits, boundaries, None))
+        assert fast == track_ids(native_reference.graph_dfs_hits(algorithm, hits, boundaries, 10 ** 6))
         if p.weight_assignment_iterations < 10:
-            assert fast == literal.solve(p, [(h.id, h.x, h.y, h.z) for h in hits], boundaries)
+            assert fast == reference.solve(p, [(h.id, h.x, h.y, h.z) for h in hits], boundaries)
 
 
 def test_huge_iteration_count_stops_early():
@@ -391,10 +391,10 @@ def test_dense_event_with_astronomically_many_paths():
     # Three hits per module on one line, all within tolerance of each other.
     modules = [[(0.01 * k, 0.01 * k, float(m)) for k in range(3)] for m in range(52)]
     data = event_dict(modules)
-    p = literal.Parameters(allowed_skip_modules=0)
-    segments, successors = literal.graph(p, *literal.event_input(data))
+    p = reference.Parameters(allowed_skip_modules=0)
+    segments, successors = reference.graph(p, *reference.event_input(data))
     memo = {}
-    counts = [literal.path_count(successors, r, memo) for r in literal.roots(p, segments, successors)]
+    counts = [reference.path_count(successors, r, memo) for r in reference.roots(p, segments, successors)]
     assert min(counts) > 10 ** 12
     algorithm = GraphDFS(*p.args())
     start = time.perf_counter()
@@ -402,7 +402,7 @@ def test_dense_event_with_astronomically_many_paths():
     assert time.perf_counter() - start < 5
     assert [len(t.hits) for t in tracks] == [51] * len(counts)  # modules 51 down to 1
     with pytest.raises(RuntimeError, match="^more than 1000 paths to enumerate$"):
-        baseline.graph_dfs(algorithm, Event(data), 1000)
+        native_reference.graph_dfs(algorithm, Event(data), 1000)
 
 
 def test_solve_batch_equals_solve():

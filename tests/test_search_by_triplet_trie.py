@@ -5,13 +5,13 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import corvane
-import literal_search_by_triplet_trie as literal
+import reference_search_by_triplet_trie as reference
 from event_builders import GRID, LAYOUTS, Event, event_dict, layout_event, line_events, modules_of, sized_event
 from test_batch import run_child
 
 SearchByTripletTrie = corvane.ReconstructionAlgorithms.SearchByTripletTrie
 Hit, Module = corvane.DetectorEvent.Hit, corvane.DetectorEvent.Module
-baseline = corvane._baseline
+native_reference = corvane._reference
 
 
 def described(tracks):
@@ -62,14 +62,14 @@ def test_solve_argument_error_and_defaults():
 
 # ---- hand-made cases ---------------------------------------------------------
 
-def solve_modules(modules, literal_version=False, **kwargs):
-    return described(baseline.search_by_triplet_trie_modules(SearchByTripletTrie(**kwargs), modules, literal_version))
+def solve_modules(modules, reference_version=False, **kwargs):
+    return described(native_reference.search_by_triplet_trie_modules(SearchByTripletTrie(**kwargs), modules, reference_version))
 
 
-@pytest.mark.parametrize("literal_version", [False, True])
+@pytest.mark.parametrize("reference_version", [False, True])
 @pytest.mark.parametrize("count", range(6))
-def test_fewer_than_three_layers_give_nothing(count, literal_version):
-    assert solve_modules(modules_of([[(0.0, 0.0)]] * count), literal_version) == []
+def test_fewer_than_three_layers_give_nothing(count, reference_version):
+    assert solve_modules(modules_of([[(0.0, 0.0)]] * count), reference_version) == []
 
 
 @pytest.mark.parametrize("min_strong", [0, 1, 3, 4, 9])
@@ -85,7 +85,7 @@ def test_three_layers_only_seed(min_strong):
 @pytest.mark.parametrize("max_scatter", [0.0, -1.0, math.nan])
 def test_max_scatter_that_accepts_nothing(max_scatter):
     event = Event(sized_event(400, seed=1))
-    assert baseline.triplet_trie_entries(SearchByTripletTrie(max_scatter), event, False) == 0
+    assert native_reference.triplet_trie_entries(SearchByTripletTrie(max_scatter), event, False) == 0
     assert SearchByTripletTrie(max_scatter).solve(event) == []
 
 
@@ -103,10 +103,10 @@ def test_large_allowed_misses_saturate(allowed):
     assert result != described(SearchByTripletTrie(allowed_missed_modules=0).solve(event))
 
 
-# ---- against the literal Python reference --------------------------------------
+# ---- against the Python reference ---------------------------------------------
 
 PARAMETERS = st.builds(
-    literal.Parameters,
+    reference.Parameters,
     max_scatter=st.sampled_from([0.0, 0.02, 0.1, 0.5, 4.0, math.inf, math.nan]),
     min_strong_track_length=st.integers(0, 6),
     allowed_missed_modules=st.sampled_from([0, 1, 2, 3, 255, 256]),
@@ -116,7 +116,7 @@ PARAMETERS = st.builds(
 @settings(max_examples=120, suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
 @given(line_events(5), PARAMETERS)
 def test_solve_matches_python_reference(data, p):
-    assert described(algorithm_for(p).solve(Event(data))) == literal.solve(p, *literal.event_input(data))
+    assert described(algorithm_for(p).solve(Event(data))) == reference.solve(p, *reference.event_input(data))
 
 
 @settings(max_examples=80, suppress_health_check=[HealthCheck.too_slow])
@@ -130,20 +130,20 @@ def test_odd_ids_and_module_lists_match_python_reference(points, id_choices, fir
     hits = [(h.id, h.x, h.y, h.z) for module in modules for h in module.hits()]
     bounds = [(module.module_number, sum(map(len, points[:m])), sum(map(len, points[:m + 1])))
               for m, module in enumerate(modules)]
-    expected = literal.solve(p, hits, bounds)
-    for literal_version in (False, True):
-        got = described(baseline.search_by_triplet_trie_modules(algorithm_for(p), modules, literal_version))
+    expected = reference.solve(p, hits, bounds)
+    for reference_version in (False, True):
+        got = described(native_reference.search_by_triplet_trie_modules(algorithm_for(p), modules, reference_version))
         assert got == expected
 
 
-@pytest.mark.parametrize("seed, p", [(0, literal.Parameters()), (1, literal.Parameters(0.5, 3, 1)),
-                                     (2, literal.Parameters(0.05, 0, 0)), (3, literal.Parameters(2.0, 1, 256))])
+@pytest.mark.parametrize("seed, p", [(0, reference.Parameters()), (1, reference.Parameters(0.5, 3, 1)),
+                                     (2, reference.Parameters(0.05, 0, 0)), (3, reference.Parameters(2.0, 1, 256))])
 def test_generated_events_match_python_reference(seed, p):
     data = layout_event(350, LAYOUTS[seed], seed)
-    assert described(algorithm_for(p).solve(Event(data))) == literal.solve(p, *literal.event_input(data))
+    assert described(algorithm_for(p).solve(Event(data))) == reference.solve(p, *reference.event_input(data))
 
 
-# ---- indexed searches against plain scans (native) ------------------------------
+# ---- indexed searches against the native reference -----------------------------
 
 @st.composite
 def dense_events(draw):
@@ -166,19 +166,19 @@ def dense_events(draw):
 @given(dense_events(), PARAMETERS)
 def test_indexed_search_matches_plain_scans(data, p):
     algorithm, event = algorithm_for(p), Event(data)
-    assert described(algorithm.solve(event)) == described(baseline.search_by_triplet_trie(algorithm, event))
+    assert described(algorithm.solve(event)) == described(native_reference.search_by_triplet_trie(algorithm, event))
 
 
 @pytest.mark.parametrize("kwargs", [{}, {"max_scatter": 1e-3}, {"max_scatter": 1.0, "min_strong_track_length": 3},
                                     {"min_strong_track_length": 0, "allowed_missed_modules": 0}])
 @pytest.mark.parametrize("layout", LAYOUTS)
-def test_realistic_events_match_plain_scans(kwargs, layout):
+def test_realistic_events_match_native_reference(kwargs, layout):
     algorithm = SearchByTripletTrie(**kwargs)
     for seed in (0, 1) if layout == "generated" else (2,):
         event = Event(layout_event(3000, layout, seed))
-        assert baseline.triplet_trie_entries(algorithm, event, False) == baseline.triplet_trie_entries(
+        assert native_reference.triplet_trie_entries(algorithm, event, False) == native_reference.triplet_trie_entries(
             algorithm, event, True)
-        assert described(algorithm.solve(event)) == described(baseline.search_by_triplet_trie(algorithm, event))
+        assert described(algorithm.solve(event)) == described(native_reference.search_by_triplet_trie(algorithm, event))
 
 
 # ---- batches ---------------------------------------------------------------------

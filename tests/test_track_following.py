@@ -5,7 +5,7 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import corvane
-import literal_track_following as literal
+import reference_track_following as reference
 from event_builders import (GEOMETRY, GRID, LAYOUTS, Event, event_dict, hit_ids_at, layout_event, line_events,
                             lines_event, modules_of, reference_modules, sized_event, track_ids)
 
@@ -31,7 +31,7 @@ def test_class_surface():
                           "solve": "($self, event)", "solve_batch": "($self, events)"}
     algorithm = TrackFollowing()
     assert not hasattr(algorithm, "__dict__") and not hasattr(algorithm, "max_scatter")
-    assert "_baseline" not in corvane.__all__
+    assert "_reference" not in corvane.__all__
 
 
 @pytest.mark.parametrize("kwargs, error, message", [
@@ -115,11 +115,11 @@ def test_check_tolerance_equal_seed_z():
        st.sampled_from([0.125, 0.25, 0.4]), st.sampled_from([0.0, 0.05, 0.4]))
 def test_geometric_tests_match_reference(values, tolerance, scatter):
     algorithm = TrackFollowing((0.5, 0.25), (tolerance, tolerance), scatter)
-    p = literal.Parameters((0.5, 0.25), (tolerance, tolerance), scatter)
+    p = reference.Parameters((0.5, 0.25), (tolerance, tolerance), scatter)
     hits = [(i, *values[3 * i:3 * i + 3]) for i in range(3)]
     py = [hit(x, y, z, i) for i, x, y, z in hits]
-    assert algorithm.are_compatible(py[0], py[1]) == literal.are_compatible(p, hits[0], hits[1])
-    assert algorithm.check_tolerance(*py) == literal.check_tolerance(p, *hits)
+    assert algorithm.are_compatible(py[0], py[1]) == reference.are_compatible(p, hits[0], hits[1])
+    assert algorithm.check_tolerance(*py) == reference.check_tolerance(p, *hits)
 
 
 # ---- solve on hand-made events ----------------------------------------------
@@ -206,16 +206,16 @@ def test_returned_tracks_have_flags_cleared():
 # ---- module lists of any length (through the reference hook) ---------------
 
 @pytest.mark.parametrize("count", [0, 1, 2, 3])
-@pytest.mark.parametrize("literal_version", [False, True])
-def test_fewer_than_four_modules_give_nothing(count, literal_version):
+@pytest.mark.parametrize("reference_version", [False, True])
+def test_fewer_than_four_modules_give_nothing(count, reference_version):
     modules = modules_of([[(0.0, 0.0)]] * count)
-    assert corvane._baseline.track_following_modules(TrackFollowing(), modules, literal_version) == []
+    assert corvane._reference.track_following_modules(TrackFollowing(), modules, reference_version) == []
 
 
-@pytest.mark.parametrize("literal_version", [False, True])
-def test_four_modules_make_one_weak_track(literal_version):
+@pytest.mark.parametrize("reference_version", [False, True])
+def test_four_modules_make_one_weak_track(reference_version):
     modules = modules_of([[(0.0, 0.0)]] * 4)
-    tracks = corvane._baseline.track_following_modules(TrackFollowing(), modules, literal_version)
+    tracks = corvane._reference.track_following_modules(TrackFollowing(), modules, reference_version)
     assert track_ids(tracks) == [[3, 1, 0]]
 
 
@@ -225,15 +225,15 @@ def test_hit_ids_outside_the_event_range(ids):
     # ids equal, every hit counts as used once the first track is accepted.
     points = [[(0.0, 0.0), (0.3, 0.0)] for _ in range(20)]
     modules = modules_of(points, ids)
-    fast = corvane._baseline.track_following_modules(TrackFollowing(), modules, False)
-    assert track_ids(fast) == track_ids(corvane._baseline.track_following_modules(TrackFollowing(), modules, True))
+    fast = corvane._reference.track_following_modules(TrackFollowing(), modules, False)
+    assert track_ids(fast) == track_ids(corvane._reference.track_following_modules(TrackFollowing(), modules, True))
     assert fast
 
 
-# ---- against the literal references ------------------------------------------
+# ---- against the Python reference ---------------------------------------------
 
 PARAMETERS = st.builds(
-    literal.Parameters,
+    reference.Parameters,
     **GEOMETRY,
     min_track_length=st.integers(0, 6),
     min_strong_track_length=st.integers(0, 6),
@@ -247,14 +247,14 @@ def algorithm_for(p):
 @settings(max_examples=150, deadline=None, suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
 @given(line_events(4), PARAMETERS)
 def test_solve_matches_python_reference(data, p):
-    expected = literal.solve(p, reference_modules(data))
+    expected = reference.solve(p, reference_modules(data))
     assert track_ids(algorithm_for(p).solve(Event(data))) == expected
 
 
 @pytest.mark.parametrize("layout", LAYOUTS)
 def test_layout_events_match_python_reference(layout):
     data = layout_event(400, layout, seed=LAYOUTS.index(layout))
-    expected = literal.solve(literal.Parameters(), reference_modules(data))
+    expected = reference.solve(reference.Parameters(), reference_modules(data))
     assert track_ids(TrackFollowing().solve(Event(data))) == expected
 
 
@@ -280,16 +280,16 @@ def dense_events(draw):
 def test_indexed_search_matches_plain_scans(data, p):
     algorithm = algorithm_for(p)
     event = Event(data)
-    assert track_ids(algorithm.solve(event)) == track_ids(corvane._baseline.track_following(algorithm, event))
+    assert track_ids(algorithm.solve(event)) == track_ids(corvane._reference.track_following(algorithm, event))
 
 
 @pytest.mark.parametrize("kwargs", [{}, {"max_tolerance": (math.nan, 0.4)}, {"max_tolerance": (math.inf, 0.4)},
                                     {"max_tolerance": (-0.4, 0.4)}, {"max_slopes": (math.inf, math.inf)}])
 @pytest.mark.parametrize("layout", LAYOUTS)
-def test_realistic_events_match_plain_scans(kwargs, layout):
+def test_realistic_events_match_native_reference(kwargs, layout):
     algorithm = TrackFollowing(**kwargs)
     event = Event(layout_event(3000, layout, seed=LAYOUTS.index(layout)))
-    assert track_ids(algorithm.solve(event)) == track_ids(corvane._baseline.track_following(algorithm, event))
+    assert track_ids(algorithm.solve(event)) == track_ids(corvane._reference.track_following(algorithm, event))
 
 
 # ---- the module index at its edges -------------------------------------------
@@ -310,10 +310,10 @@ def lattice_event(offset):
 
 @pytest.mark.parametrize("tolerance", [1.0, 0.5, 2.0, math.nextafter(1.0, 2.0), math.nextafter(1.0, 0.0), 0.0, 5e-324])
 @pytest.mark.parametrize("offset", [0.0, 0.5, -0.0])
-def test_searches_on_bucket_and_cell_edges_match_plain_scans(tolerance, offset):
+def test_searches_on_bucket_and_cell_edges_match_native_reference(tolerance, offset):
     algorithm = TrackFollowing(max_slopes=(4.0, 4.0), max_tolerance=(tolerance, tolerance), max_scatter=100.0)
     event = Event(lattice_event(offset))
-    assert track_ids(algorithm.solve(event)) == track_ids(corvane._baseline.track_following(algorithm, event))
+    assert track_ids(algorithm.solve(event)) == track_ids(corvane._reference.track_following(algorithm, event))
 
 
 SPECIAL_VALUES = [math.nan, math.inf, -math.inf, 1e308, -1e308, 5e-324, -0.0, 1e-300]
@@ -321,7 +321,7 @@ SPECIAL_VALUES = [math.nan, math.inf, -math.inf, 1e308, -1e308, 5e-324, -0.0, 1e
 
 @pytest.mark.parametrize("tolerance", [(0.4, 0.4), (1e300, 0.4), (0.4, 1e300), (0.4, math.inf), (1e-300, 1e-300)])
 @pytest.mark.parametrize("axis", ["x", "y", "z"])
-def test_special_coordinates_match_plain_scans(axis, tolerance):
+def test_special_coordinates_match_native_reference(axis, tolerance):
     data = sized_event(3000, seed=11)
     values = data[axis]
     # Spread over modules, also into seed and line hits of real tracks.
@@ -329,4 +329,4 @@ def test_special_coordinates_match_plain_scans(axis, tolerance):
         values[(i * 977 + 13) % len(values)] = special
     algorithm = TrackFollowing(max_tolerance=tolerance)
     event = Event(data)
-    assert track_ids(algorithm.solve(event)) == track_ids(corvane._baseline.track_following(algorithm, event))
+    assert track_ids(algorithm.solve(event)) == track_ids(corvane._reference.track_following(algorithm, event))

@@ -22,9 +22,9 @@ void register_detector_module(PyObject* owner);
 void register_event(PyObject* owner);
 
 // Private submodules of `corvane`, not listed in its __all__:
-// `_baseline`, the reference procedures and a view of the worker pool, for
-// the tests and the benchmarks;
-void register_baseline_module(PyObject* corvane);
+// `_reference`, the reference paths of the finders and a view of the worker
+// pool, for the tests and the benchmarks;
+void register_reference_module(PyObject* corvane);
 // `_tools`, native helpers behind the Python package corvane_tools (arrays
 // out of tracks and events, the validation summary as text);
 void register_tools_module(PyObject* corvane);

@@ -1,5 +1,5 @@
 // The steps of the track-following search, shared by the fast solver and the
-// literal reference. They differ only in how used hits are remembered and how
+// reference. They differ only in how used hits are remembered and how
 // a module is searched for the first hit continuing a line.
 #pragma once
 

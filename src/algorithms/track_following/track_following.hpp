@@ -21,7 +21,7 @@ const Hit* first_continuation_by_scan(const TrackFollowingParameters& p, std::sp
 
 // Reconstructs the tracks of one event: strong tracks in acceptance order,
 // then the surviving weak tracks. Uses per-module indexes; gives exactly the
-// tracks of the literal procedure below.
+// tracks of the reference procedure below.
 std::vector<Track> solve_track_following(const TrackFollowingParameters& p, std::span<const Module> modules);
 
 // How many times solve_track_following searches a module for a continuing
@@ -30,7 +30,7 @@ size_t count_track_following_probes(const TrackFollowingParameters& p, std::span
 
 // The same procedure with plain scans and a used-hit list: slow, kept as the
 // reference the fast version is checked and measured against.
-std::vector<Track> solve_track_following_literal(const TrackFollowingParameters& p,
-                                                 std::span<const Module> modules);
+std::vector<Track> solve_track_following_reference(const TrackFollowingParameters& p,
+                                                   std::span<const Module> modules);
 
 }  // namespace corvane

@@ -1,4 +1,4 @@
-"""A slow, deliberately literal Python version of GraphDFS.solve, used by the
+"""A slow, straightforward Python version of GraphDFS.solve, used by the
 tests as an independent reference. Hits are (id, x, y, z) tuples in stored
 order; module m holds positions boundaries[m] up to boundaries[m + 1]."""
 import math

@@ -1,4 +1,4 @@
-"""A slow, deliberately literal Python version of SearchByTripletTrie.solve,
+"""A slow, straightforward Python version of SearchByTripletTrie.solve,
 used by the tests as an independent reference. Hits are (id, x, y, z) tuples;
 every module is (module_number, start, end) over one shared hit list. The tries
 are dicts (insertion-ordered) keyed by hit id."""

@@ -16,13 +16,13 @@ namespace corvane::py {
 namespace {
 
 std::vector<Track> track_following(const TrackFollowingParameters& algorithm, const EventHandle& event) {
-    return solve_track_following_literal(algorithm, event.data->modules);
+    return solve_track_following_reference(algorithm, event.data->modules);
 }
 
 // Any list of modules (also fewer than 52, or with hand-made hit ids).
 std::vector<Track> track_following_modules(const TrackFollowingParameters& algorithm, std::vector<Module> modules,
-                                           bool literal) {
-    return literal ? solve_track_following_literal(algorithm, modules) : solve_track_following(algorithm, modules);
+                                           bool reference) {
+    return reference ? solve_track_following_reference(algorithm, modules) : solve_track_following(algorithm, modules);
 }
 
 uint64_t track_following_probes(const TrackFollowingParameters& algorithm, const EventHandle& event) {
@@ -33,23 +33,23 @@ std::vector<Track> search_by_triplet_trie(const SearchByTripletTrieParameters& a
     return solve_search_by_triplet_trie(algorithm, event.data->modules, SearchMode::plain_scan);
 }
 
-SearchMode search_mode(bool literal) { return literal ? SearchMode::plain_scan : SearchMode::indexed; }
+SearchMode search_mode(bool reference) { return reference ? SearchMode::plain_scan : SearchMode::indexed; }
 
 std::vector<Track> search_by_triplet_trie_modules(const SearchByTripletTrieParameters& algorithm,
-                                                  std::vector<Module> modules, bool literal) {
-    return solve_search_by_triplet_trie(algorithm, modules, search_mode(literal));
+                                                  std::vector<Module> modules, bool reference) {
+    return solve_search_by_triplet_trie(algorithm, modules, search_mode(reference));
 }
 
 uint64_t triplet_trie_entries(const SearchByTripletTrieParameters& algorithm, const EventHandle& event,
-                              bool literal) {
-    return count_triplet_trie_entries(algorithm, event.data->modules, search_mode(literal));
+                              bool reference) {
+    return count_triplet_trie_entries(algorithm, event.data->modules, search_mode(reference));
 }
 
 std::vector<Track> graph_dfs(const GraphDfsParameters& algorithm, const EventHandle& event, uint64_t path_budget) {
     return solve_graph_dfs_by_enumeration(algorithm, graph_input(*event.data), path_budget);
 }
 
-std::vector<Track> graph_dfs_plain(const GraphDfsParameters& algorithm, const EventHandle& event) {
+std::vector<Track> graph_dfs_reference_links(const GraphDfsParameters& algorithm, const EventHandle& event) {
     return solve_graph_dfs(algorithm, graph_input(*event.data), LinkSearch::plain);
 }
 
@@ -87,30 +87,31 @@ std::vector<uint64_t> batch_probe(uint64_t count, std::vector<uint64_t> failing)
 
 PyMethodDef functions[] = {
     Function<&track_following, "track_following", "algorithm", "event">::def(
-        "track_following(algorithm, event)\n--\n\nTrackFollowing.solve by plain scans, as a reference."),
-    Function<&track_following_modules, "track_following_modules", "algorithm", "modules", "literal">::def(
-        "track_following_modules(algorithm, modules, literal)\n--\n\nThe fast or the literal solver on a list "
-        "of modules."),
+        "track_following(algorithm, event)\n--\n\nTrackFollowing.solve by the reference path (scans, a used-hit "
+        "list)."),
+    Function<&track_following_modules, "track_following_modules", "algorithm", "modules", "reference">::def(
+        "track_following_modules(algorithm, modules, reference)\n--\n\nThe fast or the reference solver on a "
+        "list of modules."),
     Function<&track_following_probes, "track_following_probes", "algorithm", "event">::def(
         "track_following_probes(algorithm, event)\n--\n\nHow many module searches TrackFollowing.solve makes."),
     Function<&search_by_triplet_trie, "search_by_triplet_trie", "algorithm", "event">::def(
-        "search_by_triplet_trie(algorithm, event)\n--\n\nSearchByTripletTrie.solve by plain scans, as a "
-        "reference."),
+        "search_by_triplet_trie(algorithm, event)\n--\n\nSearchByTripletTrie.solve by the reference path "
+        "(scans)."),
     Function<&search_by_triplet_trie_modules, "search_by_triplet_trie_modules", "algorithm", "modules",
-             "literal">::def("search_by_triplet_trie_modules(algorithm, modules, literal)\n--\n\nThe indexed or "
-                             "the plain-scan solver on a list of modules."),
-    Function<&triplet_trie_entries, "triplet_trie_entries", "algorithm", "event", "literal">::def(
-        "triplet_trie_entries(algorithm, event, literal)\n--\n\nBuilds the tries only; their number of "
+             "reference">::def("search_by_triplet_trie_modules(algorithm, modules, reference)\n--\n\nThe indexed "
+                               "or the reference solver on a list of modules."),
+    Function<&triplet_trie_entries, "triplet_trie_entries", "algorithm", "event", "reference">::def(
+        "triplet_trie_entries(algorithm, event, reference)\n--\n\nBuilds the tries only; their number of "
         "entries."),
     Function<&graph_dfs, "graph_dfs", "algorithm", "event", "path_budget">::def(
-        "graph_dfs(algorithm, event, path_budget)\n--\n\nGraphDFS.solve by enumerating every path below each root; "
-        "RuntimeError beyond path_budget paths."),
-    Function<&graph_dfs_plain, "graph_dfs_plain", "algorithm", "event">::def(
-        "graph_dfs_plain(algorithm, event)\n--\n\nGraphDFS.solve with links found by searching the segments "
-        "leaving each segment's end, as a reference."),
+        "graph_dfs(algorithm, event, path_budget)\n--\n\nGraphDFS.solve by the reference path: every path below "
+        "each root enumerated; RuntimeError beyond path_budget paths."),
+    Function<&graph_dfs_reference_links, "graph_dfs_reference_links", "algorithm", "event">::def(
+        "graph_dfs_reference_links(algorithm, event)\n--\n\nGraphDFS.solve with the reference link search: "
+        "the segments leaving each segment's end, searched one by one."),
     Function<&graph_dfs_hits, "graph_dfs_hits", "algorithm", "hits", "boundaries", "path_budget">::def(
         "graph_dfs_hits(algorithm, hits, boundaries, path_budget=None)\n--\n\nGraphDFS on any hit list cut into "
-        "modules at ascending boundaries; by enumeration when path_budget is given."),
+        "modules at ascending boundaries; the reference enumeration when path_budget is given."),
     Function<&graph_dfs_counts, "graph_dfs_counts", "algorithm", "event">::def(
         "graph_dfs_counts(algorithm, event)\n--\n\n[segments, links, roots] of GraphDFS on the event."),
     Function<&worker_pool_size, "worker_pool_size">::def(
@@ -121,8 +122,8 @@ PyMethodDef functions[] = {
 
 }  // namespace
 
-void register_baseline_module(PyObject* corvane) {
-    attach_private_module(corvane, "_baseline", functions);
+void register_reference_module(PyObject* corvane) {
+    attach_private_module(corvane, "_reference", functions);
 }
 
 }  // namespace corvane::py

@@ -1,5 +1,5 @@
-// The plain form of the search, kept as the yardstick for the indexed one:
-// every search is a scan in stored order, and used hits live in a list
+// The reference form of the search, kept as the yardstick for the indexed
+// one: every search is a scan in stored order, and used hits live in a list
 // searched by id.
 #include <algorithm>
 
@@ -22,7 +22,7 @@ struct UsedHitList {
 
 }  // namespace
 
-std::vector<Track> solve_track_following_literal(const TrackFollowingParameters& p,
+std::vector<Track> solve_track_following_reference(const TrackFollowingParameters& p,
                                                  std::span<const Module> modules) {
     UsedHitList used;
     auto scan = [&p, modules](size_t k, const Hit& a, const Hit& b) {

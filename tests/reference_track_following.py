@@ -1,4 +1,4 @@
-"""A slow, deliberately literal Python version of TrackFollowing.solve, used by
+"""A slow, straightforward Python version of TrackFollowing.solve, used by
 the tests as an independent reference. Hits are (id, x, y, z) tuples and a
 module is a list of them in stored order."""
 from dataclasses import dataclass
