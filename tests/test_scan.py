@@ -10,7 +10,8 @@ from corvane_tools.cli import main
 def test_scan_reports_each_setting_and_algorithm(tmp_path):
     done = CliRunner().invoke(main, ["scan", "--vary", "hit_efficiency=0.6,1", "-a", "track_following",
                                      "-a", "search_by_triplet_trie", "-n", "6", "-q", "-C", "collisions=3",
-                                     "--json", str(tmp_path / "scan.json"), "--plots", str(tmp_path / "plots")])
+                                     "--json", str(tmp_path / "scan.json"), "--plots", str(tmp_path / "plots"),
+                                     "--html", str(tmp_path / "scan.html")])
     assert done.exit_code == 0, done.output
     assert "Scan of hit_efficiency over 0.6, 1: 6 events per setting, seed 1; collisions=3" in done.output
     document = json.loads((tmp_path / "scan.json").read_text())
@@ -22,6 +23,10 @@ def test_scan_reports_each_setting_and_algorithm(tmp_path):
     for low, full in zip(table[:2], table[2:]):
         assert low["hits_per_event"] < 0.7 * full["hits_per_event"]
         assert low["velo_efficiency"] < full["velo_efficiency"]
+    page = (tmp_path / "scan.html").read_text()
+    assert page.count("<caption>TrackFollowing</caption>") == 2   # its rates and its parameters
+    assert "<td>0.6</td>" in page and page.count("data:image/png;base64,") == 3
+    assert "http" not in page.replace("http-equiv", "")
     assert sorted(path.name for path in (tmp_path / "plots").iterdir()) == [
         "scan_clone_rate.png", "scan_efficiency.png", "scan_ghost_rate.png"]
 

@@ -1,9 +1,10 @@
 """`corvane scan`: every algorithm against one condition of the generated sample."""
 import json
 import os
+import tempfile
 from collections.abc import Sequence
 from pathlib import Path
-from typing import Final
+from typing import Any, Final
 
 import click
 
@@ -17,7 +18,8 @@ from .job_fold import FoldError, JobFold
 from .output_paths import OutputPathError, check_output_directory, check_output_file
 from .parameters import ParameterError, resolve_settings
 from .progress import progress_bar
-from .scan import report, run_scan, scan_settings, table
+from .provenance import provenance
+from .scan import ScanRow, report, run_scan, scan_settings, scan_tables
 from .work_units import JobOptions, WorkUnit
 
 DEFAULT_EVENTS: Final = 50
@@ -44,6 +46,8 @@ DEFAULT_SEED: Final = 1
               help="Write the scan's table (and the conditions and parameters) to this JSON file.")
 @click.option("--plots", "plot_dir", type=click.Path(path_type=Path), default=None,
               help="Draw efficiency, ghost rate and clone rate against the condition (PNG) into this directory.")
+@click.option("--html", "html_path", type=click.Path(path_type=Path), default=None,
+              help="Write one self-contained HTML page: the tables, the plots, conditions, parameters, provenance.")
 @click.option("--scheduler", metavar="tcp://HOST:PORT", default=None, help="Run on this existing Dask cluster.")
 @click.option("--workers", "-w", type=click.IntRange(min=1), default=None,
               help="Run on a new Dask cluster of this many worker processes on this machine.")
@@ -51,7 +55,7 @@ DEFAULT_SEED: Final = 1
 @condition_options
 def scan(collision_values: str | None, vary: str | None, algorithm_choices: tuple[str, ...],
          assignments: tuple[str, ...], count: int, seed: int, threads: int | None, json_path: Path | None,
-         plot_dir: Path | None, scheduler: str | None, workers: int | None, quiet: bool, config: Path | None,
+         plot_dir: Path | None, html_path: Path | None, scheduler: str | None, workers: int | None, quiet: bool, config: Path | None,
          conditions: Conditions, condition_sources: dict[str, str]) -> None:
     """Reconstruct generated samples that differ in one condition, and tabulate each algorithm's velo and
     long efficiency, ghost rate and clone rates (in percent) against it.
@@ -70,6 +74,8 @@ def scan(collision_values: str | None, vary: str | None, algorithm_choices: tupl
             check_output_file(json_path, "--json")
         if plot_dir is not None:
             check_output_directory(plot_dir, "--plots")
+        if html_path is not None:
+            check_output_file(html_path, "--html")
     except (AlgorithmUnavailable, ParameterError, ConditionError, OutputPathError) as error:
         fail(str(error))
     if scheduler is not None and workers is not None:
@@ -87,25 +93,45 @@ def scan(collision_values: str | None, vary: str | None, algorithm_choices: tupl
             fail(str(error))
     subtitle = f"{count} events per setting, seed {seed}; {describe(conditions)}"
     click.echo(f"Scan of {name} over {', '.join(value for value, _ in points)}: {subtitle}")
-    click.echo("In %: efficiency, reconstructed particles of the category; ghosts, of all tracks; clones, per "
-               "reconstructed particle of the category")
-    click.echo(table(name, rows, ALGORITHMS))
-    if json_path is not None:
-        document = {"scan": report(name, rows, count, seed, conditions_report(conditions, condition_sources)),
-                    "parameters": {entry.algorithm: entry.as_report() for entry in settings.values()}}
-        try:
-            json_path.write_text(json.dumps(document, indent=1), encoding="utf-8")
-        except OSError as error:
-            fail(f"{json_path}: cannot be written: {error.strerror or error}")
-        click.echo(f"Wrote {json_path}")
-    if plot_dir is not None:
-        from .scan_plots import draw_scan
+    for scan_table in scan_tables(name, rows, ALGORITHMS):
+        click.echo("\n" + scan_table.text(), nl=False)
+    document = {"provenance": provenance(seed),
+                "scan": report(name, rows, count, seed, conditions_report(conditions, condition_sources)),
+                "parameters": {ALGORITHMS[entry.algorithm]: entry.as_report() for entry in settings.values()}}
+    try:
+        written = _write_outputs(document, rows, json_path, plot_dir, html_path, subtitle)
+    except OSError as error:
+        fail(f"{error.filename}: cannot be written: {error.strerror or error}")
+    for line in written:
+        click.echo(line)
 
-        try:
-            written = draw_scan(name, rows, plot_dir, ALGORITHMS, subtitle)
-        except OSError as error:
-            fail(f"{plot_dir}: cannot write plots: {error.strerror or error}")
-        click.echo(f"Wrote {len(written)} plots to {plot_dir}")
+
+def _write_outputs(document: dict[str, Any], rows: Sequence[ScanRow], json_path: Path | None,
+                   plot_dir: Path | None, html_path: Path | None, subtitle: str) -> list[str]:
+    """Writes the outputs asked for; one line per output written."""
+    from .scan_plots import draw_scan
+
+    written = []
+    if json_path is not None:
+        json_path.write_text(json.dumps(document, indent=1), encoding="utf-8")
+        written.append(f"Wrote {json_path}")
+    if plot_dir is not None:
+        plots = draw_scan(document["scan"]["condition"], rows, plot_dir, ALGORITHMS, subtitle)
+        written.append(f"Wrote {len(plots)} plots to {plot_dir}")
+    if html_path is not None:
+        _write_html(document, rows, html_path, subtitle)
+        written.append(f"Wrote {html_path}")
+    return written
+
+
+def _write_html(document: dict[str, Any], rows: Sequence[ScanRow], html_path: Path, subtitle: str) -> None:
+    from .scan_html import scan_page
+    from .scan_plots import draw_scan
+
+    with tempfile.TemporaryDirectory() as scratch:
+        plots = draw_scan(document["scan"]["condition"], rows, Path(scratch), ALGORITHMS, subtitle)
+        page = scan_page(document, scan_tables(document["scan"]["condition"], rows, ALGORITHMS), plots)
+    html_path.write_text(page, encoding="utf-8")
 
 
 def _split(vary: str) -> tuple[str, str]:

@@ -13,6 +13,7 @@ from typing import Any, Final
 from .binned import Ratio
 from .conditions import NAMES, ConditionError, Conditions, text, with_values
 from .job_fold import JobFold
+from .report_tables import Table, number
 from .work_units import JobOptions, WorkUnit, plan_generated
 
 CATEGORIES: Final = ("velo", "long")   # efficiency and clones reported per scan row
@@ -105,18 +106,19 @@ def run_scan(settings: Sequence[tuple[str, Conditions]], count: int, seed: int, 
     return rows
 
 
-def table(condition: str, rows: Sequence[ScanRow], class_names: dict[str, str]) -> str:
-    """The rows as text: one block per algorithm, one line per setting."""
-    width = max(len(condition), *(len(row.value) for row in rows), 8)
-    header = (f"{condition:>{width}} {'hits/event':>10} {'velo eff %':>10} {'long eff %':>10} {'ghosts %':>9} "
-              f"{'velo clones %':>13} {'long clones %':>13}")
-    lines = []
-    for algorithm in dict.fromkeys(row.algorithm for row in rows):
-        lines += ["", class_names.get(algorithm, algorithm), header]
-        lines += [f"{row.value:>{width}} {row.hits_per_event:10,.0f} {row.velo_efficiency:10.2f} "
-                  f"{row.long_efficiency:10.2f} {row.ghost_rate:9.2f} {row.velo_clone_rate:13.2f} "
-                  f"{row.long_clone_rate:13.2f}" for row in rows if row.algorithm == algorithm]
-    return "\n".join(lines[1:]) + "\n"
+SCAN_NOTE: Final = ("efficiency: reconstructed / reconstructible particles of the category; ghosts: share of all "
+                    "tracks; clones: per reconstructed particle of the category")
+
+
+def scan_tables(condition: str, rows: Sequence[ScanRow], class_names: dict[str, str]) -> list[Table]:
+    """One table per algorithm, one line per setting (rates in percent)."""
+    headers = (condition, "hits/event", "velo eff. (%)", "long eff. (%)", "ghosts (%)", "velo clones (%)",
+               "long clones (%)")
+    return [Table(class_names.get(algorithm, algorithm), headers,
+                  [[row.value, f"{row.hits_per_event:,.0f}", number(row.velo_efficiency), number(row.long_efficiency),
+                    number(row.ghost_rate), number(row.velo_clone_rate), number(row.long_clone_rate)]
+                   for row in rows if row.algorithm == algorithm], [SCAN_NOTE])
+            for algorithm in dict.fromkeys(row.algorithm for row in rows)]
 
 
 def report(condition: str, rows: Sequence[ScanRow], count: int, seed: int,
