@@ -42,11 +42,19 @@ def resolve(choice: str) -> list[str]:
 
 def resolve_all(choices: Sequence[str]) -> list[str]:
     """The algorithms selected by repeated choices, each once, in the order first named ("all" at its
-    place in that order); no choice at all means "all"."""
+    place in that order); no choice at all means "all". A user's algorithm (package.module:factory)
+    is kept as named."""
     selected: list[str] = []
     for choice in choices or (ALL,):
-        selected += [name for name in resolve(choice) if name not in selected]
+        chosen = [choice] if ":" in choice else resolve(choice)
+        selected += [name for name in chosen if name not in selected]
     return selected
+
+
+def label(name: str) -> str:
+    """How an algorithm is called in summaries, reports and plots: a built-in one by its class name, a
+    user's by its package.module:factory."""
+    return ALGORITHMS.get(name, name)
 
 
 def construct(name: str) -> Any:

@@ -28,6 +28,7 @@ from .sample_output import OutputError, incomplete_sample
 from .cli_tune import tune_command
 from .saved_tracks import SavedTracksError, open_saved, saving_tracks, validate_saved
 from .summary_output import echo_summary
+from .user_algorithms import SPEC_PATTERN, UserAlgorithmError, is_user_algorithm, load as load_user_algorithm
 from .work_units import JobOptions, plan_generated, plan_units, read_unit, window_units
 from .cli_scan import scan
 
@@ -52,16 +53,17 @@ def _warn_incomplete(inputs: tuple[str, ...]) -> None:
 
 
 class AlgorithmChoice(click.ParamType[str]):
-    """A built-in algorithm's name or "all"."""
+    """A built-in algorithm's name, "all", or a user's algorithm as package.module:factory."""
     name = "algorithm"
 
     def convert(self, value: Any, param: click.Parameter | None, ctx: click.Context | None) -> str:
-        if value in (*ALGORITHMS, ALL):
+        if value in (*ALGORITHMS, ALL) or SPEC_PATTERN.fullmatch(str(value)):
             return str(value)
-        self.fail(f"'{value}' is not one of {', '.join(repr(name) for name in (*ALGORITHMS, ALL))}", param, ctx)
+        self.fail(f"'{value}' is not one of {', '.join(repr(name) for name in (*ALGORITHMS, ALL))}, "
+                  "nor package.module:factory", param, ctx)
 
     def get_metavar(self, param: click.Parameter, ctx: click.Context | None = None) -> str:
-        return "[" + "|".join((*ALGORITHMS, ALL)) + "]"
+        return "[" + "|".join((*ALGORITHMS, ALL, "package.module:factory")) + "]"
 
 
 @click.group(context_settings={"help_option_names": ["-h", "--help"], "show_default": True})
@@ -135,7 +137,9 @@ def _note_repeated(repeated: list[str]) -> None:
 @click.argument("inputs", nargs=-1, type=click.Path(readable=False))
 @click.option("--algorithm", "-a", "algorithm_choices", type=AlgorithmChoice(), multiple=True, default=[ALL],
               help="Algorithm to run, repeatable (-a track_following -a graph_dfs); "
-                   "'all' runs every algorithm this installation provides.")
+                   "'all' runs every algorithm this installation provides; package.module:factory runs your "
+                   "own (factory() returns an object whose solve(event) returns Track objects or lists of "
+                   "hit ids).")
 @click.option("--param", "-p", "assignments", metavar="ALGORITHM.PARAMETER=VALUE", multiple=True,
               help="Set a parameter of an algorithm, repeatable: track_following.max_tolerance=0.15,0.15 "
                    "(a pair as x,y; a count as 5; true or false). Overrides --config.")
@@ -195,7 +199,10 @@ def run(context: click.Context, inputs: tuple[str, ...], algorithm_choices: tupl
     try:
         names = resolve_all(algorithm_choices)
         settings = resolve_settings(names, config, assignments)
-    except (AlgorithmUnavailable, ParameterError) as error:
+        for name in names:
+            if is_user_algorithm(name):
+                load_user_algorithm(name)   # refused here, before any work, when it cannot be loaded
+    except (AlgorithmUnavailable, ParameterError, UserAlgorithmError) as error:
         _fail(str(error))
     if scheduler is not None and workers is not None:
         _fail("--scheduler and --workers exclude each other")
@@ -240,7 +247,7 @@ def run(context: click.Context, inputs: tuple[str, ...], algorithm_choices: tupl
         with (saving_tracks(tracks_path, fold, sample_record),
               progress_bar(planned, "reconstructing", quiet) as bar):
             where = run_units(units, options, fold, bar, scheduler, workers)
-    except (EventFileError, ClusterError, FoldError) as error:
+    except (EventFileError, ClusterError, FoldError, UserAlgorithmError) as error:
         _fail(str(error))
     except KeyboardInterrupt:
         interrupted = True
@@ -261,12 +268,12 @@ def run(context: click.Context, inputs: tuple[str, ...], algorithm_choices: tupl
         sample += (f" (PARTIAL: interrupted; {plural(fold.events + fold.skipped, 'event')} of {planned:,} "
                    f"completed)")
     click.echo(f"Sample: {sample}, {plural(fold.hits, 'hit')} ({fold.hits / fold.events:,.0f} per event)")
-    click.echo(f"Algorithms: {', '.join(ALGORITHMS[name] for name in names)} on "
+    click.echo(f"Algorithms: {', '.join(fold.label(name) for name in names)} on "
                f"{plural(fold.threads, 'worker thread')} in {where}")
     _echo_parameters(fold)
     for name in names:
         echo_summary(fold, name)
-        click.echo(fold.timing(name).line(ALGORITHMS[name]))
+        click.echo(fold.timing(name).line(fold.label(name)))
     wall = fold.wall_seconds
     click.echo(f"\nProcessed {plural(fold.events, 'event')} ({fold.skipped} skipped) in {wall:.3f} s: "
                f"{fold.events / wall if wall > 0 else 0.0:,.1f} events/s read, solved and validated")

@@ -174,7 +174,7 @@ def run_units(units: Sequence[WorkUnit], options: JobOptions, fold: JobFold, pro
             run_locally(units, options, fold, progress)
     else:
         with cluster_client(scheduler, workers) as client:
-            fold.threads = sum(client.nthreads().values())
+            fold.threads = fold.task_threads = sum(client.nthreads().values())
             with _timed(fold):  # the cluster's start-up is not part of the job
                 run_on_cluster(client, units, options, fold, progress)
     fold.check_complete()

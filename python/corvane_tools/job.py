@@ -12,7 +12,7 @@ from typing import Any, Final
 
 import corvane
 
-from .algorithms import ALGORITHMS, pool_size
+from .algorithms import label, pool_size
 from .detector import MODULE_COUNT
 from .parameters import AlgorithmSettings, construct
 
@@ -40,7 +40,8 @@ class Timing:
     def line(self, label: str) -> str:
         per_second, per_event, hits_per_second = self.rates()
         return (f"{label}: {self.events} events in {self.seconds:.3f} s: {per_second:,.1f} events/s, "
-                f"{per_event:.2f} ms/event, {hits_per_second:,.0f} hits/s ({self.threads} threads)")
+                f"{per_event:.2f} ms/event, {hits_per_second:,.0f} hits/s "
+                f"({self.threads} thread{'' if self.threads == 1 else 's'})")
 
     def as_dict(self) -> dict[str, Any]:
         per_second, per_event, hits_per_second = self.rates()
@@ -57,7 +58,7 @@ class AlgorithmRun:
 
     @property
     def class_name(self) -> str:
-        return ALGORITHMS[self.name]
+        return label(self.name)
 
 
 def reconstruct(events: Sequence[dict[str, Any]], names: Sequence[str], chunk_size: int = DEFAULT_CHUNK,

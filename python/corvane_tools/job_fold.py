@@ -15,11 +15,12 @@ import numpy as np
 
 import corvane
 
-from .algorithms import ALGORITHMS, pool_size
+from .algorithms import label, pool_size
 from .arrays import TrackArrays
 from .binned import PlotInput, Ratio
 from .job import Timing
 from .parameters import AlgorithmSettings
+from .user_algorithms import is_user_algorithm
 from .work_units import AlgorithmOutput, JobOptions, UnitResult, WorkUnit, add_counts
 
 
@@ -63,6 +64,7 @@ class JobFold:
         self.skipped = 0
         self.problems: list[str] = []
         self.threads = pool_size()    # solver threads the units ran on
+        self.task_threads = 1         # units solved at once (a user's algorithm solves one event at a time)
         self.wall_seconds = 0.0       # from the first unit sent to the last result folded
         # Called with each result as it is folded, in unit order, after the events folded before it.
         self.sinks: list[Callable[[int, UnitResult], None]] = []
@@ -124,14 +126,15 @@ class JobFold:
 
     def label(self, name: str) -> str:
         """How the algorithm is called in the summaries: its class name."""
-        return ALGORITHMS[name]
+        return label(name)
 
     def timing(self, name: str) -> Timing:
-        return Timing(self.events, self.hits, self.algorithms[name].seconds, self.threads)
+        threads = self.task_threads if is_user_algorithm(name) else self.threads
+        return Timing(self.events, self.hits, self.algorithms[name].seconds, threads)
 
     def plot_inputs(self) -> list[PlotInput]:
         """What the plots show of each algorithm (the job must have counted it: JobOptions.plots)."""
-        return [PlotInput(ALGORITHMS[name],
+        return [PlotInput(label(name),
                           {variable: {category: [Ratio(*counts) for counts in bins] for category, bins in table.items()}
                            for variable, table in self.algorithms[name].efficiency.items()},
                           self.hit_counts, self.algorithms[name].event_totals, self.export(name)["categories"])
@@ -145,7 +148,7 @@ class JobFold:
             "hits": self.hits,
             "skipped": list(skipped),
             "algorithms": {
-                name: {"class": ALGORITHMS[name], "parameters": self.settings[name].as_report(),
+                name: {"class": label(name), "parameters": self.settings[name].as_report(),
                        "timing": self.timing(name).as_dict(),
                        "validation": self.export(name), "tracks_digest": self.tracks_digest(name)}
                 for name in self.names

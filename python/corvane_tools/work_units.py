@@ -24,6 +24,7 @@ from .event_files import PARQUET_SUFFIX, EventFileError, expand_inputs, read_eve
 from .generator import BLOCK_EVENTS, generate_range
 from .job import DEFAULT_CHUNK, hit_count, validation_input
 from .parameters import AlgorithmSettings, construct
+from .user_algorithms import is_user_algorithm, load as load_user_algorithm
 
 JSON_FILES_PER_UNIT: Final = 32
 GENERATED_PER_UNIT: Final = 3 * BLOCK_EVENTS  # whole blocks: each simulated once
@@ -66,7 +67,8 @@ class JobOptions:
 
     def solvers(self) -> dict[str, Any]:
         """A solver per algorithm, with its settings."""
-        return {name: construct(name, self.settings_of(name)) for name in self.names}
+        return {name: load_user_algorithm(name) if is_user_algorithm(name) else construct(name, self.settings_of(name))
+                for name in self.names}
 
 
 @dataclass
