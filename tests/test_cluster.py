@@ -18,7 +18,7 @@ from click.testing import CliRunner  # noqa: E402
 from corvane_tools import cli  # noqa: E402
 from corvane_tools import cluster  # noqa: E402
 from corvane_tools.cluster import run_locally, run_on_cluster  # noqa: E402
-from corvane_tools.event_files import EventFileError, load_events, write_events  # noqa: E402
+from corvane_tools.event_files import EventFileError, load_events, write_events, write_parquet  # noqa: E402
 from corvane_tools.binned import (BINNED_VARIABLES, edges_for_counts, efficiency_in_bins,  # noqa: E402
                                   ghost_rate_by_hits, ghost_rates, hit_count_edges)
 from corvane_tools.generator import generate_range  # noqa: E402
@@ -33,7 +33,7 @@ NAMES = ("track_following",)
 def sample(tmp_path_factory):
     """200 events: a Parquet file of several row groups and a directory of JSON files."""
     root = tmp_path_factory.mktemp("events")
-    write_events(generate_range(5, 0, 150), root / "a.parquet")
+    write_parquet(generate_range(5, 0, 150), root / "a.parquet", row_group_events=32)
     write_events(generate_range(6, 0, 50), root / "json")
     return [str(root / "a.parquet"), str(root / "json")]
 

@@ -1,4 +1,5 @@
 """Ctrl-C during a job: the events completed so far are reported as a partial result, exit 130."""
+import functools
 import os
 import signal
 import subprocess
@@ -8,23 +9,28 @@ import time
 import pytest
 from click.testing import CliRunner
 
-from corvane_tools import cli, cluster
+from corvane_tools import cli, cluster, work_units
 
 INTERRUPTED = 130
 
 
 def test_interrupted_job_reports_the_completed_events(monkeypatch, tmp_path):
     monkeypatch.chdir(tmp_path)
-    real = cluster.process_unit
     done = []
 
-    def interrupt_third_unit(unit, options):
-        if len(done) == 2:
-            raise KeyboardInterrupt
-        done.append(unit.events)
-        return real(unit, options)
+    class InterruptThirdUnit(cluster.UnitProcessor):
+        def add(self, piece):
+            if len(done) == 2:
+                raise KeyboardInterrupt
+            super().add(piece)
 
-    monkeypatch.setattr(cluster, "process_unit", interrupt_third_unit)
+        def result(self):
+            result = super().result()
+            done.append(result.events)
+            return result
+
+    monkeypatch.setattr(cluster, "UnitProcessor", InterruptThirdUnit)
+    monkeypatch.setattr(cli, "plan_generated", functools.partial(work_units.plan_generated, per_unit=30))
     result = CliRunner().invoke(cli.main, ["run", "-n", "100", "-q", "-a", "track_following", "--json", "r.json"])
     assert result.exit_code == INTERRUPTED, result.output
     completed = sum(done)

@@ -166,7 +166,11 @@ def _note_repeated(repeated: list[str]) -> None:
                    "the provenance.")
 @click.option("--chunk-size", type=click.IntRange(min=1), default=DEFAULT_CHUNK,
               help="Events per batch handed to the solver (a unit of work holds at most 32).")
-@click.option("--strict", is_flag=True, help="Stop at the first bad input file or event instead of skipping it.")
+@click.option("--strict", is_flag=True,
+              help="Stop at the first bad input file or event, or event that cannot be reconstructed, instead of "
+                   "skipping it.")
+@click.option("--max-hits", type=click.IntRange(min=1), default=None,
+              help="Skip (and name) events with more hits than this before reconstructing them.")
 @click.option("--keep-going", is_flag=True,
               help="Exit with status 0 even when some inputs were skipped (they are still reported).")
 @click.option("--scheduler", metavar="tcp://HOST:PORT", default=None,
@@ -181,8 +185,8 @@ def run(context: click.Context, inputs: tuple[str, ...], algorithm_choices: tupl
         assignments: tuple[str, ...], threads: int | None, count: int, seed: int,
         skip: int, max_events: int | None, json_path: Path | None, tracks_path: Path | None,
         plot_dir: Path | None, html_path: Path | None, chunk_size: int,
-        strict: bool, keep_going: bool, scheduler: str | None, workers: int | None, quiet: bool,
-        config: Path | None, conditions: Conditions, condition_sources: dict[str, str]) -> None:
+        strict: bool, max_hits: int | None, keep_going: bool, scheduler: str | None, workers: int | None,
+        quiet: bool, config: Path | None, conditions: Conditions, condition_sources: dict[str, str]) -> None:
     """Reconstruct events, print each algorithm's validation summary and timing.
 
     INPUTS are .json or .parquet event files, or directories holding them
@@ -194,7 +198,7 @@ def run(context: click.Context, inputs: tuple[str, ...], algorithm_choices: tupl
     tasks on a Dask cluster with --scheduler or --workers; the summaries and
     the validation metrics are the same byte for byte.
 
-    Exit status: 0 on success, 1 on failure, 3 when some inputs were skipped (0 with --keep-going).
+    Exit status: 0 on success, 1 on failure, 3 when some inputs or events were skipped (0 with --keep-going).
     """
     try:
         names = resolve_all(algorithm_choices)
@@ -236,7 +240,7 @@ def run(context: click.Context, inputs: tuple[str, ...], algorithm_choices: tupl
     _note_repeated(repeated)
     units = window_units(units, skip, max_events)
     options = JobOptions(tuple(names), chunk_size, strict, plots=plot_dir is not None or html_path is not None,
-                         settings=tuple(settings.values()), identify=tracks_path is not None)
+                         settings=tuple(settings.values()), identify=tracks_path is not None, max_hits=max_hits)
     fold = JobFold(units, options, detailed=json_path is not None)
     planned = sum(unit.events for unit in units)
     where, interrupted = describe_where(scheduler, workers), False

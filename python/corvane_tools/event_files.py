@@ -206,7 +206,7 @@ def _read_parquet(path: Path, row_group: int | None, rows: range | None) -> Iter
             yield first_row + row, source, record, False
             continue
         event["montecarlo"] = record
-        # Hit positions inside the event, every field present and typed: nothing left to check per value.
+        # Every field present and typed, hit positions inside the event: they need no check value by value.
         checked = (typed and complete and lows[row] >= 0 and len(event["module_prefix_sum"]) > MODULE_COUNT
                    and highs[row] < event["module_prefix_sum"][MODULE_COUNT])
         yield first_row + row, source, event, checked
@@ -223,12 +223,12 @@ def read_events(path: Path, row_group: int | None = None, problems: list[str] | 
     cannot be read at all raises EventFileError.
     """
     events = _read_parquet(path, row_group, rows) if _suffix(path) == PARQUET_SUFFIX else _read_json(path)
-    for position, source, event, montecarlo_checked in events:
+    for position, source, event, hit_positions_checked in events:
         try:
             if isinstance(event, EventFileError):
                 raise event
             try:
-                checked = check_event(event, montecarlo_checked)
+                checked = check_event(event, hit_positions_checked)
             except EventFormatError as error:
                 raise EventFileError(f"{source}: {error}") from None
         except EventFileError as error:
@@ -278,10 +278,10 @@ def write_json(event: dict[str, Any], path: Path) -> None:
         json.dump(_json_ready(event), stream, separators=(",", ":"))
 
 
-def write_parquet(events: Sequence[dict[str, Any]], path: Path) -> None:
+def write_parquet(events: Sequence[dict[str, Any]], path: Path, row_group_events: int = ROW_GROUP_EVENTS) -> None:
     import pyarrow.parquet as pq
 
-    pq.write_table(events_table(events), path, row_group_size=ROW_GROUP_EVENTS)
+    pq.write_table(events_table(events), path, row_group_size=row_group_events)
 
 
 def write_events(events: Sequence[dict[str, Any]], out: str | os.PathLike[str]) -> list[Path]:

@@ -72,7 +72,7 @@ def _coordinates(key: str, value: Any, hit_count: int) -> FloatArray:
     return array
 
 
-def _check_montecarlo(record: Any, hit_count: int) -> None:
+def _check_montecarlo(record: Any, hit_count: int, hit_positions_checked: bool = False) -> None:
     if record is None:
         return
     if not isinstance(record, Mapping):
@@ -86,14 +86,15 @@ def _check_montecarlo(record: Any, hit_count: int) -> None:
     rows = record["particles"]
     if not isinstance(rows, list):
         raise EventFormatError(f"'montecarlo' 'particles' is a {_type_name(rows)}, not a list")
-    hits_column = {name: position for position, name in enumerate(columns)}.get("hits")
+    positions = {name: position for position, name in enumerate(columns)}
+    hits_column = None if hit_positions_checked else positions.get("hits")
     hit_lists = []
     for number, row in enumerate(rows):
         if not isinstance(row, list):
             raise EventFormatError(f"Monte Carlo particle {number} is a {_type_name(row)}, not a list")
         if hits_column is not None and hits_column < len(row):
             hit_lists.append(row[hits_column])
-    if not _valid_hit_lists(hit_lists, hit_count):
+    if hits_column is not None and not _valid_hit_lists(hit_lists, hit_count):
         _report_hit_list(rows, hits_column, hit_count)
     problem = row_problem(columns, rows)
     if problem is not None:
@@ -124,11 +125,11 @@ def _report_hit_list(rows: list[list[Any]], hits_column: Any, hit_count: int) ->
                                    f"{hit_count} hits")
 
 
-def check_event(event: Any, montecarlo_checked: bool = False) -> dict[str, Any]:
+def check_event(event: Any, hit_positions_checked: bool = False) -> dict[str, Any]:
     """The event with float64 coordinate arrays, or EventFormatError naming the first problem.
 
-    `montecarlo_checked`: the caller has already checked the Monte Carlo record (typed columns whose hit
-    positions lie within the event), so it is not checked again value by value."""
+    `hit_positions_checked`: the caller has already checked that the Monte Carlo record's hit positions
+    are integers within the event (on the arrays of typed columns), so they are not checked value by value."""
     if not isinstance(event, dict):
         raise EventFormatError(f"the event is a {_type_name(event)}, not an object")
     for key in REQUIRED_KEYS:
@@ -142,6 +143,5 @@ def check_event(event: Any, montecarlo_checked: bool = False) -> dict[str, Any]:
     checked["module_prefix_sum"] = prefix
     for key in COORDINATE_KEYS + (("t",) if "t" in event else ()):
         checked[key] = _coordinates(key, event[key], hit_count)
-    if not montecarlo_checked:
-        _check_montecarlo(event["montecarlo"], hit_count)
+    _check_montecarlo(event["montecarlo"], hit_count, hit_positions_checked)
     return checked

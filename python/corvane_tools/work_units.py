@@ -9,13 +9,14 @@ tracks as arrays of hit ids (see `job_fold` for putting them together).
 """
 import dataclasses
 import time
-from collections.abc import Sequence
+from collections.abc import Iterator, Sequence
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Any, Final
 
 import corvane
 
+from .algorithms import ALGORITHMS
 from .arrays import TrackArrays, batch_track_arrays
 from .binned import BINNED_VARIABLES, efficiency_in_bins
 from .conditions import Conditions
@@ -27,7 +28,7 @@ from .parameters import AlgorithmSettings, construct
 from .user_algorithms import is_user_algorithm, load as load_user_algorithm
 
 JSON_FILES_PER_UNIT: Final = 32
-GENERATED_PER_UNIT: Final = 3 * BLOCK_EVENTS  # whole blocks: each simulated once
+GENERATED_PER_UNIT: Final = 16 * BLOCK_EVENTS  # whole blocks, each simulated once; about a second of work
 
 
 @dataclass(frozen=True)
@@ -57,8 +58,9 @@ class JobOptions:
     """What every unit of a job does, sent along with each unit."""
     names: tuple[str, ...]            # algorithms, by command-line name
     chunk_size: int = DEFAULT_CHUNK   # events per solve_batch call
-    strict: bool = False              # raise on the first bad file instead of reporting it
+    strict: bool = False              # raise on the first bad file or event instead of reporting it
     plots: bool = False               # also count what the plots show
+    max_hits: int | None = None       # events with more hits are not reconstructed
     settings: tuple[AlgorithmSettings, ...] = ()  # parameters per algorithm; defaults for those not here
     identify: bool = False            # also name each event processed (source, position, content digest)
 
@@ -175,6 +177,41 @@ def window_units(units: Sequence[WorkUnit], skip: int = 0, limit: int | None = N
 
 # ---- processing (anywhere: the local process or a cluster worker) ---------
 
+@dataclass
+class Piece:
+    """Up to `chunk_size` consecutive events of a unit, read, checked and ready for the solvers. The
+    last piece of a unit (maybe empty) carries the unit's problems."""
+    unit: WorkUnit
+    events: list[dict[str, Any]] = field(default_factory=list)
+    sources: list[str] = field(default_factory=list)   # where each event came from, for messages
+    places: list[tuple[str, int]] = field(default_factory=list)  # (file, position in it); ("", index) if generated
+    handles: list[Any] = field(default_factory=list)   # the Event of each event
+    last: bool = False
+    problems: list[str] = field(default_factory=list)  # files, rests of row groups and events skipped
+
+
+def _unit_events(unit: WorkUnit, strict: bool,
+                 problems: list[str]) -> Iterator[tuple[str, tuple[str, int], dict[str, Any]]]:
+    """(source, (file, position), checked event) for each usable event of the unit; a bad event, file or
+    row group is noted in `problems` and the rest read, unless `strict`."""
+    if unit.seed is not None:
+        made = generate_range(unit.seed, unit.first_event, unit.events, unit.conditions)
+        for offset, event in enumerate(made):
+            index = unit.first_event + offset
+            yield f"generated event {index} (seed {unit.seed})", ("", index), event
+        return
+    rows = None if unit.row_group is None else range(unit.skip_rows, unit.skip_rows + unit.events)
+    for name in unit.paths:
+        try:
+            for position, source, event in read_events(Path(name), unit.row_group, None if strict else problems,
+                                                       rows):
+                yield source, (name, position), event
+        except EventFileError as error:
+            if strict:
+                raise
+            problems.append(str(error))
+
+
 def read_unit(unit: WorkUnit, strict: bool = False) -> tuple[list[dict[str, Any]], list[str]]:
     """The unit's usable events, and one line per event, file or row group that was skipped."""
     events, _places, problems = read_unit_places(unit, strict)
@@ -184,29 +221,38 @@ def read_unit(unit: WorkUnit, strict: bool = False) -> tuple[list[dict[str, Any]
 def read_unit_places(unit: WorkUnit, strict: bool = False) -> tuple[list[dict[str, Any]], list[tuple[str, int]],
                                                                     list[str]]:
     """As `read_unit`, with each event's (file, position in the file); ("", index) for generated ones."""
-    if unit.seed is not None:
-        return (generate_range(unit.seed, unit.first_event, unit.events, unit.conditions),
-                [("", unit.first_event + offset) for offset in range(unit.events)], [])
-    events: list[dict[str, Any]] = []
-    places: list[tuple[str, int]] = []
     problems: list[str] = []
-    rows = None if unit.row_group is None else range(unit.skip_rows, unit.skip_rows + unit.events)
-    for name in unit.paths:
-        try:
-            for position, _source, event in read_events(Path(name), unit.row_group, None if strict else problems,
-                                                        rows):
-                events.append(event)
-                places.append((name, position))
-        except EventFileError as error:
-            if strict:
-                raise
-            problems.append(str(error))
-    return events, places, problems
+    read = list(_unit_events(unit, strict, problems))
+    return [event for _, _, event in read], [place for _, place, _ in read], problems
 
 
 def identify(unit: WorkUnit, events: Sequence[dict[str, Any]], places: Sequence[tuple[str, int]]) -> list[EventIdentity]:
     return [EventIdentity(source, index, unit.seed, event_digest(event))
             for event, (source, index) in zip(events, places)]
+
+
+def read_pieces(unit: WorkUnit, options: JobOptions) -> Iterator[Piece]:
+    """The unit's events in pieces of `chunk_size`, those above `max_hits` left out (and named)."""
+    problems: list[str] = []
+    piece = Piece(unit)
+    for source, place, event in _unit_events(unit, options.strict, problems):
+        hits = hit_count(event)
+        if options.max_hits is not None and hits > options.max_hits:
+            problem = f"{source}: {hits:,} hits, above --max-hits {options.max_hits:,}; not reconstructed"
+            if options.strict:
+                raise EventFileError(problem)
+            problems.append(problem)
+            continue
+        piece.events.append(event)
+        piece.sources.append(source)
+        piece.places.append(place)
+        piece.handles.append(corvane.DetectorEvent.Event(event))
+        if len(piece.events) == options.chunk_size:
+            yield piece
+            piece = Piece(unit)
+    piece.last = True
+    piece.problems = problems
+    yield piece
 
 
 def add_counts(total: dict[str, dict[str, list[tuple[int, int]]]],
@@ -226,31 +272,84 @@ def binned_efficiency(events: Sequence[dict[str, Any]],
             for variable, edges in BINNED_VARIABLES.items()}
 
 
-def solve_and_measure(events: Sequence[dict[str, Any]], solvers: dict[str, Any], chunk_size: int = DEFAULT_CHUNK,
-                      plots: bool = False) -> dict[str, AlgorithmOutput]:
-    """Every solver's tracks and validation records for `events`, `chunk_size` events at a time
-    (an Event holds many copies of its hits: only one chunk of them lives at once)."""
-    outputs = {name: AlgorithmOutput([], [], 0.0) for name in solvers}
-    for start in range(0, len(events), chunk_size):
-        chunk = events[start:start + chunk_size]
-        handles = [corvane.DetectorEvent.Event(event) for event in chunk]
-        validated = validation_input(chunk)
-        for name, solver in solvers.items():
+# What one event's reconstruction may run into without the job having to end.
+EVENT_FAILURES: Final = (MemoryError, corvane.InternalFailure)
+
+
+def _failure_text(name: str, error: BaseException) -> str:
+    text = str(error).splitlines()[0] if str(error) else ""
+    return f"{ALGORITHMS[name]} failed: {type(error).__name__}" + (f": {text}" if text else "") + "; skipped"
+
+
+def _solve_each(solver: Any, name: str, handles: Sequence[Any], failed: dict[int, str]) -> list[Any]:
+    """Solves the events one by one, noting in `failed` those that fail (None in their place)."""
+    tracks: list[Any] = []
+    for index, handle in enumerate(handles):
+        try:
+            tracks.append(solver.solve(handle))
+        except EVENT_FAILURES as error:
+            tracks.append(None)
+            failed.setdefault(index, _failure_text(name, error))
+    return tracks
+
+
+class UnitProcessor:
+    """Solves and measures a unit's pieces one after the other and adds up the unit's result.
+
+    An event whose reconstruction fails with one of EVENT_FAILURES under any
+    algorithm is left out for all of them and named in the unit's problems
+    (raised as EventFileError when `strict`); the other events go on.
+    """
+
+    def __init__(self, unit: WorkUnit, options: JobOptions) -> None:
+        self.unit = unit
+        self.options = options
+        self.solvers = options.solvers()
+        self.outputs = {name: AlgorithmOutput([], [], 0.0) for name in options.names}
+        self.hit_counts: list[int] = []
+        self.problems: list[str] = []
+        self.identities: list[EventIdentity] = []
+
+    def add(self, piece: Piece) -> None:
+        failed: dict[int, str] = {}
+        solved: dict[str, list[Any]] = {}
+        for name, solver in self.solvers.items():
             began = time.perf_counter()
-            tracks = solver.solve_batch(handles)
-            outputs[name].seconds += time.perf_counter() - began
-            outputs[name].records.append(corvane._records.measure_events(validated, tracks))
-            outputs[name].tracks.extend(batch_track_arrays(tracks))
-            if plots:
-                add_counts(outputs[name].efficiency, binned_efficiency(chunk, tracks))
-    return outputs
+            try:
+                solved[name] = solver.solve_batch(piece.handles) if piece.handles else []
+            except EVENT_FAILURES:
+                solved[name] = _solve_each(solver, name, piece.handles, failed)
+            self.outputs[name].seconds += time.perf_counter() - began
+        for index in sorted(failed):
+            problem = f"{piece.sources[index]}: {failed[index]}"
+            if self.options.strict:
+                raise EventFileError(problem)
+            self.problems.append(problem)
+        kept = [index for index in range(len(piece.events)) if index not in failed]
+        events = [piece.events[index] for index in kept]
+        if events:
+            validated = validation_input(events)
+            for name, output in self.outputs.items():
+                tracks = [solved[name][index] for index in kept]
+                output.records.append(corvane._records.measure_events(validated, tracks))
+                output.tracks.extend(batch_track_arrays(tracks))
+                if self.options.plots:
+                    add_counts(output.efficiency, binned_efficiency(events, tracks))
+        self.hit_counts.extend(hit_count(event) for event in events)
+        if self.options.identify:
+            self.identities.extend(identify(self.unit, events, [piece.places[index] for index in kept]))
+        self.problems.extend(piece.problems)
+
+    def result(self) -> UnitResult:
+        processed = len(self.hit_counts)
+        return UnitResult(self.unit.index, processed, sum(self.hit_counts), self.outputs, self.problems,
+                          max(self.unit.events - processed, 0), self.hit_counts, self.identities)
 
 
 def process_unit(unit: WorkUnit, options: JobOptions) -> UnitResult:
-    """Reads, solves and measures one unit. Unreadable files are reported, not raised (unless strict)."""
-    events, places, problems = read_unit_places(unit, options.strict)
-    outputs = solve_and_measure(events, options.solvers(), options.chunk_size, options.plots)
-    hit_counts = [hit_count(event) for event in events]
-    return UnitResult(unit.index, len(events), sum(hit_counts), outputs, problems,
-                      max(unit.events - len(events), 0), hit_counts,
-                      identify(unit, events, places) if options.identify else [])
+    """Reads, solves and measures one unit. Unreadable files and events that cannot be processed are
+    reported, not raised (unless strict)."""
+    processor = UnitProcessor(unit, options)
+    for piece in read_pieces(unit, options):
+        processor.add(piece)
+    return processor.result()

@@ -5,10 +5,12 @@
 #include "bindings/layer/bind.hpp"
 #include "bindings/layer/class_builder.hpp"
 #include "bindings/classes.hpp"
+#include "bindings/layer/interpreter_lock.hpp"
 #include "bindings/registration.hpp"
 #include "bindings/layer/standard_output.hpp"
 #include "bindings/validation_event_reader.hpp"
 #include "bindings/validation_export.hpp"
+#include "parallel/batch.hpp"
 #include "validator/report.hpp"
 
 namespace corvane::py {
@@ -27,16 +29,19 @@ ValidationRun standard_run(bool verbose, bool detailed) {
 
 size_t standard_category_count() { return validation::standard_categories().size(); }
 
-// The records of the paired events, in order; each event dictionary is read
-// when its pair is measured, as the exports read them.
+// The records of the paired events, in order. The event dictionaries are read
+// first, in order, as the exports read them; the measuring touches no Python
+// object, so it runs on the worker pool without the interpreter lock. A failure
+// is that of the earliest event that fails, as if measured one by one.
 ByteString measure_events(std::vector<PyRef> py_events, std::vector<std::vector<Track>> py_tracks) {
     const ValidationRun run = standard_run(false, false);
     const size_t pairs = std::min(py_events.size(), py_tracks.size());
-    std::vector<EventRecord> records;
-    records.reserve(pairs);
-    for (size_t i = 0; i < pairs; ++i) {
-        records.push_back(run.measure_event(read_validation_event(py_events[i].get()), py_tracks[i]));
-    }
+    std::vector<validation::ValidationEvent> events;
+    events.reserve(pairs);
+    for (size_t i = 0; i < pairs; ++i) events.push_back(read_validation_event(py_events[i].get()));
+    const std::vector<EventRecord> records = without_lock([&] {
+        return solve_in_order<EventRecord>(pairs, [&](size_t i) { return run.measure_event(events[i], py_tracks[i]); });
+    });
     return {validation::encode_records(records, standard_category_count())};
 }
 

@@ -1,0 +1,139 @@
+"""The local job as a pipeline (reading beside solving), events that cannot be reconstructed, --max-hits,
+and memory that does not grow with the sample."""
+import json
+import subprocess
+import sys
+
+import pyarrow.parquet as pq
+import pytest
+from click.testing import CliRunner
+
+import corvane
+from corvane_tools import cli, work_units
+from corvane_tools.cluster import run_locally
+from corvane_tools.event_files import EventFileError
+from corvane_tools.generator import generate_events
+from corvane_tools.job_fold import JobFold
+from corvane_tools.parquet_layout import events_table
+from corvane_tools.work_units import JobOptions, plan_units, process_unit
+
+NAMES = ("track_following", "search_by_triplet_trie")
+COUNT = 11
+
+
+@pytest.fixture(scope="module")
+def events():
+    return generate_events(COUNT, 31)
+
+
+@pytest.fixture(scope="module")
+def sample(events, tmp_path_factory):
+    path = tmp_path_factory.mktemp("pipeline") / "s.parquet"
+    pq.write_table(events_table(events), path, row_group_size=4)
+    return path
+
+
+def folded(sample, options, pipeline=True):
+    units = plan_units([str(sample)], [])
+    fold = JobFold(units, options)
+    if pipeline:
+        run_locally(units, options, fold)
+    else:
+        for unit in units:
+            fold.accept(process_unit(unit, options))
+    fold.check_complete()
+    return fold
+
+
+def report(fold):
+    return {name: (fold.summary(name), json.dumps(fold.export(name)), fold.tracks_digest(name))
+            for name in fold.names} | {"events": fold.events, "problems": fold.problems}
+
+
+def direct(events, name):
+    """The serial path: solve every event, validate them all in one call."""
+    solver = getattr(corvane.ReconstructionAlgorithms, {"track_following": "TrackFollowing",
+                                                        "search_by_triplet_trie": "SearchByTripletTrie"}[name])()
+    tracks = [solver.solve(corvane.DetectorEvent.Event(event)) for event in events]
+    return json.dumps(corvane.Validator.export_detailed_metrics_json(events, tracks, False))
+
+
+@pytest.mark.parametrize("chunk_size", [1, 3, 16])
+def test_pipeline_equals_the_serial_path(events, sample, chunk_size):
+    options = JobOptions(NAMES, chunk_size=chunk_size)
+    fold = folded(sample, options)
+    assert report(fold) == report(folded(sample, options, pipeline=False))
+    assert fold.events == COUNT
+    assert json.dumps(fold.export("track_following")) == direct(events, "track_following")
+
+
+class FailingSolver:
+    """Wraps a solver; one event (picked by its number of hits) fails as asked."""
+
+    def __init__(self, solver, hits, error):
+        self.solver, self.hits, self.error = solver, hits, error
+
+    def solve(self, event):
+        if event.number_of_hits == self.hits:
+            raise self.error("out of memory in this event")
+        return self.solver.solve(event)
+
+    def solve_batch(self, events):
+        if any(event.number_of_hits == self.hits for event in events):
+            raise self.error("out of memory in this event")
+        return self.solver.solve_batch(events)
+
+
+@pytest.mark.parametrize("error", [MemoryError, corvane.InternalFailure])
+@pytest.mark.parametrize("strict", [False, True])
+def test_an_event_that_fails_is_skipped_and_named(monkeypatch, events, sample, error, strict):
+    bad = 6
+    hits = events[bad]["module_prefix_sum"][52]
+    real = work_units.construct
+    monkeypatch.setattr(work_units, "construct",
+                        lambda name, settings=None: FailingSolver(real(name, settings), hits, error)
+                        if name == "search_by_triplet_trie" else real(name, settings))
+    options = JobOptions(NAMES, chunk_size=3, strict=strict)
+    if strict:
+        with pytest.raises(EventFileError, match=rf"s.parquet \[event {bad}\]: SearchByTripletTrie failed: "):
+            folded(sample, options)
+        return
+    fold = folded(sample, options)
+    assert fold.problems == [f"{sample} [event {bad}]: SearchByTripletTrie failed: {error.__name__}: "
+                             f"out of memory in this event; skipped"]
+    assert (fold.events, fold.skipped) == (COUNT - 1, 1)
+    others = events[:bad] + events[bad + 1:]
+    for name in NAMES:  # every algorithm leaves the event out, so the reports stay comparable
+        assert json.dumps(fold.export(name)) == direct(others, name)
+
+
+@pytest.mark.parametrize("extra, status, processed", [
+    ([], 3, COUNT - 2),
+    (["--keep-going"], 0, COUNT - 2),
+    (["--strict"], 1, None),
+])
+def test_max_hits_skips_large_events_before_solving(events, sample, extra, status, processed):
+    sizes = sorted(event["module_prefix_sum"][52] for event in events)
+    limit = sizes[-3]
+    result = CliRunner().invoke(cli.main, ["run", str(sample), "-a", "track_following", "-q", "--max-hits",
+                                           str(limit), *extra])
+    assert result.exit_code == status, result.output
+    assert f"hits, above --max-hits {limit:,}" in result.output
+    if processed is not None:
+        assert f"Processed {processed} events (2 skipped)" in result.output
+
+
+def peak_memory(*arguments):
+    """Peak resident memory (kB) of a `corvane` command run in a fresh process."""
+    code = ("import resource, subprocess, sys; subprocess.run(sys.argv[1:], check=True, timeout=600, "
+            "stdout=subprocess.DEVNULL); print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)")
+    done = subprocess.run([sys.executable, "-c", code, sys.executable, "-m", "corvane_tools", *arguments],
+                          capture_output=True, text=True, timeout=700, check=True)
+    return int(done.stdout)
+
+
+def test_memory_does_not_grow_with_the_sample(tmp_path):
+    small = peak_memory("generate", "-q", "-j", "1", "-n", "160", "-o", tmp_path / "small.parquet")
+    large = peak_memory("generate", "-q", "-j", "1", "-n", "1600", "-o", tmp_path / "large.parquet")
+    # All events of the large sample would take several times the small run's memory.
+    assert large < 1.5 * small, (small, large)
