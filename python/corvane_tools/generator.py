@@ -27,11 +27,11 @@ from .collector import collector_paused
 from .conditions import STATION_PITCH_MIN, Conditions
 from .detector import MODULE_COUNT, OUTER_HALF_WIDTH, FloatArray, Geometry, IntArray, sensor_plane_offset
 from .gun import gun_origins, gun_particles
-from .interactions import SILICON_X0, conversion_points, delta_rays, foil_crossing, pairs, slopes
+from .interactions import PAIR_PER_X0, SILICON_X0, conversion_points, delta_rays, foil_crossing, pairs, slopes
 from .montecarlo_record import MC_COLUMNS, montecarlo_rows, runs, stable_order
 from .particles import (MINIMUM_BIAS, Particles, Spectrum, collision_vertices, concatenate, decay_products, photons,
                         prompt_particles)
-from .propagation import Crossings, Hits, Setup, crossings, hits, line_crossings
+from .propagation import Crossings, Hits, Setup, candidate_crossings, crossings, hits, line_crossings
 
 BLOCK_EVENTS: Final = 10           # events simulated together; event i belongs to block i // 10
 BEAUTY_SHARE: Final = 0.25         # share of collisions with a B decay (enriched for validation)
@@ -98,18 +98,32 @@ def _spectrum(conditions: Conditions) -> Spectrum | None:
 
 
 def _conversion_pairs(rng: np.random.Generator, setup: Setup, sources: _Sources) -> Particles:
-    """Electron pairs of the collisions' photons that convert in the foil or in a module."""
+    """Electron pairs of the collisions' photons that convert in the foil or in a module.
+
+    Most photons cross far too little material to convert, so the sensors crossed are looked up only for
+    those whose conversion depth lies within the most material their candidate modules and the foil could
+    hold; the others cannot convert, so the result is the same as looking up every photon's crossings."""
     made = photons(rng, sources.vertices, sources.particles.collision[:sources.prompt],
                    _spectrum(setup.conditions) or MINIMUM_BIAS)
-    row, module, _, _ = line_crossings(setup, made)
     tx, ty, sign = slopes(made.direction)
-    module_x0 = setup.conditions.module_material * np.sqrt(1.0 + tx[row] ** 2 + ty[row] ** 2)
+    obliquity = np.sqrt(1.0 + tx ** 2 + ty ** 2)
+    candidates = np.bincount(candidate_crossings(setup.geometry.module_z, made, tx, ty, sign)[0],
+                             minlength=len(made))
     foil_row, foil_z, foil_x0 = foil_crossing(made, setup.conditions.foil_material)
+    most = candidates * setup.conditions.module_material * obliquity
+    np.add.at(most, foil_row, foil_x0)
+    depth = rng.exponential(1.0, len(made))
+    reachable = np.flatnonzero(PAIR_PER_X0 * most * (1.0 + 1e-9) >= depth)
+    row, module, _, _ = line_crossings(setup, made.select(reachable))
+    row = reachable[row]
+    in_reach = np.isin(foil_row, reachable)
+    foil_row, foil_z, foil_x0 = foil_row[in_reach], foil_z[in_reach], foil_x0[in_reach]
     every_row = np.concatenate([row, foil_row])
     every_z = np.concatenate([setup.geometry.module_z[module], foil_z])
     order = np.lexsort((every_z * sign[every_row], every_row))   # in flight order within each photon
-    photon, layer = conversion_points(rng, every_row[order], every_z[order],
-                                      np.concatenate([module_x0, foil_x0])[order], len(made))
+    photon, layer = conversion_points(depth, every_row[order],
+                                      np.concatenate([setup.conditions.module_material * obliquity[row],
+                                                      foil_x0])[order])
     z = every_z[order][layer]
     along = (z - made.origin[photon, 2]) / made.direction[photon, 2]
     point = made.origin[photon] + along[:, None] * made.direction[photon]

@@ -62,12 +62,10 @@ def _electrons(origin: FloatArray, direction: FloatArray, p: FloatArray, charge:
                      none, none.copy(), none.copy(), collision)
 
 
-def conversion_points(rng: np.random.Generator, row: IntArray, z: FloatArray,
-                      material: FloatArray, photons: int) -> tuple[IntArray, IntArray]:
+def conversion_points(depth: FloatArray, row: IntArray, material: FloatArray) -> tuple[IntArray, IntArray]:
     """Where photons convert. Layers come grouped by photon (`row`), in flight order within one; each
-    photon converts in the first layer where its running material, times 7/9, passes a unit exponential
-    draw. Returns (photon, layer index) of each conversion."""
-    depth = rng.exponential(1.0, photons)
+    photon converts in the first layer where its running material, times 7/9, passes its `depth` (a unit
+    exponential draw). Returns (photon, layer index) of each conversion."""
     running = np.cumsum(PAIR_PER_X0 * material)
     starts = np.flatnonzero(np.r_[True, row[1:] != row[:-1]]) if row.size else np.zeros(0, np.int64)
     before = np.repeat(running[starts] - PAIR_PER_X0 * material[starts], np.diff(np.r_[starts, row.size]))

@@ -50,7 +50,7 @@ def montecarlo_rows(particles: Particles, particle_event: IntArray, owner: IntAr
     by_particle = stable_order(owner)[np.count_nonzero(owner < 0):]
     hit_ids = hit_id[by_particle].tolist()
     counts = np.bincount(owner[owner >= 0], minlength=len(particles))
-    hit_runs = runs(counts)
+    ends = np.cumsum(counts)
     flags = _truth_flags(particles, counts)
     kept = np.flatnonzero((counts > 0) | flags["isDown"])
     kept = kept[stable_order(particle_event[kept])]  # by event, in production order within one
@@ -61,7 +61,7 @@ def montecarlo_rows(particles: Particles, particle_event: IntArray, owner: IntAr
         (np.arange(kept.size) - np.repeat(np.cumsum(per_event) - per_event, per_event)).tolist(),
         particles.pid[kept].tolist(), p.tolist(), (p * np.hypot(d[:, 0], d[:, 1])).tolist(),
         _pseudorapidity(d).tolist(), np.arctan2(d[:, 1], d[:, 0]).tolist(), particles.charge[kept].tolist(),
-        [hit_ids[hit_runs[i]] for i in kept.tolist()],
+        [hit_ids[start:end] for start, end in zip((ends[kept] - counts[kept]).tolist(), ends[kept].tolist())],
         *(flags[name][kept].astype(int).tolist() for name in ("isLong", "isDown", "hasVelo", "hasUT", "hasScifi")),
         *(getattr(particles, name)[kept].astype(int).tolist()
           for name in ("from_beauty", "from_charm", "from_strange")),

@@ -6,6 +6,7 @@ Units: millimetres for positions and decay lengths, MeV for masses and
 momenta. Every function draws from the NumPy generator it is given, so an
 sample is a pure function of its seed.
 """
+import functools
 from dataclasses import dataclass, fields
 from typing import Final
 
@@ -56,10 +57,7 @@ class Spectrum:
         return value
 
     def _table(self) -> tuple[FloatArray, FloatArray]:
-        grid = np.linspace(-ETA_LIMIT, ETA_LIMIT, 4801)
-        density = self.density(grid)
-        cumulative = np.concatenate([[0.0], np.cumsum(0.5 * (density[1:] + density[:-1]) * np.diff(grid))])
-        return grid, cumulative
+        return _cumulative_table(self)
 
     @property
     def charged_per_collision(self) -> float:
@@ -72,6 +70,15 @@ class Spectrum:
 
 
 ETA_LIMIT: Final = 12.0   # beyond the beam rapidity at LHC energies
+
+
+@functools.lru_cache(maxsize=8)
+def _cumulative_table(spectrum: Spectrum) -> tuple[FloatArray, FloatArray]:
+    """Pseudorapidity grid and the spectrum's cumulative integral on it (trapezoids)."""
+    grid = np.linspace(-ETA_LIMIT, ETA_LIMIT, 4801)
+    density = spectrum.density(grid)
+    cumulative = np.concatenate([[0.0], np.cumsum(0.5 * (density[1:] + density[:-1]) * np.diff(grid))])
+    return grid, cumulative
 
 # Inelastic proton-proton collisions at 13 to 13.6 TeV: about 5.4 charged particles per unit of
 # pseudorapidity at eta = 0, rising to about 5.9 at |eta| = 2 to 3, about 4 at |eta| = 5.4 and 2.6 at 6.4.
@@ -94,6 +101,10 @@ class Particles:
 
     def __len__(self) -> int:
         return int(self.p.size)
+
+    def select(self, index: IntArray) -> "Particles":
+        """The particles at `index`, in that order."""
+        return Particles(*(getattr(self, f.name)[index] for f in fields(Particles)))
 
 
 def concatenate(parts: list[Particles]) -> Particles:

@@ -126,15 +126,20 @@ def crossings(rng: np.random.Generator, setup: Setup, particles: Particles) -> C
     if foil_row.size == 0:
         shift = _scatter(rng, module_z[module], theta[row], row, sign > 0.0)
     else:
-        foil_theta = highland(particles.p[foil_row], particles.mass[foil_row], foil_x0) * (1.0 + t2[foil_row])
-        every_row = np.concatenate([row, foil_row])
-        every_z = np.concatenate([module_z[module], foil_z])
-        order = np.lexsort((every_z, every_row))
-        shifts = _scatter(rng, every_z[order], np.concatenate([theta[row], foil_theta])[order], every_row[order],
-                          sign > 0.0)
-        shift = np.empty((2, row.size))
-        measured = order < row.size
-        shift[:, order[measured]] = shifts[:, measured]
+        # The foil comes first in flight order: before a particle's modules when it flies towards +z, after
+        # them (in z order) when it flies towards -z.
+        forward = sign[foil_row] > 0.0
+        at = np.where(forward, np.searchsorted(row, foil_row, side="left"),
+                      np.searchsorted(row, foil_row, side="right")) + np.arange(foil_row.size)
+        on_module = np.ones(row.size + foil_row.size, bool)
+        on_module[at] = False
+        every_row = np.empty(on_module.size, np.int64)
+        every_z, every_theta = np.empty(on_module.size), np.empty(on_module.size)
+        every_row[on_module], every_row[at] = row, foil_row
+        every_z[on_module], every_z[at] = module_z[module], foil_z
+        every_theta[on_module] = theta[row]
+        every_theta[at] = highland(particles.p[foil_row], particles.mass[foil_row], foil_x0) * (1.0 + t2[foil_row])
+        shift = _scatter(rng, every_z, every_theta, every_row, sign > 0.0)[:, on_module]
     x += shift[0]
     y += shift[1]
     plane = sensor_plane_offset(y)
