@@ -25,7 +25,9 @@ from .job_fold import FoldError, JobFold
 from .parameters import ParameterError, resolve_settings
 from .sample_generation import generate_sample
 from .sample_output import OutputError, incomplete_sample
+from .cli_compare import compare
 from .cli_tune import tune_command
+from .provenance import COMMAND_LINE_KEY, EventsDigest, input_files, provenance
 from .saved_tracks import SavedTracksError, open_saved, saving_tracks, validate_saved
 from .summary_output import echo_summary
 from .user_algorithms import SPEC_PATTERN, UserAlgorithmError, is_user_algorithm, load as load_user_algorithm
@@ -66,7 +68,15 @@ class AlgorithmChoice(click.ParamType[str]):
         return "[" + "|".join((*ALGORITHMS, ALL, "package.module:factory")) + "]"
 
 
-@click.group(context_settings={"help_option_names": ["-h", "--help"], "show_default": True})
+class CommandGroup(click.Group):
+    """Keeps the command line as given (the reports record it), however the command was invoked."""
+
+    def parse_args(self, ctx: click.Context, args: list[str]) -> list[str]:
+        ctx.meta[COMMAND_LINE_KEY] = ["corvane", *args]
+        return super().parse_args(ctx, args)
+
+
+@click.group(cls=CommandGroup, context_settings={"help_option_names": ["-h", "--help"], "show_default": True})
 @click.version_option(__version__, prog_name="corvane")
 def main() -> None:
     """Reconstruct straight tracks in the 52-module pixel detector and validate them against Monte Carlo truth.
@@ -240,8 +250,11 @@ def run(context: click.Context, inputs: tuple[str, ...], algorithm_choices: tupl
     _note_repeated(repeated)
     units = window_units(units, skip, max_events)
     options = JobOptions(tuple(names), chunk_size, strict, plots=plot_dir is not None or html_path is not None,
-                         settings=tuple(settings.values()), identify=tracks_path is not None, max_hits=max_hits)
+                         settings=tuple(settings.values()), max_hits=max_hits,
+                         identify=tracks_path is not None or json_path is not None or html_path is not None)
     fold = JobFold(units, options, detailed=json_path is not None)
+    events_digest = EventsDigest()
+    fold.sinks.append(events_digest.add)
     planned = sum(unit.events for unit in units)
     where, interrupted = describe_where(scheduler, workers), False
     sample_record = ({"inputs": list(inputs)} if inputs else
@@ -285,10 +298,13 @@ def run(context: click.Context, inputs: tuple[str, ...], algorithm_choices: tupl
         click.echo("corvane: interrupted: the results above cover only the events completed; "
                    "no output files written", err=True)
         sys.exit(INTERRUPTED)
-    extra = {} if inputs else {"conditions": conditions_report(conditions, condition_sources)}
+    extra = {"provenance": provenance(None if inputs else seed, fold.threads, input_files(units),
+                                      events_digest.hexdigest() if options.identify else None,
+                                      context.meta.get(COMMAND_LINE_KEY)),
+             **({} if inputs else {"conditions": conditions_report(conditions, condition_sources)})}
     _write_outputs(fold, sample, skipped, json_path, plot_dir, extra)
     if html_path is not None:
-        _write_html(fold, sample, skipped, html_path, None if inputs else seed, extra)
+        _write_html(fold, sample, skipped, html_path, extra)
     if skipped:
         click.echo(f"corvane: {len(skipped)} input(s) skipped, see above", err=True)
         if not keep_going:
@@ -301,12 +317,17 @@ def _echo_parameters(fold: JobFold) -> None:
         click.echo(f"  {fold.label(name)}: {fold.settings[name].describe()}")
 
 
+def _report_document(fold: JobFold, sample: str, skipped: list[str], extra: dict[str, Any]) -> dict[str, Any]:
+    """The JSON report: the provenance first, then the job's results and what else there is."""
+    return {"provenance": extra["provenance"], **fold.report(sample, skipped), **extra}
+
+
 def _write_outputs(fold: JobFold, sample: str, skipped: list[str], json_path: Path | None,
                    plot_dir: Path | None, extra: dict[str, Any]) -> None:
     if json_path is not None:
         try:
             with json_path.open("w", encoding="utf-8") as stream:
-                json.dump({**fold.report(sample, skipped), **extra}, stream, indent=1)
+                json.dump(_report_document(fold, sample, skipped, extra), stream, indent=1)
         except OSError as error:
             _fail(f"{json_path}: cannot be written: {error.strerror or error}")
         click.echo(f"Wrote {json_path}")
@@ -320,13 +341,10 @@ def _write_outputs(fold: JobFold, sample: str, skipped: list[str], json_path: Pa
         click.echo(f"Wrote {len(written)} plots to {plot_dir}")
 
 
-def _write_html(fold: JobFold, sample: str, skipped: list[str], html_path: Path, seed: int | None,
-                extra: dict[str, Any]) -> None:
+def _write_html(fold: JobFold, sample: str, skipped: list[str], html_path: Path, extra: dict[str, Any]) -> None:
     from .html_report import run_page
     from .plots import draw_all
-    from .provenance import provenance
-
-    report = {"provenance": provenance(seed), **fold.report(sample, skipped), **extra}
+    report = _report_document(fold, sample, skipped, extra)
     try:
         with tempfile.TemporaryDirectory() as scratch:
             page = run_page(report, draw_all(fold.plot_inputs(), Path(scratch)))
@@ -431,4 +449,5 @@ def display(event_file: Path, index: int, algorithm: str, out: Path) -> None:
 
 
 main.add_command(tune_command, "tune")
+main.add_command(compare)
 main.add_command(scan)
