@@ -21,6 +21,7 @@ from corvane_tools.cluster import run_locally, run_on_cluster  # noqa: E402
 from corvane_tools.event_files import EventFileError, load_events, write_events, write_parquet  # noqa: E402
 from corvane_tools.binned import (BINNED_VARIABLES, edges_for_counts, efficiency_in_bins,  # noqa: E402
                                   ghost_rate_by_hits, ghost_rates, hit_count_edges)
+from corvane_tools.conditions import with_values  # noqa: E402
 from corvane_tools.generator import generate_range  # noqa: E402
 from corvane_tools.job import validation_input  # noqa: E402
 from corvane_tools.job_fold import FoldError, JobFold  # noqa: E402
@@ -185,6 +186,28 @@ def test_fold_refuses_repeated_and_missing_units(small_units):
     short = dataclasses.replace(results[0], events=1)
     with pytest.raises(FoldError, match="1 events processed, 2 planned"):
         fold.accept(short)
+
+
+@pytest.mark.parametrize("conditions", [dict(collisions=3, fixed_collisions=True, noise_per_module=5),
+                                        dict(gun="kaon", gun_particles="20-40", gun_origin="random")])
+def test_generated_conditions_reach_the_workers(client, conditions):
+    """Units of a sample under other conditions give the same results on the cluster as here."""
+    units = plan_generated(20, seed=4, per_unit=10, conditions=with_values(**conditions))
+    folds = []
+    for on_cluster in (False, True):
+        fold = JobFold(units, JobOptions(NAMES), detailed=True)
+        (run_on_cluster(client, units, JobOptions(NAMES), fold) if on_cluster
+         else run_locally(units, JobOptions(NAMES), fold))
+        folds.append(outputs(fold))
+    assert folds[0] == folds[1]
+    assert folds[0] != outputs(run_defaults(units))
+
+
+def run_defaults(units):
+    plain = [dataclasses.replace(unit, conditions=None) for unit in units]
+    fold = JobFold(plain, JobOptions(NAMES), detailed=True)
+    run_locally(plain, JobOptions(NAMES), fold)
+    return fold
 
 
 def test_plot_counts_add_up_wherever_units_run(client):

@@ -7,9 +7,10 @@ The detector has 26 stations of two modules. Module 2k covers the x > 0 side
 so the two halves overlap by a few millimetres; within a station the odd
 module sits a few millimetres downstream of the even one. Stations are
 closer together near the interaction region. The sensitive area runs from
-`INNER_RADIUS` to `OUTER_HALF_WIDTH` from the beam. Each module carries its
-sensors on `SENSOR_PLANES` slightly different z planes, chosen by the hit's
-y band.
+`INNER_RADIUS` to `OUTER_HALF_WIDTH` from the beam (see `Geometry` for the
+two shapes of the overlap). Each module carries its sensors on
+`SENSOR_PLANES` slightly different z planes, chosen by the hit's y band.
+A foil `FOIL_RADIUS` from the beam separates the sensors from it.
 
 The gap within a station and the overlap are conditions of a sample
 (`conditions.Conditions`); `Geometry` holds the detector they make.

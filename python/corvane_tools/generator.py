@@ -9,12 +9,16 @@ Each event is a pure function of (seed, index, conditions): the first ten
 events of a sample of a hundred are the events of a sample of ten. Events are simulated
 in blocks of ten, seeded by (seed, block), so that NumPy works on long arrays.
 
-The simulation: several proton-proton collisions per event spread along the
-beam; charged pions, kaons, protons, electrons and muons with a broad
-pseudorapidity spread and a falling transverse-momentum spectrum; displaced
-daughters of K0S, Lambda, D and B decays; straight-line flight with multiple
-scattering in every module crossed (Highland formula); hits smeared by the
-sensor resolution, lost with a small inefficiency, and noise hits on top.
+The simulation (each part set by `conditions.Conditions`, see
+docs/generator.md): several proton-proton collisions per event spread along
+the beam, or a particle gun in their place; charged pions, kaons, protons,
+electrons and muons with the measured pseudorapidity density and a falling
+transverse-momentum spectrum; displaced daughters of K0S, Lambda, D and B
+decays; electron pairs of decay photons converting in the material; delta
+rays; straight-line flight with multiple scattering in the foil and every
+module crossed (Highland formula); hits smeared by the sensor resolution,
+lost with a small inefficiency; noise hits and hits left over from the
+previous crossing on top.
 """
 import functools
 from collections.abc import Iterator
