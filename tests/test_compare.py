@@ -58,10 +58,15 @@ def test_compare_exit_status(reports, candidate, extra, status):
     assert ("is worse than A" in result.output) == (status == WORSE_STATUS)
 
 
-def test_compare_refuses_what_is_not_a_report(reports, tmp_path):
-    (tmp_path / "x.json").write_text("[1, 2]")
+@pytest.mark.parametrize("text, message", [
+    ("[1, 2]", "not a report of corvane run --json"),
+    ("{", "not a JSON file"),
+    ('{"algorithms": {"track_following": {"validation": {"categories": []}}}}', "lacks the validation values"),
+])
+def test_compare_refuses_what_is_not_a_report(reports, tmp_path, text, message):
+    (tmp_path / "x.json").write_text(text)
     result = invoke("compare", reports / "a.json", tmp_path / "x.json")
-    assert result.exit_code == 1 and "not a report of corvane run --json" in result.output
+    assert result.exit_code == 1 and message in result.output
 
 
 def report(ghost=10.0, efficiency=90.0, algorithms=("track_following",), categories=("velo",)):

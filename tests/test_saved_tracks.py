@@ -32,11 +32,15 @@ def sample(tmp_path_factory):
     return root
 
 
-@pytest.mark.parametrize("window", [[], ["--skip", "2", "--max-events", "5"]])
-def test_validate_prints_what_run_printed(sample, tmp_path, window):
+@pytest.mark.parametrize("window, where", [([], []), (["--skip", "2", "--max-events", "5"], []),
+                                           ([], ["--workers", "1"])])
+def test_validate_prints_what_run_printed(sample, tmp_path, window, where):
+    if where:
+        pytest.importorskip("distributed")
     tracks = tmp_path / "t.parquet"
     ran = invoke("run", sample / "a.parquet", sample / "json", "-a", "track_following", "-a", "graph_dfs",
-                 "-p", "graph_dfs.max_scatter=0.2", "--tracks", tracks, "--json", tmp_path / "r.json", "-q", *window)
+                 "-p", "graph_dfs.max_scatter=0.2", "--tracks", tracks, "--json", tmp_path / "r.json", "-q", *window,
+                 *where)
     assert ran.exit_code == 0, ran.output
     validated = invoke("validate", sample / "a.parquet", sample / "json", tracks)
     assert validated.exit_code == 0, validated.output
@@ -45,6 +49,7 @@ def test_validate_prints_what_run_printed(sample, tmp_path, window):
     assert "max_scatter=0.2 [command line]" in validated.output
     table = pq.read_table(tracks)
     events = 5 if window else 9
+    assert ran.output.count(" tracks including ") == 2
     assert table.num_rows == 2 * events and set(table.column("algorithm").to_pylist()) == {"track_following",
                                                                                           "graph_dfs"}
     report = json.loads((tmp_path / "r.json").read_text())
@@ -80,6 +85,9 @@ def rewrite(path, change):
 @pytest.mark.parametrize("change, message", [
     (lambda c: c["hit_ids"][1][0].__setitem__(0, 10 ** 6), r"hit id 1000000 is not a hit of the event"),
     (lambda c: c["hit_ids"][1][0].__setitem__(0, -1), r"hit id -1 is not a hit of the event"),
+    (lambda c: c["hit_ids"].__setitem__(1, None), r"saved event 1 .* of track_following is incomplete"),
+    (lambda c: c["hit_ids"][1].__setitem__(0, [1, None]), r"saved event 1 .* of track_following is incomplete"),
+    (lambda c: c["missed_last_module"][3].append(True), r"saved event 3 .* of track_following is incomplete"),
     (lambda c: c["event_digest"].__setitem__(2, "0" * 64), r"saved event 2 \(.*a.parquet \[event 2\]\) is not "
                                                            r"among the events given"),
 ])
@@ -87,6 +95,18 @@ def test_tampered_tracks_are_refused(sample, saved, change, message):
     rewrite(saved, change)
     result = invoke("validate", sample / "a.parquet", saved)
     assert result.exit_code == 1 and re.search(message, result.output), result.output
+
+
+@pytest.mark.parametrize("metadata, message", [
+    (b"{", "the description of its tracks is damaged"),
+    (b'{"version": 1, "algorithms": {}}', "names no algorithm"),
+    (b'{"version": 7, "algorithms": {}}', "tracks file version 7"),
+])
+def test_damaged_descriptions_are_refused(sample, saved, metadata, message):
+    table = pq.read_table(saved)
+    pq.write_table(table.replace_schema_metadata({b"corvane.tracks": metadata}), saved)
+    result = invoke("validate", sample / "a.parquet", saved)
+    assert result.exit_code == 1 and message in result.output, result.output
 
 
 @pytest.mark.parametrize("events, message", [

@@ -21,9 +21,9 @@ def compare_files(reference: Path, candidate: Path, tolerance: float) -> tuple[C
     """The comparison of two report files, and a line describing each."""
     try:
         a, b = load_report(reference), load_report(candidate)
+        return compare_reports(a, b, tolerance), [_describe("A", reference, a), _describe("B", candidate, b)]
     except ReportError as error:
         fail(str(error))
-    return compare_reports(a, b, tolerance), [_describe("A", reference, a), _describe("B", candidate, b)]
 
 
 @click.command()

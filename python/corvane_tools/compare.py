@@ -116,7 +116,16 @@ def _category_order(a: dict[str, dict[str, Any]], b: dict[str, dict[str, Any]]) 
 
 def compare_reports(a: dict[str, Any], b: dict[str, Any], tolerance: float = 0.0, a_name: str = "A",
                     b_name: str = "B") -> Comparison:
-    """Every algorithm of either report, per category and quantity, A's value beside B's."""
+    """Every algorithm of either report, per category and quantity, A's value beside B's. ReportError
+    when either report lacks a value the comparison needs."""
+    try:
+        return _compare(a, b, tolerance, a_name, b_name)
+    except (KeyError, TypeError, ValueError, AttributeError) as error:
+        raise ReportError(f"a report lacks the validation values to compare ({type(error).__name__}: {error})") \
+            from None
+
+
+def _compare(a: dict[str, Any], b: dict[str, Any], tolerance: float, a_name: str, b_name: str) -> Comparison:
     comparison = Comparison(a_name, b_name, tolerance)
     digests = [report.get("provenance", {}).get("events_digest") for report in (a, b)]
     if None not in digests and digests[0] != digests[1]:

@@ -161,13 +161,20 @@ def open_saved(path: Path) -> SavedTracks:
     raw = (parquet.schema_arrow.metadata or {}).get(METADATA_KEY)
     if raw is None:
         raise SavedTracksError(f"{path}: not a tracks file (written by corvane run --tracks)")
-    metadata = json.loads(raw)
-    if metadata.get("version") != FORMAT_VERSION:
-        raise SavedTracksError(f"{path}: tracks file version {metadata.get('version')}; this tool reads "
-                               f"version {FORMAT_VERSION}")
-    algorithms = metadata["algorithms"]
-    settings = {name: AlgorithmSettings.from_report(name, entry.get("parameters", {}))
-                for name, entry in algorithms.items()}
+    try:
+        metadata = json.loads(raw)
+        version = metadata.get("version")
+        if version != FORMAT_VERSION:
+            raise SavedTracksError(f"{path}: tracks file version {version}; this tool reads version {FORMAT_VERSION}")
+        algorithms = metadata["algorithms"]
+        settings = {name: AlgorithmSettings.from_report(name, entry.get("parameters", {}))
+                    for name, entry in algorithms.items()}
+    except (ValueError, KeyError, TypeError, AttributeError):
+        raise SavedTracksError(f"{path}: the description of its tracks is damaged") from None
+    if not settings:
+        raise SavedTracksError(f"{path}: names no algorithm")
+    if not parquet.schema_arrow.remove_metadata().equals(_schema({}).remove_metadata()):
+        raise SavedTracksError(f"{path}: its columns are not those of a tracks file of version {FORMAT_VERSION}")
     return SavedTracks(path, list(algorithms), settings, metadata, parquet)
 
 
@@ -208,7 +215,11 @@ def _arrays(hit_ids: Any, last: Any, penultimate: Any) -> TrackArrays:
 
 def _validated_unit(saved: SavedTracks, unit: WorkUnit, events: Iterator[tuple[dict[str, Any], EventIdentity]]
                     ) -> UnitResult:
-    rows = saved.file.read_row_group(unit.index).to_pydict()
+    return _validate_rows(saved, unit, saved.file.read_row_group(unit.index).to_pydict(), events)
+
+
+def _validate_rows(saved: SavedTracks, unit: WorkUnit, rows: dict[str, list[Any]],
+                   events: Iterator[tuple[dict[str, Any], EventIdentity]]) -> UnitResult:
     count = unit.events
     order = rows["algorithm"]
     if [order[k * count] for k in range(len(saved.names))] != saved.names or len(set(order)) != len(saved.names):
@@ -224,8 +235,14 @@ def _validated_unit(saved: SavedTracks, unit: WorkUnit, events: Iterator[tuple[d
             if rows["event_digest"][row] != wanted[row - k * count][0]:
                 raise SavedTracksError(f"{saved.path}: {name}'s rows of row group {unit.index} are not for the "
                                        "same events as the first algorithm's")
-            per_event.append(_arrays(rows["hit_ids"][row], rows["missed_last_module"][row],
-                                     rows["missed_penultimate_module"][row]))
+            columns = [rows[column][row] for column in ("hit_ids", "missed_last_module", "missed_penultimate_module")]
+            try:
+                if any(value is None for value in columns) or len({len(value) for value in columns}) != 1:
+                    raise TypeError("a column is missing or of another length")
+                per_event.append(_arrays(*columns))
+            except TypeError:   # nulls where hit ids or flags belong
+                raise SavedTracksError(f"{saved.path}: {_describe_row(rows, row)} of {name} is incomplete") \
+                    from None
         try:
             tracks = [tracks_from_arrays(arrays, handle.hits) for arrays, handle in zip(per_event, handles)]
         except IndexError as error:
