@@ -51,3 +51,15 @@ def test_broken_user_algorithms_fail_in_one_line(factory, message):
     assert result.exit_code == 1
     (line,) = result.output.splitlines()
     assert line.startswith(f"corvane: error: algorithm '{factory}': ") and message in line
+
+
+def test_shipped_example_keeps_long_tracks_only():
+    import corvane
+    from corvane_tools.generator import generate_range
+    from corvane_tools.user_algorithms import load
+
+    event = corvane.DetectorEvent.Event(generate_range(3, 0, 1)[0])
+    kept = load("examples.long_tracks:LongTracks").solve_batch([event])[0]
+    followed = corvane.ReconstructionAlgorithms.TrackFollowing(max_tolerance=(0.15, 0.15)).solve(event)
+    expected = [[hit.id for hit in track.hits] for track in followed if len(track.hits) >= 5]
+    assert [[hit.id for hit in track.hits] for track in kept] == expected and expected
