@@ -21,6 +21,7 @@ from .event_files import EventFileError
 from .job import DEFAULT_CHUNK
 from .output_paths import OutputPathError, check_output_directory, check_output_file, image_path
 from .progress import progress_bar
+from .summary_output import RAW_SUMMARY_HELP, print_summaries
 from .job_fold import FoldError, JobFold
 from .parameters import ParameterError, resolve_settings
 from .sample_generation import generate_sample
@@ -29,7 +30,6 @@ from .cli_compare import compare
 from .cli_tune import tune_command
 from .provenance import COMMAND_LINE_KEY, EventsDigest, input_files, provenance
 from .saved_tracks import SavedTracksError, open_saved, saving_tracks, validate_saved
-from .summary_output import echo_summary
 from .user_algorithms import SPEC_PATTERN, UserAlgorithmError, is_user_algorithm, load as load_user_algorithm
 from .work_units import JobOptions, plan_generated, plan_units, read_unit, window_units
 from .cli_scan import scan
@@ -188,6 +188,7 @@ def _note_repeated(repeated: list[str]) -> None:
                    "under the same paths.")
 @click.option("--workers", "-w", type=click.IntRange(min=1), default=None,
               help="Run on a new Dask cluster of this many worker processes on this machine (loopback only).")
+@click.option("--raw-summary", is_flag=True, help=RAW_SUMMARY_HELP)
 @click.option("--quiet", "-q", is_flag=True, help="No progress bars.")
 @condition_options
 @click.pass_context
@@ -196,7 +197,8 @@ def run(context: click.Context, inputs: tuple[str, ...], algorithm_choices: tupl
         skip: int, max_events: int | None, json_path: Path | None, tracks_path: Path | None,
         plot_dir: Path | None, html_path: Path | None, chunk_size: int,
         strict: bool, max_hits: int | None, keep_going: bool, scheduler: str | None, workers: int | None,
-        quiet: bool, config: Path | None, conditions: Conditions, condition_sources: dict[str, str]) -> None:
+        raw_summary: bool, quiet: bool, config: Path | None, conditions: Conditions,
+        condition_sources: dict[str, str]) -> None:
     """Reconstruct events, print each algorithm's validation summary and timing.
 
     INPUTS are .json or .parquet event files, or directories holding them
@@ -288,9 +290,7 @@ def run(context: click.Context, inputs: tuple[str, ...], algorithm_choices: tupl
     click.echo(f"Algorithms: {', '.join(fold.label(name) for name in names)} on "
                f"{plural(fold.threads, 'worker thread')} in {where}")
     _echo_parameters(fold)
-    for name in names:
-        echo_summary(fold, name)
-        click.echo(fold.timing(name).line(fold.label(name)))
+    print_summaries(fold, names, raw_summary)
     wall = fold.wall_seconds
     click.echo(f"\nProcessed {plural(fold.events, 'event')} ({fold.skipped} skipped) in {wall:.3f} s: "
                f"{fold.events / wall if wall > 0 else 0.0:,.1f} events/s read, solved and validated")
@@ -331,7 +331,9 @@ def _write_outputs(fold: JobFold, sample: str, skipped: list[str], json_path: Pa
         except OSError as error:
             _fail(f"{json_path}: cannot be written: {error.strerror or error}")
         click.echo(f"Wrote {json_path}")
-    if plot_dir is not None:
+    if plot_dir is not None and not fold.validated:
+        click.echo("Drew no plots: every plot compares tracks with Monte Carlo truth, which this sample lacks")
+    elif plot_dir is not None:
         from .plots import draw_all
 
         try:
@@ -358,7 +360,8 @@ def _write_html(fold: JobFold, sample: str, skipped: list[str], html_path: Path,
 @click.argument("events", nargs=-1, required=True, type=click.Path(readable=False))
 @click.argument("tracks", type=click.Path(path_type=Path))
 @click.option("--strict", is_flag=True, help="Stop at the first bad event file instead of passing over it.")
-def validate(events: tuple[str, ...], tracks: Path, strict: bool) -> None:
+@click.option("--raw-summary", is_flag=True, help=RAW_SUMMARY_HELP)
+def validate(events: tuple[str, ...], tracks: Path, strict: bool, raw_summary: bool) -> None:
     """Validate saved tracks (`corvane run --tracks TRACKS`) against their events, and print each
     algorithm's summary as `run` printed it.
 
@@ -381,8 +384,7 @@ def validate(events: tuple[str, ...], tracks: Path, strict: bool) -> None:
                f"{plural(result.events_read, 'input event')} read to find them by content digest")
     click.echo(f"Algorithms: {', '.join(fold.label(name) for name in fold.names)}")
     _echo_parameters(fold)
-    for name in fold.names:
-        echo_summary(fold, name)
+    print_summaries(fold, fold.names, raw_summary, timing=False)
 
 
 @main.command()

@@ -17,8 +17,9 @@ import corvane
 
 from .algorithms import label, pool_size
 from .arrays import TrackArrays
-from .binned import PlotInput, Ratio
+from .binned import CATEGORIES, PlotInput, Ratio
 from .job import Timing
+from .summary_table import table_report
 from .parameters import AlgorithmSettings
 from .user_algorithms import is_user_algorithm
 from .work_units import AlgorithmOutput, JobOptions, UnitResult, WorkUnit, add_counts
@@ -56,10 +57,11 @@ class JobFold:
         self.names = list(options.names)
         self.settings = {name: options.settings_of(name) or AlgorithmSettings.defaults(name) for name in self.names}
         self.plots = options.plots
-        self.hit_counts: list[int] = []  # per event, with plots
+        self.hit_counts: list[int] = []  # per validated event, with plots
         self.algorithms = {name: AlgorithmTotals(corvane._records.RecordFold(False, detailed), hashlib.sha256())
                            for name in self.names}
         self.events = 0
+        self.validated = 0            # events with Monte Carlo truth, the only ones validated
         self.hits = 0
         self.skipped = 0
         self.problems: list[str] = []
@@ -85,8 +87,9 @@ class JobFold:
             output = result.outputs.get(name, AlgorithmOutput([], [], 0.0))
             totals = self.algorithms[name]
             folded = sum(totals.fold.add(records) for records in output.records)
-            if folded != result.events or len(output.tracks) != result.events:
-                raise FoldError(f"{unit.describe()}: {name} returned results for {folded} of {result.events} events")
+            if folded != result.validated or len(output.tracks) != result.events:
+                raise FoldError(f"{unit.describe()}: {name} returned results for {folded} of {result.validated} "
+                                f"validated and {len(output.tracks)} of {result.events} events")
             for arrays in output.tracks:
                 _digest_tracks(totals.digest, arrays)
             totals.seconds += output.seconds
@@ -99,6 +102,7 @@ class JobFold:
         for sink in self.sinks:
             sink(self.events, result)
         self.events += result.events
+        self.validated += result.validated
         self.hits += result.hits
         self.skipped += result.skipped
         self.problems.extend(result.problems)
@@ -119,6 +123,12 @@ class JobFold:
         """The validation export (the detailed one when the fold keeps per-event statistics)."""
         metrics: dict[str, Any] = self.algorithms[name].fold.export()
         return metrics
+
+    def summary_report(self, name: str) -> dict[str, Any] | None:
+        """The job's summary table and the validator's text, or None when no event had truth."""
+        if not self.validated:
+            return None
+        return {"table": table_report(self.export(name), CATEGORIES), "text": self.summary(name)}
 
     def tracks_digest(self, name: str) -> str:
         """SHA-256 of every event's tracks (hit ids and flags), in event order."""
@@ -145,12 +155,14 @@ class JobFold:
         return {
             "sample": sample,
             "events": self.events,
+            "validated_events": self.validated,
             "hits": self.hits,
             "skipped": list(skipped),
             "algorithms": {
                 name: {"class": label(name), "parameters": self.settings[name].as_report(),
                        "timing": self.timing(name).as_dict(),
-                       "validation": self.export(name), "tracks_digest": self.tracks_digest(name)}
+                       "validation": self.export(name), "summary": self.summary_report(name),
+                       "tracks_digest": self.tracks_digest(name)}
                 for name in self.names
             },
         }

@@ -36,10 +36,10 @@ import corvane
 from .arrays import TrackArrays, tracks_from_arrays
 from .event_files import EventFileError
 from .event_identity import EventIdentity, event_digest
-from .job import hit_count, validation_input
+from .job import hit_count
 from .job_fold import JobFold
 from .parameters import AlgorithmSettings
-from .work_units import AlgorithmOutput, JobOptions, UnitResult, WorkUnit, plan_units, read_unit_places
+from .work_units import AlgorithmOutput, JobOptions, UnitResult, WorkUnit, plan_units, read_unit_places, with_truth
 
 METADATA_KEY: Final = b"corvane.tracks"
 FORMAT_VERSION: Final = 1
@@ -227,7 +227,8 @@ def _validate_rows(saved: SavedTracks, unit: WorkUnit, rows: dict[str, list[Any]
     wanted = [(rows["event_digest"][row], _describe_row(rows, row)) for row in range(count)]
     chunk = _saved_events(events, wanted, saved.path)
     handles = [corvane.DetectorEvent.Event(event) for event in chunk]
-    validated = validation_input(chunk)
+    truth = with_truth(chunk)
+    validated = [chunk[i] for i in truth]
     outputs = {}
     for k, name in enumerate(saved.names):
         per_event = []
@@ -247,9 +248,11 @@ def _validate_rows(saved: SavedTracks, unit: WorkUnit, rows: dict[str, list[Any]
             tracks = [tracks_from_arrays(arrays, handle.hits) for arrays, handle in zip(per_event, handles)]
         except IndexError as error:
             raise SavedTracksError(f"{saved.path}: {name}, {error}") from None
-        outputs[name] = AlgorithmOutput([corvane._records.measure_events(validated, tracks)], per_event, 0.0)
+        outputs[name] = AlgorithmOutput([corvane._records.measure_events(validated, [tracks[i] for i in truth])],
+                                        per_event, 0.0)
     hit_counts = [hit_count(event) for event in chunk]
-    return UnitResult(unit.index, count, sum(hit_counts), outputs, hit_counts=hit_counts)
+    return UnitResult(unit.index, count, sum(hit_counts), outputs, hit_counts=[hit_counts[i] for i in truth],
+                      validated=len(truth))
 
 
 def _describe_row(rows: dict[str, list[Any]], row: int) -> str:

@@ -23,7 +23,7 @@ from .conditions import Conditions
 from .event_identity import EventIdentity, event_digest
 from .event_files import PARQUET_SUFFIX, EventFileError, expand_inputs, read_events
 from .generator import BLOCK_EVENTS, generate_range
-from .job import DEFAULT_CHUNK, hit_count, validation_input
+from .job import DEFAULT_CHUNK, hit_count
 from .parameters import AlgorithmSettings, construct
 from .user_algorithms import is_user_algorithm, load as load_user_algorithm
 
@@ -91,8 +91,9 @@ class UnitResult:
     outputs: dict[str, AlgorithmOutput]
     problems: list[str] = field(default_factory=list)  # one line per file or event that was skipped
     skipped: int = 0                                  # planned events not processed
-    hit_counts: list[int] = field(default_factory=list)  # per event processed
+    hit_counts: list[int] = field(default_factory=list)  # per event validated
     identities: list[EventIdentity] = field(default_factory=list)  # per event processed, when asked for
+    validated: int = 0                                # events processed that have Monte Carlo truth
 
     @classmethod
     def failed(cls, unit: WorkUnit, problem: str) -> "UnitResult":
@@ -272,6 +273,12 @@ def binned_efficiency(events: Sequence[dict[str, Any]],
             for variable, edges in BINNED_VARIABLES.items()}
 
 
+def with_truth(events: Sequence[dict[str, Any]]) -> list[int]:
+    """Positions of the events that have a Monte Carlo record: only those are validated (an event
+    without truth would count its tracks but no ghosts, and dilute the ghost rate)."""
+    return [i for i, event in enumerate(events) if event.get("montecarlo") is not None]
+
+
 # What one event's reconstruction may run into without the job having to end.
 EVENT_FAILURES: Final = (MemoryError, corvane.InternalFailure)
 
@@ -306,7 +313,8 @@ class UnitProcessor:
         self.options = options
         self.solvers = options.solvers()
         self.outputs = {name: AlgorithmOutput([], [], 0.0) for name in options.names}
-        self.hit_counts: list[int] = []
+        self.hit_counts: list[int] = []            # per event processed
+        self.validated_hit_counts: list[int] = []  # per event validated (with truth)
         self.problems: list[str] = []
         self.identities: list[EventIdentity] = []
 
@@ -327,15 +335,17 @@ class UnitProcessor:
             self.problems.append(problem)
         kept = [index for index in range(len(piece.events)) if index not in failed]
         events = [piece.events[index] for index in kept]
+        truth = with_truth(events)
         if events:
-            validated = validation_input(events)
+            validated = [events[index] for index in truth]
             for name, output in self.outputs.items():
                 tracks = [solved[name][index] for index in kept]
-                output.records.append(corvane._records.measure_events(validated, tracks))
+                output.records.append(corvane._records.measure_events(validated, [tracks[i] for i in truth]))
                 output.tracks.extend(batch_track_arrays(tracks))
                 if self.options.plots:
                     add_counts(output.efficiency, binned_efficiency(events, tracks))
         self.hit_counts.extend(hit_count(event) for event in events)
+        self.validated_hit_counts.extend(hit_count(events[index]) for index in truth)
         if self.options.identify:
             self.identities.extend(identify(self.unit, events, [piece.places[index] for index in kept]))
         self.problems.extend(piece.problems)
@@ -343,7 +353,8 @@ class UnitProcessor:
     def result(self) -> UnitResult:
         processed = len(self.hit_counts)
         return UnitResult(self.unit.index, processed, sum(self.hit_counts), self.outputs, self.problems,
-                          max(self.unit.events - processed, 0), self.hit_counts, self.identities)
+                          max(self.unit.events - processed, 0), self.validated_hit_counts, self.identities,
+                          len(self.validated_hit_counts))
 
 
 def process_unit(unit: WorkUnit, options: JobOptions) -> UnitResult:
