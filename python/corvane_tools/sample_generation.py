@@ -24,6 +24,7 @@ from .sample_output import (event_file_name, output_kind, check_replaceable, wri
                             written_in_place)
 
 CHUNK_EVENTS: Final = ROW_GROUP_EVENTS  # one Parquet row group per chunk
+GENERATOR_METADATA: Final = b"corvane.generator"  # Parquet schema metadata: the seed and conditions, as JSON
 
 
 @dataclass(frozen=True)
@@ -81,7 +82,9 @@ def _write_parquet(path: Path, count: int, seed: int, conditions: Conditions, pr
         for encoded, chunk_hits in ordered_map(parquet_chunk, _chunks(count, seed, conditions), processes):
             table = pa.ipc.open_stream(encoded).read_all()
             if writer is None:
-                writer = pq.ParquetWriter(path, table.schema)
+                made = json.dumps({"seed": seed, "conditions": conditions.as_dict()}).encode()
+                writer = pq.ParquetWriter(path, table.schema.with_metadata({**(table.schema.metadata or {}),
+                                                                            GENERATOR_METADATA: made}))
             writer.write_table(table, row_group_size=ROW_GROUP_EVENTS)
             hits += chunk_hits
             _advance(progress, table.num_rows)
@@ -102,7 +105,7 @@ def _write_directory(directory: Path, count: int, seed: int, conditions: Conditi
             (directory / names[-1]).write_bytes(text)
         hits += chunk_hits
         _advance(progress, len(texts))
-    write_manifest(directory, names, {"seed": seed, "conditions": conditions.changed()})
+    write_manifest(directory, names, {"seed": seed, "conditions": conditions.as_dict()})
     return hits
 
 
