@@ -170,3 +170,14 @@ def test_refused_parameters_stop_before_any_work(tmp_path):
         "max_tolerance, max_scatter, minimum_root_weight, weight_assignment_iterations, allowed_skip_modules, "
         "allow_cross_track, clone_ghost_killing"]
     assert not (tmp_path / "r.json").exists()
+
+
+def test_display_draws_the_tracks_of_the_settings_given(files, tmp_path):
+    counts = []
+    for extra in ([], ["-p", "track_following.max_tolerance=0.05,0.05"]):
+        result = invoke("display", files / "two.parquet", "--out", tmp_path / "d.png", *extra)
+        assert result.exit_code == 0, result.output
+        counts.append(re.search(r"(\d+) tracks", result.output).group(1))
+    assert counts[0] != counts[1]
+    refused = invoke("display", files / "two.parquet", "-p", "track_following.max_scatter=-1")
+    assert refused.exit_code == 1 and "max_scatter must not be negative" in refused.output

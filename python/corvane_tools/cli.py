@@ -23,7 +23,7 @@ from .output_paths import OutputPathError, check_output_directory, check_output_
 from .progress import progress_bar
 from .summary_output import RAW_SUMMARY_HELP, print_summaries
 from .job_fold import FoldError, JobFold
-from .parameters import ParameterError, resolve_settings
+from .parameters import DEFAULT, ParameterError, construct as construct_with, format_value, resolve_settings
 from .sample_generation import generate_sample
 from .sample_output import OutputError, incomplete_sample
 from .cli_compare import compare
@@ -429,9 +429,14 @@ def check(inputs: tuple[str, ...], strict: bool, quiet: bool) -> None:
               help="Which event of the file (its position, from 0; a .json file holds only event 0).")
 @click.option("--algorithm", "-a", type=click.Choice(list(ALGORITHMS)), default="track_following",
               help="Algorithm whose tracks are drawn.")
+@click.option("--param", "-p", "assignments", metavar="ALGORITHM.PARAMETER=VALUE", multiple=True,
+              help="Set a parameter of the algorithm, as for `corvane run`.")
+@click.option("--config", "config_path", type=click.Path(path_type=Path, dir_okay=False), default=None,
+              help="TOML file of parameters, one table per algorithm, as for `corvane run`.")
 @click.option("--out", "-o", type=click.Path(path_type=Path), default=Path("event_display.png"),
               help="Image to write: .png, .pdf or .svg (.png is added to a name without a suffix).")
-def display(event_file: Path, index: int, algorithm: str, out: Path) -> None:
+def display(event_file: Path, index: int, algorithm: str, assignments: tuple[str, ...], config_path: Path | None,
+            out: Path) -> None:
     """Draw one event: hits by module and reconstructed tracks in x-z and y-z, ghosts marked."""
     from .display import draw_event
 
@@ -439,12 +444,16 @@ def display(event_file: Path, index: int, algorithm: str, out: Path) -> None:
         out = image_path(out)
         check_output_file(out, "--out")
         name = resolve(algorithm)[0]
+        settings = resolve_settings([name], config_path, assignments)[name]
         source, event = nth_event(event_file, index)
-    except (AlgorithmUnavailable, EventFileError, OutputPathError) as error:
+    except (AlgorithmUnavailable, EventFileError, OutputPathError, ParameterError) as error:
         _fail(str(error))
-    tracks = construct(name).solve(corvane.DetectorEvent.Event(event))
+    tracks = construct_with(name, settings).solve(corvane.DetectorEvent.Event(event))
+    changed = ", ".join(f"{key}={format_value(value)}" for key, value in settings.values
+                        if settings.source(key) != DEFAULT)
     try:
-        count, ghosts = draw_event(event, tracks, f"{source} ({ALGORITHMS[name]})", out)
+        count, ghosts = draw_event(event, tracks, f"{source} ({ALGORITHMS[name]}{'; ' + changed if changed else ''})",
+                                   out)
     except OSError as error:
         _fail(f"{out}: cannot be written: {error.strerror or error}")
     click.echo(f"Wrote {out}: {plural(count, 'track')}, {plural(ghosts, 'ghost')}")
