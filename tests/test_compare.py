@@ -69,19 +69,22 @@ def test_compare_refuses_what_is_not_a_report(reports, tmp_path, text, message):
     assert result.exit_code == 1 and message in result.output
 
 
-def report(ghost=10.0, efficiency=90.0, algorithms=("track_following",), categories=("velo",)):
-    category = {"recoeff": efficiency, "clone_percentage": 2.0, "purity": 98.0, "hit_eff_percentage": 95.0}
+def report(ghosts=100, reconstructed=900, algorithms=("track_following",), categories=("velo",)):
+    """A report of 1000 tracks and 1000 particles per category, as much as the comparison reads."""
+    category = {"n_particles": 1000, "n_recon_particles": reconstructed, "n_clones": 20, "purity": 98.0,
+                "hit_eff_percentage": 95.0}
     return {"algorithms": {name: {"class": name, "validation": {
-        "overall_ghost_rate": ghost, "categories": [dict(category, label=label) for label in categories]}}
+        "total_tracks": 1000, "total_ghosts": ghosts, "categories": [dict(category, label=label)
+                                                                     for label in categories]}}
         for name in algorithms}}
 
 
 @pytest.mark.parametrize("b, tolerance, verdicts", [
     (report(), 0.0, {SAME}),
-    (report(ghost=10.5), 0.0, {WORSE, SAME}),
-    (report(ghost=10.5), 0.5, {SAME}),
-    (report(ghost=9.0, efficiency=91.0), 0.0, {BETTER, SAME}),
-    (report(efficiency=89.0), 0.5, {WORSE, SAME}),
+    (report(ghosts=105), 0.0, {WORSE, SAME}),
+    (report(ghosts=105), 0.5, {SAME}),
+    (report(ghosts=90, reconstructed=910), 0.0, {BETTER, SAME}),
+    (report(reconstructed=880), 0.5, {WORSE, SAME}),   # efficiency down 2 points; the clone share by 0.05
     (report(algorithms=()), 0.0, {MISSING}),
     (report(categories=()), 0.0, {MISSING, SAME}),
     (report(algorithms=("track_following", "graph_dfs")), 0.0, {SAME, NEW}),
@@ -94,10 +97,11 @@ def test_verdicts(b, tolerance, verdicts):
 
 def test_tables_carry_the_same_rows():
     b = copy.deepcopy(report())
-    b["algorithms"]["track_following"]["validation"]["overall_ghost_rate"] = 10.0 + 1 / 3
+    b["algorithms"]["track_following"]["validation"]["total_tracks"] = 300 * 3
+    b["algorithms"]["track_following"]["validation"]["total_ghosts"] = 93
     comparison = compare_reports(report(), b)
     rows = list(csv.reader(io.StringIO(format_table(comparison, "csv"))))
-    assert len(rows) == 1 + len(comparison.rows) and float(rows[1][4]) == 10.0 + 1 / 3   # full precision
+    assert len(rows) == 1 + len(comparison.rows) and float(rows[1][4]) == 100.0 * 93 / 900   # full precision
     markdown = format_table(comparison, "markdown").splitlines()
     assert len(markdown) == 2 + len(comparison.rows) and markdown[2].startswith("| track_following | (all tracks)")
     text = format_table(comparison, "text").splitlines()

@@ -5,7 +5,9 @@ particle category and quantity (the ghost rate once per algorithm); the
 command prints it as text, CSV or Markdown (`format_table`), and other
 views (a web page) can show the same rows. A quantity is worse in B when it
 moved against B by more than the tolerance, in percentage points:
-efficiency, purity and hit efficiency down, ghost and clone rates up. An
+efficiency, purity and hit efficiency down, ghost and clone rates up. The
+quantities are those of the summary table that `run` prints (see
+`summary_table`), computed from the counts in each report's validation. An
 algorithm or category that A has and B lacks cannot be guarded, and counts
 as worse too.
 """
@@ -16,6 +18,8 @@ from collections.abc import Sequence
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Any, Final, Literal
+
+from .summary_table import CategoryRow, GhostRow, category_rows, ghost_row
 
 TableFormat = Literal["text", "csv", "markdown"]
 TABLE_FORMATS: Final = ("text", "csv", "markdown")
@@ -31,15 +35,16 @@ ALL_TRACKS: Final = "(all tracks)"
 @dataclass(frozen=True)
 class Quantity:
     label: str
-    key: str                  # in the validation export
+    field: str                # of the summary table's row (a fraction)
     higher_is_better: bool
 
 
-GHOST_RATE: Final = Quantity("ghost rate", "overall_ghost_rate", False)
-CATEGORY_QUANTITIES: Final = (Quantity("efficiency", "recoeff", True),
-                              Quantity("clone rate", "clone_percentage", False),
+# The quantities of the summary table that `run` prints, with its definitions.
+GHOST_RATE: Final = Quantity("ghost rate", "rate", False)
+CATEGORY_QUANTITIES: Final = (Quantity("efficiency", "efficiency", True),
+                              Quantity("clone rate", "clone_share", False),
                               Quantity("purity", "purity", True),
-                              Quantity("hit efficiency", "hit_eff_percentage", True))
+                              Quantity("hit efficiency", "hit_efficiency", True))
 
 
 class ReportError(Exception):
@@ -93,10 +98,10 @@ def _verdict(quantity: Quantity, a: float, b: float, tolerance: float) -> str:
     return BETTER if gain > tolerance else SAME
 
 
-def _row(label: str, category: str, quantity: Quantity, a: dict[str, Any] | None, b: dict[str, Any] | None,
-         tolerance: float) -> ComparisonRow:
-    value_a = None if a is None else float(a[quantity.key])
-    value_b = None if b is None else float(b[quantity.key])
+def _row(label: str, category: str, quantity: Quantity, a: CategoryRow | GhostRow | None,
+         b: CategoryRow | GhostRow | None, tolerance: float) -> ComparisonRow:
+    value_a = None if a is None else 100.0 * float(getattr(a, quantity.field))
+    value_b = None if b is None else 100.0 * float(getattr(b, quantity.field))
     if value_a is None:
         verdict = NEW
     elif value_b is None:
@@ -106,11 +111,14 @@ def _row(label: str, category: str, quantity: Quantity, a: dict[str, Any] | None
     return ComparisonRow(label, category, quantity.label, value_a, value_b, verdict)
 
 
-def _categories(validation: dict[str, Any] | None) -> dict[str, dict[str, Any]]:
-    return {} if validation is None else {entry["label"]: entry for entry in validation.get("categories", [])}
+def _categories(validation: dict[str, Any] | None) -> dict[str, CategoryRow]:
+    if validation is None:
+        return {}
+    labels = tuple(entry["label"] for entry in validation["categories"])
+    return {row.label: row for row in category_rows(validation, labels)}
 
 
-def _category_order(a: dict[str, dict[str, Any]], b: dict[str, dict[str, Any]]) -> list[str]:
+def _category_order(a: dict[str, CategoryRow], b: dict[str, CategoryRow]) -> list[str]:
     return list(a) + [label for label in b if label not in a]
 
 
@@ -136,7 +144,9 @@ def _compare(a: dict[str, Any], b: dict[str, Any], tolerance: float, a_name: str
         label = (entry_a or entry_b or {}).get("class", name)
         validation_a = None if entry_a is None else entry_a["validation"]
         validation_b = None if entry_b is None else entry_b["validation"]
-        comparison.rows.append(_row(label, ALL_TRACKS, GHOST_RATE, validation_a, validation_b, tolerance))
+        ghosts_a, ghosts_b = (None if validation is None else ghost_row(validation)
+                              for validation in (validation_a, validation_b))
+        comparison.rows.append(_row(label, ALL_TRACKS, GHOST_RATE, ghosts_a, ghosts_b, tolerance))
         categories_a, categories_b = _categories(validation_a), _categories(validation_b)
         for category in _category_order(categories_a, categories_b):
             for quantity in CATEGORY_QUANTITIES:

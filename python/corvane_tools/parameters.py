@@ -19,6 +19,7 @@ from typing import Any, Final, Literal
 import corvane
 
 from .algorithms import ALGORITHMS
+from .conditions import TABLE as GENERATOR_TABLE
 
 Kind = Literal["float", "pair", "count", "bool"]
 Value = float | tuple[float, float] | int | bool
@@ -29,7 +30,7 @@ COMMAND_LINE: Final = "command line"
 
 COUNT_MAX: Final = 255  # beyond the detector's 52 modules any count means the same
 # Tables of a settings file that other parts of the tool read (the generated sample's conditions).
-OTHER_TABLES: Final = ("generator",)
+OTHER_TABLES: Final = (GENERATOR_TABLE,)
 
 
 @dataclass(frozen=True)

@@ -86,7 +86,6 @@ class TrackWriter:
 
         self.path = path
         self.names = list(names)
-        self.rows = 0
         self._schema = _schema({"version": FORMAT_VERSION, **metadata})
         self._temporary = path.with_name(f".{path.name}.partial")
         self._writer = pq.ParquetWriter(self._temporary, self._schema)
@@ -110,7 +109,6 @@ class TrackWriter:
                        pa.array([entry.digest for entry in identities]), tracks, missed_last, missed_penultimate]
             batches.append(pa.Table.from_arrays(columns, schema=self._schema))
         self._writer.write_table(pa.concat_tables(batches))   # one row group per unit
-        self.rows += result.events * len(self.names)
 
     def close(self) -> None:
         """Completes the file: it appears under its name only now."""
