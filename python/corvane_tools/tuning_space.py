@@ -34,9 +34,12 @@ def _scatter(low: float, high: float) -> Dimension:
     return Dimension("max_scatter", "float", low, high, log=True)
 
 
+# The scatter of TrackFollowing and GraphDFS is a squared distance over a squared z step, about 1e-5 for
+# a hit 0.1 mm off the line 25 mm further on, so their useful bounds reach far below the default 0.4;
+# the triplet trie's is a squared distance in mm^2.
 SEARCH_SPACE: Final[dict[str, tuple[Dimension, ...]]] = {
     "track_following": (
-        _slopes(), _tolerance(), _scatter(0.005, 2.0),
+        _slopes(), _tolerance(), _scatter(1e-6, 2.0),
         Dimension("min_track_length", "count", 2, 5),
         Dimension("min_strong_track_length", "count", 3, 6),
     ),
@@ -46,7 +49,7 @@ SEARCH_SPACE: Final[dict[str, tuple[Dimension, ...]]] = {
         Dimension("allowed_missed_modules", "count", 0, 4),
     ),
     "graph_dfs": (
-        _slopes(), _tolerance(), _scatter(0.005, 2.0),
+        _slopes(), _tolerance(), _scatter(1e-6, 2.0),
         Dimension("minimum_root_weight", "count", 0, 4),
         Dimension("weight_assignment_iterations", "count", 1, 5),
         Dimension("allowed_skip_modules", "count", 0, 2),
