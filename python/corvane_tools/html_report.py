@@ -9,6 +9,7 @@ from pathlib import Path
 from typing import Any, Final
 
 from .report_tables import Table, number
+from .summary_table import LEGEND
 from .tuning_report import parameter_table, results_table, trials_table
 
 STYLE: Final = """
@@ -90,25 +91,28 @@ def provenance_section(report: dict[str, Any]) -> list[Section]:
 
 # ---- corvane run ----------------------------------------------------------------
 
-CATEGORY_HEADERS: Final = ("category", "reconstructible", "reconstructed", "efficiency (%)", "clones",
-                           "clones (% of reconstructed)", "purity (%)", "hit efficiency (%)")
+CATEGORY_HEADERS: Final = ("category", "reconstructible", "reconstructed", "efficiency (%)", "68% interval (%)",
+                           "clones (% of matched tracks)", "purity (%)", "hit efficiency (%)")
 
 
-def category_table(class_name: str, validation: dict[str, Any]) -> Table:
-    """One algorithm's validation export as a table (categories in the usual order)."""
-    from .binned import CATEGORIES
+def _percent(fraction: float) -> str:
+    return number(100.0 * fraction)
 
-    found = {c["label"]: c for c in validation["categories"]}
-    rows = [[label, str(c["n_particles"]), str(c["n_recon_particles"]), number(c["recoeff"]), str(c["n_clones"]),
-             number(c["clone_percentage"]), number(c["purity"]), number(c["hit_eff_percentage"])]
-            for label in CATEGORIES if (c := found.get(label)) is not None]
-    ghosts = (f"{validation['total_tracks']} tracks, {validation['total_ghosts']} ghosts "
-              f"({number(validation['overall_ghost_rate'], 1)}% of tracks; event average "
-              f"{number(validation['event_avg_ghost_rate'], 1)}%)")
+
+def category_table(class_name: str, summary: dict[str, Any] | None) -> Table:
+    """One algorithm's summary table (the one `corvane run` prints), or why there is none."""
+    if summary is None:
+        return Table(f"{class_name}: not validated", ("",), [],
+                     ["No Monte Carlo truth in this sample: the tracks are reconstructed and timed, not validated."])
+    table = summary["table"]
+    rows = [[row["label"], f"{row['reconstructible']:,}", f"{row['reconstructed']:,}", _percent(row["efficiency"]),
+             " - ".join(_percent(bound) for bound in row["efficiency_interval"]), _percent(row["clone_share"]),
+             _percent(row["purity"]), _percent(row["hit_efficiency"])] for row in table["categories"]]
+    ghosts = table["ghosts"]
+    interval = " - ".join(_percent(bound) for bound in ghosts["interval"])
     return Table(class_name, CATEGORY_HEADERS, rows,
-                 [ghosts, "efficiency: reconstructed / reconstructible particles of the category; purity: share of a "
-                          "matched track's hits from its particle; hit efficiency: share of the particle's hits on "
-                          "its track"])
+                 [f"ghost rate {_percent(ghosts['rate'])}% (68% interval {interval}%): {ghosts['ghosts']:,} of "
+                  f"{ghosts['tracks']:,} tracks", LEGEND])
 
 
 def timing_table(algorithms: dict[str, Any]) -> Table:
@@ -122,10 +126,11 @@ def timing_table(algorithms: dict[str, Any]) -> Table:
 def run_page(report: dict[str, Any], plots: Sequence[Path]) -> str:
     """The page of `corvane run`: summary per algorithm, timing, parameters, plots, provenance."""
     algorithms: dict[str, Any] = report["algorithms"]
-    sample = {"sample": report["sample"], "events": report["events"], "hits": report["hits"],
-              "skipped inputs": len(report.get("skipped", []))}
+    sample = {"sample": report["sample"], "events": report["events"],
+              "events validated (with Monte Carlo truth)": report.get("validated_events", report["events"]),
+              "hits": report["hits"], "skipped inputs": len(report.get("skipped", []))}
     sections = [Section("Sample", [facts_table("Events reconstructed", sample)])]
-    sections.append(Section("Validation", [category_table(entry["class"], entry["validation"])
+    sections.append(Section("Validation", [category_table(entry["class"], entry.get("summary"))
                                            for entry in algorithms.values()]))
     sections.append(Section("Timing", [timing_table(algorithms)]))
     parameters = [settings_table(entry["class"], entry["parameters"]) for entry in algorithms.values()
