@@ -47,8 +47,8 @@ def test_run_writes_report_and_plots(files, tmp_path):
     assert run["timing"]["events"] == 5 and set(run["validation"]["events"]) == {"1", "2", "3", "4", "5"}
     assert {c["label"] for c in run["validation"]["categories"]} >= {"velo", "long"}
     pngs = sorted(tmp_path.joinpath("plots").iterdir())
-    assert [p.name for p in pngs] == ["clone_rate.png", "efficiency_vs_eta.png", "efficiency_vs_p.png",
-                                      "ghost_rate_vs_hits.png"]
+    assert [p.name for p in pngs] == ["clone_rate.png", "efficiency_vs_eta.png", "efficiency_vs_origin_z.png",
+                                      "efficiency_vs_p.png", "efficiency_vs_pt.png", "ghost_rate_vs_hits.png"]
     assert all(p.read_bytes().startswith(b"\x89PNG") and p.stat().st_size > 5000 for p in pngs)
 
 

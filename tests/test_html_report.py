@@ -52,7 +52,7 @@ def chromium(tmp_path, page, *args):
 
 # command arguments, captions the page must show, plots embedded
 PAGES = {
-    "run": (["run", "-n", "2", "-a", "track_following", "-q"], ["TrackFollowing", "Time in the solver"], 4),
+    "run": (["run", "-n", "2", "-a", "track_following", "-q"], ["TrackFollowing", "Time in the solver"], 6),
     "tune": (["tune", "-a", "track_following", "-n", "2", "--trials", "3", "-q"],
              ["Defaults and tuned settings on both samples", "Trials (on the tuning sample)"], 1),
 }

@@ -35,7 +35,7 @@ def with_value(column, value):
 
 
 BROKEN = [
-    (lambda row, _: row[:3], "has 3 values for the 16 columns of 'description'"),
+    (lambda row, _: row[:3], "has 3 values for the 17 columns of 'description'"),
     (with_value("p", "12 GeV"), "'p' is not a number: '12 GeV'"),
     (with_value("isLong", 2), "'isLong' is not a flag (0 or 1): 2"),
     (with_value("hasVelo", 1.0), "'hasVelo' is not a flag (0 or 1): 1.0"),

@@ -15,6 +15,7 @@ from typing import Any, Final
 import corvane
 import numpy as np
 
+from .intervals import wilson
 from .job import hit_count, validation_input
 
 CATEGORIES: Final = ("velo", "long", "long>5GeV", "long_strange", "long_strange>5GeV", "long_fromb",
@@ -22,12 +23,16 @@ CATEGORIES: Final = ("velo", "long", "long>5GeV", "long_strange", "long_strange>
 MOMENTUM_EDGES: Final = (100.0, 500.0, 1000.0, 2000.0, 3000.0, 5000.0, 7500.0, 10000.0, 15000.0, 25000.0, 50000.0,
                          100000.0)
 ETA_EDGES: Final = tuple(float(v) for v in np.arange(-5.0, 5.51, 0.5))
-BINNED_VARIABLES: Final = {"p": MOMENTUM_EDGES, "eta": ETA_EDGES}
+PT_EDGES: Final = (0.0, 100.0, 200.0, 300.0, 400.0, 500.0, 700.0, 1000.0, 1500.0, 2000.0, 3000.0, 5000.0, 10000.0)
+ORIGIN_Z_EDGES: Final = (-400.0, -200.0, -150.0, -100.0, -75.0, -50.0, -25.0, 0.0, 25.0, 50.0, 75.0, 100.0, 150.0,
+                         200.0, 400.0, 800.0)
+# Particle columns the efficiency is binned in ("originZ" only where the sample has it).
+BINNED_VARIABLES: Final = {"p": MOMENTUM_EDGES, "eta": ETA_EDGES, "pt": PT_EDGES, "originZ": ORIGIN_Z_EDGES}
 
 
 @dataclass
 class Ratio:
-    """k successes out of n trials, with a binomial error."""
+    """k successes out of n trials, with a binomial error and a 68% Wilson interval."""
     passed: int
     total: int
 
@@ -42,6 +47,10 @@ class Ratio:
         value = self.value
         return math.sqrt(value * (1.0 - value) / self.total)
 
+    @property
+    def interval(self) -> tuple[float, float]:
+        return wilson(self.passed, self.total)
+
 
 @dataclass
 class PlotInput:
@@ -52,6 +61,7 @@ class PlotInput:
     hit_counts: list[int]                          # per event
     event_totals: list[tuple[int, int]]            # per event: (tracks, ghosts)
     categories: list[dict[str, Any]]               # the validation export's category dictionaries
+    parameters: str = ""                           # the algorithm's parameters, as the header shows them
 
 
 def _column(record: dict[str, Any], name: str) -> int | None:

@@ -337,10 +337,16 @@ def _write_outputs(fold: JobFold, sample: str, skipped: list[str], json_path: Pa
         from .plots import draw_all
 
         try:
-            written = draw_all(fold.plot_inputs(), plot_dir)
+            written = draw_all(fold.plot_inputs(), plot_dir, _plotted_sample(fold, sample))
         except OSError as error:
             _fail(f"{plot_dir}: cannot write plots: {error.strerror or error}")
         click.echo(f"Wrote {len(written)} plots to {plot_dir}")
+
+
+def _plotted_sample(fold: JobFold, sample: str) -> str:
+    if fold.validated < fold.events:
+        return f"{sample}, of which the {fold.validated:,} with Monte Carlo truth are plotted"
+    return sample
 
 
 def _write_html(fold: JobFold, sample: str, skipped: list[str], html_path: Path, extra: dict[str, Any]) -> None:
@@ -349,7 +355,8 @@ def _write_html(fold: JobFold, sample: str, skipped: list[str], html_path: Path,
     report = _report_document(fold, sample, skipped, extra)
     try:
         with tempfile.TemporaryDirectory() as scratch:
-            page = run_page(report, draw_all(fold.plot_inputs(), Path(scratch)))
+            plots = draw_all(fold.plot_inputs(), Path(scratch), _plotted_sample(fold, sample)) if fold.validated else []
+            page = run_page(report, plots)
         html_path.write_text(page, encoding="utf-8")
     except OSError as error:
         _fail(f"{html_path}: cannot be written: {error.strerror or error}")

@@ -147,7 +147,8 @@ class JobFold:
         return [PlotInput(label(name),
                           {variable: {category: [Ratio(*counts) for counts in bins] for category, bins in table.items()}
                            for variable, table in self.algorithms[name].efficiency.items()},
-                          self.hit_counts, self.algorithms[name].event_totals, self.export(name)["categories"])
+                          self.hit_counts, self.algorithms[name].event_totals, self.export(name)["categories"],
+                          self.settings[name].describe())
                 for name in self.names]
 
     def report(self, sample: str, skipped: Sequence[str]) -> dict[str, Any]:

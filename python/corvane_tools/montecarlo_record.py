@@ -6,8 +6,10 @@ import numpy as np
 from .detector import BoolArray, FloatArray, IntArray
 from .particles import Particles
 
+# The validator reads the first sixteen; "originZ" (the z of the production point, mm) is for the
+# efficiency plots, which draw it only where a sample has it.
 MC_COLUMNS: Final = ("key", "pid", "p", "pt", "eta", "phi", "charge", "hits", "isLong", "isDown", "hasVelo",
-                     "hasUT", "hasScifi", "fromBeautyDecay", "fromCharmDecay", "fromStrangeDecay")
+                     "hasUT", "hasScifi", "fromBeautyDecay", "fromCharmDecay", "fromStrangeDecay", "originZ")
 
 
 def _truth_flags(particles: Particles, hit_count: IntArray) -> dict[str, BoolArray]:
@@ -65,6 +67,7 @@ def montecarlo_rows(particles: Particles, particle_event: IntArray, owner: IntAr
         *(flags[name][kept].astype(int).tolist() for name in ("isLong", "isDown", "hasVelo", "hasUT", "hasScifi")),
         *(getattr(particles, name)[kept].astype(int).tolist()
           for name in ("from_beauty", "from_charm", "from_strange")),
+        particles.origin[kept, 2].tolist(),
     ]
     rows = list(map(list, zip(*columns)))
     return [rows[run] for run in runs(per_event)]

@@ -26,7 +26,7 @@ from .montecarlo_record import MC_COLUMNS
 # The typed Monte Carlo columns are the generator's, in its order: the hit positions a list of int64, the
 # momenta and angles float64, every other column int64.
 HITS_COLUMN: Final = "hits"
-FLOAT_COLUMNS: Final = frozenset({"p", "pt", "eta", "phi"})
+FLOAT_COLUMNS: Final = frozenset({"p", "pt", "eta", "phi", "originZ"})
 
 
 def _field_type(name: str) -> pa.DataType:
