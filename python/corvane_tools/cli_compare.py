@@ -1,11 +1,13 @@
 """`corvane compare A.json B.json`: two run reports side by side; a non-zero exit when B is worse."""
 import sys
+import tempfile
 from pathlib import Path
 from typing import Any, Final, cast
 
 import click
 
 from .cli_failure import fail
+from .output_paths import OutputPathError, check_output_file
 from .compare import TABLE_FORMATS, Comparison, TableFormat, ReportError, compare_reports, conclusion, format_table, load_report
 
 WORSE_STATUS: Final = 4
@@ -33,7 +35,10 @@ def compare_files(reference: Path, candidate: Path, tolerance: float) -> tuple[C
               help="Percentage points a quantity may move against B before B counts as worse.")
 @click.option("--table-format", type=click.Choice(TABLE_FORMATS), default="text",
               help="How the table is printed: aligned text, CSV (full precision) or Markdown.")
-def compare(reference: Path, candidate: Path, tolerance: float, table_format: str) -> None:
+@click.option("--html", "html_path", type=click.Path(path_type=Path), default=None,
+              help="Also write one self-contained HTML page: the verdict, the table, a chart of the headline "
+                   "rates, both reports' parameters and provenance.")
+def compare(reference: Path, candidate: Path, tolerance: float, table_format: str, html_path: Path | None) -> None:
     """Compare two JSON reports of `corvane run --json`: A (REFERENCE) and B (CANDIDATE) side by side
     per algorithm, particle category and quantity, in percent.
 
@@ -44,6 +49,11 @@ def compare(reference: Path, candidate: Path, tolerance: float, table_format: st
 
     Exit status: 0 when B is not worse, 4 when it is, 1 on failure.
     """
+    if html_path is not None:
+        try:
+            check_output_file(html_path, "--html")
+        except OutputPathError as error:
+            fail(str(error))
     comparison, described = compare_files(reference, candidate, tolerance)
     if table_format == "text":
         for line in described:
@@ -57,5 +67,23 @@ def compare(reference: Path, candidate: Path, tolerance: float, table_format: st
         click.echo(conclusion(comparison))
     else:
         click.echo(conclusion(comparison), err=True)
+    if html_path is not None:
+        _write_html(comparison, described, reference, candidate, html_path, table_format != "text")
     if comparison.failures:
         sys.exit(WORSE_STATUS)
+
+
+def _write_html(comparison: Comparison, described: list[str], reference: Path, candidate: Path,
+                html_path: Path, to_stderr: bool) -> None:
+    """The page; its "Wrote" line goes to standard error when standard output carries CSV or Markdown."""
+    from .compare_html import compare_page, draw_headline
+
+    try:
+        with tempfile.TemporaryDirectory() as scratch:
+            chart = draw_headline(comparison, Path(scratch) / "headline_rates.png")
+            page = compare_page(f"corvane compare: B ({candidate}) against A ({reference})", comparison, described,
+                                load_report(reference), load_report(candidate), [chart])
+        html_path.write_text(page, encoding="utf-8")
+    except OSError as error:
+        fail(f"{html_path}: cannot be written: {error.strerror or error}")
+    click.echo(f"Wrote {html_path}", err=to_stderr)

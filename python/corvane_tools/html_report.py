@@ -65,23 +65,26 @@ def render(title: str, sections: Sequence[Section]) -> str:
     return "".join(parts)
 
 
-def _text(value: Any) -> str:
+def cell_text(value: Any) -> str:
+    """A value of a report as one table cell (nested values on one line, booleans as in settings files)."""
+    if isinstance(value, bool):
+        return "true" if value else "false"
     if isinstance(value, (list, tuple)):
-        return ", ".join(_text(v) for v in value)
+        return ", ".join(cell_text(v) for v in value)
     if isinstance(value, dict):
-        return ", ".join(f"{k}={_text(v)}" for k, v in value.items())
+        return ", ".join(f"{k}={cell_text(v)}" for k, v in value.items())
     return str(value)
 
 
 def facts_table(caption: str, facts: dict[str, Any]) -> Table:
     """A table of names and values (nested values written on one line)."""
-    return Table(caption, ("", "value"), [[str(key), _text(value)] for key, value in facts.items()], prose=True)
+    return Table(caption, ("", "value"), [[str(key), cell_text(value)] for key, value in facts.items()], prose=True)
 
 
 def settings_table(caption: str, settings: dict[str, Any]) -> Table:
     """Settings given as {name: {"value": ..., "source": ...}}: what is in force and where it came from."""
     return Table(caption, ("", "value", "source"),
-                 [[name, _text(entry["value"]), str(entry["source"])] for name, entry in settings.items()], prose=True)
+                 [[name, cell_text(entry["value"]), str(entry["source"])] for name, entry in settings.items()], prose=True)
 
 
 def provenance_section(report: dict[str, Any]) -> list[Section]:
