@@ -5,7 +5,6 @@ the condition alone (and by its consequences for the random draws). The
 results are one row per setting and algorithm: efficiencies, ghost and clone
 rates with the counts they come from, so that errors can be drawn.
 """
-import math
 from collections.abc import Callable, Sequence
 from dataclasses import asdict, dataclass
 from typing import Any, Final
@@ -40,20 +39,17 @@ class ScanRow:
     long_clones: int
     long_clone_rate: float
 
-    def rate(self, metric: str) -> tuple[float, float]:
-        """A rate in percent and its error: binomial for efficiencies and the ghost rate, Poisson for the
-        clones (a particle can have several)."""
+    def ratio(self, metric: str) -> Ratio:
+        """The counts behind a rate: efficiency of the category's particles, ghosts among all tracks, clones
+        among the category's matched tracks (reconstructed particles and their clones)."""
         if metric == "ghost_rate":
-            ratio = Ratio(self.ghosts, self.tracks)
-        else:
-            category, kind = metric.split("_", 1)
-            found = getattr(self, f"{category}_found")
-            if kind != "efficiency":
-                clones = getattr(self, f"{category}_clones")
-                return ((100.0 * clones / found, 100.0 * math.sqrt(clones) / found) if found
-                        else (math.nan, math.nan))
-            ratio = Ratio(found, getattr(self, f"{category}_particles"))
-        return 100.0 * ratio.value, 100.0 * ratio.error
+            return Ratio(self.ghosts, self.tracks)
+        category, kind = metric.split("_", 1)
+        found = getattr(self, f"{category}_found")
+        if kind == "efficiency":
+            return Ratio(found, getattr(self, f"{category}_particles"))
+        clones = getattr(self, f"{category}_clones")
+        return Ratio(clones, found + clones)
 
     def as_dict(self) -> dict[str, Any]:
         return asdict(self)
@@ -85,8 +81,10 @@ def _row(value: str, name: str, fold: JobFold) -> ScanRow:
             f"{category}_particles": int(entry.get("n_particles", 0)),
             f"{category}_efficiency": float(entry.get("recoeff", 0.0)),
             f"{category}_clones": int(entry.get("n_clones", 0)),
-            f"{category}_clone_rate": float(entry.get("clone_percentage", 0.0)),
         })
+    for category in CATEGORIES:   # clones as a share of matched tracks, as the job's summary gives them
+        matched = counts[f"{category}_found"] + counts[f"{category}_clones"]
+        counts[f"{category}_clone_rate"] = 100.0 * counts[f"{category}_clones"] / matched if matched else 0.0
     return ScanRow(value, name, fold.events, fold.hits / fold.events if fold.events else 0.0,
                    int(export["total_tracks"]), int(export["total_ghosts"]), float(export["overall_ghost_rate"]),
                    **counts)
@@ -107,7 +105,8 @@ def run_scan(settings: Sequence[tuple[str, Conditions]], count: int, seed: int, 
 
 
 SCAN_NOTE: Final = ("efficiency: reconstructed / reconstructible particles of the category; ghosts: share of all "
-                    "tracks; clones: per reconstructed particle of the category")
+                    "tracks; clones: share of the category's matched tracks (reconstructed particles and their "
+                    "clones)")
 
 
 def scan_tables(condition: str, rows: Sequence[ScanRow], class_names: dict[str, str]) -> list[Table]:

@@ -1,5 +1,5 @@
 """Plots of a scan, as PNG files: efficiency, ghost rate and clone rate against the scanned condition,
-one line per algorithm, with binomial error bars.
+one line per algorithm, with 68% Wilson intervals.
 
 - scan_efficiency.png: velo and long efficiency (two panels);
 - scan_ghost_rate.png: share of ghost tracks;
@@ -25,7 +25,7 @@ UNITS: Final = {"collisions": "per event", "noise_per_module": "hits", "resoluti
 PANELS: Final = {
     "scan_efficiency.png": ("Reconstruction efficiency (%)", ("velo_efficiency", "long_efficiency")),
     "scan_ghost_rate.png": ("Ghost rate (% of tracks)", ("ghost_rate",)),
-    "scan_clone_rate.png": ("Clones (% of reconstructed particles)", ("velo_clone_rate", "long_clone_rate")),
+    "scan_clone_rate.png": ("Clones (% of matched tracks)", ("velo_clone_rate", "long_clone_rate")),
 }
 
 
@@ -44,8 +44,11 @@ def _panel(axes: Axes, rows: Sequence[ScanRow], metric: str, condition: str, lab
     x, numeric = _positions(values)
     for algorithm in dict.fromkeys(row.algorithm for row in rows):
         mine = {row.value: row for row in rows if row.algorithm == algorithm}
-        rates = [mine[value].rate(metric) for value in values]
-        axes.errorbar(x, [rate for rate, _ in rates], yerr=[error for _, error in rates],
+        ratios = [mine[value].ratio(metric) for value in values]
+        centre = [100.0 * r.value for r in ratios]
+        bounds = [r.interval for r in ratios]
+        axes.errorbar(x, centre, yerr=[[c - 100.0 * low for c, (low, _) in zip(centre, bounds)],
+                                       [100.0 * high - c for c, (_, high) in zip(centre, bounds)]],
                       fmt="o-", markersize=4, capsize=3, label=class_names.get(algorithm, algorithm))
     if not numeric:
         axes.set_xticks(x, values)
@@ -67,7 +70,8 @@ def draw_scan(condition: str, rows: Sequence[ScanRow], directory: Path, class_na
         for axes, metric in zip(panels[0], metrics):
             _panel(axes, rows, metric, condition, label, class_names)
         figure.suptitle(f"{label.split(' (')[0]} against {condition}: {subtitle}", fontsize="medium")
-        figure.tight_layout()
+        figure.text(0.01, 0.01, "error bars: 68% Wilson intervals", fontsize="small", color="#555555")
+        figure.tight_layout(rect=(0.0, 0.04, 1.0, 1.0))
         path = directory / name
         figure.savefig(path, dpi=DPI)
         plt.close(figure)
