@@ -442,10 +442,18 @@ def check(inputs: tuple[str, ...], strict: bool, quiet: bool) -> None:
               help="TOML file of parameters, one table per algorithm, as for `corvane run`.")
 @click.option("--out", "-o", type=click.Path(path_type=Path), default=Path("event_display.png"),
               help="Image to write: .png, .pdf or .svg (.png is added to a name without a suffix).")
+@click.option("--z-range", type=(float, float), default=None, metavar="ZMIN ZMAX",
+              help="Show only this stretch of z (mm) in the x-z and y-z views.")
+@click.option("--zoom", type=click.FloatRange(min=1.0), default=1.0,
+              help="Magnify x and y this many times around the beam line.")
 def display(event_file: Path, index: int, algorithm: str, assignments: tuple[str, ...], config_path: Path | None,
-            out: Path) -> None:
-    """Draw one event: hits by module and reconstructed tracks in x-z and y-z, ghosts marked."""
-    from .display import draw_event
+            out: Path, z_range: tuple[float, float] | None, zoom: float) -> None:
+    """Draw one event in the x-z, y-z and x-y views: tracks coloured by their particle, clones and
+    ghosts marked, particles no track found drawn faintly, hits on no track marked."""
+    from .display import View, draw_event
+
+    if z_range is not None and not z_range[0] < z_range[1]:
+        _fail(f"--z-range {z_range[0]:g} {z_range[1]:g}: the first value must be below the second")
 
     try:
         out = image_path(out)
@@ -460,7 +468,7 @@ def display(event_file: Path, index: int, algorithm: str, assignments: tuple[str
                         if settings.source(key) != DEFAULT)
     try:
         count, ghosts = draw_event(event, tracks, f"{source} ({ALGORITHMS[name]}{'; ' + changed if changed else ''})",
-                                   out)
+                                   out, View(z_range, zoom))
     except OSError as error:
         _fail(f"{out}: cannot be written: {error.strerror or error}")
     click.echo(f"Wrote {out}: {plural(count, 'track')}, {plural(ghosts, 'ghost')}")
