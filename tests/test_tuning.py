@@ -93,9 +93,18 @@ def test_objective_refusals(text, message):
         parse_objective(text)
 
 
-def test_bad_objective_stops_before_any_trial(tmp_path):
-    result = CliRunner().invoke(cli.main, ["tune", "-a", "track_following", "--objective", "velo=-1"])
-    assert result.exit_code == 1 and "at least 0" in result.output
+@pytest.mark.parametrize("args, message", [
+    (["--objective", "velo=-1"], "at least 0"),
+    (["--out", "missing/best.toml"], "--out missing/best.toml: directory missing does not exist"),
+    (["--plot", "missing/t.png"], "--plot missing/t.png"),
+    (["--json", "."], "--json .: is a directory"),
+    (["--html", "missing/t.html"], "--html missing/t.html"),
+])
+def test_refusals_come_before_any_trial(tmp_path, monkeypatch, args, message):
+    monkeypatch.chdir(tmp_path)
+    result = CliRunner().invoke(cli.main, ["tune", "-a", "track_following", "-n", "1", "--trials", "1", *args])
+    assert result.exit_code == 1 and message in result.output and "Tuned" not in result.output
+    assert not any(tmp_path.iterdir())
 
 
 def test_score_adds_efficiencies_and_subtracts_rates():

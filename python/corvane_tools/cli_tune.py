@@ -6,15 +6,17 @@ import sys
 import time
 from collections.abc import Iterator
 from pathlib import Path
-from typing import TYPE_CHECKING, Any, Final, NoReturn
+from typing import TYPE_CHECKING, Any, Final
 
 import click
 
 from .algorithms import ALGORITHMS, AlgorithmUnavailable, pool_size, resolve
+from .cli_failure import fail
 from .cluster import ClusterError, cluster_client
 from .condition_options import condition_options, set_on_command_line
 from .conditions import Conditions
 from .event_files import EventFileError
+from .output_paths import OutputPathError, check_output_file
 from .progress import progress_bar
 from .provenance import provenance
 from .tuning_sample import Sample, SampleSpec, load_sample, measure, measure_on_cluster
@@ -27,11 +29,6 @@ DEFAULT_TRIALS: Final = 100
 DEFAULT_EVENTS: Final = 50
 DEFAULT_SEED: Final = 1
 INTERRUPTED: Final = 130   # Ctrl-C (128 + SIGINT), as shells report it
-
-
-def _fail(message: str) -> NoReturn:
-    click.echo(f"corvane: error: {message}", err=True)
-    sys.exit(1)
 
 
 @contextlib.contextmanager
@@ -51,9 +48,9 @@ def _sample(spec: SampleSpec) -> Sample:
     try:
         sample = load_sample(spec)
     except EventFileError as error:
-        _fail(str(error))
+        fail(str(error))
     if not sample.events:
-        _fail(f"no events in {', '.join(spec.paths)}")
+        fail(f"no events in {', '.join(spec.paths)}")
     return sample
 
 
@@ -107,13 +104,19 @@ def tune_command(inputs: tuple[str, ...], algorithm: str, trials: int, objective
         resolve(algorithm)
         weights = parse_objective(objective)
     except (AlgorithmUnavailable, ObjectiveError) as error:
-        _fail(str(error))
+        fail(str(error))
     if scheduler is not None and workers is not None:
-        _fail("--scheduler and --workers exclude each other")
+        fail("--scheduler and --workers exclude each other")
     if inputs and not holdout:
-        _fail("with tuning INPUTS, name the held-out events with --holdout")
+        fail("with tuning INPUTS, name the held-out events with --holdout")
     if inputs and set_on_command_line(condition_sources):
-        _fail("--condition and the gun options set up generated samples; they do not apply to input files")
+        fail("--condition and the gun options set up generated samples; they do not apply to input files")
+    try:
+        for path, option in ((out, "--out"), (plot_path, "--plot"), (json_path, "--json"), (html_path, "--html")):
+            if path is not None:
+                check_output_file(path, option)
+    except OutputPathError as error:
+        fail(str(error))
     if threads is not None:
         os.environ["RAYON_NUM_THREADS"] = str(threads)
     holdout_seed = seed + 1 if holdout_seed is None else holdout_seed
@@ -131,7 +134,7 @@ def tune_command(inputs: tuple[str, ...], algorithm: str, trials: int, objective
                 result = tune(algorithm, tuning, held_out, trials, weights, seed, measurer, bar)
             seconds = time.perf_counter() - began
     except ClusterError as error:
-        _fail(str(error))
+        fail(str(error))
     except KeyboardInterrupt:
         click.echo("corvane: interrupted before a result", err=True)
         sys.exit(INTERRUPTED)
@@ -176,4 +179,4 @@ def _write(result: "TuningResult", report: dict[str, Any], out: Path, plot_path:
             html_path.write_text(tune_page(report, [plot_path]), encoding="utf-8")
             click.echo(f"Wrote {html_path}")
     except OSError as error:
-        _fail(f"{error.filename}: cannot be written: {error.strerror or error}")
+        fail(f"{error.filename}: cannot be written: {error.strerror or error}")

@@ -62,7 +62,6 @@ def draw_tradeoff(result: TuningResult, class_name: str, objective: str, path: P
     figure.suptitle(f"{class_name}: {len(result.trials)} trials on {result.tuning.describe()}; held out: "
                     f"{result.holdout.describe()}\nobjective {objective} (points: tuning sample)", fontsize="medium")
     figure.tight_layout()
-    path.parent.mkdir(parents=True, exist_ok=True)
     figure.savefig(path, dpi=DPI)
     plt.close(figure)
     return path
