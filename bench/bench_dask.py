@@ -1,8 +1,8 @@
 """The main job here and on a Dask cluster, one command:
 
-    PYTHONPATH=build-dev:python python3 bench/bench_dask.py [--events 256] [--repeats 3]
+    PYTHONPATH=build-dev:python python3 bench/bench_dask.py [--events 640] [--repeats 3]
 
-On the same Parquet file (row groups of 32 events, one task each), events/s
+On the same Parquet file (row groups of 160 events, one task each), events/s
 of the whole job (read, solve with TrackFollowing, measure for validation,
 fold) for:
 
@@ -94,7 +94,7 @@ def measure(path, repeats):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--events", type=int, default=256)
+    parser.add_argument("--events", type=int, default=640)
     parser.add_argument("--repeats", type=int, default=3)
     args = parser.parse_args()
     with tempfile.TemporaryDirectory() as directory:

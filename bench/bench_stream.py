@@ -11,13 +11,15 @@ On a generated Parquet sample of `--events` events:
   chunks of the same size, and the share of the job's wall time spent
   outside the solver; the same for a sample generated inside the job;
 - with --memory: peak resident memory of `corvane generate` (main process
-  and its worker processes) for 10^3 and `--memory-events` events.
+  and its worker processes) for 10^3 and `--memory-events` events, and of
+  `corvane run` generating 320 and `--events` events in the job.
 
 The job and the solver alone run alternately, `--repeat` times each, and
 the best of each is kept: other work on the machine disturbs both alike,
 so the ratios hold better than the absolute rates.
 """
 import argparse
+import itertools
 import os
 import resource
 import subprocess
@@ -100,6 +102,8 @@ def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--events", type=int, default=2000)
     parser.add_argument("--gen-events", type=int, default=480)
+    parser.add_argument("--other-events", type=int, default=320,
+                        help="events for SearchByTripletTrie and GraphDFS (the first ones of the sample)")
     parser.add_argument("--repeat", type=int, default=2)
     parser.add_argument("--memory", action="store_true")
     parser.add_argument("--memory-events", type=int, default=10_000)
@@ -126,8 +130,11 @@ def main() -> None:
         generated = plan_generated(options.events, 1)
         print(f"\n{'job on ' + str(options.events) + ' events':44} {'solver/s':>9} {'job/s':>9} {'ratio':>7} "
               f"{'outside':>9}")
+        starts = itertools.accumulate((unit.events for unit in units), initial=0)
+        first_units = [unit for unit, start in zip(units, starts) if start < options.other_events]
         for name in available():
-            compare(f"{ALGORITHMS[name]}, Parquet file", units, name, options.repeat)
+            chosen = units if name == "track_following" else first_units
+            compare(f"{ALGORITHMS[name]}, Parquet file", chosen, name, options.repeat)
         compare("TrackFollowing, generated in the job", generated, "track_following", options.repeat)
         print("(ratio: job events/s over solve_batch alone; outside: share of the job's wall time not in "
               "solve_batch)")
@@ -140,6 +147,12 @@ def main() -> None:
                                     "-j", "2", "-n", str(count), "-o", str(out)])
                 print(f"generate -n {count}: peak resident memory {peak:,.0f} MB (largest process), "
                       f"{count / (time.perf_counter() - began):,.1f} events/s")
+            for count in (320, options.events):
+                began = time.perf_counter()
+                peak = peak_memory([sys.executable, "-m", "corvane_tools", "run", "-q", "-a", "track_following",
+                                    "-n", str(count)])
+                print(f"run -n {count} -a track_following (generated in the job): peak resident memory "
+                      f"{peak:,.0f} MB, {count / (time.perf_counter() - began):,.1f} events/s")
     print(f"load average {os.getloadavg()[0]:.1f} at the end; own CPU time "
           f"{resource.getrusage(resource.RUSAGE_SELF).ru_utime:.0f} s")
 
