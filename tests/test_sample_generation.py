@@ -45,8 +45,9 @@ def test_parallel_generation_equals_serial(tmp_path, small_chunks, name):
 
 @pytest.mark.parametrize("typed", [True, False])
 def test_both_parquet_layouts_read_to_the_same_events(tmp_path, typed):
-    events = generate_events(4, 8)
+    events = generate_events(20, 8)  # records are made 16 events at a time: a batch boundary inside
     events[2] = dict(events[2], montecarlo=None)
+    events[17] = dict(events[17], montecarlo=None)
     pq.write_table(events_table(events, typed_montecarlo=typed), tmp_path / "s.parquet")
     assert is_typed_montecarlo(pq.read_schema(tmp_path / "s.parquet").field("montecarlo").type) == typed
     loaded = load_events([tmp_path / "s.parquet"], strict=True).events

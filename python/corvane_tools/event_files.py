@@ -32,6 +32,7 @@ SUFFIXES: Final = (JSON_SUFFIX, PARQUET_SUFFIX)
 LIST_COLUMNS: Final = ("module_prefix_sum",) + COORDINATE_KEYS
 # Events per Parquet row group: the unit of work a task reads, about a second of it.
 ROW_GROUP_EVENTS: Final = 160
+RECORD_BATCH_EVENTS: Final = 16  # typed Monte Carlo records made into Python objects together
 
 
 class EventFileError(Exception):
@@ -161,15 +162,23 @@ def _text_records(column: Any, path: Path, first_row: int) -> Iterator[Any]:
             yield EventFileError(f"{path} [event {first_row + row}]: 'montecarlo' is not valid JSON text")
 
 
-def _typed_records(column: Any) -> tuple[list[Any], bool]:
-    """The records of a typed column, and whether every particle has every field (no nulls inside)."""
-    with collector_paused():
-        records = typed_montecarlo_records(column)
-    particles = column.combine_chunks().flatten()
+def _typed_records(column: Any) -> tuple[Iterator[Any], bool]:
+    """The records of a typed column, made a few events at a time as they are asked for (all of a row
+    group's particles as Python objects at once would take several times its columns' room), and
+    whether every particle has every field (no nulls inside)."""
+    column = column.combine_chunks()
+    particles = column.flatten()
     fields = particles.flatten()
     hits = fields[[field.name for field in particles.type].index(HITS_COLUMN)]
     complete = not (particles.null_count or any(field.null_count for field in fields) or hits.flatten().null_count)
-    return records, complete
+
+    def records() -> Iterator[Any]:
+        for start in range(0, len(column), RECORD_BATCH_EVENTS):
+            with collector_paused():
+                batch = typed_montecarlo_records(column.slice(start, RECORD_BATCH_EVENTS))
+            yield from batch
+
+    return records(), complete
 
 
 def _read_parquet(path: Path, row_group: int | None, rows: range | None) -> Iterator[RawEvent]:
