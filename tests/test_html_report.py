@@ -1,5 +1,7 @@
 """The HTML reports render in a real browser (headless Chromium), with their tables and plots, and
 load nothing from anywhere."""
+import html
+import json
 import os
 import shutil
 import subprocess
@@ -109,3 +111,18 @@ def test_page_renders_in_chromium(page, tmp_path):
     dom = parse(chromium(tmp_path, path, "--dump-dom").stdout)
     assert dom.tags.get("table", 0) >= len(captions) and dom.tags.get("img") == plots
     assert set(captions) <= set(dom.captions)
+
+
+def test_names_from_the_input_are_text_not_markup(tmp_path):
+    """A file name (in the sample line, the provenance) reaches the page escaped; events without truth
+    give a page that says they were not validated, with no plots."""
+    from corvane_tools.generator import generate_event
+
+    hostile = '<img src=x onerror="alert(1)">'
+    (tmp_path / f"{hostile}.json").write_text(json.dumps({**generate_event(1, 0), "montecarlo": None}))
+    result = invoke("run", tmp_path, "-a", "track_following", "-q", "--html", tmp_path / "page.html")
+    assert result.exit_code == 0, result.output
+    text = (tmp_path / "page.html").read_text(encoding="utf-8")
+    elements = parse(text)
+    assert "img" not in elements.tags and "script" not in elements.tags
+    assert html.escape(hostile) in text and "TrackFollowing: not validated" in elements.captions

@@ -49,6 +49,17 @@ def test_settings_file_is_read_back_by_config(tmp_path):
                           for name, value in report["parameters"]["tuned"].items()}
 
 
+def test_event_files_tune_like_the_generated_sample_they_hold(tmp_path):
+    for seed, name in (("1", "tuning.parquet"), ("2", "held_out")):
+        result = CliRunner().invoke(cli.main, ["generate", "-n", "3", "-s", seed, "-o", str(tmp_path / name), "-q"])
+        assert result.exit_code == 0, result.output
+    generated, _, _ = tune(tmp_path, "-a", "track_following", name="generated")
+    from_files, _, _ = tune(tmp_path, tmp_path / "tuning.parquet", "--holdout", tmp_path / "held_out",
+                            "-a", "track_following", name="files")
+    assert from_files["trials"] == generated["trials"] and from_files["results"] == generated["results"]
+    assert "tuning.parquet" in from_files["tuning_sample"]["description"]
+
+
 def test_a_cluster_measures_the_same_trials(tmp_path):
     pytest.importorskip("distributed")
     local, _, _ = tune(tmp_path, "-a", "track_following", name="local")
