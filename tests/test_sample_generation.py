@@ -147,3 +147,14 @@ def test_incomplete_directory_samples_are_recognised(tmp_path, small_chunks):
     assert result.exit_code == 0 and "the sample may be incomplete" in result.output
     with pytest.raises(OutputError, match="not empty"):
         sample_generation.generate_sample(tmp_path / "full", 2, 5)
+
+
+
+def test_an_unreadable_directory_gets_no_warning_but_its_own_report(tmp_path, monkeypatch):
+    def unreadable(path):
+        raise PermissionError(13, "Permission denied", str(path))
+
+    monkeypatch.setattr(cli, "incomplete_sample", unreadable)
+    (tmp_path / "d").mkdir()
+    result = CliRunner().invoke(cli.main, ["run", str(tmp_path / "d"), "-q"])
+    assert result.exit_code != 0 and not isinstance(result.exception, OSError), result.output

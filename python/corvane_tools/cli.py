@@ -49,7 +49,10 @@ def plural(count: int, noun: str) -> str:
 def _warn_incomplete(inputs: tuple[str, ...]) -> None:
     for name in inputs:
         path = Path(name)
-        reason = incomplete_sample(path) if path.is_dir() else None
+        try:
+            reason = incomplete_sample(path) if path.is_dir() else None
+        except OSError:
+            continue  # an unreadable directory is reported where its events are read
         if reason is not None:
             click.echo(f"corvane: warning: {path}: the sample may be incomplete: {reason}", err=True)
 
