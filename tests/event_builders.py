@@ -1,4 +1,6 @@
 """Small events built by hand for the algorithm tests."""
+import math
+
 from hypothesis import strategies as st
 
 import corvane
@@ -84,6 +86,23 @@ def line_events(draw, max_lines):
         hits = [(x0 + sx * (m % 9) / 8, y0 + sy * (m % 9) / 8, z) for x0, y0, sx, sy in lines
                 if draw(st.integers(0, 4))]
         hits += [(draw(GRID), draw(GRID), z) for _ in range(draw(st.integers(0 if hits else 1, 2)))]
+        modules.append(draw(st.permutations(hits)))
+    return event_dict(modules)
+
+
+@st.composite
+def dense_events(draw):
+    """Modules large enough for the finders' indexes: several z values per
+    module, clustered and repeated coordinates, the odd non-finite value."""
+    odd_value = st.sampled_from([math.nan, math.inf, -math.inf, 1e308, -0.0])
+    lines = draw(st.lists(st.tuples(GRID, GRID, st.integers(-3, 3)), min_size=1, max_size=12))
+    modules = []
+    for m in range(52):
+        zs = [2.0 * m, 2.0 * m + draw(st.sampled_from([0.0, 0.25, 1.0]))]
+        hits = [(x0 + s * m / 16, y0 - s * m / 16, zs[0]) for x0, y0, s in lines]
+        hits += [(draw(GRID), draw(GRID), zs[i % 2]) for i in range(draw(st.integers(0, 14)))]
+        if draw(st.integers(0, 20)) == 0:
+            hits.append((draw(odd_value), draw(GRID), draw(st.sampled_from([zs[0], math.inf, math.nan]))))
         modules.append(draw(st.permutations(hits)))
     return event_dict(modules)
 

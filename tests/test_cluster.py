@@ -19,13 +19,13 @@ from corvane_tools import cli  # noqa: E402
 from corvane_tools import cluster  # noqa: E402
 from corvane_tools.cluster import run_locally, run_on_cluster  # noqa: E402
 from corvane_tools.event_files import EventFileError, load_events, write_events, write_parquet  # noqa: E402
-from corvane_tools.binned import (BINNED_VARIABLES, edges_for_counts, efficiency_in_bins,  # noqa: E402
-                                  ghost_rate_by_hits, ghost_rates, hit_count_edges)
+from corvane_tools.binned import BINNED_VARIABLES, edges_for_counts, efficiency_in_bins, ghost_rates  # noqa: E402
 from corvane_tools.conditions import with_values  # noqa: E402
 from corvane_tools.generator import generate_range  # noqa: E402
-from corvane_tools.job import validation_input  # noqa: E402
+from corvane_tools.job import hit_count, validation_input  # noqa: E402
 from corvane_tools.job_fold import FoldError, JobFold  # noqa: E402
 from corvane_tools.work_units import JobOptions, plan_generated, plan_units, process_unit  # noqa: E402
+from job_reference import ghost_rate_by_hits  # noqa: E402
 
 NAMES = ("track_following",)
 
@@ -227,7 +227,7 @@ def test_plot_counts_add_up_wherever_units_run(client):
     plotted = folds[0][0]
     for variable, edges in BINNED_VARIABLES.items():
         assert plotted.efficiency[variable] == efficiency_in_bins(events, tracks, variable, edges)
-    edges = hit_count_edges(events)
+    edges = edges_for_counts([hit_count(event) for event in events])
     assert edges_for_counts(plotted.hit_counts) == edges
     assert ghost_rates(plotted.hit_counts, plotted.event_totals, edges) == ghost_rate_by_hits(events, tracks, edges)
 

@@ -406,7 +406,7 @@ def test_buffers_match_iteration(key, conversion):
     d[key] = CONVERSIONS[conversion](d[key])
     as_items = dict(d, **{key: list(d[key])})
     as_floats = dict(d, **{key: [float(v) for v in d[key]]}) if getattr(d[key], "ndim", 1) == 1 else as_items
-    results = [outcome(lambda: Event(variant)) for variant in (d, as_items, as_floats)]
+    results = [outcome(lambda: Event(variant)) for variant in (d, as_items, as_floats)]  # noqa: B023 (called at once)
     assert results[0] == results[1] == results[2]
     if conversion in ("float64", "memoryview", "big-endian", "strided"):
         assert results[0][0] == "ok"

@@ -223,7 +223,7 @@ def small_events(draw):
 
 
 @st.composite
-def dense_events(draw):
+def branching_events(draw):
     """Bundles of nearly parallel tracks: chains branch and merge at every
     module, so roots have many paths of different lengths."""
     bundles = draw(st.lists(st.tuples(GRID, GRID, st.integers(-2, 2)), min_size=1, max_size=3))
@@ -268,8 +268,8 @@ def test_solve_matches_python_reference(data, p):
 
 
 @settings(max_examples=40, **SLOW)
-@given(dense_events(), PARAMETERS.filter(lambda p: p.allowed_skip_modules <= 1))
-def test_dense_events_match_python_reference(data, p):
+@given(branching_events(), PARAMETERS.filter(lambda p: p.allowed_skip_modules <= 1))
+def test_branching_events_match_python_reference(data, p):
     assert track_ids(GraphDFS(*p.args()).solve(Event(data))) == reference_or_skip(p, data)
 
 

@@ -5,10 +5,9 @@ import time
 import numpy as np
 import pytest
 
-import corvane
 from corvane import DetectorEvent, ReconstructionAlgorithms, Validator
 from event_builders import sized_event
-from test_batch import run_child
+from child_process import run_child
 from validation_builders import event as validation_event
 
 Event, Track, Hit = DetectorEvent.Event, DetectorEvent.Track, DetectorEvent.Hit

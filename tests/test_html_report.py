@@ -8,7 +8,6 @@ import subprocess
 from html.parser import HTMLParser
 
 import matplotlib.image
-import numpy as np
 import pytest
 from click.testing import CliRunner
 

@@ -7,9 +7,9 @@ import time
 import pytest
 
 import corvane
-from event_builders import Event, sized_event, track_ids
+from event_builders import Event, sized_event
 from thread_probe import ticks_during
-from test_batch import SANITIZED, run_child
+from child_process import SANITIZED, run_child
 
 TrackFollowing = corvane.ReconstructionAlgorithms.TrackFollowing
 

@@ -4,7 +4,6 @@ Run under tools/sanitize.sh this also checks memory safety."""
 import os
 
 import numpy as np
-import pytest
 from hypothesis import given, settings, strategies as st
 
 import corvane

@@ -6,8 +6,8 @@ from hypothesis import strategies as st
 
 import corvane
 import reference_search_by_triplet_trie as reference
-from event_builders import GRID, LAYOUTS, Event, event_dict, layout_event, line_events, modules_of, sized_event
-from test_batch import run_child
+from event_builders import GRID, dense_events, LAYOUTS, Event, event_dict, layout_event, line_events, modules_of, sized_event
+from child_process import run_child
 
 SearchByTripletTrie = corvane.ReconstructionAlgorithms.SearchByTripletTrie
 Hit, Module = corvane.DetectorEvent.Hit, corvane.DetectorEvent.Module
@@ -144,23 +144,6 @@ def test_generated_events_match_python_reference(seed, p):
 
 
 # ---- indexed searches against the native reference -----------------------------
-
-@st.composite
-def dense_events(draw):
-    """Modules large enough to be indexed: several z values per module,
-    clustered and repeated coordinates, the odd non-finite value."""
-    odd_value = st.sampled_from([math.nan, math.inf, -math.inf, 1e308, -0.0])
-    lines = draw(st.lists(st.tuples(GRID, GRID, st.integers(-3, 3)), min_size=1, max_size=12))
-    modules = []
-    for m in range(52):
-        zs = [2.0 * m, 2.0 * m + draw(st.sampled_from([0.0, 0.25, 1.0]))]
-        hits = [(x0 + s * m / 16, y0 - s * m / 16, zs[0]) for x0, y0, s in lines]
-        hits += [(draw(GRID), draw(GRID), zs[i % 2]) for i in range(draw(st.integers(0, 14)))]
-        if draw(st.integers(0, 20)) == 0:
-            hits.append((draw(odd_value), draw(GRID), draw(st.sampled_from([zs[0], math.inf, math.nan]))))
-        modules.append(draw(st.permutations(hits)))
-    return event_dict(modules)
-
 
 @settings(max_examples=60, suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
 @given(dense_events(), PARAMETERS)

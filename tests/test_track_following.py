@@ -6,7 +6,7 @@ from hypothesis import strategies as st
 
 import corvane
 import reference_track_following as reference
-from event_builders import (GEOMETRY, GRID, LAYOUTS, Event, event_dict, hit_ids_at, layout_event, line_events,
+from event_builders import (GEOMETRY, dense_events, LAYOUTS, Event, event_dict, hit_ids_at, layout_event, line_events,
                             lines_event, modules_of, reference_modules, sized_event, track_ids)
 
 TrackFollowing = corvane.ReconstructionAlgorithms.TrackFollowing
@@ -256,23 +256,6 @@ def test_layout_events_match_python_reference(layout):
     data = layout_event(400, layout, seed=LAYOUTS.index(layout))
     expected = reference.solve(reference.Parameters(), reference_modules(data))
     assert track_ids(TrackFollowing().solve(Event(data))) == expected
-
-
-@st.composite
-def dense_events(draw):
-    """Modules large enough to be indexed, with uneven z inside a module and
-    occasional non-finite coordinates."""
-    special = st.sampled_from([math.nan, math.inf, -math.inf, 1e308])
-    lines = draw(st.lists(st.tuples(GRID, GRID, st.integers(-3, 3)), min_size=1, max_size=12))
-    modules = []
-    for m in range(52):
-        z_choices = [2.0 * m, 2.0 * m + draw(st.sampled_from([0.0, 0.25, 1.0]))]
-        hits = [(x0 + s * m / 16, y0 - s * m / 16, z_choices[0]) for x0, y0, s in lines]
-        hits += [(draw(GRID), draw(GRID), z_choices[i % 2]) for i in range(draw(st.integers(0, 14)))]
-        if draw(st.integers(0, 30)) == 0:
-            hits.append((draw(special), draw(GRID), z_choices[0]))
-        modules.append(draw(st.permutations(hits)))
-    return event_dict(modules)
 
 
 @settings(max_examples=60, deadline=None, suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])

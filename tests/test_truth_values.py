@@ -1,6 +1,5 @@
 """Broken Monte Carlo rows make their event unusable, named by file, event and particle, in JSON
 files, text records and typed Parquet columns alike."""
-import json
 
 import pytest
 from click.testing import CliRunner

@@ -11,15 +11,6 @@ import validation_builders as build
 records = corvane._records
 
 
-def ordered(value):
-    """Dicts as item lists, so key order is compared too; floats stay exact."""
-    if isinstance(value, dict):
-        return [(key, ordered(item)) for key, item in value.items()]
-    if isinstance(value, list):
-        return [ordered(item) for item in value]
-    return (type(value), value)
-
-
 def random_pieces(seed):
     """Events with their tracks, cut at random places (empty pieces included)."""
     rng = random.Random(seed)
@@ -54,7 +45,7 @@ def test_folded_pieces_equal_one_run(seed, capfd):
         # Warnings are written while folding, in event order, as the direct run writes them.
         warnings = capfd.readouterr().out
         assert warnings + folded.summary() == expected_summary
-        assert ordered(folded.export()) == ordered(expected[detailed])
+        assert build.ordered(folded.export()) == build.ordered(expected[detailed])
 
 
 def test_average_ghost_rate_over_given_events(capfd):

@@ -11,15 +11,6 @@ import validation_reference as reference
 SEEDS = range(300)
 
 
-def ordered(value):
-    """Dicts as item lists, so key order is compared too; floats stay exact."""
-    if isinstance(value, dict):
-        return [(key, ordered(item)) for key, item in value.items()]
-    if isinstance(value, list):
-        return [ordered(item) for item in value]
-    return (type(value), value)
-
-
 @pytest.mark.parametrize("seed", SEEDS)
 def test_summary_matches_reference(seed, capfd):
     events, tracks = build.random_case(seed)
@@ -46,7 +37,7 @@ def test_exports_match_reference(seed, detailed, capfd):
     verbose = seed % 3 == 0
     function = Validator.export_detailed_metrics_json if detailed else Validator.export_validation_to_json
     expected_text, expected = reference.export(events, tracks, verbose, detailed)
-    assert ordered(function(events, tracks, verbose)) == ordered(expected)
+    assert build.ordered(function(events, tracks, verbose)) == build.ordered(expected)
     assert capfd.readouterr().out == expected_text
 
 

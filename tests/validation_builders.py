@@ -149,3 +149,12 @@ def random_case(seed):
     elif rng.random() < 0.1:
         track_lists.append([track(0, 1)])
     return events, track_lists
+
+
+def ordered(value):
+    """Dicts as item lists, so key order is compared too; floats stay exact."""
+    if isinstance(value, dict):
+        return [(key, ordered(item)) for key, item in value.items()]
+    if isinstance(value, list):
+        return [ordered(item) for item in value]
+    return (type(value), value)

@@ -16,7 +16,7 @@ import corvane
 import numpy as np
 
 from .intervals import wilson
-from .job import hit_count, validation_input
+from .job import validation_input
 
 CATEGORIES: Final = ("velo", "long", "long>5GeV", "long_strange", "long_strange>5GeV", "long_fromb",
                      "long_fromb>5GeV")
@@ -104,25 +104,6 @@ def efficiency_in_bins(events: Sequence[dict[str, Any]], tracks: Sequence[list[A
     return table
 
 
-def ghost_rate_by_hits(events: Sequence[dict[str, Any]], tracks: Sequence[list[Any]],
-                       edges: Sequence[float]) -> list[Ratio]:
-    """Ghost tracks out of all tracks, for events grouped by their number of hits."""
-    validated = validation_input(events)
-    counts = [hit_count(event) for event in validated]
-    rates = []
-    for low, high in zip(edges[:-1], edges[1:]):
-        chosen = [i for i, count in enumerate(counts) if low <= count < high]
-        result = corvane.Validator.export_validation_to_json([validated[i] for i in chosen],
-                                                             [tracks[i] for i in chosen], False)
-        rates.append(Ratio(result["total_ghosts"], result["total_tracks"]))
-    return rates
-
-
-def hit_count_edges(events: Sequence[dict[str, Any]], bins: int = 6) -> list[float]:
-    """Bin edges spanning the events' hit counts, rounded to hundreds."""
-    return edges_for_counts([hit_count(event) for event in events], bins)
-
-
 def edges_for_counts(counts: Sequence[int], bins: int = 6) -> list[float]:
     """Bin edges spanning the given hit counts, rounded to hundreds."""
     low, high = math.floor(min(counts) / 100) * 100, math.ceil((max(counts) + 1) / 100) * 100
@@ -133,7 +114,7 @@ def edges_for_counts(counts: Sequence[int], bins: int = 6) -> list[float]:
 def ghost_rates(hit_counts: Sequence[int], event_totals: Sequence[tuple[int, int]],
                 edges: Sequence[float]) -> list[Ratio]:
     """Ghost tracks out of all tracks per bin of hit count, from each event's (tracks, ghosts):
-    the same as `ghost_rate_by_hits`, since both totals add up over events."""
+    the same as validating each bin's events together, since both totals add up over events."""
     rates = []
     for low, high in zip(edges[:-1], edges[1:]):
         chosen = [totals for count, totals in zip(hit_counts, event_totals) if low <= count < high]
