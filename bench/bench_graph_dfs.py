@@ -42,7 +42,7 @@ def dense_event(tracks=300, seed=0):
     rng = np.random.default_rng(seed)
     z = -300.0 + 20.0 * np.arange(52)
     modules = [[] for _ in range(52)]
-    for bundle in range(tracks // 30):
+    for _ in range(tracks // 30):
         x0, y0 = rng.uniform(-30, 30, 2)
         tx, ty = rng.uniform(-0.05, 0.05, 2)
         for _ in range(30):

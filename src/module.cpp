@@ -4,9 +4,9 @@
 
 #include "bindings/layer/class_builder.hpp"
 #include "bindings/layer/pickling.hpp"
+#include "bindings/layer/pyref.hpp"
 #include "bindings/layer/python.hpp"
 #include "bindings/layer/python_errors.hpp"
-#include "bindings/layer/pyref.hpp"
 #include "bindings/registration.hpp"
 
 namespace corvane::py {
@@ -46,6 +46,9 @@ void register_everything(PyObject* corvane) {
     attach_restore_function(corvane);
     register_tools_module(corvane);
     register_records_module(corvane);
+
+    // Not listed in __all__, like the private submodules.
+    if (PyModule_AddStringConstant(corvane, "__version__", CORVANE_VERSION) < 0) throw_error_already_set();
 
     // Reachable for `except`, but not part of the public listing.
     PyObject* failure = internal_failure_type();

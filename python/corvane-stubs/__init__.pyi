@@ -14,6 +14,8 @@ from . import _tools as _tools
 
 __all__ = ["ReconstructionAlgorithms", "Validator", "DetectorEvent"]
 
+__version__: str
+
 class InternalFailure(BaseException):
     """The input broke a precondition of the module (a missing key, too few
     module boundaries, ...). Derives from BaseException, not Exception."""

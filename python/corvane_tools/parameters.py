@@ -213,7 +213,8 @@ def read_config(path: Path) -> Assignments:
             problems.append(f"{path}: '{algorithm}' must be a table of parameters, [{algorithm}]")
             continue
         for name, value in table.items():
-            _assign(found, algorithm, name, lambda entry: check_value(entry, value), str(path),
+            # _assign calls the conversion at once, within this iteration.
+            _assign(found, algorithm, name, lambda entry: check_value(entry, value), str(path),  # noqa: B023
                     f"{algorithm}.{name}", problems)
     if problems:
         raise ParameterError(problems)
@@ -232,8 +233,8 @@ def parse_assignments(texts: Iterable[str], problems: list[str] | None = None) -
                             "for example track_following.max_tolerance=0.15,0.15")
             continue
         algorithm, name, value_text = match.groups()
-        _assign(found, algorithm, name, lambda entry: parse_value(entry, value_text), f"--param {text}", name,
-                refused)
+        _assign(found, algorithm, name, lambda entry: parse_value(entry, value_text),  # noqa: B023 (called at once)
+                f"--param {text}", name, refused)
     if problems is not None:
         problems += refused
     elif refused:

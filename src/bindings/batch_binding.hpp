@@ -18,12 +18,12 @@
 #include <memory>
 #include <vector>
 
-#include "parallel/batch.hpp"
-#include "bindings/layer/bind.hpp"
 #include "bindings/classes.hpp"
+#include "bindings/layer/bind.hpp"
 #include "bindings/layer/interpreter_lock.hpp"
 #include "event_model/event.hpp"
 #include "event_model/track.hpp"
+#include "parallel/batch.hpp"
 
 namespace corvane::py {
 
@@ -80,7 +80,8 @@ std::vector<std::vector<Track>> solve_batch(const parameters_of<Core>& parameter
 
 template <auto Core, AfterFailure after_failure = AfterFailure::solve_the_rest>
 PyMethodDef solve_batch_method() {
-    return Method<&solve_batch<Core, after_failure>, "solve_batch", "events">::def("solve_batch($self, events)\n--\n\n");
+    return Method<&solve_batch<Core, after_failure>, "solve_batch", "events">::def(
+        "solve_batch($self, events)\n--\n\n");
 }
 
 }  // namespace corvane::py

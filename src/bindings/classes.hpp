@@ -2,12 +2,12 @@
 // Each class is made and registered by its own binding file (registration.hpp).
 #pragma once
 
+#include "algorithms/graph_dfs/graph_dfs.hpp"
+#include "algorithms/track_following/track_following.hpp"
+#include "algorithms/triplet_trie/search_by_triplet_trie.hpp"
+#include "bindings/event_handle.hpp"
 #include "bindings/layer/class_builder.hpp"
 #include "bindings/layer/class_object.hpp"
-#include "algorithms/graph_dfs/graph_dfs.hpp"
-#include "algorithms/triplet_trie/search_by_triplet_trie.hpp"
-#include "algorithms/track_following/track_following.hpp"
-#include "bindings/event_handle.hpp"
 #include "event_model/hit.hpp"
 #include "event_model/module.hpp"
 #include "event_model/track.hpp"

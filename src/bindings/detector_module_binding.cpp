@@ -1,8 +1,8 @@
 #include <memory>
 
+#include "bindings/classes.hpp"
 #include "bindings/layer/bind.hpp"
 #include "bindings/layer/class_builder.hpp"
-#include "bindings/classes.hpp"
 #include "bindings/registration.hpp"
 
 namespace corvane::py {
@@ -24,8 +24,8 @@ auto module_arguments(const Module& m) {
 
 void register_detector_module(PyObject* owner) {
     static ClassDefinition definition{
-        .construct = Constructor<&new_module, "module_number", "z", "hit_start_index", "hit_end_index",
-                                 "global_hits">::call,
+        .construct =
+            Constructor<&new_module, "module_number", "z", "hit_start_index", "hit_end_index", "global_hits">::call,
         .repr = repr<&module_repr>,
         .getters = {getter<&Module::module_number, "module_number">()},
         .methods = {Method<&module_hits, "hits">::def("hits($self)\n--\n\n")},

@@ -1,11 +1,11 @@
 #include <memory>
 
+#include "bindings/classes.hpp"
+#include "bindings/hit_columns.hpp"
 #include "bindings/layer/bind.hpp"
 #include "bindings/layer/class_builder.hpp"
-#include "bindings/classes.hpp"
-#include "bindings/registration.hpp"
 #include "bindings/layer/dict_items.hpp"
-#include "bindings/hit_columns.hpp"
+#include "bindings/registration.hpp"
 
 namespace corvane::py {
 namespace {
@@ -36,7 +36,7 @@ const std::vector<Module>& modules(const EventHandle& e) { return e.data->module
 // 0 to number_of_hits - 1 of the coordinate lists.
 std::tuple<PyRef> event_arguments(const EventHandle& e) {
     const std::vector<Hit>& hits = *e.data->hits;
-    const auto column = [&hits](double Hit::*field) {
+    const auto column = [&hits](double Hit::* field) {
         return build_list(hits.size(), [&](size_t i) { return PyFloat_FromDouble(hits[i].*field); });
     };
     PyRef dict = new_dict();

@@ -1,8 +1,8 @@
 #include "algorithms/graph_dfs/graph_dfs.hpp"
 #include "bindings/batch_binding.hpp"
+#include "bindings/classes.hpp"
 #include "bindings/layer/bind.hpp"
 #include "bindings/layer/class_builder.hpp"
-#include "bindings/classes.hpp"
 #include "bindings/registration.hpp"
 
 namespace corvane::py {
@@ -41,9 +41,10 @@ std::vector<Track> solve_one_event(const GraphDfsParameters& p, const EventData&
 
 void register_graph_dfs(PyObject* owner) {
     static ClassDefinition definition{
-        .doc = "GraphDFS(cls, max_slopes=None, max_tolerance=None, max_scatter=None, minimum_root_weight=None, "
-               "weight_assignment_iterations=None, allowed_skip_modules=None, allow_cross_track=None, "
-               "clone_ghost_killing=None)\n--\n\n",
+        .doc =
+            "GraphDFS(cls, max_slopes=None, max_tolerance=None, max_scatter=None, minimum_root_weight=None, "
+            "weight_assignment_iterations=None, allowed_skip_modules=None, allow_cross_track=None, "
+            "clone_ghost_killing=None)\n--\n\n",
         .construct = Constructor<&new_graph_dfs, "max_slopes", "max_tolerance", "max_scatter", "minimum_root_weight",
                                  "weight_assignment_iterations", "allowed_skip_modules", "allow_cross_track",
                                  "clone_ghost_killing">::call,

@@ -1,6 +1,6 @@
+#include "bindings/classes.hpp"
 #include "bindings/layer/bind.hpp"
 #include "bindings/layer/class_builder.hpp"
-#include "bindings/classes.hpp"
 #include "bindings/registration.hpp"
 
 namespace corvane::py {

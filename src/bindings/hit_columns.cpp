@@ -12,8 +12,8 @@ namespace {
 
 struct ColumnField {
     const char* key;
-    double Hit::*field;
-    uint64_t ColumnLengths::*length;
+    double Hit::* field;
+    uint64_t ColumnLengths::* length;
 };
 
 constexpr std::array<ColumnField, 4> kColumns{{
@@ -36,7 +36,7 @@ uint64_t read_first_list(PyObject* values, size_t records, std::vector<Hit>& hit
 }
 
 // Later lists fill the records there are; items beyond are converted only.
-uint64_t read_list(PyObject* values, double Hit::*field, std::vector<Hit>& hits) {
+uint64_t read_list(PyObject* values, double Hit::* field, std::vector<Hit>& hits) {
     return for_each_double(values, hits.size(), [field, &hits](size_t i, double value) { hits[i].*field = value; });
 }
 

@@ -67,7 +67,8 @@ std::vector<uint32_t> read_hit_positions(PyObject* value, uint32_t hit_count) {
 class RowReader {
 public:
     RowReader(const Rows& rows, size_t row, const McColumnPositions& columns)
-        : cells_(rows.cells.data() + rows.starts[row]), length_(rows.starts[row + 1] - rows.starts[row]),
+        : cells_(rows.cells.data() + rows.starts[row]),
+          length_(rows.starts[row + 1] - rows.starts[row]),
           columns_(columns) {}
 
     // The row's value for a field, or nullptr when its column is absent.

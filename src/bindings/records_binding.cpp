@@ -2,12 +2,12 @@
 #include <optional>
 #include <vector>
 
+#include "bindings/classes.hpp"
 #include "bindings/layer/bind.hpp"
 #include "bindings/layer/class_builder.hpp"
-#include "bindings/classes.hpp"
 #include "bindings/layer/interpreter_lock.hpp"
-#include "bindings/registration.hpp"
 #include "bindings/layer/standard_output.hpp"
+#include "bindings/registration.hpp"
 #include "bindings/validation_event_reader.hpp"
 #include "bindings/validation_export.hpp"
 #include "parallel/batch.hpp"
@@ -88,8 +88,9 @@ PyMethodDef functions[] = {
 
 ClassDefinition& record_fold_definition() {
     static ClassDefinition definition{
-        .doc = "RecordFold(verbose, detailed=False)\n--\n\nFolds validation records in event order. With "
-               "`detailed`, keeps every event's statistics for the detailed export.",
+        .doc =
+            "RecordFold(verbose, detailed=False)\n--\n\nFolds validation records in event order. With "
+            "`detailed`, keeps every event's statistics for the detailed export.",
         .construct = Constructor<&new_fold, "verbose", "detailed">::call,
         .getters = {getter<&events_folded, "events">("Number of events folded so far.")},
         .methods =

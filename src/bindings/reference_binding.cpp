@@ -1,16 +1,16 @@
 #include <algorithm>
 #include <string>
 
-#include "parallel/batch.hpp"
 #include "algorithms/graph_dfs/graph_dfs.hpp"
-#include "algorithms/triplet_trie/search_by_triplet_trie.hpp"
 #include "algorithms/track_following/track_following.hpp"
-#include "parallel/worker_pool.hpp"
-#include "core/errors.hpp"
-#include "bindings/registration.hpp"
+#include "algorithms/triplet_trie/search_by_triplet_trie.hpp"
+#include "bindings/classes.hpp"
 #include "bindings/layer/bind.hpp"
 #include "bindings/layer/class_builder.hpp"
-#include "bindings/classes.hpp"
+#include "bindings/registration.hpp"
+#include "core/errors.hpp"
+#include "parallel/batch.hpp"
+#include "parallel/worker_pool.hpp"
 
 namespace corvane::py {
 namespace {
@@ -122,8 +122,6 @@ PyMethodDef functions[] = {
 
 }  // namespace
 
-void register_reference_module(PyObject* corvane) {
-    attach_private_module(corvane, "_reference", functions);
-}
+void register_reference_module(PyObject* corvane) { attach_private_module(corvane, "_reference", functions); }
 
 }  // namespace corvane::py

@@ -1,8 +1,8 @@
 #include "algorithms/triplet_trie/search_by_triplet_trie.hpp"
 #include "bindings/batch_binding.hpp"
+#include "bindings/classes.hpp"
 #include "bindings/layer/bind.hpp"
 #include "bindings/layer/class_builder.hpp"
-#include "bindings/classes.hpp"
 #include "bindings/registration.hpp"
 
 namespace corvane::py {
@@ -32,8 +32,9 @@ void register_search_by_triplet_trie(PyObject* owner) {
     // The text signature names min_track_length, which the constructor does
     // not take: it is the class's registered text all the same.
     static ClassDefinition definition{
-        .doc = "SearchByTripletTrie(cls, max_scatter=None, min_track_length=None, min_strong_track_length=None, "
-               "allowed_missed_modules=None)\n--\n\n",
+        .doc =
+            "SearchByTripletTrie(cls, max_scatter=None, min_track_length=None, min_strong_track_length=None, "
+            "allowed_missed_modules=None)\n--\n\n",
         .construct = Constructor<&new_search_by_triplet_trie, "max_scatter", "min_strong_track_length",
                                  "allowed_missed_modules">::call,
         .getters = {},

@@ -1,9 +1,9 @@
 #include <cstdint>
 #include <tuple>
 
+#include "bindings/classes.hpp"
 #include "bindings/layer/bind.hpp"
 #include "bindings/layer/class_builder.hpp"
-#include "bindings/classes.hpp"
 #include "bindings/layer/native_column.hpp"
 #include "bindings/registration.hpp"
 #include "bindings/validator_functions.hpp"
@@ -46,7 +46,7 @@ auto track_arrays(TrackColumns c) {
 }
 
 template <class T>
-NativeColumn<T> hit_column(const std::vector<Hit>& hits, T Hit::*field) {
+NativeColumn<T> hit_column(const std::vector<Hit>& hits, T Hit::* field) {
     NativeColumn<T> column;
     column.values.reserve(hits.size());
     for (const Hit& hit : hits) column.values.push_back(hit.*field);

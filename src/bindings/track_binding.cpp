@@ -1,6 +1,6 @@
+#include "bindings/classes.hpp"
 #include "bindings/layer/bind.hpp"
 #include "bindings/layer/class_builder.hpp"
-#include "bindings/classes.hpp"
 #include "bindings/registration.hpp"
 
 namespace corvane::py {
@@ -37,9 +37,9 @@ void register_track(PyObject* owner) {
             },
         .methods = {Method<&add_hit, "add_hit", "hit">::def("add_hit($self, hit)\n--\n\n")},
         .reduce = reduce<&track_arguments>(),
-        .restore = Function<&restore_track, "Track", "hits", "missed_last_module", "missed_penultimate_module",
-                            "missed">::def(
-            "Track(hits, missed_last_module, missed_penultimate_module, missed)\n--\n\n"),
+        .restore =
+            Function<&restore_track, "Track", "hits", "missed_last_module", "missed_penultimate_module", "missed">::def(
+                "Track(hits, missed_last_module, missed_penultimate_module, missed)\n--\n\n"),
     };
     register_class<Track>(owner, definition);
 }

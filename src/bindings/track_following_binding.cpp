@@ -1,8 +1,8 @@
 #include "algorithms/track_following/track_following.hpp"
 #include "bindings/batch_binding.hpp"
+#include "bindings/classes.hpp"
 #include "bindings/layer/bind.hpp"
 #include "bindings/layer/class_builder.hpp"
-#include "bindings/classes.hpp"
 #include "bindings/registration.hpp"
 
 namespace corvane::py {
@@ -11,8 +11,7 @@ namespace {
 using Slopes = std::pair<double, double>;
 
 TrackFollowingParameters new_track_following(std::optional<Slopes> max_slopes, std::optional<Slopes> max_tolerance,
-                                             std::optional<double> max_scatter,
-                                             std::optional<uint8_t> min_track_length,
+                                             std::optional<double> max_scatter, std::optional<uint8_t> min_track_length,
                                              std::optional<uint8_t> min_strong_track_length) {
     TrackFollowingParameters p;
     if (max_slopes) std::tie(p.max_slope_x, p.max_slope_y) = *max_slopes;
@@ -36,10 +35,11 @@ std::vector<Track> solve_one_event(const TrackFollowingParameters& p, const Even
 
 void register_track_following(PyObject* owner) {
     static ClassDefinition definition{
-        .doc = "TrackFollowing(cls, max_slopes=None, max_tolerance=None, max_scatter=None, min_track_length=None, "
-               "min_strong_track_length=None)\n--\n\n",
-        .construct = Constructor<&new_track_following, "max_slopes", "max_tolerance", "max_scatter",
-                                 "min_track_length", "min_strong_track_length">::call,
+        .doc =
+            "TrackFollowing(cls, max_slopes=None, max_tolerance=None, max_scatter=None, min_track_length=None, "
+            "min_strong_track_length=None)\n--\n\n",
+        .construct = Constructor<&new_track_following, "max_slopes", "max_tolerance", "max_scatter", "min_track_length",
+                                 "min_strong_track_length">::call,
         .getters = {},
         .methods =
             {

@@ -39,7 +39,7 @@ PyRef export_dict(const validation::ValidationRun& run, size_t event_count, bool
     set_dict_item(result.get(), "total_ghosts", to_python(run.totals().ghosts));
     set_dict_item(result.get(), "overall_ghost_rate", to_python(validation::overall_ghost_rate(run.totals())));
     set_dict_item(result.get(), "event_avg_ghost_rate",
-             to_python(validation::event_average_ghost_rate(run.totals(), event_count)));
+                  to_python(validation::event_average_ghost_rate(run.totals(), event_count)));
     set_dict_item(result.get(), "categories", category_list(run.present_statistics()));
     if (detailed) {
         PyRef events = new_dict();

@@ -3,14 +3,14 @@
 #include <string>
 #include <vector>
 
-#include "bindings/layer/bind.hpp"
 #include "bindings/classes.hpp"
+#include "bindings/layer/bind.hpp"
 #include "bindings/layer/class_builder.hpp"
 #include "bindings/layer/dict_items.hpp"
 #include "bindings/layer/standard_output.hpp"
+#include "bindings/registration.hpp"
 #include "bindings/validation_event_reader.hpp"
 #include "bindings/validation_export.hpp"
-#include "bindings/registration.hpp"
 #include "bindings/validator_functions.hpp"
 #include "validator/report.hpp"
 #include "validator/validation_run.hpp"
@@ -55,9 +55,8 @@ void print_validation_summary(EventList py_events, TrackLists py_tracks, bool ve
 // Exactly what print_validation_summary writes, returned instead.
 std::string validation_summary_text(EventList py_events, TrackLists py_tracks, bool verbose) {
     std::string text;
-    std::string summary = validation_summary(py_events, py_tracks, verbose, [&text](std::string_view line) {
-        text += line;
-    });
+    std::string summary =
+        validation_summary(py_events, py_tracks, verbose, [&text](std::string_view line) { text += line; });
     return text + summary;
 }
 
@@ -71,7 +70,8 @@ double compute_tracking_efficiency(EventList py_events, TrackLists py_tracks, st
 
 // Each event dictionary is read only when its pair is processed.
 PyRef export_run(const EventList& py_events, const TrackLists& py_tracks, bool verbose, bool detailed) {
-    ValidationRun run(validation::standard_category_list(), true, verbose ? write_warning : validation::WarningSink(), detailed);
+    ValidationRun run(validation::standard_category_list(), true, verbose ? write_warning : validation::WarningSink(),
+                      detailed);
     for (size_t i = 0; i < pair_count(py_events, py_tracks); ++i) {
         run.add_event(read_validation_event(py_events[i].get()), py_tracks[i]);
     }
@@ -107,10 +107,10 @@ void register_validator_functions(PyObject* owner) {
 }
 
 PyMethodDef& summary_text_function() {
-    static PyMethodDef function = Function<&validation_summary_text, "validation_summary_text", "py_events",
-                                           "py_tracks", "verbose">::def(
-        "validation_summary_text(py_events, py_tracks, verbose)\n--\n\n"
-        "The text print_validation_summary writes (warnings included when verbose), as a str.");
+    static PyMethodDef function =
+        Function<&validation_summary_text, "validation_summary_text", "py_events", "py_tracks", "verbose">::def(
+            "validation_summary_text(py_events, py_tracks, verbose)\n--\n\n"
+            "The text print_validation_summary writes (warnings included when verbose), as a str.");
     return function;
 }
 

@@ -19,9 +19,7 @@ inline size_t clamp_to_bin(double scaled, double last_value, size_t last) {
     return scaled < last_value ? static_cast<size_t>(scaled) : last;
 }
 
-inline size_t clamp_to_bin(double scaled, size_t last) {
-    return clamp_to_bin(scaled, static_cast<double>(last), last);
-}
+inline size_t clamp_to_bin(double scaled, size_t last) { return clamp_to_bin(scaled, static_cast<double>(last), last); }
 
 class MonotoneBins {
 public:
@@ -35,9 +33,7 @@ public:
         if (!std::isfinite(scale_)) scale_ = 0.0;  // too narrow to divide: everything in bin 0
     }
 
-    size_t of(double value) const {
-        return clamp_to_bin((value - origin_) * scale_, last_value_, last_);
-    }
+    size_t of(double value) const { return clamp_to_bin((value - origin_) * scale_, last_value_, last_); }
 
     size_t count() const { return last_ + 1; }
 

@@ -153,8 +153,8 @@ void check_module_ranges(const std::vector<uint64_t>& prefix, uint64_t usable, c
 
 }  // namespace
 
-EventData build_event(std::string description, std::vector<uint64_t> module_prefix_sum,
-                      const ColumnLengths& lengths, std::vector<Hit> hits) {
+EventData build_event(std::string description, std::vector<uint64_t> module_prefix_sum, const ColumnLengths& lengths,
+                      std::vector<Hit> hits) {
     check_prefix_length(module_prefix_sum);
     const std::vector<uint64_t>& prefix = module_prefix_sum;
     const uint64_t usable = check_hit_count(prefix[kModuleCount], lengths);
@@ -184,8 +184,8 @@ EventData build_event(std::string description, std::vector<uint64_t> module_pref
     event.hits = std::make_shared<const std::vector<Hit>>(std::move(hits));
     event.modules.reserve(kModuleCount);
     for (size_t m = 0; m < kModuleCount; ++m) {
-        event.modules.push_back(make_module(static_cast<uint32_t>(m), event.module_zs[m].front(), prefix[m],
-                                            prefix[m + 1], event.hits));
+        event.modules.push_back(
+            make_module(static_cast<uint32_t>(m), event.module_zs[m].front(), prefix[m], prefix[m + 1], event.hits));
     }
     event.module_prefix_sum = std::move(module_prefix_sum);
     return event;

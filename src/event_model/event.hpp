@@ -49,8 +49,8 @@ void check_prefix_length(const std::vector<uint64_t>& module_prefix_sum);
 // here. Throws InternalFailure for a coordinate list shorter than the hit
 // count or a module without hits, and ValueError when a module range ends
 // beyond the hits made.
-EventData build_event(std::string description, std::vector<uint64_t> module_prefix_sum,
-                      const ColumnLengths& lengths, std::vector<Hit> hits);
+EventData build_event(std::string description, std::vector<uint64_t> module_prefix_sum, const ColumnLengths& lengths,
+                      std::vector<Hit> hits);
 
 // Distinct values in first-seen order; 0.0 and -0.0 are one value (the first
 // kept), and all NaNs are one value.

@@ -7,8 +7,8 @@
 #include <string>
 #include <system_error>
 
-#include "parallel/thread_count.hpp"
 #include "core/errors.hpp"
+#include "parallel/thread_count.hpp"
 
 namespace corvane {
 namespace {

@@ -40,8 +40,8 @@ double hit_efficiency_percentage(const CategoryStats& stats) {
     return (stats.hiteff_sum * 100.0) / static_cast<double>(stats.n_hiteff);
 }
 
-CategoryShare measure_category(const ValidationEvent& event, std::span<const Track> tracks,
-                               const EventWeights& weights, ParticlePredicate selects) {
+CategoryShare measure_category(const ValidationEvent& event, std::span<const Track> tracks, const EventWeights& weights,
+                               ParticlePredicate selects) {
     CategoryShare share;
     for (uint32_t position = 0; position < event.particles.size(); ++position) {
         if (!selects(event.particles[position])) continue;
@@ -93,8 +93,9 @@ std::optional<CategoryStats> fold_category(std::optional<CategoryStats> stats, c
     CategoryStats& s = *stats;
     s.n_particles += share.particles;
     s.n_recon_particles += share.reconstructed;
-    s.avg_recoeff = s.n_particles == 0 ? 0.0
-                                       : (static_cast<double>(s.n_recon_particles) / static_cast<double>(s.n_particles)) * 100.0;
+    s.avg_recoeff = s.n_particles == 0
+                        ? 0.0
+                        : (static_cast<double>(s.n_recon_particles) / static_cast<double>(s.n_particles)) * 100.0;
     s.n_clones += share.clones;
     s.purity_sum += share.purity_sum;
     s.hiteff_sum += share.hiteff_sum;
@@ -105,8 +106,8 @@ std::optional<CategoryStats> fold_category(std::optional<CategoryStats> stats, c
         s.recoeff = (100.0 * static_cast<double>(s.n_recon_particles)) / static_cast<double>(s.n_particles);
     }
     if (s.n_recon_particles != 0) {
-        s.purity = (s.purity_sum * 100.0) /
-                   (static_cast<double>(s.n_recon_particles) + static_cast<double>(s.n_clones));
+        s.purity =
+            (s.purity_sum * 100.0) / (static_cast<double>(s.n_recon_particles) + static_cast<double>(s.n_clones));
     }
     return stats;
 }

@@ -11,8 +11,8 @@
 
 #include "event_model/track.hpp"
 #include "validator/categories.hpp"
-#include "validator/validation_event.hpp"
 #include "validator/track_matching.hpp"
+#include "validator/validation_event.hpp"
 
 namespace corvane::validation {
 
@@ -55,8 +55,8 @@ struct CategoryShare {
 };
 
 // Measures one event against one category.
-CategoryShare measure_category(const ValidationEvent& event, std::span<const Track> tracks,
-                               const EventWeights& weights, ParticlePredicate selects);
+CategoryShare measure_category(const ValidationEvent& event, std::span<const Track> tracks, const EventWeights& weights,
+                               ParticlePredicate selects);
 
 // Folds one event's share into a category's statistics. A share without
 // particles leaves them as they are (still absent if they were) and gives

@@ -14,9 +14,9 @@
 namespace corvane::validation {
 
 struct EventRecord {
-    uint64_t tracks = 0;         // every track handed in, equal ones included
-    uint64_t ghosts = 0;         // distinct tracks matching no particle (when counted)
-    uint64_t ghost_entries = 0;  // distinct tracks weighed (when counted)
+    uint64_t tracks = 0;                    // every track handed in, equal ones included
+    uint64_t ghosts = 0;                    // distinct tracks matching no particle (when counted)
+    uint64_t ghost_entries = 0;             // distinct tracks weighed (when counted)
     std::vector<CategoryShare> categories;  // one per category of the run, in its order
 };
 

@@ -13,7 +13,15 @@
 namespace corvane::validation {
 
 enum McColumn : size_t {
-    kKey, kPid, kP, kHits, kIsLong, kHasVelo, kFromBeautyDecay, kFromStrangeDecay, kMcColumnCount
+    kKey,
+    kPid,
+    kP,
+    kHits,
+    kIsLong,
+    kHasVelo,
+    kFromBeautyDecay,
+    kFromStrangeDecay,
+    kMcColumnCount
 };
 
 inline constexpr std::array<std::string_view, kMcColumnCount> kMcColumnNames{

@@ -43,8 +43,7 @@ std::vector<bool> last_rows_of_keys(const std::vector<McParticle>& particles) {
 }  // namespace
 
 ValidationEvent build_validation_event(uint64_t hit_count, std::vector<McParticle> particles) {
-    if (hit_count > static_cast<uint64_t>(std::numeric_limits<int32_t>::max()) ||
-        particles.size() >= kNoParticle) {
+    if (hit_count > static_cast<uint64_t>(std::numeric_limits<int32_t>::max()) || particles.size() >= kNoParticle) {
         throw InternalFailure("the event has more hits or particles than ids can number");
     }
     ValidationEvent event;
@@ -55,9 +54,8 @@ ValidationEvent build_validation_event(uint64_t hit_count, std::vector<McParticl
     event.is_indexed = last_rows_of_keys(event.particles);
 
     std::vector<uint32_t> last_seen;
-    event.hit_particles = PackedLists<uint32_t>::gather(event.hit_count, [&event, &last_seen](auto&& add) {
-        for_each_distinct_hit(event, last_seen, add);
-    });
+    event.hit_particles = PackedLists<uint32_t>::gather(
+        event.hit_count, [&event, &last_seen](auto&& add) { for_each_distinct_hit(event, last_seen, add); });
     event.distinct_hit_count.assign(count, 0);
     for (const uint32_t position : event.hit_particles.items) ++event.distinct_hit_count[position];
     return event;

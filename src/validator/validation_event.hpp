@@ -29,9 +29,7 @@ struct ValidationEvent {
     bool has_hit(int64_t id) const { return id >= 0 && id < static_cast<int64_t>(hit_count); }
 
     // The particles of a valid hit id.
-    std::span<const uint32_t> particles_of_hit(uint32_t id) const {
-        return hit_particles.of(id);
-    }
+    std::span<const uint32_t> particles_of_hit(uint32_t id) const { return hit_particles.of(id); }
 };
 
 // Builds the truth maps. Particle hit ids must already be below hit_count.

@@ -12,15 +12,15 @@
 #include "event_model/track.hpp"
 #include "validator/categories.hpp"
 #include "validator/efficiency.hpp"
-#include "validator/validation_event.hpp"
 #include "validator/event_record.hpp"
+#include "validator/validation_event.hpp"
 
 namespace corvane::validation {
 
 struct RunTotals {
-    uint64_t tracks = 0;     // every track handed in, equal ones included
+    uint64_t tracks = 0;  // every track handed in, equal ones included
     uint64_t ghosts = 0;
-    double rate_sum = 0.0;   // sum over events of ghosts / entries
+    double rate_sum = 0.0;  // sum over events of ghosts / entries
 };
 
 using CategorySnapshot = std::vector<CategoryStats>;  // the categories that have statistics, in order

@@ -8,11 +8,11 @@
 #include <utility>
 #include <vector>
 
-#include "expect.hpp"
 #include "core/bit_range.hpp"
 #include "core/finite.hpp"
 #include "core/monotone_bins.hpp"
 #include "core/packed_lists.hpp"
+#include "expect.hpp"
 
 namespace {
 

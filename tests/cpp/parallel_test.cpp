@@ -12,9 +12,9 @@
 #include <thread>
 #include <vector>
 
-#include "expect.hpp"
 #include "algorithms/track_following/track_following.hpp"
 #include "event_model/event.hpp"
+#include "expect.hpp"
 #include "parallel/batch.hpp"
 #include "parallel/thread_count.hpp"
 #include "parallel/worker_pool.hpp"
@@ -26,10 +26,13 @@ using corvane::parse_thread_count;
 void thread_count_parser() {
     const std::optional<uint64_t> none;
     const std::vector<std::pair<const char*, std::optional<uint64_t>>> cases = {
-        {"0", 0},          {"+7", 7},        {"0012", 12},     {"18446744073709551615", UINT64_MAX},
-        {nullptr, none},   {"", none},       {"+", none},      {"18446744073709551616", none},
-        {"-1", none},      {" 1", none},     {"1 ", none},     {"1a", none},
-        {"++1", none},     {"99999999999999999999", none},
+        {"0", 0},        {"+7", 7},
+        {"0012", 12},    {"18446744073709551615", UINT64_MAX},
+        {nullptr, none}, {"", none},
+        {"+", none},     {"18446744073709551616", none},
+        {"-1", none},    {" 1", none},
+        {"1 ", none},    {"1a", none},
+        {"++1", none},   {"99999999999999999999", none},
     };
     for (const auto& [text, expected] : cases) {
         expect(parse_thread_count(text) == expected, std::string("parse_thread_count(") + (text ? text : "null") + ")");

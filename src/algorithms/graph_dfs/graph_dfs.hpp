@@ -1,7 +1,18 @@
 // The graph track finder: hit pairs on two modules become segments, segments
 // that share a hit and lie on one line are linked, and every root segment (one
 // that leads somewhere and follows nothing) yields the track of its shortest
-// chain down the graph.
+// chain down the graph. Its steps, in order:
+//   1. the hit list sorted by x within each module;
+//   2. the candidate windows: for each hit, the hits of a lower module within
+//      the slope in x;
+//   3. the segments: the window's pairs that pass the slope in y
+//      (segments.cpp does steps 1 to 3);
+//   4. the links from each segment to the segments that may follow it;
+//   5. the weights, passes of 1 + the largest weight among the successors;
+//   6. the roots: linked segments that follow none, heavy enough
+//      (links.cpp does steps 4 to 6);
+//   7. the tracks: each root's shortest chain (graph_dfs.cpp);
+//   8. clone and ghost killing, when asked for.
 #pragma once
 
 #include <cstdint>

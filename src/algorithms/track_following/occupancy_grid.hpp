@@ -44,8 +44,8 @@ private:
 
     // Where predictions may fall at all; outside, nothing is marked.
     double x_low_ = -INFINITY, x_high_ = INFINITY, y_low_ = -INFINITY, y_high_ = INFINITY;
-    MonotoneBins columns_;  // over x
-    MonotoneBins rows_;     // over y
+    MonotoneBins columns_;                           // over x
+    MonotoneBins rows_;                              // over y
     std::array<uint64_t, kSide> marked_ = filled();  // bit c of row r: cell (c, r) is marked
 
     static std::array<uint64_t, kSide> filled() {

@@ -3,8 +3,8 @@
 // searched by id.
 #include <algorithm>
 
-#include "algorithms/track_following/track_following.hpp"
 #include "algorithms/track_following/steps.hpp"
+#include "algorithms/track_following/track_following.hpp"
 
 namespace corvane {
 namespace {
@@ -22,8 +22,7 @@ struct UsedHitList {
 
 }  // namespace
 
-std::vector<Track> solve_track_following_reference(const TrackFollowingParameters& p,
-                                                 std::span<const Module> modules) {
+std::vector<Track> solve_track_following_reference(const TrackFollowingParameters& p, std::span<const Module> modules) {
     UsedHitList used;
     auto scan = [&p, modules](size_t k, const Hit& a, const Hit& b) {
         return first_continuation_by_scan(p, modules[k].hits(), a, b);

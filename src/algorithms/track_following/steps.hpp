@@ -20,8 +20,8 @@ inline const Hit& as_hit(const Hit* hit) { return *hit; }
 // find(k, a, b): the first hit of module k, in stored order, that passes
 // check_tolerance(p, a, b, hit), or nullptr.
 template <class UsedHits, class SecondHits, class Find>
-std::vector<Track> follow_tracks(const TrackFollowingParameters& p, std::span<const Module> modules,
-                                 UsedHits& used, SecondHits&& second_hits, Find&& find) {
+std::vector<Track> follow_tracks(const TrackFollowingParameters& p, std::span<const Module> modules, UsedHits& used,
+                                 SecondHits&& second_hits, Find&& find) {
     std::vector<Track> output;
     const size_t count = modules.size();
     if (count < 3) return output;

@@ -30,7 +30,6 @@ size_t count_track_following_probes(const TrackFollowingParameters& p, std::span
 
 // The same procedure with plain scans and a used-hit list: slow, kept as the
 // reference the fast version is checked and measured against.
-std::vector<Track> solve_track_following_reference(const TrackFollowingParameters& p,
-                                                   std::span<const Module> modules);
+std::vector<Track> solve_track_following_reference(const TrackFollowingParameters& p, std::span<const Module> modules);
 
 }  // namespace corvane

@@ -39,8 +39,7 @@ void assign_keyword(CallName call, std::span<const Parameter> parameters, PyObje
         const int equal = PyUnicode_CompareWithASCIIString(keyword, parameters[i].name);
         if (equal != 0) continue;
         if (slots[i] != nullptr) {
-            raise(PyExc_TypeError,
-                  full_name(call) + " got multiple values for argument '" + parameters[i].name + "'");
+            raise(PyExc_TypeError, full_name(call) + " got multiple values for argument '" + parameters[i].name + "'");
         }
         slots[i] = value;
         return;
@@ -54,8 +53,8 @@ void assign_keyword(CallName call, std::span<const Parameter> parameters, PyObje
 
 }  // namespace
 
-void match_arguments(CallName call, std::span<const Parameter> parameters, PyObject* const* args,
-                     Py_ssize_t nargs, PyObject* kwnames, PyObject* kwargs, PyObject** slots) {
+void match_arguments(CallName call, std::span<const Parameter> parameters, PyObject* const* args, Py_ssize_t nargs,
+                     PyObject* kwnames, PyObject* kwargs, PyObject** slots) {
     if (static_cast<size_t>(nargs) > parameters.size()) too_many_positional(call, parameters, nargs);
     for (Py_ssize_t i = 0; i < nargs; ++i) slots[i] = args[i];
     if (kwnames != nullptr) {

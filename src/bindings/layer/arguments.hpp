@@ -22,7 +22,7 @@ struct CallName {
 // Fills `slots[i]` with the borrowed argument for parameter i, or nullptr
 // when it was not given. Keywords come either as vectorcall names (kwnames,
 // values after the positional ones) or as a dict.
-void match_arguments(CallName call, std::span<const Parameter> parameters, PyObject* const* args,
-                     Py_ssize_t nargs, PyObject* kwnames, PyObject* kwargs, PyObject** slots);
+void match_arguments(CallName call, std::span<const Parameter> parameters, PyObject* const* args, Py_ssize_t nargs,
+                     PyObject* kwnames, PyObject* kwargs, PyObject** slots);
 
 }  // namespace corvane::py

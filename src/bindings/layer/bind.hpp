@@ -24,8 +24,8 @@
 #include "bindings/layer/arguments.hpp"
 #include "bindings/layer/class_object.hpp"
 #include "bindings/layer/convert.hpp"
-#include "bindings/layer/python_errors.hpp"
 #include "bindings/layer/pickling.hpp"
+#include "bindings/layer/python_errors.hpp"
 
 namespace corvane::py {
 
@@ -84,8 +84,8 @@ struct ParameterList<std::tuple<A...>, Names...> {
         Parameter{Names.value, !IsOptional<std::remove_cvref_t<A>>::value}...};
 
     // Matches and converts, in parameter order; the first failure is raised.
-    static std::tuple<held_t<A>...> convert(CallName call, PyObject* const* args, Py_ssize_t nargs,
-                                            PyObject* kwnames, PyObject* kwargs) {
+    static std::tuple<held_t<A>...> convert(CallName call, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                                            PyObject* kwargs) {
         std::array<PyObject*, count + 1> slots{};
         match_arguments(call, parameters, args, nargs, kwnames, kwargs, slots.data());
         return convert_slots(slots.data(), std::index_sequence_for<A...>{});
@@ -136,7 +136,8 @@ struct Constructor {
 };
 
 template <class Receiver>
-using borrow_for = std::conditional_t<std::is_const_v<std::remove_reference_t<Receiver>>, SharedBorrow, ExclusiveBorrow>;
+using borrow_for =
+    std::conditional_t<std::is_const_v<std::remove_reference_t<Receiver>>, SharedBorrow, ExclusiveBorrow>;
 
 // An instance method; Fn's first parameter is the receiver's record.
 template <auto Fn, Name MethodName, Name... Names>
@@ -152,8 +153,9 @@ struct Method {
             borrow_for<Receiver> access(box.borrows);
             auto converted = Params::convert({PyClass<Record>::name, MethodName.value}, args, nargs, kwnames, nullptr);
             return call_and_convert<typename Sig::Result>([&]() -> decltype(auto) {
-                return std::apply([&](auto&&... a) -> decltype(auto) { return Fn(box.value, std::forward<decltype(a)>(a)...); },
-                                  std::move(converted));
+                return std::apply(
+                    [&](auto&&... a) -> decltype(auto) { return Fn(box.value, std::forward<decltype(a)>(a)...); },
+                    std::move(converted));
             });
         });
     }

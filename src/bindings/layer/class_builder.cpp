@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "bindings/layer/python_errors.hpp"
 #include "bindings/layer/pickling.hpp"
+#include "bindings/layer/python_errors.hpp"
 
 namespace corvane::py {
 
@@ -24,8 +24,7 @@ void register_restorer_of(const char* name, ClassDefinition& definition, PyObjec
 
 }  // namespace
 
-PyTypeObject* create_class(const char* name, ClassDefinition& definition, Py_ssize_t basicsize,
-                           destructor dealloc) {
+PyTypeObject* create_class(const char* name, ClassDefinition& definition, Py_ssize_t basicsize, destructor dealloc) {
     // The qualified name lives as long as the type.
     auto* qualified = new std::string("builtins." + std::string(name));
     std::vector<PyType_Slot> slots;

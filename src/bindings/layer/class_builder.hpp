@@ -30,8 +30,7 @@ struct ClassDefinition {
     PyMethodDef restore{};
 };
 
-PyTypeObject* create_class(const char* name, ClassDefinition& definition, Py_ssize_t basicsize,
-                           destructor dealloc);
+PyTypeObject* create_class(const char* name, ClassDefinition& definition, Py_ssize_t basicsize, destructor dealloc);
 
 // Creates the class of record type T from `definition`, which must live for
 // the whole process (the type object points into it).

@@ -6,8 +6,8 @@
 #include <new>
 #include <utility>
 
-#include "bindings/layer/python_errors.hpp"
 #include "bindings/layer/python.hpp"
+#include "bindings/layer/python_errors.hpp"
 
 namespace corvane::py {
 
@@ -32,8 +32,7 @@ using BorrowCount = int64_t;
 
 template <class T>
 struct Box {
-    PyObject_HEAD
-    BorrowCount borrows;
+    PyObject_HEAD BorrowCount borrows;
     T value;
 };
 
@@ -106,8 +105,7 @@ void dealloc_box(PyObject* object) {
     // What an instance refers to may be another instance, and so on down a
     // long chain: past a certain depth the interpreter defers the rest, as
     // for its own containers, instead of overflowing the C stack.
-    Py_TRASHCAN_BEGIN(object, dealloc_box<T>)
-    destroy_box<T>(object);
+    Py_TRASHCAN_BEGIN(object, dealloc_box<T>) destroy_box<T>(object);
     Py_TRASHCAN_END
 }
 

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "bindings/layer/class_object.hpp"
-#include "bindings/layer/python_errors.hpp"
 #include "bindings/layer/pyref.hpp"
 #include "bindings/layer/python.hpp"
+#include "bindings/layer/python_errors.hpp"
 
 namespace corvane::py {
 
@@ -37,9 +37,9 @@ PyObject* to_python(T&& value) {
 // ---- numbers -----------------------------------------------------------
 
 double to_double(PyObject* object);
-int64_t to_c_long(PyObject* object);          // through __index__
-uint64_t to_unsigned_64(PyObject* object);    // through __index__
-[[noreturn]] void raise_out_of_range();       // "out of range integral type conversion attempted"
+int64_t to_c_long(PyObject* object);        // through __index__
+uint64_t to_unsigned_64(PyObject* object);  // through __index__
+[[noreturn]] void raise_out_of_range();     // "out of range integral type conversion attempted"
 
 template <>
 struct FromPython<double> {
@@ -358,9 +358,7 @@ inline void set_tuple_item(PyObject* tuple, size_t i, PyObject* item) {
 // A new tuple, item i converted from element i.
 template <class... T>
 struct ToPython<std::tuple<T...>> {
-    static PyObject* convert(const std::tuple<T...>& values) {
-        return build(values, std::index_sequence_for<T...>{});
-    }
+    static PyObject* convert(const std::tuple<T...>& values) { return build(values, std::index_sequence_for<T...>{}); }
 
 private:
     template <size_t... I>
