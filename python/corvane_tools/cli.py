@@ -11,7 +11,7 @@ import click
 import corvane
 
 from . import __version__
-from .algorithms import ALGORITHMS, ALL, AlgorithmUnavailable, available_processors, construct, resolve, resolve_all
+from .algorithms import ALGORITHMS, ALL, AlgorithmUnavailable, available_processors, resolve, resolve_all
 from .cluster import ClusterError, describe_where, run_units
 from .cli_failure import fail as _fail
 from .condition_options import condition_options, set_on_command_line
