@@ -6,7 +6,7 @@ from corvane_tools.arrays import batch_track_arrays
 from corvane_tools.binned import CATEGORIES, edges_for_counts, efficiency_in_bins, ghost_rates
 from corvane_tools.generator import generate_events
 from corvane_tools.job import hit_count, validation_input
-from corvane_tools.work_units import solve_and_measure
+from corvane_tools.work_units import JobOptions, plan_generated, process_unit
 
 
 def flat(arrays):
@@ -27,8 +27,8 @@ def tracks(events):
 
 @pytest.mark.parametrize("chunk_size", [1, 2, 5, 64])
 def test_chunking_does_not_change_tracks(events, tracks, chunk_size):
-    solvers = {"track_following": algorithms.construct("track_following")}
-    output = solve_and_measure(events, solvers, chunk_size)["track_following"]
+    (unit,) = plan_generated(len(events), 21)
+    output = process_unit(unit, JobOptions(("track_following",), chunk_size)).outputs["track_following"]
     assert [flat(a) for a in output.tracks] == [flat(a) for a in batch_track_arrays(tracks)]
 
 
