@@ -13,7 +13,7 @@ import corvane
 from . import __version__
 from .algorithms import ALGORITHMS, ALL, AlgorithmUnavailable, available_processors, resolve, resolve_all
 from .cluster import ClusterError, describe_where, run_units
-from .cli_failure import fail as _fail
+from .cli_failure import FAILED, fail as _fail  # noqa: F401  (FAILED: the exit status, as cli.FAILED)
 from .condition_options import condition_options, set_on_command_line
 from .conditions import Conditions, describe, report as conditions_report
 from .event_choice import nth_event
