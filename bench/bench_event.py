@@ -55,11 +55,10 @@ def input_costs():
         dn = as_numpy(d)
         x, y, z = d["x"], d["y"], d["z"]
         made = event_digest(Event(d))
-        # Each closure is timed at once, inside its iteration.
-        result[f"{layout}, floor"] = [best(lambda: (array.array("d", x), array.array("d", y),  # noqa: B023
-                                                    array.array("d", z)), 200), ""]  # noqa: B023
-        result[f"{layout}, lists"] = [best(lambda: Event(d), 200), made]  # noqa: B023
-        result[f"{layout}, numpy"] = [best(lambda: Event(dn), 200), event_digest(Event(dn))]  # noqa: B023
+        result[f"{layout}, floor"] = [best(lambda: (array.array("d", x), array.array("d", y), array.array("d", z)),
+                                           200), ""]
+        result[f"{layout}, lists"] = [best(lambda: Event(d), 200), made]
+        result[f"{layout}, numpy"] = [best(lambda: Event(dn), 200), event_digest(Event(dn))]
     return result
 
 

@@ -44,10 +44,9 @@ def main() -> None:
     for label, conditions in SETTINGS.items():
         events = generate_events(count, options.seed, conditions)
         hits = sum(e["module_prefix_sum"][52] for e in events) / count
-        # Each closure is timed at once, inside its iteration.
-        generate = best_time(lambda: generate_events(count, options.seed, conditions), options.repeat)  # noqa: B023
+        generate = best_time(lambda: generate_events(count, options.seed, conditions), options.repeat)
         built = [corvane.DetectorEvent.Event(e) for e in events]
-        solve = best_time(lambda: [solver.solve(e) for e in built], options.repeat)  # noqa: B023
+        solve = best_time(lambda: [solver.solve(e) for e in built], options.repeat)
         print(f"{label:30} {hits:10,.0f} {count / generate:14.1f} {count / solve:14.1f} {solve / generate:11.2f}x")
     print("(generate/TF above 1: generating an event takes less time than TrackFollowing takes to solve it)")
 

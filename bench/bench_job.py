@@ -56,10 +56,8 @@ def main() -> None:
                                                options.repeat)
     for name in available():
         solver = construct(name)
-        # Each closure is timed at once, inside its iteration.
-        timings[f"{ALGORITHMS[name]} solve_batch"] = best_time(lambda: solver.solve_batch(built),  # noqa: B023
-                                                               options.repeat)
-        timings[f"{ALGORITHMS[name]} solve, 1 thread"] = best_time(lambda: [solver.solve(e) for e in built],  # noqa: B023
+        timings[f"{ALGORITHMS[name]} solve_batch"] = best_time(lambda: solver.solve_batch(built), options.repeat)
+        timings[f"{ALGORITHMS[name]} solve, 1 thread"] = best_time(lambda: [solver.solve(e) for e in built],
                                                                    options.repeat)
 
     reference = timings.get("TrackFollowing solve, 1 thread")
