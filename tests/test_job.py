@@ -67,6 +67,8 @@ def test_events_without_truth_still_run(events):
     ({"RAYON_NUM_THREADS": " 3", "RAYON_RS_NUM_CPUS": "5"}, 5),
     ({"RAYON_NUM_THREADS": "-1", "RAYON_RS_NUM_CPUS": "0"}, "cpus"),
     ({"RAYON_NUM_THREADS": str(2 ** 64)}, "cpus"),
+    ({"RAYON_NUM_THREADS": str(2 ** 64 - 1)}, 256),   # the pool's own cap
+    ({"RAYON_RS_NUM_CPUS": "1000"}, 256),
     ({}, "cpus"),
 ])
 def test_pool_size_follows_the_sizing_rules(monkeypatch, environment, expected):

@@ -74,12 +74,15 @@ def available_processors() -> int:
     return len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else (os.cpu_count() or 1)
 
 
+MOST_WORKERS: Final = 256   # the pool never starts more threads than this, whatever is asked
+
+
 def pool_size() -> int:
     """How many worker threads the batch solver's pool has (or will have when first used), from the
     same environment variables and rules that size it."""
     cpus = available_processors()
     threads = _parse_count(os.environ.get("RAYON_NUM_THREADS"))
     if threads is not None:
-        return threads or cpus
+        return min(threads or cpus, MOST_WORKERS)
     fallback = _parse_count(os.environ.get("RAYON_RS_NUM_CPUS"))
-    return fallback if fallback else cpus
+    return min(fallback if fallback else cpus, MOST_WORKERS)
