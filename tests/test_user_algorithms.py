@@ -53,6 +53,15 @@ def test_broken_user_algorithms_fail_in_one_line(factory, message):
     assert line.startswith(f"corvane: error: algorithm '{factory}': ") and message in line
 
 
+def test_events_a_user_algorithm_cannot_take_are_skipped_and_named():
+    # Events 2 and 3 of seed 2 have an even number of hits (the others odd).
+    result = invoke("run", "-n", "4", "-s", "2", "-a", f"{MODULE}:FailsOnEvenHitCounts", "-q")
+    assert result.exit_code == 3, result.output
+    skipped = [line for line in result.output.splitlines() if "failed: InternalFailure" in line]
+    assert len(skipped) == 2 and all(f"{MODULE}:FailsOnEvenHitCounts failed" in line for line in skipped)
+    assert "Processed 2 events (2 skipped)" in result.output
+
+
 def test_shipped_example_keeps_long_tracks_only():
     import corvane
     from corvane_tools.generator import generate_range

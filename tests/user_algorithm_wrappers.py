@@ -1,7 +1,7 @@
 """Users' algorithms for the tests: TrackFollowing behind the user interface, and broken ones."""
 import numpy as np
 
-from corvane import ReconstructionAlgorithms
+from corvane import InternalFailure, ReconstructionAlgorithms
 
 
 class AsTracks:
@@ -34,3 +34,13 @@ class NotTracks(AsTracks):
 class Raises(AsTracks):
     def solve(self, event):
         raise ZeroDivisionError("no luck")
+
+
+class FailsOnEvenHitCounts(AsTracks):
+    """Fails as a built-in finder does on an event it cannot take (the internal failure), on every event
+    with an even number of hits."""
+
+    def solve(self, event):
+        if event.number_of_hits % 2 == 0:
+            raise InternalFailure("cannot take this event")
+        return self.solver.solve(event)

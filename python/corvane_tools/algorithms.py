@@ -2,9 +2,12 @@
 import os
 import re
 from collections.abc import Sequence
-from typing import Any, Final
+from typing import TYPE_CHECKING, Final, Protocol
 
 import corvane
+
+if TYPE_CHECKING:
+    from corvane.DetectorEvent import Event, Track
 
 # Command-line name -> class name in corvane.ReconstructionAlgorithms.
 ALGORITHMS: Final = {
@@ -13,6 +16,15 @@ ALGORITHMS: Final = {
     "graph_dfs": "GraphDFS",
 }
 ALL: Final = "all"
+
+
+class Solver(Protocol):
+    """What the job asks of an algorithm: the built-in classes, and a user's solver behind
+    user_algorithms.UserSolver."""
+
+    def solve(self, event: "Event") -> list["Track"]: ...
+
+    def solve_batch(self, events: Sequence["Event"]) -> list[list["Track"]]: ...
 
 
 class AlgorithmUnavailable(Exception):
@@ -57,9 +69,10 @@ def label(name: str) -> str:
     return ALGORITHMS.get(name, name)
 
 
-def construct(name: str) -> Any:
+def construct(name: str) -> Solver:
     """A solver with its default parameters."""
-    return getattr(corvane.ReconstructionAlgorithms, ALGORITHMS[name])()
+    solver: Solver = getattr(corvane.ReconstructionAlgorithms, ALGORITHMS[name])()
+    return solver
 
 
 def _parse_count(text: str | None) -> int | None:

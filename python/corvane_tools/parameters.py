@@ -18,7 +18,7 @@ from typing import Any, Final, Literal
 
 import corvane
 
-from .algorithms import ALGORITHMS
+from .algorithms import ALGORITHMS, Solver
 from .conditions import TABLE as GENERATOR_TABLE
 
 Kind = Literal["float", "pair", "count", "bool"]
@@ -322,10 +322,11 @@ def resolve_settings(algorithms: Sequence[str], config: Path | None = None,
             for algorithm in algorithms if algorithm in PARAMETERS}
 
 
-def construct(algorithm: str, settings: AlgorithmSettings | None = None) -> Any:
+def construct(algorithm: str, settings: AlgorithmSettings | None = None) -> Solver:
     """The solver of `algorithm` with `settings` (its defaults without)."""
     solver_class = getattr(corvane.ReconstructionAlgorithms, ALGORITHMS[algorithm])
-    return solver_class(**settings.keyword_arguments()) if settings is not None else solver_class()
+    solver: Solver = solver_class(**settings.keyword_arguments()) if settings is not None else solver_class()
+    return solver
 
 
 def config_text(settings: Iterable[AlgorithmSettings], comment: str = "") -> str:

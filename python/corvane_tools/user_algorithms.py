@@ -81,9 +81,9 @@ class UserSolver:
     solver: Any
 
     def solve_batch(self, events: Sequence["Event"]) -> list[list["Track"]]:
-        return [self._solve(event) for event in events]
+        return [self.solve(event) for event in events]
 
-    def _solve(self, event: "Event") -> list["Track"]:
+    def solve(self, event: "Event") -> list["Track"]:
         try:
             result = self.solver.solve(event)
         except Exception as error:

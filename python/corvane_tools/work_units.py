@@ -16,7 +16,7 @@ from typing import Any, Final
 
 import corvane
 
-from .algorithms import ALGORITHMS
+from .algorithms import Solver, label
 from .arrays import TrackArrays, batch_track_arrays
 from .binned import BINNED_VARIABLES, efficiency_in_bins
 from .conditions import Conditions
@@ -67,7 +67,7 @@ class JobOptions:
     def settings_of(self, name: str) -> AlgorithmSettings | None:
         return next((entry for entry in self.settings if entry.algorithm == name), None)
 
-    def solvers(self) -> dict[str, Any]:
+    def solvers(self) -> dict[str, Solver]:
         """A solver per algorithm, with its settings."""
         return {name: load_user_algorithm(name) if is_user_algorithm(name) else construct(name, self.settings_of(name))
                 for name in self.names}
@@ -285,10 +285,10 @@ EVENT_FAILURES: Final = (MemoryError, corvane.InternalFailure)
 
 def _failure_text(name: str, error: BaseException) -> str:
     text = str(error).splitlines()[0] if str(error) else ""
-    return f"{ALGORITHMS[name]} failed: {type(error).__name__}" + (f": {text}" if text else "") + "; skipped"
+    return f"{label(name)} failed: {type(error).__name__}" + (f": {text}" if text else "") + "; skipped"
 
 
-def _solve_each(solver: Any, name: str, handles: Sequence[Any], failed: dict[int, str]) -> list[Any]:
+def _solve_each(solver: Solver, name: str, handles: Sequence[Any], failed: dict[int, str]) -> list[Any]:
     """Solves the events one by one, noting in `failed` those that fail (None in their place)."""
     tracks: list[Any] = []
     for index, handle in enumerate(handles):
