@@ -58,6 +58,8 @@ def test_event_files_tune_like_the_generated_sample_they_hold(tmp_path):
                             "-a", "track_following", name="files")
     assert from_files["trials"] == generated["trials"] and from_files["results"] == generated["results"]
     assert "tuning.parquet" in from_files["tuning_sample"]["description"]
+    inputs = from_files["provenance"]["inputs"]
+    assert [entry["sample"] for entry in inputs] == ["tuning"] + ["held-out"] * 3 and all(e["sha256"] for e in inputs)
 
 
 def test_a_cluster_measures_the_same_trials(tmp_path):

@@ -15,10 +15,10 @@ from .cli_failure import fail
 from .cluster import ClusterError, cluster_client
 from .condition_options import condition_options, set_on_command_line
 from .conditions import Conditions
-from .event_files import EventFileError
+from .event_files import EventFileError, expand_inputs
 from .output_paths import OutputPathError, check_output_file
 from .progress import progress_bar
-from .provenance import provenance
+from .provenance import file_digest, provenance
 from .tuning_sample import Sample, SampleSpec, load_sample, measure, measure_on_cluster
 from .tuning_score import DEFAULT_OBJECTIVE, OBJECTIVE_HELP, ObjectiveError, parse_objective
 
@@ -138,13 +138,19 @@ def tune_command(inputs: tuple[str, ...], algorithm: str, trials: int, objective
     except KeyboardInterrupt:
         click.echo("corvane: interrupted before a result", err=True)
         sys.exit(INTERRUPTED)
-    report = tuning_report(result, objective, weights, seed, where, seconds, provenance(seed))
+    report = tuning_report(result, objective, weights, seed, where, seconds,
+                           provenance(seed, inputs=[*_input_files(inputs, "tuning"), *_input_files(holdout, "held-out")]))
     _print(report)
     if result.interrupted:
         click.echo(f"corvane: interrupted: the results above cover the {len(result.trials)} of {trials} trials "
                    "completed; no output files written", err=True)
         sys.exit(INTERRUPTED)
     _write(result, report, out, plot_path, json_path, html_path)
+
+
+def _input_files(paths: tuple[str, ...], sample: str) -> list[dict[str, Any]]:
+    """Each event file of a sample with its SHA-256, for the report's provenance."""
+    return [{"path": str(path), "sample": sample, "sha256": file_digest(path)} for path in expand_inputs(paths)]
 
 
 def _print(report: dict[str, Any]) -> None:

@@ -33,6 +33,7 @@ class Section:
     tables: list[Table] = field(default_factory=list)
     images: list[Path] = field(default_factory=list)
     scroll: bool = False           # long tables get a scroll box
+    notes: list[str] = field(default_factory=list)   # below the tables, for all of them
 
 
 def _table(table: Table, scroll: bool) -> str:
@@ -59,6 +60,7 @@ def render(title: str, sections: Sequence[Section]) -> str:
     for section in sections:
         parts.append(f"<section><h2>{html.escape(section.heading)}</h2>")
         parts.extend(_table(table, section.scroll) for table in section.tables)
+        parts.extend(f'<p class="note">{html.escape(note)}</p>' for note in section.notes)
         parts.extend(_image(path) for path in section.images)
         parts.append("</section>")
     parts.append("</body></html>\n")
@@ -115,7 +117,7 @@ def category_table(class_name: str, summary: dict[str, Any] | None) -> Table:
     interval = " - ".join(_percent(bound) for bound in ghosts["interval"])
     return Table(class_name, CATEGORY_HEADERS, rows,
                  [f"ghost rate {_percent(ghosts['rate'])}% (68% interval {interval}%): {ghosts['ghosts']:,} of "
-                  f"{ghosts['tracks']:,} tracks", LEGEND])
+                  f"{ghosts['tracks']:,} tracks"])
 
 
 def timing_table(algorithms: dict[str, Any]) -> Table:
@@ -133,8 +135,9 @@ def run_page(report: dict[str, Any], plots: Sequence[Path]) -> str:
               "events validated (with Monte Carlo truth)": report.get("validated_events", report["events"]),
               "hits": report["hits"], "skipped inputs": len(report.get("skipped", []))}
     sections = [Section("Sample", [facts_table("Events reconstructed", sample)])]
+    validated = any(entry.get("summary") for entry in algorithms.values())
     sections.append(Section("Validation", [category_table(entry["class"], entry.get("summary"))
-                                           for entry in algorithms.values()]))
+                                           for entry in algorithms.values()], notes=[LEGEND] if validated else []))
     sections.append(Section("Timing", [timing_table(algorithms)]))
     parameters = [settings_table(entry["class"], entry["parameters"]) for entry in algorithms.values()
                   if entry.get("parameters")]
