@@ -30,10 +30,10 @@ uint64_t track_following_probes(const TrackFollowingParameters& algorithm, const
 }
 
 std::vector<Track> search_by_triplet_trie(const SearchByTripletTrieParameters& algorithm, const EventHandle& event) {
-    return solve_search_by_triplet_trie(algorithm, event.data->modules, SearchMode::plain_scan);
+    return solve_search_by_triplet_trie(algorithm, event.data->modules, SearchMode::reference);
 }
 
-SearchMode search_mode(bool reference) { return reference ? SearchMode::plain_scan : SearchMode::indexed; }
+SearchMode search_mode(bool reference) { return reference ? SearchMode::reference : SearchMode::indexed; }
 
 std::vector<Track> search_by_triplet_trie_modules(const SearchByTripletTrieParameters& algorithm,
                                                   std::vector<Module> modules, bool reference) {
@@ -46,11 +46,11 @@ uint64_t triplet_trie_entries(const SearchByTripletTrieParameters& algorithm, co
 }
 
 std::vector<Track> graph_dfs(const GraphDfsParameters& algorithm, const EventHandle& event, uint64_t path_budget) {
-    return solve_graph_dfs_by_enumeration(algorithm, graph_input(*event.data), path_budget);
+    return solve_graph_dfs_reference(algorithm, graph_input(*event.data), path_budget);
 }
 
 std::vector<Track> graph_dfs_reference_links(const GraphDfsParameters& algorithm, const EventHandle& event) {
-    return solve_graph_dfs(algorithm, graph_input(*event.data), LinkSearch::plain);
+    return solve_graph_dfs(algorithm, graph_input(*event.data), LinkSearch::reference);
 }
 
 // Any hit list (ids may repeat) cut into modules at ascending boundaries;
@@ -63,7 +63,7 @@ std::vector<Track> graph_dfs_hits(const GraphDfsParameters& algorithm, std::vect
         modules.push_back(make_module(static_cast<uint32_t>(m), 0.0, boundaries[m], boundaries[m + 1], shared));
     }
     const GraphInput input{*shared, modules};
-    return path_budget ? solve_graph_dfs_by_enumeration(algorithm, input, *path_budget)
+    return path_budget ? solve_graph_dfs_reference(algorithm, input, *path_budget)
                        : solve_graph_dfs(algorithm, input);
 }
 

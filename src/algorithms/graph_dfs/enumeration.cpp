@@ -43,9 +43,9 @@ std::vector<std::vector<uint32_t>> enumerate_chains(const SegmentGraph& graph, u
 
 }  // namespace
 
-std::vector<Track> solve_graph_dfs_by_enumeration(const GraphDfsParameters& p, const GraphInput& input,
-                                                  uint64_t path_budget) {
-    const SegmentGraph graph = build_segment_graph(p, input, LinkSearch::plain);
+std::vector<Track> solve_graph_dfs_reference(const GraphDfsParameters& p, const GraphInput& input,
+                                             uint64_t path_budget) {
+    const SegmentGraph graph = build_segment_graph(p, input, LinkSearch::reference);
     std::vector<Track> tracks;
     uint64_t budget = path_budget;
     for (uint32_t root : find_roots(p, graph)) {

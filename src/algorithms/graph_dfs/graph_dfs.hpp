@@ -50,8 +50,8 @@ inline GraphInput graph_input(const EventData& event) { return {*event.hits, eve
 
 // How the links between segments are found: through an index of each
 // module's hits by position (the usual way), or by searching the segments
-// leaving each segment's second hit (the plain way, kept as a reference).
-enum class LinkSearch { indexed, plain };
+// leaving each segment's second hit (the reference way).
+enum class LinkSearch { indexed, reference };
 
 // The tracks of one event, in root order, each the root's first hit followed
 // by the first of its shortest chains in depth-first order. Linear in the
@@ -59,12 +59,12 @@ enum class LinkSearch { indexed, plain };
 std::vector<Track> solve_graph_dfs(const GraphDfsParameters& p, const GraphInput& input,
                                    LinkSearch links = LinkSearch::indexed);
 
-// The same tracks found the plain way, by enumerating every chain below
-// every root of the graph linked the plain way. Exponential; throws
+// The same tracks found the reference way, by enumerating every chain below
+// every root of the graph linked the reference way. Exponential; throws
 // RuntimeError once more than `path_budget` chains have been enumerated in
 // one call.
-std::vector<Track> solve_graph_dfs_by_enumeration(const GraphDfsParameters& p, const GraphInput& input,
-                                                  uint64_t path_budget);
+std::vector<Track> solve_graph_dfs_reference(const GraphDfsParameters& p, const GraphInput& input,
+                                             uint64_t path_budget);
 
 // Size of the graph an event makes.
 struct GraphCounts {

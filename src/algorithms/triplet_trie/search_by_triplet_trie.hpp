@@ -19,9 +19,9 @@ struct SearchByTripletTrieParameters {
     uint64_t allowed_missed_modules = 2;
 };
 
-// How closest-hit searches run: through spatial indexes, or as plain scans of
-// every hit in stored order. Both give the same hits.
-enum class SearchMode { indexed, plain_scan };
+// How closest-hit searches run: through spatial indexes, or as the reference,
+// plain scans of every hit in stored order. Both give the same hits.
+enum class SearchMode { indexed, reference };
 
 // Finished during the sweep, then strong at the end, then accepted weak.
 std::vector<Track> solve_search_by_triplet_trie(const SearchByTripletTrieParameters& p,
