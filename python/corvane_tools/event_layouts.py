@@ -60,9 +60,10 @@ def sized_event(hit_count: int, seed: int = 0) -> EventDict:
     """An event of exactly `hit_count` hits (at least one per module).
 
     Consecutive events of the generator's sample with this seed are merged
-    module by module (each module's hits event after event) until there are
-    enough hits; then a random choice of hits is dropped, keeping each
-    module's first hit and the stored order of the rest.
+    module by module (each module's hits event after event) while they fit
+    whole; the next event then gives the hits still missing from its highest
+    modules down, so that its tracks are cut short rather than riddled with
+    holes (plus its first hit on any module still empty).
     """
     if hit_count < MODULE_COUNT:
         raise ValueError(f"an event needs at least {MODULE_COUNT} hits, not {hit_count}")
@@ -70,21 +71,31 @@ def sized_event(hit_count: int, seed: int = 0) -> EventDict:
     total, first = 0, 0
     while total < hit_count:
         for columns in _drawn(seed, first):
-            parts.append(columns)
-            total += columns[0].size
-            if total >= hit_count:
-                break
+            if total + columns[0].size <= hit_count:
+                parts.append(columns)
+                total += columns[0].size
+                continue
+            parts.append(_top_down(columns, hit_count - total, covered=bool(parts)))
+            total = hit_count
+            break
         first += _DRAW
     module, x, y, z = (np.concatenate([part[c] for part in parts]) for c in range(4))
     order = np.argsort(module, kind="stable")
-    module, x, y, z = module[order], x[order], y[order], z[order]
-    rng = np.random.default_rng([seed, hit_count])
-    module_first = np.searchsorted(module, np.arange(MODULE_COUNT))
+    return _event(module[order], x[order], y[order], z[order], f"{hit_count} hits, sample seed {seed}")
+
+
+def _top_down(columns: Columns, count: int, covered: bool) -> Columns:
+    """`count` hits of one event: unless `covered`, its first hit on every
+    module; then hits from its highest module down, in stored order."""
+    module = columns[0]
     keep = np.zeros(module.size, dtype=bool)
-    keep[module_first] = True
-    others = np.flatnonzero(~keep)
-    keep[rng.choice(others, hit_count - MODULE_COUNT, replace=False)] = True
-    return _event(module[keep], x[keep], y[keep], z[keep], f"{hit_count} hits, sample seed {seed}")
+    if not covered:
+        keep[np.searchsorted(module, np.arange(MODULE_COUNT))] = True
+    rest = np.flatnonzero(~keep)
+    by_module = rest[np.argsort(-module[rest], kind="stable")]
+    keep[by_module[:count - int(keep.sum())]] = True
+    kept: Columns = (module[keep], columns[1][keep], columns[2][keep], columns[3][keep])
+    return kept
 
 
 def _module_order(module: IntArray, key: Callable[[slice], IntArray]) -> IntArray:

@@ -89,6 +89,10 @@ struct SegmentGraph {
 
     size_t size() const { return first.size(); }
 
+    // Empties every list, keeping the memory for the next event.
+    void clear();
+    size_t capacity_bytes() const;
+
     // The runs leaving a position; while the graph is built, those of the
     // position being worked on so far.
     std::span<const SegmentRun> runs_from(size_t position) const {
@@ -108,6 +112,8 @@ struct SegmentGraph {
 // run to lower modules, and lower modules' hits come first), so the rule only
 // bites on repeated ids, and it keeps the graph acyclic in every case.
 SegmentGraph build_segment_graph(const GraphDfsParameters& p, const GraphInput& input, LinkSearch links);
+// The same into `graph`, emptied first (its memory is reused).
+void build_segment_graph(const GraphDfsParameters& p, const GraphInput& input, LinkSearch links, SegmentGraph& graph);
 
 // 1 / d, remembering the latest d: the segments of one window mostly share
 // their z differences, and the division is the costly part. (A zero d may
@@ -155,6 +161,15 @@ private:
 // minimum_root_weight, ascending. Weights are propagated in passes that stop
 // early once a pass changes nothing.
 std::vector<uint32_t> find_roots(const GraphDfsParameters& p, const SegmentGraph& graph);
+
+// Per-segment working lists of find_roots, kept between calls.
+struct RootScratch {
+    std::vector<uint32_t> with_successors;
+    std::vector<int32_t> weight;
+    std::vector<uint8_t> follows;
+    size_t capacity_bytes() const;
+};
+std::vector<uint32_t> find_roots(const GraphDfsParameters& p, const SegmentGraph& graph, RootScratch& scratch);
 
 // The track of a chain of segments, root first: the root's first hit, then
 // every segment's second hit.

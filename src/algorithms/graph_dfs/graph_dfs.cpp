@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 
 #include "algorithms/graph_dfs/graph.hpp"
 #include "algorithms/used_hits.hpp"
@@ -17,7 +18,11 @@ constexpr uint32_t kNoSegment = std::numeric_limits<uint32_t>::max();
 // one ascending sweep sees every successor settled before its predecessors.
 class ShortestChains {
 public:
-    explicit ShortestChains(const SegmentGraph& graph) : next_(graph.size(), kNoSegment), length_(graph.size(), 1) {
+    // The lists are the caller's, reused between events.
+    ShortestChains(const SegmentGraph& graph, std::vector<uint32_t>& next, std::vector<uint32_t>& length)
+        : next_(next), length_(length) {
+        next_.assign(graph.size(), kNoSegment);
+        length_.assign(graph.size(), 1);
         for (uint32_t s = 0; s < graph.size(); ++s) {
             for (uint32_t c : graph.successors.of(s)) {
                 if (next_[s] == kNoSegment || length_[c] < length_[next_[s]]) next_[s] = c;
@@ -34,8 +39,58 @@ public:
     }
 
 private:
-    std::vector<uint32_t> next_;
-    std::vector<uint32_t> length_;
+    std::vector<uint32_t>& next_;
+    std::vector<uint32_t>& length_;
+};
+
+// The working memory of solve, kept by each thread between events: building
+// megabytes afresh for every event costs page faults that hold back threads
+// solving side by side. A thread keeps no more than kKeptBytes of it between
+// events, so one huge event does not pin its memory.
+struct SolveScratch {
+    static constexpr size_t kKeptBytes = size_t{64} << 20;
+    SegmentGraph graph;
+    RootScratch roots;
+    std::vector<uint32_t> next, length;
+
+    size_t capacity_bytes() const {
+        return graph.capacity_bytes() + roots.capacity_bytes() + (next.capacity() + length.capacity()) * sizeof(uint32_t);
+    }
+};
+
+// Lends the thread's scratch for one solve and trims it afterwards, also when
+// the solve throws. A solve nested in another on the same thread (nothing
+// does that today) gets scratch of its own.
+class BorrowedScratch {
+public:
+    BorrowedScratch() : lent_(!owner().in_use) {
+        if (lent_) {
+            owner().in_use = true;
+        } else {
+            own_.emplace();
+        }
+    }
+    ~BorrowedScratch() {
+        if (!lent_) return;
+        SolveScratch& scratch = owner().scratch;
+        if (scratch.capacity_bytes() > SolveScratch::kKeptBytes) scratch = SolveScratch{};
+        owner().in_use = false;
+    }
+    BorrowedScratch(const BorrowedScratch&) = delete;
+    BorrowedScratch& operator=(const BorrowedScratch&) = delete;
+    SolveScratch& operator*() { return lent_ ? owner().scratch : *own_; }
+
+private:
+    struct Owner {
+        SolveScratch scratch;
+        bool in_use = false;
+    };
+    static Owner& owner() {
+        thread_local Owner owner;
+        return owner;
+    }
+    bool lent_;
+    std::optional<SolveScratch> own_;
 };
 
 }  // namespace
@@ -62,11 +117,14 @@ void kill_clones_and_ghosts(std::vector<Track>& tracks, size_t id_bound) {
 }
 
 std::vector<Track> solve_graph_dfs(const GraphDfsParameters& p, const GraphInput& input, LinkSearch links) {
-    const SegmentGraph graph = build_segment_graph(p, input, links);
-    const std::vector<uint32_t> roots = find_roots(p, graph);
+    BorrowedScratch borrowed;
+    SolveScratch& scratch = *borrowed;
+    build_segment_graph(p, input, links, scratch.graph);
+    const SegmentGraph& graph = scratch.graph;
+    const std::vector<uint32_t> roots = find_roots(p, graph, scratch.roots);
     std::vector<Track> tracks;
     if (roots.empty()) return tracks;
-    const ShortestChains chains(graph);
+    const ShortestChains chains(graph, scratch.next, scratch.length);
     tracks.reserve(roots.size());
     for (uint32_t root : roots) tracks.push_back(chain_track(graph, chains.chain(root)));
     if (p.clone_ghost_killing) kill_clones_and_ghosts(tracks, graph.hits.size());

@@ -253,13 +253,20 @@ void SuccessorSearch::add_by_search(SegmentGraph& graph, uint32_t t) {
 }
 
 std::vector<uint32_t> find_roots(const GraphDfsParameters& p, const SegmentGraph& graph) {
-    std::vector<uint32_t> with_successors;
+    RootScratch scratch;
+    return find_roots(p, graph, scratch);
+}
+
+std::vector<uint32_t> find_roots(const GraphDfsParameters& p, const SegmentGraph& graph, RootScratch& scratch) {
+    std::vector<uint32_t>& with_successors = scratch.with_successors;
+    with_successors.clear();
     for (uint32_t s = 0; s < graph.size(); ++s) {
         if (!graph.successors.of(s).empty()) with_successors.push_back(s);
     }
     // Successors come before their predecessors, so one pass settles every
     // weight and the next changes nothing: the passes stop there.
-    std::vector<int32_t> weight(graph.size(), 0);
+    std::vector<int32_t>& weight = scratch.weight;
+    weight.assign(graph.size(), 0);
     for (int32_t pass = 0; pass < p.weight_assignment_iterations; ++pass) {
         bool changed = false;
         for (uint32_t s : with_successors) {
@@ -270,7 +277,8 @@ std::vector<uint32_t> find_roots(const GraphDfsParameters& p, const SegmentGraph
         }
         if (!changed) break;
     }
-    std::vector<uint8_t> follows(graph.size(), 0);
+    std::vector<uint8_t>& follows = scratch.follows;
+    follows.assign(graph.size(), 0);
     for (uint32_t s : with_successors) {
         for (uint32_t c : graph.successors.of(s)) follows[c] = 1;
     }

@@ -15,13 +15,17 @@ namespace {
 // the window scan below never meets a NaN before a number).
 bool x_before(const Hit& a, const Hit& b) { return !std::isnan(a.x) && (std::isnan(b.x) || a.x < b.x); }
 
-std::vector<Hit> sorted_copy(const GraphInput& input) {
-    std::vector<Hit> hits(input.hits.begin(), input.hits.end());
+void sorted_copy(const GraphInput& input, std::vector<Hit>& hits) {
+    hits.assign(input.hits.begin(), input.hits.end());
     for (const Module& module : input.modules) {
         std::stable_sort(hits.begin() + static_cast<ptrdiff_t>(module.hit_start_index),
                          hits.begin() + static_cast<ptrdiff_t>(module.hit_end_index), x_before);
     }
-    return hits;
+}
+
+template <class T>
+size_t bytes_of(const std::vector<T>& values) {
+    return values.capacity() * sizeof(T);
 }
 
 }  // namespace
@@ -50,9 +54,35 @@ Window TargetModule::window(const GraphDfsParameters& p, const Hit& h) const {
     return window;
 }
 
+void SegmentGraph::clear() {
+    hits.clear();
+    first.clear();
+    second.clear();
+    second_x.clear();
+    runs.clear();
+    run_offsets.clear();
+    successors.offsets.assign(1, 0);
+    successors.items.clear();
+}
+
+size_t SegmentGraph::capacity_bytes() const {
+    return bytes_of(hits) + bytes_of(first) + bytes_of(second) + bytes_of(second_x) + bytes_of(runs) +
+           bytes_of(run_offsets) + bytes_of(successors.offsets) + bytes_of(successors.items);
+}
+
+size_t RootScratch::capacity_bytes() const {
+    return bytes_of(with_successors) + bytes_of(weight) + bytes_of(follows);
+}
+
 SegmentGraph build_segment_graph(const GraphDfsParameters& p, const GraphInput& input, LinkSearch links) {
     SegmentGraph graph;
-    graph.hits = sorted_copy(input);
+    build_segment_graph(p, input, links, graph);
+    return graph;
+}
+
+void build_segment_graph(const GraphDfsParameters& p, const GraphInput& input, LinkSearch links, SegmentGraph& graph) {
+    graph.clear();
+    sorted_copy(input, graph.hits);
     std::vector<TargetModule> targets;
     targets.reserve(input.modules.size());
     for (const Module& module : input.modules) targets.emplace_back(graph.hits, module);
@@ -93,7 +123,6 @@ SegmentGraph build_segment_graph(const GraphDfsParameters& p, const GraphInput& 
         }
     }
     mark_positions_through(graph.hits.size());
-    return graph;
 }
 
 }  // namespace corvane
