@@ -129,22 +129,31 @@ def child():
 
 
 PEAK_CHILD = """
-import resource, sys
+import sys
 import corvane
 from bench_graph_dfs import dense_event
 from solve_runs import layout_events
+
+
+def status(key):
+    with open("/proc/self/status") as f:
+        return next(int(line.split()[1]) for line in f if line.startswith(key))
+
+
 kind = sys.argv[1]
 event = corvane.DetectorEvent.Event(dense_event(seed=0)) if kind == "dense" else layout_events(kind, 5000, [0])[0]
 algorithm = corvane.ReconstructionAlgorithms.GraphDFS()
-before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+with open("/proc/self/clear_refs", "w") as f:
+    f.write("5")  # the peak resident set starts again from the current one
+before = status("VmRSS:")
 algorithm.solve(event)
-print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before)
+print(status("VmHWM:") - before)
 """
 
 
 def peak_memory():
     """Growth of the peak resident set over one solve, in a fresh process."""
-    print("peak memory of one solve (growth of the process's peak resident set):")
+    print("peak memory of one solve (peak resident set over the solve, above the set before it):")
     for kind in ("generated", "dense"):
         out = subprocess.run([sys.executable, "-c", PEAK_CHILD, kind], env=child_environment(), check=True,
                              capture_output=True, text=True, timeout=600)

@@ -63,8 +63,7 @@ std::vector<Track> graph_dfs_hits(const GraphDfsParameters& algorithm, std::vect
         modules.push_back(make_module(static_cast<uint32_t>(m), 0.0, boundaries[m], boundaries[m + 1], shared));
     }
     const GraphInput input{*shared, modules};
-    return path_budget ? solve_graph_dfs_reference(algorithm, input, *path_budget)
-                       : solve_graph_dfs(algorithm, input);
+    return path_budget ? solve_graph_dfs_reference(algorithm, input, *path_budget) : solve_graph_dfs(algorithm, input);
 }
 
 std::vector<uint64_t> graph_dfs_counts(const GraphDfsParameters& algorithm, const EventHandle& event) {
