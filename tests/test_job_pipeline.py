@@ -137,3 +137,27 @@ def test_memory_does_not_grow_with_the_sample(tmp_path):
     large = peak_memory("generate", "-q", "-j", "1", "-n", "1600", "-o", tmp_path / "large.parquet")
     # All events of the large sample would take several times the small run's memory.
     assert large < 1.5 * small, (small, large)
+
+
+@pytest.mark.parametrize("column, value", [
+    (None, None),                  # as generated
+    ("key", -5), ("pid", 2 ** 40), ("isLong", 2 ** 33), ("hasVelo", -(2 ** 35)), ("fromBeautyDecay", 7),
+    ("p", float("nan")), ("p", -5000.5), ("hits", [0, -1, 2]), ("hits", [0, 10 ** 7, 1]),
+])
+def test_typed_columns_measure_as_rows_do(events, column, value):
+    from corvane_tools.typed_truth import TypedTruth, truth_columns
+
+    chosen = [dict(event, montecarlo={"description": list(event["montecarlo"]["description"]),
+                                      "particles": [list(row) for row in event["montecarlo"]["particles"]]})
+              for event in events[:3]] + [dict(events[3], montecarlo=None)]
+    if column is not None:
+        for event in chosen[:3]:
+            event["montecarlo"]["particles"][1][event["montecarlo"]["description"].index(column)] = value
+    entries = events_table(chosen).column("montecarlo").combine_chunks()
+    typed = [dict(event, montecarlo=TypedTruth(entries.slice(i, 1)) if event["montecarlo"] else None)
+             for i, event in enumerate(chosen)]
+    solver = corvane.ReconstructionAlgorithms.TrackFollowing()
+    tracks = [solver.solve(corvane.DetectorEvent.Event(event)) for event in chosen]
+    rows = [event if event["montecarlo"] else {k: v for k, v in event.items() if k != "montecarlo"} for event in chosen]
+    assert (corvane._records.measure_columns(*truth_columns(typed), tracks)
+            == corvane._records.measure_events(rows, tracks))

@@ -4,9 +4,16 @@ from typing import Any, final
 
 from .DetectorEvent import Track
 
-__all__ = ["RecordFold", "measure_events", "event_totals"]
+__all__ = ["RecordFold", "measure_events", "measure_columns", "event_totals"]
 
 def measure_events(py_events: Sequence[dict[str, Any]], py_tracks: Sequence[Sequence[Track]]) -> bytes: ...
+def measure_columns(
+    events: bytes | bytearray | memoryview,
+    particles: bytes | bytearray | memoryview,
+    momenta: bytes | bytearray | memoryview,
+    positions: bytes | bytearray | memoryview,
+    py_tracks: Sequence[Sequence[Track]],
+) -> bytes: ...
 def event_totals(records: bytes | bytearray | memoryview) -> list[tuple[int, int]]: ...
 
 @final

@@ -24,6 +24,7 @@ from .detector import MODULE_COUNT
 from .event_format import COORDINATE_KEYS, EventFormatError, check_event
 from .sample_output import MANIFEST_NAME
 from .truth_values import typed_problems
+from .typed_truth import TypedTruth, columns_suit
 from .parquet_layout import HITS_COLUMN, events_table, is_typed_montecarlo, typed_hit_ranges, typed_montecarlo_records
 
 JSON_SUFFIX: Final = ".json"
@@ -181,7 +182,8 @@ def _typed_records(column: Any) -> tuple[Iterator[Any], bool]:
     return records(), complete
 
 
-def _read_parquet(path: Path, row_group: int | None, rows: range | None) -> Iterator[RawEvent]:
+def _read_parquet(path: Path, row_group: int | None, rows: range | None,
+                  typed_truth: bool = False) -> Iterator[RawEvent]:
     table, first_row = _read_table(path, row_group)
     if rows is not None:
         table = table.slice(rows.start, len(rows))
@@ -200,6 +202,10 @@ def _read_parquet(path: Path, row_group: int | None, rows: range | None) -> Iter
         lows, highs = typed_hit_ranges(montecarlo)
         faults = typed_problems(montecarlo)
         records_of: Iterator[Any] = iter(records)
+        # Left in their columns for the validation when it can read them there (see typed_truth).
+        kept_typed = typed_truth and complete and columns_suit(montecarlo.type)
+        entries = montecarlo.combine_chunks()
+        present = entries.is_valid().to_numpy(zero_copy_only=False)
     else:
         records_of = _text_records(montecarlo, path, first_row)
     for row in range(table.num_rows):
@@ -208,21 +214,25 @@ def _read_parquet(path: Path, row_group: int | None, rows: range | None) -> Iter
             event[name] = values[offsets[row]:offsets[row + 1]]
         event["module_prefix_sum"] = event["module_prefix_sum"].tolist()
         source = f"{path} [event {first_row + row}]"
-        record = next(records_of)
+        # Every field present and typed, hit positions inside the event: they need no check value by value.
+        checked = bool(typed and complete and lows[row] >= 0 and len(event["module_prefix_sum"]) > MODULE_COUNT
+                       and highs[row] < event["module_prefix_sum"][MODULE_COUNT])
+        if typed and kept_typed and checked and row not in faults:
+            event["montecarlo"] = TypedTruth(entries.slice(row, 1)) if present[row] else None
+            yield first_row + row, source, event, checked
+            continue
+        record = typed_montecarlo_records(entries.slice(row, 1))[0] if typed and kept_typed else next(records_of)
         if row in faults:
             record = EventFileError(f"{source}: {faults[row]}")
         if isinstance(record, EventFileError):
             yield first_row + row, source, record, False
             continue
         event["montecarlo"] = record
-        # Every field present and typed, hit positions inside the event: they need no check value by value.
-        checked = (typed and complete and lows[row] >= 0 and len(event["module_prefix_sum"]) > MODULE_COUNT
-                   and highs[row] < event["module_prefix_sum"][MODULE_COUNT])
         yield first_row + row, source, event, checked
 
 
 def read_events(path: Path, row_group: int | None = None, problems: list[str] | None = None,
-                rows: range | None = None) -> Iterator[tuple[int, str, dict[str, Any]]]:
+                rows: range | None = None, typed_truth: bool = False) -> Iterator[tuple[int, str, dict[str, Any]]]:
     """(position in the file, source, checked event) for every usable event of one file, of one row
     group of a Parquet file, or of the `rows` of that row group (or file) counted from its start.
 
@@ -230,8 +240,12 @@ def read_events(path: Path, row_group: int | None = None, problems: list[str] | 
     event that cannot be read or fails its check is noted in `problems` (raised as EventFileError
     when `problems` is None) and the file's other events are still read. A file or row group that
     cannot be read at all raises EventFileError.
+
+    `typed_truth`: a Monte Carlo record in typed Parquet columns that passed every check there stays
+    in them, as a `TypedTruth` (for the job's validation, which reads the columns), not rows.
     """
-    events = _read_parquet(path, row_group, rows) if _suffix(path) == PARQUET_SUFFIX else _read_json(path)
+    events = (_read_parquet(path, row_group, rows, typed_truth) if _suffix(path) == PARQUET_SUFFIX
+              else _read_json(path))
     for position, source, event, hit_positions_checked in events:
         try:
             if isinstance(event, EventFileError):

@@ -15,6 +15,7 @@ import numpy as np
 
 from .detector import MODULE_COUNT, FloatArray
 from .truth_values import row_problem
+from .typed_truth import TypedTruth
 
 REQUIRED_KEYS: Final = ("description", "montecarlo", "module_prefix_sum", "x", "y", "z")
 COORDINATE_KEYS: Final = ("x", "y", "z")
@@ -73,7 +74,7 @@ def _coordinates(key: str, value: Any, hit_count: int) -> FloatArray:
 
 
 def _check_montecarlo(record: Any, hit_count: int, hit_positions_checked: bool = False) -> None:
-    if record is None:
+    if record is None or isinstance(record, TypedTruth):  # typed records are checked on their columns
         return
     if not isinstance(record, Mapping):
         raise EventFormatError(f"'montecarlo' is a {_type_name(record)}, not an object")

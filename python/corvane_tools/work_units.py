@@ -24,6 +24,7 @@ from .event_identity import EventIdentity, event_digest
 from .event_files import PARQUET_SUFFIX, EventFileError, expand_inputs, read_events
 from .generator import BLOCK_EVENTS, generate_range
 from .job import DEFAULT_CHUNK, hit_count
+from .typed_truth import truth_columns, with_rows
 from .parameters import AlgorithmSettings, construct
 from .user_algorithms import is_user_algorithm, load as load_user_algorithm
 
@@ -191,10 +192,10 @@ class Piece:
     problems: list[str] = field(default_factory=list)  # files, rests of row groups and events skipped
 
 
-def _unit_events(unit: WorkUnit, strict: bool,
-                 problems: list[str]) -> Iterator[tuple[str, tuple[str, int], dict[str, Any]]]:
+def _unit_events(unit: WorkUnit, strict: bool, problems: list[str],
+                 typed_truth: bool = False) -> Iterator[tuple[str, tuple[str, int], dict[str, Any]]]:
     """(source, (file, position), checked event) for each usable event of the unit; a bad event, file or
-    row group is noted in `problems` and the rest read, unless `strict`."""
+    row group is noted in `problems` and the rest read, unless `strict`. `typed_truth`: see read_events."""
     if unit.seed is not None:
         made = generate_range(unit.seed, unit.first_event, unit.events, unit.conditions)
         for offset, event in enumerate(made):
@@ -205,7 +206,7 @@ def _unit_events(unit: WorkUnit, strict: bool,
     for name in unit.paths:
         try:
             for position, source, event in read_events(Path(name), unit.row_group, None if strict else problems,
-                                                       rows):
+                                                       rows, typed_truth):
                 yield source, (name, position), event
         except EventFileError as error:
             if strict:
@@ -236,7 +237,7 @@ def read_pieces(unit: WorkUnit, options: JobOptions) -> Iterator[Piece]:
     """The unit's events in pieces of `chunk_size`, those above `max_hits` left out (and named)."""
     problems: list[str] = []
     piece = Piece(unit)
-    for source, place, event in _unit_events(unit, options.strict, problems):
+    for source, place, event in _unit_events(unit, options.strict, problems, typed_truth=True):
         hits = hit_count(event)
         if options.max_hits is not None and hits > options.max_hits:
             problem = f"{source}: {hits:,} hits, above --max-hits {options.max_hits:,}; not reconstructed"
@@ -338,12 +339,18 @@ class UnitProcessor:
         truth = with_truth(events)
         if events:
             validated = [events[index] for index in truth]
+            # Records still in typed columns go to the validation as they are; any other as rows.
+            columns = truth_columns(validated)
+            rows = [with_rows(event) for event in validated] if columns is None else []
+            plotted = [with_rows(event) for event in events] if self.options.plots else []
             for name, output in self.outputs.items():
                 tracks = [solved[name][index] for index in kept]
-                output.records.append(corvane._records.measure_events(validated, [tracks[i] for i in truth]))
+                measured = [tracks[i] for i in truth]
+                output.records.append(corvane._records.measure_events(rows, measured) if columns is None
+                                      else corvane._records.measure_columns(*columns, measured))
                 output.tracks.extend(batch_track_arrays(tracks))
                 if self.options.plots:
-                    add_counts(output.efficiency, binned_efficiency(events, tracks))
+                    add_counts(output.efficiency, binned_efficiency(plotted, tracks))
         self.hit_counts.extend(hit_count(event) for event in events)
         self.validated_hit_counts.extend(hit_count(events[index]) for index in truth)
         if self.options.identify:

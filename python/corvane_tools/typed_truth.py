@@ -1,0 +1,67 @@
+"""An event's Monte Carlo record left in the typed columns it was read from.
+
+The job hands such records to the validation as columns (`truth_columns`),
+never making the particles into Python objects; `record()` makes the usual
+dictionary of rows for whatever else needs it (the plots, for instance).
+"""
+from collections.abc import Sequence
+from typing import Any, Final
+
+import numpy as np
+import pyarrow as pa
+
+# The columns the validation reads, as int64 (the momentum as float64).
+INTEGER_FIELDS: Final = ("key", "pid", "isLong", "hasVelo", "fromBeautyDecay", "fromStrangeDecay")
+MOMENTUM_FIELD: Final = "p"
+HITS_FIELD: Final = "hits"
+
+
+class TypedTruth:
+    """One event's entry of a typed Monte Carlo column (a list of particle structs)."""
+    __slots__ = ("entry",)
+
+    def __init__(self, entry: pa.Array) -> None:
+        self.entry = entry  # a list array of length 1
+
+    def record(self) -> Any:
+        from .parquet_layout import typed_montecarlo_records
+
+        return typed_montecarlo_records(self.entry)[0]
+
+
+def columns_suit(column_type: pa.DataType) -> bool:
+    """Whether a typed column holds every field the validation reads, in the types it reads them in."""
+    particle = column_type.value_type
+    names = [field.name for field in particle]
+    wanted = {**{name: pa.int64() for name in INTEGER_FIELDS}, MOMENTUM_FIELD: pa.float64(),
+              HITS_FIELD: pa.list_(pa.int64())}
+    return all(name in names and particle[names.index(name)].type.equals(kind) for name, kind in wanted.items())
+
+
+def with_rows(event: dict[str, Any]) -> dict[str, Any]:
+    """The event with its Monte Carlo record as rows."""
+    truth = event.get("montecarlo")
+    return dict(event, montecarlo=truth.record()) if isinstance(truth, TypedTruth) else event
+
+
+def truth_columns(events: Sequence[dict[str, Any]]) -> tuple[bytes, bytes, bytes, bytes] | None:
+    """The events' records as the bytes `corvane._records.measure_columns` reads, or None when some
+    event's record is not typed (an event without truth has no particles)."""
+    truths = [event["montecarlo"] for event in events]
+    if not all(truth is None or isinstance(truth, TypedTruth) for truth in truths):
+        return None
+    entries = [truth.entry for truth in truths if truth is not None]
+    counts = [len(truth.entry.flatten()) if truth is not None else 0 for truth in truths]
+    hit_counts = [min(len(event["x"]), len(event["y"]), len(event["z"])) for event in events]
+    sizes = np.array([hit_counts, counts], dtype="<i8").T
+    if not entries:
+        empty = b""
+        return sizes.tobytes(), empty, empty, empty
+    particles = pa.concat_arrays(entries).flatten()
+    hits = particles.field(HITS_FIELD)
+    integers = np.stack([np.asarray(particles.field(name).to_numpy(zero_copy_only=False), dtype="<i8")
+                         for name in INTEGER_FIELDS]
+                        + [np.asarray(hits.value_lengths().to_numpy(zero_copy_only=False), dtype="<i8")], axis=1)
+    momenta = np.asarray(particles.field(MOMENTUM_FIELD).to_numpy(zero_copy_only=False), dtype="<f8")
+    positions = np.asarray(hits.flatten().to_numpy(zero_copy_only=False), dtype="<i8")
+    return sizes.tobytes(), integers.tobytes(), momenta.tobytes(), positions.tobytes()
