@@ -78,7 +78,8 @@ validation::McParticle column_particle(const int64_t* integers, double p, const 
     particle.from_strange_decay = flag(integers[5], false);
     if (std::all_of(positions, positions + count, [](int64_t position) { return position >= 0; })) {
         for (size_t i = 0; i < count; ++i) {
-            if (static_cast<uint64_t>(positions[i]) < hit_count) particle.hits.push_back(static_cast<uint32_t>(positions[i]));
+            if (static_cast<uint64_t>(positions[i]) < hit_count)
+                particle.hits.push_back(static_cast<uint32_t>(positions[i]));
         }
     }
     particle.above_5gev = validation::momentum_above_5gev(p);
@@ -98,7 +99,8 @@ ByteString measure_columns(ByteString events, ByteString particles, ByteString m
     const std::vector<int64_t> sizes = values_of<int64_t>(events, 2 * event_count, "events");
     if (py_tracks.size() != event_count) throw ValueError("measure_columns: one track list per event is needed");
     const size_t particle_count = particles.data.size() / (kParticleIntegers * sizeof(int64_t));
-    const std::vector<int64_t> integers = values_of<int64_t>(particles, kParticleIntegers * particle_count, "particles");
+    const std::vector<int64_t> integers =
+        values_of<int64_t>(particles, kParticleIntegers * particle_count, "particles");
     const std::vector<double> p = values_of<double>(momenta, particle_count, "momenta");
     const std::vector<int64_t> hit_positions =
         values_of<int64_t>(positions, positions.data.size() / sizeof(int64_t), "positions");
