@@ -35,7 +35,7 @@ from .interactions import PAIR_PER_X0, SILICON_X0, conversion_points, delta_rays
 from .montecarlo_record import MC_COLUMNS, montecarlo_rows, runs, stable_order
 from .particles import (MINIMUM_BIAS, Particles, Spectrum, collision_vertices, concatenate, decay_products, photons,
                         prompt_particles)
-from .propagation import Crossings, Hits, Setup, candidate_crossings, crossings, hits, line_crossings
+from .propagation import Crossings, Hits, Setup, candidate_window, crossings, hits, line_crossings
 
 BLOCK_EVENTS: Final = 10           # events simulated together; event i belongs to block i // 10
 BEAUTY_SHARE: Final = 0.25         # share of collisions with a B decay (enriched for validation)
@@ -111,8 +111,7 @@ def _conversion_pairs(rng: np.random.Generator, setup: Setup, sources: _Sources)
                    _spectrum(setup.conditions) or MINIMUM_BIAS)
     tx, ty, sign = slopes(made.direction)
     obliquity = np.sqrt(1.0 + tx ** 2 + ty ** 2)
-    candidates = np.bincount(candidate_crossings(setup.geometry.module_z, made, tx, ty, sign)[0],
-                             minlength=len(made))
+    candidates = candidate_window(setup.geometry.module_z, made, tx, ty, sign)[1]
     foil_row, foil_z, foil_x0 = foil_crossing(made, setup.conditions.foil_material)
     most = candidates * setup.conditions.module_material * obliquity
     np.add.at(most, foil_row, foil_x0)
@@ -240,7 +239,9 @@ def iter_events(count: int, seed: int = 0, first: int = 0,
 
 def generate_range(seed: int, first: int, count: int, conditions: Conditions | None = None) -> list[dict[str, Any]]:
     """Events first to first + count - 1 of the sample with the given seed."""
-    return list(iter_events(count, seed, first, conditions))
+    # Once for the whole range: on resuming, the collector scans everything made so far.
+    with collector_paused():
+        return list(iter_events(count, seed, first, conditions))
 
 
 def generate_events(count: int, seed: int = 0, conditions: Conditions | None = None) -> list[dict[str, Any]]:

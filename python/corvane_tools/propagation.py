@@ -78,25 +78,31 @@ def _scatter(rng: np.random.Generator, z: FloatArray, theta: FloatArray, row: In
     return shift
 
 
-def candidate_crossings(module_z: FloatArray, particles: Particles, tx: FloatArray, ty: FloatArray,
-                        sign: FloatArray) -> tuple[IntArray, IntArray]:
-    """(particle, module) pairs, grouped by particle in module order, that may lie on a sensor.
+def candidate_window(module_z: FloatArray, particles: Particles, tx: FloatArray, ty: FloatArray,
+                     sign: FloatArray) -> tuple[IntArray, IntArray]:
+    """The first module and the number of consecutive modules, per particle, whose sensors it may cross.
 
     A line from an origin at radius r0 with slope t is between t*|dz| - r0 and
     t*|dz| + r0 from the beam, so only the modules ahead within a window of z
     can see it; the window is generous and the exact test comes later.
     """
-    ox, oy, oz = particles.origin.T
+    oz = particles.origin[:, 2]
     slope = np.maximum(np.hypot(tx, ty), 1e-12)
-    r0 = np.hypot(ox, oy)
+    r0 = np.hypot(particles.origin[:, 0], particles.origin[:, 1])
     near = np.maximum(INNER_RADIUS - r0 - 1.0, 0.0) / slope
     far = (OUTER_HALF_WIDTH * np.sqrt(2.0) + r0 + 1.0) / slope
     forward = sign > 0.0
-    first = np.where(forward, np.searchsorted(module_z, oz + near, side="right"),
-                     np.searchsorted(module_z, oz - far, side="left"))
-    stop = np.where(forward, np.searchsorted(module_z, oz + far, side="right"),
-                    np.searchsorted(module_z, oz - near, side="left"))
-    counts = np.maximum(stop - first, 0)
+    # Forward: modules in (oz + near, oz + far]; backward: [oz - far, oz - near). A right-sided search for v
+    # finds what a left-sided one finds for the next float above v, so one search serves both directions.
+    first = np.searchsorted(module_z, np.where(forward, np.nextafter(oz + near, np.inf), oz - far))
+    stop = np.searchsorted(module_z, np.where(forward, np.nextafter(oz + far, np.inf), oz - near))
+    return first, np.maximum(stop - first, 0)
+
+
+def candidate_crossings(module_z: FloatArray, particles: Particles, tx: FloatArray, ty: FloatArray,
+                        sign: FloatArray) -> tuple[IntArray, IntArray]:
+    """(particle, module) pairs of `candidate_window`, grouped by particle in module order."""
+    first, counts = candidate_window(module_z, particles, tx, ty, sign)
     row = np.repeat(np.arange(len(particles)), counts)
     step = np.arange(row.size) - np.repeat(np.cumsum(counts) - counts, counts)
     return row, first[row] + step
