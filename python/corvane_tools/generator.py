@@ -31,7 +31,7 @@ from .collector import collector_paused
 from .conditions import STATION_PITCH_MIN, Conditions
 from .detector import MODULE_COUNT, OUTER_HALF_WIDTH, FloatArray, Geometry, IntArray, sensor_plane_offset
 from .gun import gun_origins, gun_particles
-from .interactions import PAIR_PER_X0, SILICON_X0, conversion_points, delta_rays, foil_crossing, pairs, slopes
+from .interactions import PAIR_PER_X0, SILICON_X0, conversion_points, delta_rays, foil_crossing, pairs
 from .montecarlo_record import MC_COLUMNS, montecarlo_rows, runs, stable_order
 from .particles import (MINIMUM_BIAS, Particles, Spectrum, collision_vertices, concatenate, decay_products, photons,
                         prompt_particles)
@@ -109,9 +109,9 @@ def _conversion_pairs(rng: np.random.Generator, setup: Setup, sources: _Sources)
     hold; the others cannot convert, so the result is the same as looking up every photon's crossings."""
     made = photons(rng, sources.vertices, sources.particles.collision[:sources.prompt],
                    _spectrum(setup.conditions) or MINIMUM_BIAS)
-    tx, ty, sign = slopes(made.direction)
+    tx, ty, sign = made.lines.tx, made.lines.ty, made.lines.sign
     obliquity = np.sqrt(1.0 + tx ** 2 + ty ** 2)
-    candidates = candidate_window(setup.geometry.module_z, made, tx, ty, sign)[1]
+    candidates = candidate_window(setup.geometry.module_z, made)[1]
     foil_row, foil_z, foil_x0 = foil_crossing(made, setup.conditions.foil_material)
     most = candidates * setup.conditions.module_material * obliquity
     np.add.at(most, foil_row, foil_x0)
@@ -138,7 +138,7 @@ def _knock_ons(rng: np.random.Generator, setup: Setup, particles: Particles, cro
     """Delta rays of the particles' crossings of a sensor, made at the crossing."""
     on = crossed.on_sensor
     row, module = crossed.row[on], crossed.module[on]
-    tx, ty, _ = slopes(particles.direction)
+    tx, ty = particles.lines.tx, particles.lines.ty
     silicon = setup.conditions.module_material * SILICON_X0 * np.sqrt(1.0 + tx[row] ** 2 + ty[row] ** 2)
     point = np.stack([crossed.x[on], crossed.y[on], setup.geometry.module_z[module]], axis=1)
     return delta_rays(rng, particles, row, point, silicon)

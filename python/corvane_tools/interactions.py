@@ -25,20 +25,13 @@ DELTA_RAY_CONSTANT: Final = 0.0178
 SILICON_X0: Final = 93.7             # mm
 
 
-def slopes(direction: FloatArray) -> tuple[FloatArray, FloatArray, FloatArray]:
-    """dx/dz, dy/dz and the sign of the flight along z."""
-    dz = np.where(np.abs(direction[:, 2]) < 1e-9, 1e-9, direction[:, 2])
-    return direction[:, 0] / dz, direction[:, 1] / dz, np.sign(dz)
-
-
 def foil_crossing(particles: Particles, foil_material: float) -> tuple[IntArray, FloatArray, FloatArray]:
     """Particles made inside the foil cross it once on their way out: (particle, z of the crossing,
     material crossed in radiation lengths). None when the foil has no material."""
     if foil_material <= 0.0 or len(particles) == 0:
         return np.zeros(0, np.int64), np.zeros(0), np.zeros(0)
-    tx, ty, sign = slopes(particles.direction)
-    slope = np.maximum(np.hypot(tx, ty), 1e-12)
-    r0 = np.hypot(particles.origin[:, 0], particles.origin[:, 1])
+    lines = particles.lines
+    sign, slope, r0 = lines.sign, lines.slope, lines.r0
     row = np.flatnonzero(r0 < FOIL_RADIUS)
     z = particles.origin[row, 2] + sign[row] * (FOIL_RADIUS - r0[row]) / slope[row]
     # path through a wall parallel to the beam: the thickness over the sine of the crossing angle

@@ -85,6 +85,16 @@ def _cumulative_table(spectrum: Spectrum) -> tuple[FloatArray, FloatArray]:
 MINIMUM_BIAS: Final = Spectrum(scale=6.2, dip=0.126, edge=6.05, fall=1.083)
 
 
+@dataclass(frozen=True)
+class Lines:
+    """The straight lines particles fly along, as the detector's geometry needs them."""
+    tx: FloatArray           # dx/dz
+    ty: FloatArray           # dy/dz
+    sign: FloatArray         # of the flight along z
+    slope: FloatArray        # transverse slope hypot(tx, ty), at least 1e-12
+    r0: FloatArray           # distance of the origin from the beam
+
+
 @dataclass
 class Particles:
     """Charged particles, one array entry each."""
@@ -101,6 +111,14 @@ class Particles:
 
     def __len__(self) -> int:
         return int(self.p.size)
+
+    @functools.cached_property
+    def lines(self) -> Lines:
+        """Computed once per set of particles: propagation, the foil and the secondaries all use them."""
+        dz = np.where(np.abs(self.direction[:, 2]) < 1e-9, 1e-9, self.direction[:, 2])
+        tx, ty = self.direction[:, 0] / dz, self.direction[:, 1] / dz
+        return Lines(tx, ty, np.sign(dz), np.maximum(np.hypot(tx, ty), 1e-12),
+                     np.hypot(self.origin[:, 0], self.origin[:, 1]))
 
     def select(self, index: IntArray) -> "Particles":
         """The particles at `index`, in that order."""

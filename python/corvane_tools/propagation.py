@@ -9,7 +9,7 @@ import numpy as np
 
 from .conditions import Conditions
 from .detector import INNER_RADIUS, OUTER_HALF_WIDTH, BoolArray, FloatArray, Geometry, IntArray, sensor_plane_offset
-from .interactions import foil_crossing, slopes
+from .interactions import foil_crossing
 from .particles import Particles
 
 
@@ -68,18 +68,20 @@ def _scatter(rng: np.random.Generator, z: FloatArray, theta: FloatArray, row: In
     starts = np.flatnonzero(np.r_[True, row[1:] != row[:-1]])
     lengths = np.diff(np.r_[starts, row.size])
     group_start = np.repeat(starts, lengths)
-    group_end = group_start + np.repeat(lengths, lengths)
     # rows: kick x, kick y, moment x, moment y; column j holds the sum of the elements before j
     running = np.zeros((4, row.size + 1))
     np.cumsum(np.concatenate([kicks, kicks * z]), axis=-1, out=running[:, 1:])
-    before = running[:, :-1] - running[:, group_start]
-    after = running[:, group_end] - running[:, 1:]
-    shift: FloatArray = np.where(forward[row], z * before[:2] - before[2:], z * after[:2] - after[2:])
+    # The kicks before crossing j in flight order are running[j] - running[group start] towards +z and
+    # running[group end] - running[j + 1] towards -z.
+    at = np.arange(row.size)
+    ahead = forward[row]
+    sums = (running[:, np.where(ahead, at, group_start + np.repeat(lengths, lengths))]
+            - running[:, np.where(ahead, group_start, at + 1)])
+    shift: FloatArray = z * sums[:2] - sums[2:]
     return shift
 
 
-def candidate_window(module_z: FloatArray, particles: Particles, tx: FloatArray, ty: FloatArray,
-                     sign: FloatArray) -> tuple[IntArray, IntArray]:
+def candidate_window(module_z: FloatArray, particles: Particles) -> tuple[IntArray, IntArray]:
     """The first module and the number of consecutive modules, per particle, whose sensors it may cross.
 
     A line from an origin at radius r0 with slope t is between t*|dz| - r0 and
@@ -87,11 +89,11 @@ def candidate_window(module_z: FloatArray, particles: Particles, tx: FloatArray,
     can see it; the window is generous and the exact test comes later.
     """
     oz = particles.origin[:, 2]
-    slope = np.maximum(np.hypot(tx, ty), 1e-12)
-    r0 = np.hypot(particles.origin[:, 0], particles.origin[:, 1])
+    lines = particles.lines
+    slope, r0 = lines.slope, lines.r0
     near = np.maximum(INNER_RADIUS - r0 - 1.0, 0.0) / slope
     far = (OUTER_HALF_WIDTH * np.sqrt(2.0) + r0 + 1.0) / slope
-    forward = sign > 0.0
+    forward = lines.sign > 0.0
     # Forward: modules in (oz + near, oz + far]; backward: [oz - far, oz - near). A right-sided search for v
     # finds what a left-sided one finds for the next float above v, so one search serves both directions.
     first = np.searchsorted(module_z, np.where(forward, np.nextafter(oz + near, np.inf), oz - far))
@@ -99,10 +101,9 @@ def candidate_window(module_z: FloatArray, particles: Particles, tx: FloatArray,
     return first, np.maximum(stop - first, 0)
 
 
-def candidate_crossings(module_z: FloatArray, particles: Particles, tx: FloatArray, ty: FloatArray,
-                        sign: FloatArray) -> tuple[IntArray, IntArray]:
+def candidate_crossings(module_z: FloatArray, particles: Particles) -> tuple[IntArray, IntArray]:
     """(particle, module) pairs of `candidate_window`, grouped by particle in module order."""
-    first, counts = candidate_window(module_z, particles, tx, ty, sign)
+    first, counts = candidate_window(module_z, particles)
     row = np.repeat(np.arange(len(particles)), counts)
     step = np.arange(row.size) - np.repeat(np.cumsum(counts) - counts, counts)
     return row, first[row] + step
@@ -110,9 +111,9 @@ def candidate_crossings(module_z: FloatArray, particles: Particles, tx: FloatArr
 
 def line_crossings(setup: Setup, particles: Particles) -> tuple[IntArray, IntArray, FloatArray, FloatArray]:
     """The sensors the undisturbed lines cross: (particle, module, x, y), grouped by particle in module order."""
-    tx, ty, sign = slopes(particles.direction)
+    tx, ty = particles.lines.tx, particles.lines.ty
     module_z = setup.geometry.module_z
-    row, module = candidate_crossings(module_z, particles, tx, ty, sign)
+    row, module = candidate_crossings(module_z, particles)
     dz = module_z[module] - particles.origin[row, 2]
     x = particles.origin[row, 0] + tx[row] * dz
     y = particles.origin[row, 1] + ty[row] * dz
@@ -123,7 +124,7 @@ def line_crossings(setup: Setup, particles: Particles) -> tuple[IntArray, IntArr
 def crossings(rng: np.random.Generator, setup: Setup, particles: Particles) -> Crossings:
     """Where the particles cross the modules whose sensors their undisturbed lines cross, after scattering
     in the foil and in every module crossed before."""
-    tx, ty, sign = slopes(particles.direction)
+    tx, ty, sign = particles.lines.tx, particles.lines.ty, particles.lines.sign
     module_z = setup.geometry.module_z
     row, module, x, y = line_crossings(setup, particles)
     t2 = tx * tx + ty * ty
