@@ -28,6 +28,8 @@ ORIGIN_Z_EDGES: Final = (-400.0, -200.0, -150.0, -100.0, -75.0, -50.0, -25.0, 0.
                          200.0, 400.0, 800.0)
 # Particle columns the efficiency is binned in ("originZ" only where the sample has it).
 BINNED_VARIABLES: Final = {"p": MOMENTUM_EDGES, "eta": ETA_EDGES, "pt": PT_EDGES, "originZ": ORIGIN_Z_EDGES}
+# Per binned variable and category, (reconstructed, particles) in each bin: sums over events.
+BinnedCounts = dict[str, dict[str, list[tuple[int, int]]]]
 
 
 @dataclass

@@ -17,7 +17,7 @@ import corvane
 
 from .algorithms import label, pool_size
 from .arrays import TrackArrays
-from .binned import CATEGORIES, PlotInput, Ratio
+from .binned import CATEGORIES, BinnedCounts, PlotInput, Ratio
 from .job import Timing
 from .summary_table import table_report
 from .parameters import AlgorithmSettings
@@ -43,7 +43,7 @@ class AlgorithmTotals:
     digest: "hashlib._Hash"        # over the tracks, in event order
     seconds: float = 0.0
     # With plots: binned efficiency counts, and per event (tracks, ghosts).
-    efficiency: dict[str, dict[str, list[tuple[int, int]]]] = field(default_factory=dict)
+    efficiency: BinnedCounts = field(default_factory=dict)
     event_totals: list[tuple[int, int]] = field(default_factory=list)
 
 

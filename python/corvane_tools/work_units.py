@@ -18,7 +18,7 @@ import corvane
 
 from .algorithms import Solver, label
 from .arrays import TrackArrays, batch_track_arrays
-from .binned import BINNED_VARIABLES, efficiency_in_bins
+from .binned import BINNED_VARIABLES, BinnedCounts, efficiency_in_bins
 from .conditions import Conditions
 from .event_identity import EventIdentity, event_digest
 from .event_files import PARQUET_SUFFIX, EventFileError, expand_inputs, read_events
@@ -81,7 +81,7 @@ class AlgorithmOutput:
     tracks: list[TrackArrays]                         # per event: hit ids, offsets and flags
     seconds: float                                    # time spent solving
     # With plots: per variable and category, (reconstructed, particles) in each bin.
-    efficiency: dict[str, dict[str, list[tuple[int, int]]]] = field(default_factory=dict)
+    efficiency: BinnedCounts = field(default_factory=dict)
 
 
 @dataclass
@@ -257,8 +257,8 @@ def read_pieces(unit: WorkUnit, options: JobOptions) -> Iterator[Piece]:
     yield piece
 
 
-def add_counts(total: dict[str, dict[str, list[tuple[int, int]]]],
-               part: dict[str, dict[str, list[tuple[int, int]]]]) -> None:
+def add_counts(total: BinnedCounts,
+               part: BinnedCounts) -> None:
     """Adds binned (reconstructed, particles) counts into `total`: counts of separate events add up."""
     for variable, table in part.items():
         into = total.setdefault(variable, {})
@@ -268,7 +268,7 @@ def add_counts(total: dict[str, dict[str, list[tuple[int, int]]]],
 
 
 def binned_efficiency(events: Sequence[dict[str, Any]],
-                      tracks: Sequence[list[Any]]) -> dict[str, dict[str, list[tuple[int, int]]]]:
+                      tracks: Sequence[list[Any]]) -> BinnedCounts:
     return {variable: {category: [(ratio.passed, ratio.total) for ratio in ratios]
                        for category, ratios in efficiency_in_bins(events, tracks, variable, edges).items()}
             for variable, edges in BINNED_VARIABLES.items()}
