@@ -15,8 +15,6 @@ PREAMBLE = f"""
 import json, os, sys
 sys.path.insert(0, {TESTS!r})
 import corvane
-if not hasattr(corvane, "_reference"):  # an install older than the tests
-    corvane._reference = corvane._baseline
 from event_builders import Event, sized_event, track_ids
 algorithm = corvane.ReconstructionAlgorithms.TrackFollowing()
 events = [Event(sized_event(n, seed=s)) for s, n in enumerate([400, 52, 900, 300, 700])]

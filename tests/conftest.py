@@ -5,16 +5,6 @@ from hypothesis import settings
 import corvane
 
 
-# A module built before its reference paths were named `_reference` (an
-# install older than the tests) serves the tests under the new names.
-if not hasattr(corvane, "_reference") and hasattr(corvane, "_baseline"):
-    import types
-
-    corvane._reference = types.SimpleNamespace(**{name: getattr(corvane._baseline, name)
-                                                  for name in dir(corvane._baseline) if not name.startswith("__")},
-                                               graph_dfs_reference_links=corvane._baseline.graph_dfs_plain)
-
-
 def pytest_report_header(config):
     return f"corvane from {corvane.__file__}"
 
