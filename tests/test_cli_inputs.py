@@ -140,6 +140,19 @@ def test_bad_options_fail_before_any_work(sample, tmp_path, args, message):
     assert "Processed" not in result.output and "Sample" not in result.output
 
 
+@pytest.mark.parametrize("inputs, option, output", [
+    (["good.parquet"], "--json", "good.parquet"),
+    (["good.parquet", "tree"], "--tracks", "./good.parquet"),
+    (["tree"], "--html", "tree/deeper/more/event_00000.json"),
+])
+def test_an_output_never_replaces_an_input(sample, monkeypatch, inputs, option, output):
+    monkeypatch.chdir(sample)
+    before = (sample / output).read_bytes()
+    result = invoke("run", *inputs, "-q", "-a", "track_following", option, output)
+    assert result.exit_code == 1 and f"{option} {pathlib.Path(output)}: is an input of this job" in result.output
+    assert (sample / output).read_bytes() == before
+
+
 @pytest.mark.parametrize("out, written", [("evnoext", "evnoext.png"), ("ev.svg", "ev.svg"), ("ev.PNG", "ev.PNG")])
 def test_display_writes_the_file_it_names(sample, tmp_path, out, written):
     result = invoke("display", sample / "good.parquet", "--out", tmp_path / out)

@@ -120,6 +120,17 @@ def test_refusals_come_before_any_trial(tmp_path, monkeypatch, args, message):
     assert not any(tmp_path.iterdir())
 
 
+@pytest.mark.parametrize("option", ["--out", "--json"])
+def test_an_output_never_replaces_a_sample_file(tmp_path, monkeypatch, option):
+    monkeypatch.chdir(tmp_path)
+    for name in ("a.parquet", "b.parquet"):
+        (tmp_path / name).write_bytes(b"events")
+    result = CliRunner().invoke(cli.main, ["tune", "a.parquet", "--holdout", "b.parquet", "-a", "track_following",
+                                           option, "b.parquet"])
+    assert result.exit_code == 1 and f"{option} b.parquet: is an input of this job" in result.output
+    assert (tmp_path / "b.parquet").read_bytes() == b"events"
+
+
 def test_score_adds_efficiencies_and_subtracts_rates():
     measured = Measurement({"velo": 90.0, "long": 99.0}, ghost_rate=3.0, clone_rate=2.0, tracks=10)
     assert score(parse_objective("velo=1,long=0.5,ghosts=5,clones=2"), measured) == 90.0 + 49.5 - 15.0 - 4.0

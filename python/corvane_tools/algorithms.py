@@ -88,6 +88,8 @@ def available_processors() -> int:
 
 
 MOST_WORKERS: Final = 256   # the pool never starts more threads than this, whatever is asked
+THREADS_HELP: Final = ("Worker threads of the batch solver (0: one per logical processor). "
+                       "Default: RAYON_NUM_THREADS, else RAYON_RS_NUM_CPUS, else one per processor.")
 
 
 def pool_size() -> int:

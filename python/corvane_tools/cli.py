@@ -11,7 +11,7 @@ import click
 import corvane
 
 from . import __version__
-from .algorithms import ALGORITHMS, ALL, AlgorithmUnavailable, available_processors, resolve, resolve_all
+from .algorithms import ALGORITHMS, ALL, THREADS_HELP, AlgorithmUnavailable, available_processors, resolve, resolve_all
 from .cluster import ClusterError, describe_where, run_units
 from .cli_failure import FAILED, fail as _fail  # noqa: F401  (FAILED: the exit status, as cli.FAILED)
 from .condition_options import condition_options, set_on_command_line
@@ -19,7 +19,13 @@ from .conditions import Conditions, describe, report as conditions_report
 from .event_choice import nth_event
 from .event_files import EventFileError
 from .job import DEFAULT_CHUNK
-from .output_paths import OutputPathError, check_output_directory, check_output_file, image_path
+from .output_paths import (
+    OutputPathError,
+    check_not_an_input,
+    check_output_directory,
+    check_output_file,
+    image_path,
+)
 from .progress import progress_bar
 from .summary_output import RAW_SUMMARY_HELP, print_summaries
 from .job_fold import FoldError, JobFold
@@ -157,8 +163,7 @@ def _note_repeated(repeated: list[str]) -> None:
               help="Set a parameter of an algorithm, repeatable: track_following.max_tolerance=0.15,0.15 "
                    "(a pair as x,y; a count as 5; true or false). Overrides --config.")
 @click.option("--threads", "-t", type=click.IntRange(min=0), default=None,
-              help="Worker threads of the batch solver (0: one per logical processor). "
-                   "Default: RAYON_NUM_THREADS, else RAYON_RS_NUM_CPUS, else one per processor.")
+              help=THREADS_HELP)
 @click.option("--events", "-n", "count", type=click.IntRange(min=1), default=DEFAULT_EVENTS,
               help="Size of the generated sample when no input is given.")
 @click.option("--seed", "-s", type=click.IntRange(min=0), default=DEFAULT_SEED,
@@ -231,14 +236,12 @@ def run(context: click.Context, inputs: tuple[str, ...], algorithm_choices: tupl
         _fail(f"{' and '.join('-n/--events' if name == 'count' else '-s/--seed' for name in ignored)} "
               f"only apply to a generated sample; with input files use --skip and --max-events")
     try:
-        if json_path is not None:
-            check_output_file(json_path, "--json")
+        for path, option in ((json_path, "--json"), (tracks_path, "--tracks"), (html_path, "--html")):
+            if path is not None:
+                check_output_file(path, option)
+                check_not_an_input(path, option, inputs)
         if plot_dir is not None:
             check_output_directory(plot_dir, "--plots")
-        if tracks_path is not None:
-            check_output_file(tracks_path, "--tracks")
-        if html_path is not None:
-            check_output_file(html_path, "--html")
     except OutputPathError as error:
         _fail(str(error))
     if threads is not None:

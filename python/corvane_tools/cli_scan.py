@@ -8,7 +8,7 @@ from typing import Any, Final
 
 import click
 
-from .algorithms import ALGORITHMS, ALL, AlgorithmUnavailable, resolve_all
+from .algorithms import ALGORITHMS, ALL, THREADS_HELP, AlgorithmUnavailable, resolve_all
 from .cli_failure import fail
 from .cluster import ClusterError, run_units
 from .condition_options import condition_options
@@ -41,7 +41,7 @@ DEFAULT_SEED: Final = 1
 @click.option("--seed", "-s", type=click.IntRange(min=0), default=DEFAULT_SEED,
               help="Seed of every setting's sample.")
 @click.option("--threads", "-t", type=click.IntRange(min=0), default=None,
-              help="Worker threads of the batch solver (0: one per logical processor).")
+              help=THREADS_HELP)
 @click.option("--json", "json_path", type=click.Path(path_type=Path), default=None,
               help="Write the scan's table (and the conditions and parameters) to this JSON file.")
 @click.option("--plots", "plot_dir", type=click.Path(path_type=Path), default=None,

@@ -10,13 +10,13 @@ from typing import TYPE_CHECKING, Any, Final
 
 import click
 
-from .algorithms import ALGORITHMS, AlgorithmUnavailable, pool_size, resolve
+from .algorithms import ALGORITHMS, THREADS_HELP, AlgorithmUnavailable, pool_size, resolve
 from .cli_failure import fail
 from .cluster import ClusterError, cluster_client
 from .condition_options import condition_options, set_on_command_line
 from .conditions import Conditions
 from .event_files import EventFileError, expand_inputs
-from .output_paths import OutputPathError, check_output_file
+from .output_paths import OutputPathError, check_not_an_input, check_output_file
 from .progress import progress_bar
 from .provenance import file_digest, provenance
 from .tuning_sample import Sample, SampleSpec, load_sample, measure, measure_on_cluster
@@ -79,7 +79,7 @@ def _sample(spec: SampleSpec) -> Sample:
 @click.option("--html", "html_path", type=click.Path(path_type=Path), default=None,
               help="Write a self-contained HTML page with the tables, the plot, the parameters and the provenance.")
 @click.option("--threads", "-t", type=click.IntRange(min=0), default=None,
-              help="Worker threads of the batch solver (0: one per logical processor).")
+              help=THREADS_HELP)
 @click.option("--scheduler", metavar="tcp://HOST:PORT", default=None,
               help="Measure trials on the existing Dask cluster of this scheduler.")
 @click.option("--workers", "-w", type=click.IntRange(min=1), default=None,
@@ -115,6 +115,7 @@ def tune_command(inputs: tuple[str, ...], algorithm: str, trials: int, objective
         for path, option in ((out, "--out"), (plot_path, "--plot"), (json_path, "--json"), (html_path, "--html")):
             if path is not None:
                 check_output_file(path, option)
+                check_not_an_input(path, option, (*inputs, *holdout))
     except OutputPathError as error:
         fail(str(error))
     if threads is not None:

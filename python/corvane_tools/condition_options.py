@@ -20,14 +20,15 @@ CONFIG_HELP: Final = ("TOML file of settings: a table per algorithm sets its par
                       "max_scatter = 0.3, as `corvane tune` writes it); the [generator] table sets the conditions "
                       "of a generated sample.")
 
-# Gun options: option name -> (condition, help)
+# Gun options: option name -> (condition, help, default shown in the help)
 GUN_OPTIONS: Final = {
-    "gun": ("gun", f"Replace the collisions by a particle gun of this species ({', '.join(GUN_SPECIES)})."),
-    "p": ("gun_p", "Gun momentum range with its unit, e.g. 2-20GeV or 500MeV."),
-    "eta": ("gun_eta", "Gun pseudorapidity range, e.g. 2-5 or -5--2."),
-    "phi": ("gun_phi", "Gun azimuth range in radians, e.g. 0-1.57."),
-    "particles": ("gun_particles", "Gun particles per event, a whole number or a range, e.g. 1-300."),
-    "origin": ("gun_origin", "Gun origin x,y,z in mm, or 'random' (drawn like the collisions)."),
+    "gun": ("gun", f"Replace the collisions by a particle gun of this species ({', '.join(GUN_SPECIES)}).",
+            "none"),
+    "p": ("gun_p", "Gun momentum range with its unit, e.g. 2-20GeV or 500MeV.", "2-20GeV"),
+    "eta": ("gun_eta", "Gun pseudorapidity range, e.g. 2-5 or -5--2.", "2-5"),
+    "phi": ("gun_phi", "Gun azimuth range in radians, e.g. 0-1.57.", "-pi to pi"),
+    "particles": ("gun_particles", "Gun particles per event, a whole number or a range, e.g. 1-300.", "1"),
+    "origin": ("gun_origin", "Gun origin x,y,z in mm, or 'random' (drawn like the collisions).", "0,0,0"),
 }
 
 
@@ -49,8 +50,10 @@ def condition_options(command: F) -> F:
 
     wants_config = "config" in inspect.signature(command).parameters
 
-    for name, (_, help_text) in reversed(GUN_OPTIONS.items()):
-        wrapper = click.option(f"--{name}", name, default=None, help=help_text)(wrapper)
+    for name, (_, help_text, shown_default) in reversed(GUN_OPTIONS.items()):
+        # The gun's defaults live in the conditions (the option itself defaults to "not given")
+        wrapper = click.option(f"--{name}", name, default=None,
+                               help=f"{help_text}  [default: {shown_default}]")(wrapper)
     wrapper = click.option("--condition", "-C", "condition", multiple=True, metavar="NAME=VALUE",
                            help=CONDITION_HELP)(wrapper)
     wrapper = click.option("--config", "config", type=click.Path(path_type=Path, dir_okay=False), default=None,

@@ -1,5 +1,6 @@
 """Output paths checked before any work, so a job never fails at its end for a path it was given."""
 import os
+from collections.abc import Sequence
 from pathlib import Path
 
 
@@ -23,6 +24,16 @@ def check_output_file(path: Path, option: str) -> None:
     if path.exists() and not os.access(path, os.W_OK):
         raise OutputPathError(f"{option} {path}: is not writable")
     _writable_directory(path.parent, option, path)
+
+
+def check_not_an_input(path: Path, option: str, inputs: Sequence[str | os.PathLike[str]]) -> None:
+    """An output file must not replace an input of the same job: a named file, or an existing file
+    inside a named directory (the directories are searched for events, so it is one of them)."""
+    target = path.resolve()
+    for name in inputs:
+        source = Path(name).resolve()
+        if target == source or (source.is_dir() and source in target.parents and target.is_file()):
+            raise OutputPathError(f"{option} {path}: is an input of this job; name another file")
 
 
 def check_output_directory(path: Path, option: str) -> None:
