@@ -218,7 +218,8 @@ def run(context: click.Context, inputs: tuple[str, ...], algorithm_choices: tupl
     tasks on a Dask cluster with --scheduler or --workers; the summaries and
     the validation metrics are the same byte for byte.
 
-    Exit status: 0 on success, 1 on failure, 3 when some inputs or events were skipped (0 with --keep-going).
+    Exit status: 0 on success, 1 on failure, 2 on a usage error, 3 when some inputs or events were skipped
+    (0 with --keep-going), 130 when interrupted (the results of the events completed so far are printed).
     """
     try:
         names = resolve_all(algorithm_choices)
