@@ -46,10 +46,16 @@ def parse(text):
     return elements
 
 
+# Under tools/sanitize.sh the sanitizer runtimes are preloaded for this interpreter; the browser
+# must start without them (preloaded into Chromium they stall it until the timeout).
+BROWSER_ENV = {key: value for key, value in os.environ.items()
+               if key not in ("LD_PRELOAD", "ASAN_OPTIONS", "UBSAN_OPTIONS")}
+
+
 def chromium(tmp_path, page, *args):
     return subprocess.run([CHROMIUM, "--headless", "--no-sandbox", "--disable-gpu", "--hide-scrollbars",
                            "--no-first-run", f"--user-data-dir={tmp_path / 'profile'}", *args, page.as_uri()],
-                          capture_output=True, text=True, timeout=120, check=True)
+                          capture_output=True, text=True, timeout=120, check=True, env=BROWSER_ENV)
 
 
 def invoke(*args):
