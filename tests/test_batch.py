@@ -1,8 +1,10 @@
+import os
 import sys
 
 import pytest
 
 import corvane
+from corvane_tools.algorithms import pool_size
 from child_process import SANITIZED, run_child
 from event_builders import Event, sized_event, lines_event
 
@@ -88,14 +90,13 @@ def test_call_errors():
         TrackFollowing.solve_batch(Hit(0, 0, 0, 0), [])
 
 
-# ---- the worker pool, in fresh processes ------------------------------------
+# ---- the worker pool's size ---------------------------------------------------
 
 LOGICAL = "logical"
 
 
 @pytest.mark.parametrize("env, expected", [
     ({"RAYON_NUM_THREADS": "1"}, 1),
-    ({"RAYON_NUM_THREADS": "2"}, 2),
     ({"RAYON_NUM_THREADS": "3"}, 3),
     ({"RAYON_NUM_THREADS": "0"}, LOGICAL),
     ({"RAYON_NUM_THREADS": "+2"}, 2),
@@ -105,23 +106,41 @@ LOGICAL = "logical"
     ({"RAYON_NUM_THREADS": "-1"}, LOGICAL),
     ({"RAYON_NUM_THREADS": ""}, LOGICAL),
     ({"RAYON_NUM_THREADS": "+"}, LOGICAL),
-    ({"RAYON_NUM_THREADS": "18446744073709551616"}, LOGICAL),  # beyond 64 bits
-    ({"RAYON_NUM_THREADS": "18446744073709551615"}, 256),      # valid, but capped
+    ({"RAYON_NUM_THREADS": str(2 ** 64)}, LOGICAL),      # beyond 64 bits
+    ({"RAYON_NUM_THREADS": str(2 ** 64 - 1)}, 256),      # valid, but capped
     ({"RAYON_RS_NUM_CPUS": "3"}, 3),
     ({"RAYON_RS_NUM_CPUS": "0"}, LOGICAL),
+    ({"RAYON_RS_NUM_CPUS": "1000"}, 256),
     ({"RAYON_NUM_THREADS": "0", "RAYON_RS_NUM_CPUS": "3"}, LOGICAL),
     ({"RAYON_NUM_THREADS": " 5", "RAYON_RS_NUM_CPUS": "3"}, 3),
+    ({"RAYON_NUM_THREADS": "-1", "RAYON_RS_NUM_CPUS": "0"}, LOGICAL),
     ({"RAYON_NUM_THREADS": "5", "RAYON_RS_NUM_CPUS": "3"}, 5),
     ({}, LOGICAL),
 ])
-def test_pool_sizing_and_results(env, expected):
+def test_pool_size_follows_the_environment(monkeypatch, env, expected):
+    for name in ("RAYON_NUM_THREADS", "RAYON_RS_NUM_CPUS"):
+        monkeypatch.delenv(name, raising=False)
+    for name, value in env.items():
+        monkeypatch.setenv(name, value)
+    logical = len(os.sched_getaffinity(0))
+    assert corvane._tools.pool_size() == (logical if expected == LOGICAL else expected)
+    assert pool_size() == corvane._tools.pool_size()
+
+
+@pytest.mark.parametrize("env", [
+    {"RAYON_NUM_THREADS": "2"},
+    {"RAYON_NUM_THREADS": "0"},
+    {"RAYON_NUM_THREADS": " 5", "RAYON_RS_NUM_CPUS": "3"},
+    {},
+])
+def test_fresh_pool_gets_the_reported_size_and_works(env):
     result = run_child("""
+        reported = corvane._tools.pool_size()
         ok = batch_ok() and batch_ok()
-        print(json.dumps({"size": corvane._reference.worker_pool_size(), "ok": ok,
-                          "logical": len(os.sched_getaffinity(0))}))
+        print(json.dumps({"size": corvane._reference.worker_pool_size(), "reported": reported, "ok": ok}))
     """, env)
     assert result["ok"]
-    assert result["size"] == (result["logical"] if expected == LOGICAL else expected)
+    assert result["size"] == result["reported"]
 
 
 def test_pool_follows_the_affinity_mask_and_is_sized_once():

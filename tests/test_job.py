@@ -58,23 +58,3 @@ def test_events_without_truth_still_run(events):
     tracks = [algorithms.construct("track_following").solve(corvane.DetectorEvent.Event(bare[0]))]
     summary = corvane.Validator.export_detailed_metrics_json(validation_input(bare), tracks, False)
     assert summary["total_ghosts"] == 0 and summary["categories"] == []
-
-
-@pytest.mark.parametrize("environment, expected", [
-    ({"RAYON_NUM_THREADS": "3"}, 3),
-    ({"RAYON_NUM_THREADS": "+3", "RAYON_RS_NUM_CPUS": "5"}, 3),
-    ({"RAYON_NUM_THREADS": "0", "RAYON_RS_NUM_CPUS": "5"}, "cpus"),
-    ({"RAYON_NUM_THREADS": " 3", "RAYON_RS_NUM_CPUS": "5"}, 5),
-    ({"RAYON_NUM_THREADS": "-1", "RAYON_RS_NUM_CPUS": "0"}, "cpus"),
-    ({"RAYON_NUM_THREADS": str(2 ** 64)}, "cpus"),
-    ({"RAYON_NUM_THREADS": str(2 ** 64 - 1)}, 256),   # the pool's own cap
-    ({"RAYON_RS_NUM_CPUS": "1000"}, 256),
-    ({}, "cpus"),
-])
-def test_pool_size_follows_the_sizing_rules(monkeypatch, environment, expected):
-    monkeypatch.delenv("RAYON_NUM_THREADS", raising=False)
-    monkeypatch.delenv("RAYON_RS_NUM_CPUS", raising=False)
-    for name, value in environment.items():
-        monkeypatch.setenv(name, value)
-    monkeypatch.setattr(algorithms.os, "sched_getaffinity", lambda pid: {0, 1, 2, 3, 4, 5, 6})
-    assert algorithms.pool_size() == (7 if expected == "cpus" else expected)

@@ -4,7 +4,7 @@ from typing import Any
 
 from .DetectorEvent import Event, Track
 
-__all__ = ["track_arrays", "event_arrays", "validation_summary_text"]
+__all__ = ["track_arrays", "event_arrays", "pool_size", "category_names", "validation_summary_text"]
 
 def track_arrays(tracks: Sequence[Track]) -> tuple[bytearray, bytearray, bytearray, bytearray]: ...
 def event_arrays(
@@ -13,3 +13,5 @@ def event_arrays(
 def validation_summary_text(
     py_events: Sequence[dict[str, Any]], py_tracks: Sequence[Sequence[Track]], verbose: bool
 ) -> str: ...
+def pool_size() -> int: ...
+def category_names() -> list[str]: ...

@@ -1,6 +1,5 @@
 """The reconstruction algorithms the compiled module offers, by their command-line names."""
 import os
-import re
 from collections.abc import Sequence
 from typing import TYPE_CHECKING, Final, Protocol
 
@@ -75,29 +74,16 @@ def construct(name: str) -> Solver:
     return solver
 
 
-def _parse_count(text: str | None) -> int | None:
-    if text is None or not re.fullmatch(r"\+?[0-9]+", text):
-        return None
-    value = int(text)
-    return value if value < 2 ** 64 else None
-
-
 def available_processors() -> int:
     """Logical processors this process may run on."""
     return len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else (os.cpu_count() or 1)
 
 
-MOST_WORKERS: Final = 256   # the pool never starts more threads than this, whatever is asked
 THREADS_HELP: Final = ("Worker threads of the batch solver (0: one per logical processor). "
                        "Default: RAYON_NUM_THREADS, else RAYON_RS_NUM_CPUS, else one per processor.")
 
 
 def pool_size() -> int:
-    """How many worker threads the batch solver's pool has (or will have when first used), from the
-    same environment variables and rules that size it."""
-    cpus = available_processors()
-    threads = _parse_count(os.environ.get("RAYON_NUM_THREADS"))
-    if threads is not None:
-        return min(threads or cpus, MOST_WORKERS)
-    fallback = _parse_count(os.environ.get("RAYON_RS_NUM_CPUS"))
-    return min(fallback if fallback else cpus, MOST_WORKERS)
+    """How many worker threads the batch solver's pool has (or will have when first used), by the
+    compiled module's own sizing rules and the environment as it is now."""
+    return corvane._tools.pool_size()

@@ -18,8 +18,7 @@ import numpy as np
 from .intervals import wilson
 from .job import validation_input
 
-CATEGORIES: Final = ("velo", "long", "long>5GeV", "long_strange", "long_strange>5GeV", "long_fromb",
-                     "long_fromb>5GeV")
+CATEGORIES: Final = tuple(corvane._tools.category_names())   # in report order
 MOMENTUM_EDGES: Final = (100.0, 500.0, 1000.0, 2000.0, 3000.0, 5000.0, 7500.0, 10000.0, 15000.0, 25000.0, 50000.0,
                          100000.0)
 ETA_EDGES: Final = tuple(float(v) for v in np.arange(-5.0, 5.51, 0.5))

@@ -1,5 +1,7 @@
 #include <cstdint>
+#include <string>
 #include <tuple>
+#include <vector>
 
 #include "bindings/classes.hpp"
 #include "bindings/layer/bind.hpp"
@@ -7,6 +9,8 @@
 #include "bindings/layer/native_column.hpp"
 #include "bindings/registration.hpp"
 #include "bindings/validator_functions.hpp"
+#include "parallel/worker_pool.hpp"
+#include "validator/categories.hpp"
 
 namespace corvane::py {
 
@@ -60,6 +64,14 @@ auto event_arrays(const EventHandle& event) {
                       !hits.empty() && hits.front().with_t);
 }
 
+uint64_t pool_size() { return WorkerPool::configured_size(); }
+
+std::vector<std::string> category_names() {
+    std::vector<std::string> names;
+    for (const validation::Category& category : validation::standard_categories()) names.emplace_back(category.name);
+    return names;
+}
+
 PyMethodDef array_functions[] = {
     Function<&track_arrays, "track_arrays", "tracks">::def(
         "track_arrays(tracks)\n--\n\nThe tracks' hit ids (int32), offsets (int64, one more than tracks) and the "
@@ -67,6 +79,11 @@ PyMethodDef array_functions[] = {
     Function<&event_arrays, "event_arrays", "event">::def(
         "event_arrays(event)\n--\n\nThe hits' id (int32), x, y, z, t (float64) and module_number (int32) in hit "
         "order, as bytearrays, and whether the hits carry times."),
+    Function<&pool_size, "pool_size">::def(
+        "pool_size()\n--\n\nThe batch pool's thread count from the environment as it is now: the count it has, "
+        "or gets when first used, unless the environment changed since."),
+    Function<&category_names, "category_names">::def(
+        "category_names()\n--\n\nThe particle categories efficiencies are reported for, in report order."),
 };
 
 }  // namespace

@@ -13,10 +13,6 @@
 namespace corvane {
 namespace {
 
-// More threads than this only cost memory: a batch splits into at most this
-// many runs whatever the environment asks for.
-constexpr uint64_t kMostWorkers = 256;
-
 // The C++ runtime allocates a thread's exception bookkeeping (thread-local
 // storage of a library loaded at run time) on the thread's first throw. If
 // that first throw is an out-of-memory error, the allocation fails too and the
@@ -30,9 +26,13 @@ void prepare_exception_state() {
 
 }  // namespace
 
-WorkerPool& WorkerPool::shared() {
-    static const size_t size = static_cast<size_t>(
+size_t WorkerPool::configured_size() {
+    return static_cast<size_t>(
         std::min(configured_thread_count([](const char* name) { return std::getenv(name); }), kMostWorkers));
+}
+
+WorkerPool& WorkerPool::shared() {
+    static const size_t size = configured_size();
     static std::mutex creation;
     static WorkerPool* pool = nullptr;
     static pid_t owner = 0;

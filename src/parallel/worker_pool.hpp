@@ -21,6 +21,14 @@ public:
     // ends (a forked child gets a pool of its own).
     static WorkerPool& shared();
 
+    // The size the shared pool gets when first used, from the environment as
+    // it is now (at most kMostWorkers).
+    static size_t configured_size();
+
+    // More threads than this only cost memory: a batch splits into at most
+    // this many runs whatever the environment asks for.
+    static constexpr uint64_t kMostWorkers = 256;
+
     explicit WorkerPool(size_t size) : size_(size) {}
     WorkerPool(const WorkerPool&) = delete;
     WorkerPool& operator=(const WorkerPool&) = delete;
