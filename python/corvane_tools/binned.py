@@ -17,6 +17,7 @@ import numpy as np
 
 from .intervals import wilson
 from .job import validation_input
+from .event_dict import EventDict
 
 CATEGORIES: Final = tuple(corvane._tools.category_names())   # in report order
 MOMENTUM_EDGES: Final = (100.0, 500.0, 1000.0, 2000.0, 3000.0, 5000.0, 7500.0, 10000.0, 15000.0, 25000.0, 50000.0,
@@ -90,7 +91,7 @@ def _within(low: float, high: float) -> Callable[[float], bool]:
     return lambda value: low <= value < high
 
 
-def efficiency_in_bins(events: Sequence[dict[str, Any]], tracks: Sequence[list[Any]], variable: str,
+def efficiency_in_bins(events: Sequence[EventDict], tracks: Sequence[list[Any]], variable: str,
                        edges: Sequence[float]) -> dict[str, list[Ratio]]:
     """Per category, the reconstructed fraction of its particles with `variable` in each bin [lo, hi)."""
     table: dict[str, list[Ratio]] = {name: [] for name in CATEGORIES}

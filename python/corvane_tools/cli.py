@@ -17,6 +17,7 @@ from .cli_failure import FAILED, fail as _fail  # noqa: F401  (FAILED: the exit 
 from .condition_options import condition_options, set_on_command_line
 from .conditions import Conditions, describe, report as conditions_report
 from .event_choice import nth_event
+from .event_dict import plain
 from .event_files import EventFileError
 from .job import DEFAULT_CHUNK
 from .output_paths import (
@@ -470,7 +471,7 @@ def display(event_file: Path, index: int, algorithm: str, assignments: tuple[str
         source, event = nth_event(event_file, index)
     except (AlgorithmUnavailable, EventFileError, OutputPathError, ParameterError) as error:
         _fail(str(error))
-    tracks = construct_with(name, settings).solve(corvane.DetectorEvent.Event(event))
+    tracks = construct_with(name, settings).solve(corvane.DetectorEvent.Event(plain(event)))
     changed = ", ".join(f"{key}={format_value(value)}" for key, value in settings.values
                         if settings.source(key) != DEFAULT)
     try:

@@ -26,6 +26,7 @@ from matplotlib.axes import Axes  # noqa: E402
 from matplotlib.lines import Line2D  # noqa: E402
 
 from .detector import MODULE_COUNT  # noqa: E402
+from .event_dict import EventDict  # noqa: E402
 from .job import validation_input  # noqa: E402
 
 GHOST_COLOUR: Final = "red"
@@ -37,7 +38,7 @@ MATCH_THRESHOLD: Final = 0.7  # the validator's: more than 70% of a track's hits
 MIN_MISSED_HITS: Final = 3
 
 
-def ghost_flags(event: dict[str, Any], tracks: Sequence[Any]) -> list[bool]:
+def ghost_flags(event: EventDict, tracks: Sequence[Any]) -> list[bool]:
     """Whether each track is a ghost, as the validator counts ghosts (tracks alone, one at a time)."""
     validated = validation_input([event])
     if validated[0].get("montecarlo") is None:
@@ -52,7 +53,7 @@ class TrackRole:
     clone: bool            # a further track of a particle another track already represents
 
 
-def _particle_hits(event: dict[str, Any]) -> list[list[int]]:
+def _particle_hits(event: EventDict) -> list[list[int]]:
     record = event.get("montecarlo")
     if record is None or "hits" not in record["description"]:
         return []
@@ -60,7 +61,7 @@ def _particle_hits(event: dict[str, Any]) -> list[list[int]]:
     return [list(row[column]) if column < len(row) else [] for row in record["particles"]]
 
 
-def track_roles(event: dict[str, Any], tracks: Sequence[Any]) -> list[TrackRole]:
+def track_roles(event: EventDict, tracks: Sequence[Any]) -> list[TrackRole]:
     """Each track's particle and whether it is a clone. Ghosts are those the validator counts; a
     matched track's particle is the one most of its hits come from (the first on a tie), and of a
     particle's tracks the one with the largest share of its hits is the original, the others clones."""
@@ -83,7 +84,7 @@ def track_roles(event: dict[str, Any], tracks: Sequence[Any]) -> list[TrackRole]
             for number, match in enumerate(matched)]
 
 
-def _hit_arrays(event: dict[str, Any]) -> tuple[np.ndarray[Any, Any], ...]:
+def _hit_arrays(event: EventDict) -> tuple[np.ndarray[Any, Any], ...]:
     prefix = np.asarray(event["module_prefix_sum"][:MODULE_COUNT + 1])
     count = int(prefix[-1])
     return tuple(np.asarray(event[key], dtype=np.float64)[:count] for key in ("x", "y", "z"))
@@ -110,7 +111,7 @@ def _draw(panels: Sequence[Axes], points: tuple[np.ndarray[Any, Any], ...], **st
         axes.plot(horizontal, vertical, **style)
 
 
-def draw_event(event: dict[str, Any], tracks: Sequence[Any], title: str, path: Path,
+def draw_event(event: EventDict, tracks: Sequence[Any], title: str, path: Path,
                view: View = View()) -> tuple[int, int]:
     """Draws the event to `path`; returns (tracks, ghosts)."""
     x, y, z = _hit_arrays(event)

@@ -1,8 +1,8 @@
 """One event of a file, by its position, read by the same rule as every other event of a job."""
 from pathlib import Path
-from typing import Any
 
 from .event_files import PARQUET_SUFFIX, EventFileError, expand_inputs, read_events
+from .event_dict import EventDict
 
 
 def _parquet_rows(path: Path) -> list[int]:
@@ -16,7 +16,7 @@ def _parquet_rows(path: Path) -> list[int]:
     return [metadata.row_group(group).num_rows for group in range(metadata.num_row_groups)]
 
 
-def nth_event(path: Path, index: int) -> tuple[str, dict[str, Any]]:
+def nth_event(path: Path, index: int) -> tuple[str, EventDict]:
     """(source, checked event) of the event at position `index` of one file. Only that event (and
     its row group) is read, so other events of the file do not matter; EventFileError when it is
     not there or not usable."""

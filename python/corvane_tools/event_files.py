@@ -14,7 +14,7 @@ import os
 from collections.abc import Iterator, Sequence
 from dataclasses import dataclass, field
 from pathlib import Path
-from typing import Any, Final
+from typing import Any, Final, cast
 
 import numpy as np
 import orjson
@@ -26,6 +26,7 @@ from .sample_output import MANIFEST_NAME
 from .truth_values import typed_problems
 from .typed_truth import TypedTruth, columns_suit
 from .parquet_layout import HITS_COLUMN, events_table, is_typed_montecarlo, typed_hit_ranges, typed_montecarlo_records
+from .event_dict import EventDict
 
 JSON_SUFFIX: Final = ".json"
 PARQUET_SUFFIX: Final = ".parquet"
@@ -43,7 +44,7 @@ class EventFileError(Exception):
 @dataclass
 class LoadedEvents:
     """Events read from files, with where each came from, and the problems met on the way."""
-    events: list[dict[str, Any]] = field(default_factory=list)
+    events: list[EventDict] = field(default_factory=list)
     sources: list[str] = field(default_factory=list)
     problems: list[str] = field(default_factory=list)
 
@@ -110,7 +111,7 @@ def _parse_json(text: bytes | str) -> Any:
 # A reader yields, per event: its position in the file, its source text, the event dictionary
 # or the EventFileError that keeps this one event from being read, and whether the event's
 # Monte Carlo record is already checked.
-RawEvent = tuple[int, str, "dict[str, Any] | EventFileError", bool]
+RawEvent = tuple[int, str, "EventDict | EventFileError", bool]
 
 
 def _read_json(path: Path) -> Iterator[RawEvent]:
@@ -219,7 +220,7 @@ def _read_parquet(path: Path, row_group: int | None, rows: range | None,
                        and highs[row] < event["module_prefix_sum"][MODULE_COUNT])
         if typed and kept_typed and checked and row not in faults:
             event["montecarlo"] = TypedTruth(entries.slice(row, 1)) if present[row] else None
-            yield first_row + row, source, event, checked
+            yield first_row + row, source, cast(EventDict, event), checked
             continue
         record = typed_montecarlo_records(entries.slice(row, 1))[0] if typed and kept_typed else next(records_of)
         if row in faults:
@@ -228,11 +229,11 @@ def _read_parquet(path: Path, row_group: int | None, rows: range | None,
             yield first_row + row, source, record, False
             continue
         event["montecarlo"] = record
-        yield first_row + row, source, event, checked
+        yield first_row + row, source, cast(EventDict, event), checked
 
 
 def read_events(path: Path, row_group: int | None = None, problems: list[str] | None = None,
-                rows: range | None = None, typed_truth: bool = False) -> Iterator[tuple[int, str, dict[str, Any]]]:
+                rows: range | None = None, typed_truth: bool = False) -> Iterator[tuple[int, str, EventDict]]:
     """(position in the file, source, checked event) for every usable event of one file, of one row
     group of a Parquet file, or of the `rows` of that row group (or file) counted from its start.
 
@@ -262,7 +263,7 @@ def read_events(path: Path, row_group: int | None = None, problems: list[str] | 
         yield position, source, checked
 
 
-def read_file(path: Path, row_group: int | None = None) -> Iterator[tuple[str, dict[str, Any]]]:
+def read_file(path: Path, row_group: int | None = None) -> Iterator[tuple[str, EventDict]]:
     """(source, checked event) for every event of one file, or of one row group of a Parquet file;
     EventFileError on the first problem."""
     for _position, source, event in read_events(path, row_group):
@@ -292,22 +293,22 @@ def load_events(paths: Sequence[str | os.PathLike[str]], strict: bool = False,
     return loaded
 
 
-def _json_ready(event: dict[str, Any]) -> dict[str, Any]:
+def _json_ready(event: EventDict) -> dict[str, Any]:
     return {key: value.tolist() if isinstance(value, np.ndarray) else value for key, value in event.items()}
 
 
-def write_json(event: dict[str, Any], path: Path) -> None:
+def write_json(event: EventDict, path: Path) -> None:
     with path.open("w", encoding="utf-8") as stream:
         json.dump(_json_ready(event), stream, separators=(",", ":"))
 
 
-def write_parquet(events: Sequence[dict[str, Any]], path: Path, row_group_events: int = ROW_GROUP_EVENTS) -> None:
+def write_parquet(events: Sequence[EventDict], path: Path, row_group_events: int = ROW_GROUP_EVENTS) -> None:
     import pyarrow.parquet as pq
 
     pq.write_table(events_table(events), path, row_group_size=row_group_events)
 
 
-def write_events(events: Sequence[dict[str, Any]], out: str | os.PathLike[str]) -> list[Path]:
+def write_events(events: Sequence[EventDict], out: str | os.PathLike[str]) -> list[Path]:
     """Writes events to `out`: one .parquet file, one .json file (one event only), or a directory of
     event_NNNNN.json files. Returns the files written."""
     path = Path(out)
@@ -324,7 +325,7 @@ def check_output(path: Path, count: int) -> None:
                              f"or a .parquet file instead")
 
 
-def _write_events(events: Sequence[dict[str, Any]], path: Path) -> list[Path]:
+def _write_events(events: Sequence[EventDict], path: Path) -> list[Path]:
     check_output(path, len(events))
     if path.suffix.lower() == PARQUET_SUFFIX:
         write_parquet(events, path)

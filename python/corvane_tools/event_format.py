@@ -9,13 +9,14 @@ without a copy.
 """
 from collections.abc import Mapping
 from itertools import chain
-from typing import Any, Final
+from typing import Any, Final, cast
 
 import numpy as np
 
 from .detector import MODULE_COUNT, FloatArray
 from .truth_values import row_problem
 from .typed_truth import TypedTruth
+from .event_dict import EventDict
 
 REQUIRED_KEYS: Final = ("description", "montecarlo", "module_prefix_sum", "x", "y", "z")
 COORDINATE_KEYS: Final = ("x", "y", "z")
@@ -126,7 +127,7 @@ def _report_hit_list(rows: list[list[Any]], hits_column: Any, hit_count: int) ->
                                    f"{hit_count} hits")
 
 
-def check_event(event: Any, hit_positions_checked: bool = False) -> dict[str, Any]:
+def check_event(event: Any, hit_positions_checked: bool = False) -> EventDict:
     """The event with float64 coordinate arrays, or EventFormatError naming the first problem.
 
     `hit_positions_checked`: the caller has already checked that the Monte Carlo record's hit positions
@@ -145,4 +146,4 @@ def check_event(event: Any, hit_positions_checked: bool = False) -> dict[str, An
     for key in COORDINATE_KEYS + (("t",) if "t" in event else ()):
         checked[key] = _coordinates(key, event[key], hit_count)
     _check_montecarlo(event["montecarlo"], hit_count, hit_positions_checked)
-    return checked
+    return cast(EventDict, checked)

@@ -8,16 +8,16 @@ again by the generator, has the same digest.
 """
 import hashlib
 from dataclasses import dataclass
-from typing import Any
 
 import numpy as np
 
 from .event_format import COORDINATE_KEYS
+from .event_dict import EventDict
 
 _TIME_KEY = "t"
 
 
-def event_digest(event: dict[str, Any]) -> str:
+def event_digest(event: EventDict) -> str:
     """SHA-256 (hex) of the event's module boundaries and hit coordinates."""
     digest = hashlib.sha256()
     digest.update(np.ascontiguousarray(event["module_prefix_sum"], dtype="<i8").tobytes())

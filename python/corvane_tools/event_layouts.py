@@ -17,14 +17,14 @@ kept ("montecarlo" is None): merged and thinned events have no consistent one.
 """
 from collections.abc import Callable
 from functools import lru_cache
-from typing import Any, Final
+from typing import Final
 
 import numpy as np
 
 from .detector import MODULE_COUNT, OUTER_HALF_WIDTH, FloatArray, IntArray
+from .event_dict import EventDict
 from .generator import iter_events
 
-EventDict = dict[str, Any]
 Columns = tuple[IntArray, FloatArray, FloatArray, FloatArray]  # module, x, y, z of each hit
 
 LAYOUTS: Final = ("generated", "shuffled", "interleaved", "uniform")

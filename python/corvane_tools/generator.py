@@ -23,7 +23,7 @@ previous crossing on top.
 import functools
 from collections.abc import Iterator
 from dataclasses import dataclass
-from typing import Any, Final
+from typing import Final
 
 import numpy as np
 
@@ -36,6 +36,7 @@ from .montecarlo_record import MC_COLUMNS, montecarlo_rows, runs, stable_order
 from .particles import (MINIMUM_BIAS, Particles, Spectrum, collision_vertices, concatenate, decay_products, photons,
                         prompt_particles)
 from .propagation import Crossings, Hits, Setup, candidate_window, crossings, hits, line_crossings
+from .event_dict import EventDict
 
 BLOCK_EVENTS: Final = 10           # events simulated together; event i belongs to block i // 10
 BEAUTY_SHARE: Final = 0.25         # share of collisions with a B decay (enriched for validation)
@@ -177,7 +178,7 @@ def _particle_hits(rng: np.random.Generator, setup: Setup, sources: _Sources) ->
             (more_hits.owner + len(particles), more_hits.module, more_hits.x, more_hits.y, more_hits.z))))
 
 
-def _generate_block(seed: int, block: int, setup: Setup) -> list[dict[str, Any]]:
+def _generate_block(seed: int, block: int, setup: Setup) -> list[EventDict]:
     """Events block * BLOCK_EVENTS to (block + 1) * BLOCK_EVENTS - 1, simulated together."""
     rng = np.random.default_rng([seed, block])
     conditions = setup.conditions
@@ -218,13 +219,13 @@ def _generate_block(seed: int, block: int, setup: Setup) -> list[dict[str, Any]]
     } for e in range(BLOCK_EVENTS)]
 
 
-def _block(seed: int, block: int, conditions: Conditions | None) -> list[dict[str, Any]]:
+def _block(seed: int, block: int, conditions: Conditions | None) -> list[EventDict]:
     with collector_paused():
         return _generate_block(seed, block, Setup.of(conditions or Conditions()))
 
 
 def iter_events(count: int, seed: int = 0, first: int = 0,
-                conditions: Conditions | None = None) -> Iterator[dict[str, Any]]:
+                conditions: Conditions | None = None) -> Iterator[EventDict]:
     """Events first to first + count - 1 of the sample with the given seed (and conditions, default when
     None), one at a time.
 
@@ -237,16 +238,16 @@ def iter_events(count: int, seed: int = 0, first: int = 0,
         yield from _block(seed, block, conditions)[max(first - start, 0):stop - start]
 
 
-def generate_range(seed: int, first: int, count: int, conditions: Conditions | None = None) -> list[dict[str, Any]]:
+def generate_range(seed: int, first: int, count: int, conditions: Conditions | None = None) -> list[EventDict]:
     """Events first to first + count - 1 of the sample with the given seed."""
     return list(iter_events(count, seed, first, conditions))
 
 
-def generate_events(count: int, seed: int = 0, conditions: Conditions | None = None) -> list[dict[str, Any]]:
+def generate_events(count: int, seed: int = 0, conditions: Conditions | None = None) -> list[EventDict]:
     """Events 0 to count - 1 of the sample with the given seed."""
     return generate_range(seed, 0, count, conditions)
 
 
-def generate_event(seed: int = 0, index: int = 0, conditions: Conditions | None = None) -> dict[str, Any]:
+def generate_event(seed: int = 0, index: int = 0, conditions: Conditions | None = None) -> EventDict:
     """Event `index` of the sample with the given seed, as an event dictionary."""
     return _block(seed, index // BLOCK_EVENTS, conditions)[index % BLOCK_EVENTS]

@@ -14,6 +14,7 @@ import numpy as np
 from .conditions import Conditions, with_values
 from .generator import generate_range
 from .particles import MINIMUM_BIAS, prompt_particles
+from .event_dict import EventDict
 
 # Pseudorapidity windows of the density figures: name -> (low, high), taken on both sides (the collisions
 # are symmetric), so the density is the count over twice the width per collision.
@@ -29,7 +30,7 @@ def charged_density(seed: int, collisions: int = DENSITY_COLLISIONS) -> dict[str
             for name, (low, high) in DENSITY_WINDOWS.items()}
 
 
-def _rows(event: dict[str, Any]) -> list[dict[str, Any]]:
+def _rows(event: EventDict) -> list[dict[str, Any]]:
     columns = event["montecarlo"]["description"]
     return [dict(zip(columns, row)) for row in event["montecarlo"]["particles"]]
 

@@ -6,11 +6,12 @@ from dataclasses import asdict, dataclass
 from typing import Any, Final
 
 from .detector import MODULE_COUNT
+from .event_dict import EventDict, plain
 
 DEFAULT_CHUNK: Final = 16   # events per solve_batch call: keeps both threads busy, memory small
 
 
-def hit_count(event: dict[str, Any]) -> int:
+def hit_count(event: EventDict) -> int:
     return int(event["module_prefix_sum"][MODULE_COUNT])
 
 
@@ -40,7 +41,7 @@ class Timing:
                 "hits_per_second": hits_per_second}
 
 
-def validation_input(events: Sequence[dict[str, Any]]) -> list[dict[str, Any]]:
+def validation_input(events: Sequence[EventDict]) -> list[dict[str, Any]]:
     """The events as the validation reads them: an event whose Monte Carlo record is None has no truth."""
-    return [event if event.get("montecarlo") is not None else
+    return [plain(event) if event.get("montecarlo") is not None else
             {key: value for key, value in event.items() if key != "montecarlo"} for event in events]

@@ -22,6 +22,7 @@ import pyarrow as pa
 
 from .event_format import COORDINATE_KEYS
 from .montecarlo_record import MC_COLUMNS
+from .event_dict import EventDict
 
 # The typed Monte Carlo columns are the generator's, in its order: the hit positions a list of int64, the
 # momenta and angles float64, every other column int64.
@@ -92,7 +93,7 @@ def _text_montecarlo(records: Sequence[Any]) -> pa.Array:
                      for record in records], pa.string())
 
 
-def events_table(events: Sequence[dict[str, Any]], typed_montecarlo: bool = True) -> pa.Table:
+def events_table(events: Sequence[EventDict], typed_montecarlo: bool = True) -> pa.Table:
     """The events as one table: typed Monte Carlo columns when asked and every record fits them,
     text otherwise."""
     records = [event["montecarlo"] for event in events]

@@ -16,6 +16,7 @@ from typing import Any, Final
 import numpy as np
 
 from .conditions import Conditions
+from .event_dict import EventDict
 from .event_files import ROW_GROUP_EVENTS
 from .generator import BLOCK_EVENTS, generate_range
 from .job import hit_count
@@ -34,7 +35,7 @@ class Written:
     files: int
 
 
-def _event_json(event: dict[str, Any]) -> bytes:
+def _event_json(event: EventDict) -> bytes:
     ready = {key: value.tolist() if isinstance(value, np.ndarray) else value for key, value in event.items()}
     return json.dumps(ready, separators=(",", ":")).encode("utf-8")
 

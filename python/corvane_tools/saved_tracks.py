@@ -40,6 +40,9 @@ from .job import hit_count
 from .job_fold import JobFold
 from .parameters import AlgorithmSettings
 from .work_units import AlgorithmOutput, JobOptions, UnitResult, WorkUnit, plan_units, read_unit_places, with_truth
+from .event_dict import EventDict, plain
+
+IdentifiedEvents = Iterator[tuple[EventDict, EventIdentity]]   # each event with what identifies it
 
 METADATA_KEY: Final = b"corvane.tracks"
 FORMAT_VERSION: Final = 1
@@ -176,8 +179,8 @@ def open_saved(path: Path) -> SavedTracks:
     return SavedTracks(path, list(algorithms), settings, metadata, parquet)
 
 
-def _saved_events(events: Iterator[tuple[dict[str, Any], EventIdentity]],
-                  wanted: Sequence[tuple[str, str]], path: Path) -> list[dict[str, Any]]:
+def _saved_events(events: IdentifiedEvents,
+                  wanted: Sequence[tuple[str, str]], path: Path) -> list[EventDict]:
     """The next events whose digests are `wanted` (digest, description), in that order; the events
     before each one are passed over."""
     found = []
@@ -193,7 +196,7 @@ def _saved_events(events: Iterator[tuple[dict[str, Any], EventIdentity]],
 
 
 def _event_stream(inputs: Sequence[str], problems: list[str], strict: bool, counts: dict[str, int]
-                  ) -> Iterator[tuple[dict[str, Any], EventIdentity]]:
+                  ) -> IdentifiedEvents:
     for unit in plan_units(inputs, problems, strict):
         events, places, skipped = read_unit_places(unit, strict)
         problems += skipped
@@ -211,22 +214,22 @@ def _arrays(hit_ids: Any, last: Any, penultimate: Any) -> TrackArrays:
                        missed_penultimate_module=np.asarray(penultimate, dtype=np.bool_))
 
 
-def _validated_unit(saved: SavedTracks, unit: WorkUnit, events: Iterator[tuple[dict[str, Any], EventIdentity]]
+def _validated_unit(saved: SavedTracks, unit: WorkUnit, events: IdentifiedEvents
                     ) -> UnitResult:
     return _validate_rows(saved, unit, saved.file.read_row_group(unit.index).to_pydict(), events)
 
 
 def _validate_rows(saved: SavedTracks, unit: WorkUnit, rows: dict[str, list[Any]],
-                   events: Iterator[tuple[dict[str, Any], EventIdentity]]) -> UnitResult:
+                   events: IdentifiedEvents) -> UnitResult:
     count = unit.events
     order = rows["algorithm"]
     if [order[k * count] for k in range(len(saved.names))] != saved.names or len(set(order)) != len(saved.names):
         raise SavedTracksError(f"{saved.path}: row group {unit.index} does not hold the algorithms in file order")
     wanted = [(rows["event_digest"][row], _describe_row(rows, row)) for row in range(count)]
     chunk = _saved_events(events, wanted, saved.path)
-    handles = [corvane.DetectorEvent.Event(event) for event in chunk]
+    handles = [corvane.DetectorEvent.Event(plain(event)) for event in chunk]
     truth = with_truth(chunk)
-    validated = [chunk[i] for i in truth]
+    validated = [plain(chunk[i]) for i in truth]
     outputs = {}
     for k, name in enumerate(saved.names):
         per_event = []

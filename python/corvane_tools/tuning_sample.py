@@ -11,6 +11,7 @@ from typing import Any, Final
 import corvane
 
 from .conditions import Conditions, describe
+from .event_dict import EventDict, plain
 from .event_files import load_events
 from .generator import generate_range
 from .job import hit_count, validation_input
@@ -39,12 +40,12 @@ class SampleSpec:
 @dataclass
 class Sample:
     spec: SampleSpec
-    events: list[dict[str, Any]]
+    events: list[EventDict]
     handles: list[Any] = field(default_factory=list)     # corvane Event objects
     validated: list[dict[str, Any]] = field(default_factory=list)
 
     def __post_init__(self) -> None:
-        self.handles = [corvane.DetectorEvent.Event(event) for event in self.events]
+        self.handles = [corvane.DetectorEvent.Event(plain(event)) for event in self.events]
         self.validated = validation_input(self.events)
 
     @property

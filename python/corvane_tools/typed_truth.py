@@ -10,6 +10,8 @@ from typing import Any, Final
 import numpy as np
 import pyarrow as pa
 
+from .event_dict import EventDict
+
 # The columns the validation reads, as int64 (the momentum as float64).
 INTEGER_FIELDS: Final = ("key", "pid", "isLong", "hasVelo", "fromBeautyDecay", "fromStrangeDecay")
 MOMENTUM_FIELD: Final = "p"
@@ -38,13 +40,13 @@ def columns_suit(column_type: pa.DataType) -> bool:
     return all(name in names and particle[names.index(name)].type.equals(kind) for name, kind in wanted.items())
 
 
-def with_rows(event: dict[str, Any]) -> dict[str, Any]:
+def with_rows(event: EventDict) -> EventDict:
     """The event with its Monte Carlo record as rows."""
     truth = event.get("montecarlo")
-    return dict(event, montecarlo=truth.record()) if isinstance(truth, TypedTruth) else event
+    return {**event, "montecarlo": truth.record()} if isinstance(truth, TypedTruth) else event
 
 
-def truth_columns(events: Sequence[dict[str, Any]]) -> tuple[bytes, bytes, bytes, bytes] | None:
+def truth_columns(events: Sequence[EventDict]) -> tuple[bytes, bytes, bytes, bytes] | None:
     """The events' records as the bytes `corvane._records.measure_columns` reads, or None when some
     event's record is not typed (an event without truth has no particles)."""
     truths = [event["montecarlo"] for event in events]

@@ -27,6 +27,9 @@ from .job import DEFAULT_CHUNK, hit_count
 from .typed_truth import truth_columns, with_rows
 from .parameters import AlgorithmSettings, construct
 from .user_algorithms import is_user_algorithm, load as load_user_algorithm
+from .event_dict import EventDict, plain
+
+Place = tuple[str, int]   # (file, position in it); ("", index) for a generated event
 
 JSON_FILES_PER_UNIT: Final = 32
 GENERATED_PER_UNIT: Final = 16 * BLOCK_EVENTS  # whole blocks, each simulated once; about a second of work
@@ -184,16 +187,16 @@ class Piece:
     """Up to `chunk_size` consecutive events of a unit, read, checked and ready for the solvers. The
     last piece of a unit (maybe empty) carries the unit's problems."""
     unit: WorkUnit
-    events: list[dict[str, Any]] = field(default_factory=list)
+    events: list[EventDict] = field(default_factory=list)
     sources: list[str] = field(default_factory=list)   # where each event came from, for messages
-    places: list[tuple[str, int]] = field(default_factory=list)  # (file, position in it); ("", index) if generated
+    places: list[Place] = field(default_factory=list)  # (file, position in it); ("", index) if generated
     handles: list[Any] = field(default_factory=list)   # the Event of each event
     last: bool = False
     problems: list[str] = field(default_factory=list)  # files, rests of row groups and events skipped
 
 
 def _unit_events(unit: WorkUnit, strict: bool, problems: list[str],
-                 typed_truth: bool = False) -> Iterator[tuple[str, tuple[str, int], dict[str, Any]]]:
+                 typed_truth: bool = False) -> Iterator[tuple[str, Place, EventDict]]:
     """(source, (file, position), checked event) for each usable event of the unit; a bad event, file or
     row group is noted in `problems` and the rest read, unless `strict`. `typed_truth`: see read_events."""
     if unit.seed is not None:
@@ -214,13 +217,13 @@ def _unit_events(unit: WorkUnit, strict: bool, problems: list[str],
             problems.append(str(error))
 
 
-def read_unit(unit: WorkUnit, strict: bool = False) -> tuple[list[dict[str, Any]], list[str]]:
+def read_unit(unit: WorkUnit, strict: bool = False) -> tuple[list[EventDict], list[str]]:
     """The unit's usable events, and one line per event, file or row group that was skipped."""
     events, _places, problems = read_unit_places(unit, strict)
     return events, problems
 
 
-def read_unit_places(unit: WorkUnit, strict: bool = False) -> tuple[list[dict[str, Any]], list[tuple[str, int]],
+def read_unit_places(unit: WorkUnit, strict: bool = False) -> tuple[list[EventDict], list[Place],
                                                                     list[str]]:
     """As `read_unit`, with each event's (file, position in the file); ("", index) for generated ones."""
     problems: list[str] = []
@@ -228,7 +231,7 @@ def read_unit_places(unit: WorkUnit, strict: bool = False) -> tuple[list[dict[st
     return [event for _, _, event in read], [place for _, place, _ in read], problems
 
 
-def identify(unit: WorkUnit, events: Sequence[dict[str, Any]], places: Sequence[tuple[str, int]]) -> list[EventIdentity]:
+def identify(unit: WorkUnit, events: Sequence[EventDict], places: Sequence[Place]) -> list[EventIdentity]:
     return [EventIdentity(source, index, unit.seed, event_digest(event))
             for event, (source, index) in zip(events, places)]
 
@@ -248,7 +251,7 @@ def read_pieces(unit: WorkUnit, options: JobOptions) -> Iterator[Piece]:
         piece.events.append(event)
         piece.sources.append(source)
         piece.places.append(place)
-        piece.handles.append(corvane.DetectorEvent.Event(event))
+        piece.handles.append(corvane.DetectorEvent.Event(plain(event)))
         if len(piece.events) == options.chunk_size:
             yield piece
             piece = Piece(unit)
@@ -267,14 +270,14 @@ def add_counts(total: BinnedCounts,
             into[category] = [(a + c, b + d) for (a, b), (c, d) in zip(before, bins)]
 
 
-def binned_efficiency(events: Sequence[dict[str, Any]],
+def binned_efficiency(events: Sequence[EventDict],
                       tracks: Sequence[list[Any]]) -> BinnedCounts:
     return {variable: {category: [(ratio.passed, ratio.total) for ratio in ratios]
                        for category, ratios in efficiency_in_bins(events, tracks, variable, edges).items()}
             for variable, edges in BINNED_VARIABLES.items()}
 
 
-def with_truth(events: Sequence[dict[str, Any]]) -> list[int]:
+def with_truth(events: Sequence[EventDict]) -> list[int]:
     """Positions of the events that have a Monte Carlo record: only those are validated (an event
     without truth would count its tracks but no ghosts, and dilute the ghost rate)."""
     return [i for i, event in enumerate(events) if event.get("montecarlo") is not None]
@@ -341,7 +344,7 @@ class UnitProcessor:
             validated = [events[index] for index in truth]
             # Records still in typed columns go to the validation as they are; any other as rows.
             columns = truth_columns(validated)
-            rows = [with_rows(event) for event in validated] if columns is None else []
+            rows = [plain(with_rows(event)) for event in validated] if columns is None else []
             plotted = [with_rows(event) for event in events] if self.options.plots else []
             for name, output in self.outputs.items():
                 tracks = [solved[name][index] for index in kept]
