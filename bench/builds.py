@@ -1,6 +1,6 @@
 """Side-by-side timing of two builds of the module in one run.
 
-A benchmark script that supports `--child SPEC` prints a JSON object
+A benchmark script that supports `--child REQUEST` prints a JSON object
 {label: [seconds, digest]}; compare_builds runs it alternately with this
 build and with another one, keeps the best time of each label per build, and
 reports whether the digests (of the tracks, say) agree.
@@ -13,21 +13,21 @@ import sys
 from timing import child_environment
 
 
-def run_child(script, spec, build_dir=None):
-    command = [sys.executable, script, "--child", json.dumps(spec)]
+def run_child(script, request, build_dir=None):
+    command = [sys.executable, script, "--child", json.dumps(request)]
     out = subprocess.run(command, env=child_environment(build_dir), check=True, capture_output=True, text=True,
                          timeout=1800)
     return json.loads(out.stdout)
 
 
-def compare_builds(script, spec, other_dir, rounds=3):
+def compare_builds(script, request, other_dir, rounds=3):
     """{label: (this seconds, other seconds, same digest)}, best of `rounds`
     alternating runs of each build."""
     best = {"this": {}, "other": {}}
     digests = {"this": {}, "other": {}}
     # Alternating runs, best of each: the cores are shared with other work.
     for name in ("other", "this") * rounds:
-        result = run_child(script, spec, other_dir if name == "other" else None)
+        result = run_child(script, request, other_dir if name == "other" else None)
         for label, (seconds, digest) in result.items():
             best[name][label] = min(best[name].get(label, math.inf), seconds)
             digests[name][label] = digest

@@ -44,13 +44,13 @@ def _measurer(name: str, scheduler: str | None, workers: int | None) -> Iterator
         yield (lambda sample, settings: measure_on_cluster(client, sample, name, settings)), where
 
 
-def _sample(spec: SampleSpec) -> Sample:
+def _sample(source: SampleSpec) -> Sample:
     try:
-        sample = load_sample(spec)
+        sample = load_sample(source)
     except EventFileError as error:
         fail(str(error))
     if not sample.events:
-        fail(f"no events in {', '.join(spec.paths)}")
+        fail(f"no events in {', '.join(source.paths)}")
     return sample
 
 

@@ -39,7 +39,7 @@ class SampleSpec:
 
 @dataclass
 class Sample:
-    spec: SampleSpec
+    source: SampleSpec
     events: list[EventDict]
     handles: list[Any] = field(default_factory=list)     # corvane Event objects
     validated: list[dict[str, Any]] = field(default_factory=list)
@@ -53,14 +53,14 @@ class Sample:
         return sum(hit_count(event) for event in self.events)
 
     def describe(self) -> str:
-        return self.spec.describe(len(self.events))
+        return self.source.describe(len(self.events))
 
 
-def load_sample(spec: SampleSpec) -> Sample:
+def load_sample(source: SampleSpec) -> Sample:
     """Reads or generates the sample's events (a bad file raises EventFileError)."""
-    if spec.seed is not None:
-        return Sample(spec, generate_range(spec.seed, 0, spec.count, spec.conditions))
-    return Sample(spec, load_events(spec.paths, strict=True).events)
+    if source.seed is not None:
+        return Sample(source, generate_range(source.seed, 0, source.count, source.conditions))
+    return Sample(source, load_events(source.paths, strict=True).events)
 
 
 def measure_range(sample: Sample, name: str, settings: dict[str, Any], first: int = 0,
@@ -87,15 +87,15 @@ def measure(sample: Sample, name: str, settings: dict[str, Any]) -> Measurement:
 _worker_samples: dict[SampleSpec, Sample] = {}
 
 
-def measure_unit(spec: SampleSpec, first: int, stop: int, name: str, settings: dict[str, Any]) -> bytes:
+def measure_unit(source: SampleSpec, first: int, stop: int, name: str, settings: dict[str, Any]) -> bytes:
     """A cluster task: one stretch of a sample, which the worker makes once and keeps."""
-    sample = _worker_samples.get(spec)
+    sample = _worker_samples.get(source)
     if sample is None:
         while len(_worker_samples) >= _KEPT_ON_WORKER:
             _worker_samples.pop(next(iter(_worker_samples)))
-        sample = _worker_samples[spec] = load_sample(spec)
+        sample = _worker_samples[source] = load_sample(source)
     if stop > len(sample.events):
-        raise RuntimeError(f"{spec.describe(len(sample.events))}: this worker sees fewer events than the driver")
+        raise RuntimeError(f"{source.describe(len(sample.events))}: this worker sees fewer events than the driver")
     return measure_range(sample, name, settings, first, stop)
 
 
@@ -103,7 +103,7 @@ def measure_on_cluster(client: Any, sample: Sample, name: str, settings: dict[st
     """One trial split into stretches of the sample, run as tasks; folded in event order, so the
     measurement is the same as on the local pool."""
     count = len(sample.events)
-    futures = [client.submit(measure_unit, sample.spec, first, min(first + UNIT_EVENTS, count), name, settings,
+    futures = [client.submit(measure_unit, sample.source, first, min(first + UNIT_EVENTS, count), name, settings,
                              pure=False, retries=2)
                for first in range(0, count, UNIT_EVENTS)]
     return fold_records(client.gather(futures))

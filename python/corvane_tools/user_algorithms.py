@@ -41,43 +41,43 @@ def is_user_algorithm(name: str) -> bool:
     return ":" in name
 
 
-def _import(spec: str) -> Any:
-    if not SPEC_PATTERN.fullmatch(spec):
-        raise UserAlgorithmError(f"algorithm '{spec}': expected package.module:factory")
-    module_name, attribute = spec.split(":")
+def _import(location: str) -> Any:
+    if not SPEC_PATTERN.fullmatch(location):
+        raise UserAlgorithmError(f"algorithm '{location}': expected package.module:factory")
+    module_name, attribute = location.split(":")
     if os.getcwd() not in sys.path and "" not in sys.path:
         sys.path.insert(0, os.getcwd())
     try:
         target: Any = importlib.import_module(module_name)
     except Exception as error:  # anything the user's module raises while it is imported
-        raise UserAlgorithmError(f"algorithm '{spec}': cannot import {module_name}: "
+        raise UserAlgorithmError(f"algorithm '{location}': cannot import {module_name}: "
                                  f"{type(error).__name__}: {error}") from None
     for part in attribute.split("."):
         if not hasattr(target, part):
-            raise UserAlgorithmError(f"algorithm '{spec}': {module_name} has no attribute '{attribute}'")
+            raise UserAlgorithmError(f"algorithm '{location}': {module_name} has no attribute '{attribute}'")
         target = getattr(target, part)
     return target
 
 
-def load(spec: str) -> "UserSolver":
+def load(location: str) -> "UserSolver":
     """The solver that `factory()` returns, ready for the job."""
-    factory = _import(spec)
+    factory = _import(location)
     if not callable(factory):
-        raise UserAlgorithmError(f"algorithm '{spec}': {spec.split(':')[1]} is not callable")
+        raise UserAlgorithmError(f"algorithm '{location}': {location.split(':')[1]} is not callable")
     try:
         solver = factory()
     except Exception as error:
-        raise UserAlgorithmError(f"algorithm '{spec}': the factory raised {type(error).__name__}: {error}") \
+        raise UserAlgorithmError(f"algorithm '{location}': the factory raised {type(error).__name__}: {error}") \
             from None
     if not callable(getattr(solver, "solve", None)):
-        raise UserAlgorithmError(f"algorithm '{spec}': what the factory returns has no solve(event) method")
-    return UserSolver(spec, solver)
+        raise UserAlgorithmError(f"algorithm '{location}': what the factory returns has no solve(event) method")
+    return UserSolver(location, solver)
 
 
 @dataclass
 class UserSolver:
     """A user's solver behind the batch interface of the built-in ones."""
-    spec: str
+    location: str
     solver: Any
 
     def solve_batch(self, events: Sequence["Event"]) -> list[list["Track"]]:
@@ -87,14 +87,14 @@ class UserSolver:
         try:
             result = self.solver.solve(event)
         except Exception as error:
-            raise UserAlgorithmError(f"algorithm '{self.spec}': solve raised {type(error).__name__}: {error}") \
+            raise UserAlgorithmError(f"algorithm '{self.location}': solve raised {type(error).__name__}: {error}") \
                 from None
         return self._tracks(event, result)
 
     def _tracks(self, event: "Event", result: Any) -> list["Track"]:
         """The tracks `solve` returned, as `Track` objects whose hits are hits of the event."""
         if isinstance(result, (str, bytes)) or not isinstance(result, Sequence):
-            raise UserAlgorithmError(f"algorithm '{self.spec}': solve returned a {type(result).__name__}, "
+            raise UserAlgorithmError(f"algorithm '{self.location}': solve returned a {type(result).__name__}, "
                                      "not a list of tracks")
         track_class = corvane.DetectorEvent.Track
         hits = event.hits
@@ -109,7 +109,7 @@ class UserSolver:
         outside = (arrays.hit_ids < 0) | (arrays.hit_ids >= len(hits))
         if outside.any():
             track = int(np.searchsorted(arrays.offsets, np.flatnonzero(outside)[0], side="right")) - 1
-            raise UserAlgorithmError(f"algorithm '{self.spec}': track {track} holds hit id "
+            raise UserAlgorithmError(f"algorithm '{self.location}': track {track} holds hit id "
                                      f"{int(arrays.hit_ids[outside][0])}, not a hit of the event "
                                      f"({len(hits)} hits)")
         return tracks
@@ -119,11 +119,11 @@ class UserSolver:
             item = item.tolist()
         if (isinstance(item, (str, bytes)) or not isinstance(item, Sequence)
                 or not all(isinstance(i, (int, np.integer)) and not isinstance(i, bool) for i in item)):
-            raise UserAlgorithmError(f"algorithm '{self.spec}': track {number} is a {type(item).__name__}, "
+            raise UserAlgorithmError(f"algorithm '{self.location}': track {number} is a {type(item).__name__}, "
                                      "neither a Track nor a list of hit ids")
         ids = [int(i) for i in item]
         for i in ids:
             if not 0 <= i < hit_count:
-                raise UserAlgorithmError(f"algorithm '{self.spec}': track {number} holds hit id {i}, not a hit "
+                raise UserAlgorithmError(f"algorithm '{self.location}': track {number} holds hit id {i}, not a hit "
                                          f"of the event ({hit_count} hits)")
         return ids
