@@ -31,17 +31,10 @@ from corvane_tools.event_files import write_events  # noqa: E402
 from corvane_tools.generator import generate_range  # noqa: E402
 from corvane_tools.job_fold import JobFold  # noqa: E402
 from corvane_tools.work_units import JobOptions, plan_units  # noqa: E402
+from timing import best_time  # noqa: E402
 
 OPTIONS = JobOptions(("track_following",))
 
-
-def best_of(repeats, run):
-    best = float("inf")
-    for _ in range(repeats):
-        began = time.perf_counter()
-        run()
-        best = min(best, time.perf_counter() - began)
-    return best
 
 
 def job(path, client=None):
@@ -88,7 +81,8 @@ def measure(path, repeats):
             times.update({name: cluster_job_seconds(path, client) for name, client in clients.items()})
             best = {name: min(seconds, best.get(name, float("inf"))) for name, seconds in times.items()}
         count = 200
-        round_trip = best_of(repeats, lambda: one.gather(one.map(empty_task, range(count), pure=False))) / count
+        round_trip = best_time(lambda: one.gather(one.map(empty_task, range(count), pure=False)), repeats,
+                               time.perf_counter) / count
     return best, round_trip
 
 
