@@ -4,8 +4,8 @@
 #include <string>
 #include <utility>
 
-#include "algorithms/graph_dfs/graph_dfs.hpp"
 #include "algorithms/graph_dfs/graph.hpp"
+#include "algorithms/graph_dfs/graph_dfs.hpp"
 #include "core/errors.hpp"
 
 namespace corvane {

@@ -79,13 +79,13 @@ void for_each_target(const GraphDfsParameters& p, int64_t j, Visit&& visit) {
 }
 
 struct SegmentGraph {
-    std::vector<Hit> hits;          // the event's hits, each module's sorted by x
-    std::vector<uint32_t> first;    // segment -> position of its first hit (higher module)
-    std::vector<uint32_t> second;   // segment -> position of its second hit
-    std::vector<double> second_x;   // segment -> x of its second hit
-    std::vector<SegmentRun> runs;   // in segment order
+    std::vector<Hit> hits;              // the event's hits, each module's sorted by x
+    std::vector<uint32_t> first;        // segment -> position of its first hit (higher module)
+    std::vector<uint32_t> second;       // segment -> position of its second hit
+    std::vector<double> second_x;       // segment -> x of its second hit
+    std::vector<SegmentRun> runs;       // in segment order
     std::vector<uint32_t> run_offsets;  // position n -> runs[run_offsets[n] .. run_offsets[n + 1])
-    PackedLists successors;         // segment -> following segments, ascending
+    PackedLists successors;             // segment -> following segments, ascending
 
     size_t size() const { return first.size(); }
 
@@ -149,11 +149,11 @@ private:
 
     const GraphDfsParameters& p_;
     std::span<const TargetModule> targets_;
-    bool distinct_ids_;       // no two hits share an id (always so in an Event)
-    PackedLists sharing_id_;  // position -> positions whose segments may follow a segment ending there
+    bool distinct_ids_;                 // no two hits share an id (always so in an Event)
+    PackedLists sharing_id_;            // position -> positions whose segments may follow a segment ending there
     std::optional<StripIndex> strips_;  // when the lookup applies
     std::vector<uint32_t> near_;        // hits passing the link test on one module
-    LastReciprocal slope_reciprocal_;                  // 1 / z difference of a segment
+    LastReciprocal slope_reciprocal_;   // 1 / z difference of a segment
     std::vector<LastReciprocal> scatter_reciprocal_;  // by target module: 1 / z difference to it
 };
 

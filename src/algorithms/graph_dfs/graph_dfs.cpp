@@ -54,7 +54,8 @@ struct SolveScratch {
     std::vector<uint32_t> next, length;
 
     size_t capacity_bytes() const {
-        return graph.capacity_bytes() + roots.capacity_bytes() + (next.capacity() + length.capacity()) * sizeof(uint32_t);
+        return graph.capacity_bytes() + roots.capacity_bytes() +
+               (next.capacity() + length.capacity()) * sizeof(uint32_t);
     }
 };
 

@@ -66,9 +66,7 @@ public:
 
     // Whether a segment ending at s2 may follow: the line through t's hits
     // passes near s2, with a bounded scatter. NaN never links.
-    bool may_follow(const GraphDfsParameters& p, const Hit& s2) const {
-        return may_follow(p, s2, 1 / (s2.z - t2_.z));
-    }
+    bool may_follow(const GraphDfsParameters& p, const Hit& s2) const { return may_follow(p, s2, 1 / (s2.z - t2_.z)); }
 
     // The same, with `q` = 1 / (s2.z - t2.z) known already (a division is
     // costly, and the second hits of one module share their z).
@@ -149,7 +147,9 @@ PackedLists PackedLists::group(size_t count, std::span<const std::pair<uint32_t,
 SuccessorSearch::SuccessorSearch(const GraphDfsParameters& p, std::span<const Hit> hits,
                                  std::span<const Module> modules, std::span<const TargetModule> targets,
                                  LinkSearch mode)
-    : p_(p), targets_(targets), distinct_ids_(ids_distinct(hits)),
+    : p_(p),
+      targets_(targets),
+      distinct_ids_(ids_distinct(hits)),
       sharing_id_(positions_sharing_id(hits, distinct_ids_)) {
     // The lookup needs a finite box around the line; otherwise every segment
     // is searched through the runs leaving its second hit.
@@ -162,9 +162,8 @@ SuccessorSearch::SuccessorSearch(const GraphDfsParameters& p, std::span<const Hi
 
 void SuccessorSearch::add_successors(SegmentGraph& graph, uint32_t begin, uint32_t end, size_t u) {
     bool by_lookup = strips_.has_value();
-    for_each_target(p_, static_cast<int64_t>(u), [&](size_t target) {
-        by_lookup = by_lookup && targets_[target].uniform_z();
-    });
+    for_each_target(p_, static_cast<int64_t>(u),
+                    [&](size_t target) { by_lookup = by_lookup && targets_[target].uniform_z(); });
     for (uint32_t t = begin; t < end; ++t) {
         if (by_lookup) {
             add_by_lookup(graph, t, u);

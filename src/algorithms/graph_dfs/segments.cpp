@@ -31,7 +31,8 @@ size_t bytes_of(const std::vector<T>& values) {
 }  // namespace
 
 TargetModule::TargetModule(std::span<const Hit> sorted, const Module& module)
-    : hits_(sorted), begin_(static_cast<uint32_t>(module.hit_start_index)),
+    : hits_(sorted),
+      begin_(static_cast<uint32_t>(module.hit_start_index)),
       end_(static_cast<uint32_t>(module.hit_end_index)) {
     uniform_z_ = std::all_of(hits_.begin() + begin_, hits_.begin() + end_,
                              [this](const Hit& hit) { return hit.z == hits_[begin_].z; });
@@ -70,9 +71,7 @@ size_t SegmentGraph::capacity_bytes() const {
            bytes_of(run_offsets) + bytes_of(successors.offsets) + bytes_of(successors.items);
 }
 
-size_t RootScratch::capacity_bytes() const {
-    return bytes_of(with_successors) + bytes_of(weight) + bytes_of(follows);
-}
+size_t RootScratch::capacity_bytes() const { return bytes_of(with_successors) + bytes_of(weight) + bytes_of(follows); }
 
 SegmentGraph build_segment_graph(const GraphDfsParameters& p, const GraphInput& input, LinkSearch links) {
     SegmentGraph graph;

@@ -29,8 +29,7 @@ StripIndex::StripIndex(std::span<const Hit> hits, std::span<const Module> module
     for (const Module& module : modules) add_module(hits, module, cell_width, strip_height);
 }
 
-void StripIndex::add_module(std::span<const Hit> hits, const Module& module, double cell_width,
-                            double strip_height) {
+void StripIndex::add_module(std::span<const Hit> hits, const Module& module, double cell_width, double strip_height) {
     ModuleCells m;
     m.first_strip = static_cast<uint32_t>(occupied_.size());
     const auto begin = hits.begin() + static_cast<ptrdiff_t>(module.hit_start_index);

@@ -24,8 +24,7 @@ public:
     // Visits the position of every indexed hit of `module` with x in
     // [x_low, x_high] and y in [y_low, y_high].
     template <class Visit>
-    void for_each_in_box(size_t module, double x_low, double x_high, double y_low, double y_high,
-                         Visit&& visit) const {
+    void for_each_in_box(size_t module, double x_low, double x_high, double y_low, double y_high, Visit&& visit) const {
         const ModuleCells& m = modules_[module];
         if (m.empty) return;
         const uint64_t columns = column_mask(m.x, x_low, x_high);
