@@ -114,8 +114,8 @@ void ClosestHitIndex::add_near_flags(ZGroup& group, std::span<const uint32_t> po
     // bounds) lies less than 2/3 of a cell from it, so at most one cell away.
     const double width = group.x1 - group.x0;
     const double height = group.y1 - group.y0;
-    const double magnitude = std::max({std::fabs(group.x0), std::fabs(group.x1), std::fabs(group.y0),
-                                       std::fabs(group.y1), width, height});
+    const double magnitude =
+        std::max({std::fabs(group.x0), std::fabs(group.x1), std::fabs(group.y0), std::fabs(group.y1), width, height});
     const double cell = 1.5 * (usual_reach_ + slack(2.0 * magnitude, usual_reach_));
     const auto cells_over = [cell](double extent) {
         return static_cast<uint32_t>(std::clamp(std::floor(extent / cell), 1.0, kFinestNearGrid));
@@ -146,8 +146,7 @@ double ClosestHitIndex::reach_for(double bound) {
     return reach;
 }
 
-ClosestHitIndex::CellRange ClosestHitIndex::cells_near(const ZGroup& group, double px, double py,
-                                                        double reach) const {
+ClosestHitIndex::CellRange ClosestHitIndex::cells_near(const ZGroup& group, double px, double py, double reach) const {
     const double x_slack = slack(px, reach);
     const double y_slack = slack(py, reach);
     const double x_low = px - reach - x_slack;

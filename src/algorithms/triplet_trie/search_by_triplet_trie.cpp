@@ -25,8 +25,7 @@ std::vector<Module> make_layers(std::span<const Module> modules) {
     return layers;
 }
 
-TrieTable build_trie_table(const SearchByTripletTrieParameters& p, std::span<const Module> layers,
-                           SearchMode mode) {
+TrieTable build_trie_table(const SearchByTripletTrieParameters& p, std::span<const Module> layers, SearchMode mode) {
     TrieTable tries;
     const size_t n = layers.size();
     std::vector<std::optional<ClosestHitIndex>> inner_indexes(n);
@@ -43,8 +42,8 @@ TrieTable build_trie_table(const SearchByTripletTrieParameters& p, std::span<con
     return tries;
 }
 
-std::vector<Track> solve_search_by_triplet_trie(const SearchByTripletTrieParameters& p,
-                                                std::span<const Module> modules, SearchMode mode) {
+std::vector<Track> solve_search_by_triplet_trie(const SearchByTripletTrieParameters& p, std::span<const Module> modules,
+                                                SearchMode mode) {
     const std::vector<Module> layers = make_layers(modules);
     if (layers.size() < 3) return {};
     const TrieTable tries = build_trie_table(p, layers, mode);

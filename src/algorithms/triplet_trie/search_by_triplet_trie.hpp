@@ -24,8 +24,7 @@ struct SearchByTripletTrieParameters {
 enum class SearchMode { indexed, reference };
 
 // Finished during the sweep, then strong at the end, then accepted weak.
-std::vector<Track> solve_search_by_triplet_trie(const SearchByTripletTrieParameters& p,
-                                                std::span<const Module> modules,
+std::vector<Track> solve_search_by_triplet_trie(const SearchByTripletTrieParameters& p, std::span<const Module> modules,
                                                 SearchMode mode = SearchMode::indexed);
 
 // Builds the tries only and returns their total number of (outer, middle)

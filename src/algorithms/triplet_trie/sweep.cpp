@@ -36,7 +36,11 @@ size_t hit_id_bound(std::span<const Module> modules) {
 class Sweep {
 public:
     Sweep(const SearchByTripletTrieParameters& p, std::span<const Module> modules, SearchMode mode)
-        : p_(p), modules_(modules), mode_(mode), used_(hit_id_bound(modules)), module_indexes_(modules.size()),
+        : p_(p),
+          modules_(modules),
+          mode_(mode),
+          used_(hit_id_bound(modules)),
+          module_indexes_(modules.size()),
           // Counts above 255 would wrap to small values; they mean "never finish".
           allowed_missed_(static_cast<uint8_t>(std::min<uint64_t>(p.allowed_missed_modules, 255))) {}
 

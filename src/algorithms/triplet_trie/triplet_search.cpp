@@ -8,7 +8,6 @@
 namespace corvane {
 namespace {
 
-
 // A layer's hits grouped by z (bit for bit), each group sorted by x, so that
 // the hits whose line from a base can reach a given box form a short run.
 // Hits with a non-finite x or y (their lines reach nothing) and hits of a
@@ -31,7 +30,8 @@ struct SortedByX {
                 return std::bit_cast<uint64_t>(g.z) == std::bit_cast<uint64_t>(hit.z);
             };
             auto group = std::find_if(groups.begin(), groups.end(), same_z);
-            if (!std::isfinite(hit.x) || !std::isfinite(hit.y) || (group == groups.end() && groups.size() == kMostGroups)) {
+            if (!std::isfinite(hit.x) || !std::isfinite(hit.y) ||
+                (group == groups.end() && groups.size() == kMostGroups)) {
                 loose.push_back(j);
                 continue;
             }
@@ -39,8 +39,9 @@ struct SortedByX {
             group->position.push_back(j);
         }
         for (Group& group : groups) {
-            std::sort(group.position.begin(), group.position.end(),
-                      [&hits](uint32_t l, uint32_t r) { return hits[l].x < hits[r].x || (hits[l].x == hits[r].x && l < r); });
+            std::sort(group.position.begin(), group.position.end(), [&hits](uint32_t l, uint32_t r) {
+                return hits[l].x < hits[r].x || (hits[l].x == hits[r].x && l < r);
+            });
             for (uint32_t j : group.position) {
                 group.x.push_back(hits[j].x);
                 group.y.push_back(hits[j].y);
@@ -99,8 +100,12 @@ struct InnerPlane {
     double x_bounds, y_bounds;  // |x0| + |x1| and |y0| + |y1| of the box
 
     InnerPlane(const ClosestHitIndex& inner, size_t g)
-        : group(g), z(inner.group_z(g)), box(inner.near_box(g)), frame(inner.near_frame(g)),
-          x_bounds(std::fabs(box.x0) + std::fabs(box.x1)), y_bounds(std::fabs(box.y0) + std::fabs(box.y1)) {}
+        : group(g),
+          z(inner.group_z(g)),
+          box(inner.near_box(g)),
+          frame(inner.near_frame(g)),
+          x_bounds(std::fabs(box.x0) + std::fabs(box.x1)),
+          y_bounds(std::fabs(box.y0) + std::fabs(box.y1)) {}
 };
 
 std::vector<InnerPlane> inner_planes(const ClosestHitIndex& inner) {

@@ -43,7 +43,7 @@ TripletTrie::TripletTrie(std::vector<Triplet> triplets) {
         const uint32_t entries_begin = static_cast<uint32_t>(entries_.size());
         for (size_t pair = begin; pair < end;) {
             const size_t pair_end = run_end(order, pair, same_pair);
-            const Triplet& key = triplets[order[pair]];  // first inserted
+            const Triplet& key = triplets[order[pair]];            // first inserted
             const Triplet& value = triplets[order[pair_end - 1]];  // last inserted
             entries_.push_back({key.middle, value.inner, value.scatter, order[pair]});
             pair = pair_end;
@@ -69,8 +69,8 @@ TripletTrie::TripletTrie(std::vector<Triplet> triplets) {
 }
 
 const Hit* TripletTrie::inner_for(const Hit& outer, const Hit& middle) const {
-    const auto branch = std::lower_bound(branch_by_outer_id_.begin(), branch_by_outer_id_.end(),
-                                         std::pair{outer.id, uint32_t{0}});
+    const auto branch =
+        std::lower_bound(branch_by_outer_id_.begin(), branch_by_outer_id_.end(), std::pair{outer.id, uint32_t{0}});
     if (branch == branch_by_outer_id_.end() || branch->first != outer.id) return nullptr;
     const std::span<const Entry> found = entries(branches_[branch->second]);
     const auto entry = std::lower_bound(found.begin(), found.end(), middle.id,
