@@ -46,6 +46,7 @@ void register_everything(PyObject* corvane) {
     attach_restore_function(corvane);
     register_tools_module(corvane);
     register_records_module(corvane);
+    register_generator_module(corvane);
 
     // Not listed in __all__, like the private submodules.
     if (PyModule_AddStringConstant(corvane, "__version__", CORVANE_VERSION) < 0) throw_error_already_set();

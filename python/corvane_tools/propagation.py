@@ -4,6 +4,7 @@ the modules and the foil (Highland formula), and the hits left behind.
 Units: millimetres, MeV, radiation lengths.
 """
 from dataclasses import dataclass
+from types import ModuleType
 
 import numpy as np
 
@@ -11,6 +12,35 @@ from .conditions import Conditions
 from .detector import INNER_RADIUS, OUTER_HALF_WIDTH, BoolArray, FloatArray, Geometry, IntArray, sensor_plane_offset
 from .interactions import foil_crossing
 from .particles import Particles
+
+
+def _compiled_flight() -> ModuleType | None:
+    """The compiled flight arithmetic, or None with a module built before it (the array code below then runs:
+    it gives the same numbers)."""
+    try:
+        from corvane import _generator
+    except ImportError:
+        return None
+    return _generator
+
+
+# Tests set this to None to compare both paths.
+compiled: ModuleType | None = _compiled_flight()
+
+
+def line_arrays(particles: Particles) -> tuple[FloatArray, ...]:
+    """The particles' lines as the compiled code reads them: (origin as x, y, z triples, tx, ty, sign, slope, r0)."""
+    lines = particles.lines
+    return (np.ascontiguousarray(particles.origin, np.float64).reshape(-1), lines.tx, lines.ty, lines.sign,
+            lines.slope, lines.r0)
+
+
+def _ints(data: bytearray) -> IntArray:
+    return np.frombuffer(data, np.int64)
+
+
+def _floats(data: bytearray) -> FloatArray:
+    return np.frombuffer(data, np.float64)
 
 
 @dataclass(frozen=True, eq=False)
@@ -88,6 +118,9 @@ def candidate_window(module_z: FloatArray, particles: Particles) -> tuple[IntArr
     t*|dz| + r0 from the beam, so only the modules ahead within a window of z
     can see it; the window is generous and the exact test comes later.
     """
+    if compiled is not None:
+        first_module, count = compiled.candidate_window(line_arrays(particles), module_z)
+        return _ints(first_module), _ints(count)
     oz = particles.origin[:, 2]
     lines = particles.lines
     slope, r0 = lines.slope, lines.r0
@@ -111,6 +144,11 @@ def candidate_crossings(module_z: FloatArray, particles: Particles) -> tuple[Int
 
 def line_crossings(setup: Setup, particles: Particles) -> tuple[IntArray, IntArray, FloatArray, FloatArray]:
     """The sensors the undisturbed lines cross: (particle, module, x, y), grouped by particle in module order."""
+    if compiled is not None:
+        geometry = setup.geometry
+        row, module, x, y = compiled.line_crossings(line_arrays(particles), geometry.module_z, geometry.overlap,
+                                                    geometry.sensor_shapes)
+        return _ints(row), _ints(module), _floats(x), _floats(y)
     tx, ty = particles.lines.tx, particles.lines.ty
     module_z = setup.geometry.module_z
     row, module = candidate_crossings(module_z, particles)
@@ -130,6 +168,8 @@ def crossings(rng: np.random.Generator, setup: Setup, particles: Particles) -> C
     t2 = tx * tx + ty * ty
     theta = highland(particles.p, particles.mass, setup.conditions.module_material * np.sqrt(1.0 + t2)) * (1.0 + t2)
     foil_row, foil_z, foil_x0 = foil_crossing(particles, setup.conditions.foil_material)
+    if compiled is not None:
+        return _compiled_crossings(rng, setup, particles, (row, module, x, y), (theta, t2), (foil_row, foil_z, foil_x0))
     if foil_row.size == 0:
         shift = _scatter(rng, module_z[module], theta[row], row, sign > 0.0)
     else:
@@ -153,6 +193,23 @@ def crossings(rng: np.random.Generator, setup: Setup, particles: Particles) -> C
     x += tx[row] * plane
     y += ty[row] * plane
     return Crossings(row, module, x, y, plane, setup.geometry.in_sensitive_area(module, x, y))
+
+
+def _compiled_crossings(rng: np.random.Generator, setup: Setup, particles: Particles,
+                        crossed: tuple[IntArray, IntArray, FloatArray, FloatArray],
+                        angles: tuple[FloatArray, FloatArray], foil: tuple[IntArray, FloatArray, FloatArray]) -> Crossings:
+    """`crossings` by the compiled code: the same draws, the same arithmetic."""
+    assert compiled is not None
+    row, module, x, y = crossed
+    theta, t2 = angles     # per particle: RMS kick at a module, and the squared transverse slope
+    foil_row, foil_z, foil_x0 = foil
+    foil_theta = highland(particles.p[foil_row], particles.mass[foil_row], foil_x0) * (1.0 + t2[foil_row])
+    normals = rng.normal(0.0, 1.0, (2, row.size + foil_row.size))
+    geometry = setup.geometry
+    x, y, plane, on_sensor = compiled.scatter(line_arrays(particles), geometry.module_z, geometry.overlap,
+                                              geometry.sensor_shapes, row, module, x, y, theta, foil_row, foil_z,
+                                              foil_theta, normals.reshape(-1))
+    return Crossings(row, module, _floats(x), _floats(y), _floats(plane), np.frombuffer(on_sensor, np.bool_))
 
 
 def hits(rng: np.random.Generator, setup: Setup, crossed: Crossings) -> Hits:

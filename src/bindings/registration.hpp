@@ -31,5 +31,8 @@ void register_tools_module(PyObject* corvane);
 // `_records`, per-event validation records and their fold, so that events
 // validated in separate processes add up to exactly one local run.
 void register_records_module(PyObject* corvane);
+// `_generator`, the event generator's flight arithmetic and the building of
+// its events' lists.
+void register_generator_module(PyObject* corvane);
 
 }  // namespace corvane::py

@@ -1,0 +1,209 @@
+#include "generator/flight.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "core/errors.hpp"
+
+namespace corvane::generator {
+namespace {
+
+constexpr double inner_radius = 5.1;
+constexpr double outer_half_width = 40.0;
+constexpr double sensor_short_side = 14.08;
+constexpr std::array<double, 4> sensor_planes{-0.45, -0.15, 0.15, 0.45};
+
+// The first index whose value is not below v; NaN sorts after every number.
+int64_t search_left(std::span<const double> sorted, double v) {
+    if (std::isnan(v)) return static_cast<int64_t>(sorted.size());
+    return std::lower_bound(sorted.begin(), sorted.end(), v) - sorted.begin();
+}
+
+void require(bool condition, const char* what) {
+    if (!condition) throw ValueError(std::string("flight: ") + what);
+}
+
+void check_lines(const Lines& lines) {
+    const size_t n = lines.size();
+    require(lines.ty.size() == n && lines.sign.size() == n && lines.slope.size() == n && lines.r0.size() == n &&
+                lines.origin.size() == 3 * n,
+            "the line columns differ in length");
+}
+
+}  // namespace
+
+bool Sensors::contain(int64_t module, double x, double y) const {
+    const double side = module % 2 == 0 ? 1.0 : -1.0;
+    const bool within = std::abs(x) < outer_half_width && std::abs(y) < outer_half_width;
+    if (!tiles) return within && x * x + y * y > inner_radius * inner_radius && side * x > -overlap;
+    // In the even half's frame; the odd half is the even one turned about the beam.
+    const double u = side * x;
+    const double v = side * y;
+    const double r = inner_radius;
+    const bool reach = v > r && (u > -r || (u > -r - overlap && v < r + sensor_short_side));
+    return within && (u > r || reach);
+}
+
+double sensor_plane_offset(double y) {
+    const double band = (y + outer_half_width) / (2.0 * outer_half_width) * static_cast<double>(sensor_planes.size());
+    // A float too large for an integer (or NaN) converts to the lowest integer, which clips to the first band.
+    constexpr double integer_limit = 9223372036854775808.0;
+    if (!(band > -integer_limit && band < integer_limit)) return sensor_planes.front();
+    const int64_t whole = static_cast<int64_t>(band);
+    return sensor_planes[static_cast<size_t>(std::clamp<int64_t>(whole, 0, sensor_planes.size() - 1))];
+}
+
+void candidate_window(const Lines& lines, std::span<const double> module_z, std::vector<int64_t>& first,
+                      std::vector<int64_t>& count) {
+    check_lines(lines);
+    const size_t n = lines.size();
+    first.resize(n);
+    count.resize(n);
+    const double reach = outer_half_width * std::sqrt(2.0);
+    constexpr double infinity = std::numeric_limits<double>::infinity();
+    for (size_t i = 0; i < n; ++i) {
+        const double oz = lines.origin[3 * i + 2];
+        const double slope = lines.slope[i];
+        const double r0 = lines.r0[i];
+        const double gap = inner_radius - r0 - 1.0;
+        const double near = (std::isnan(gap) ? gap : std::max(gap, 0.0)) / slope;
+        const double far = (reach + r0 + 1.0) / slope;
+        // Forward: modules in (oz + near, oz + far]; backward: [oz - far, oz - near).
+        const bool forward = lines.sign[i] > 0.0;
+        const int64_t begin = search_left(module_z, forward ? std::nextafter(oz + near, infinity) : oz - far);
+        const int64_t end = search_left(module_z, forward ? std::nextafter(oz + far, infinity) : oz - near);
+        first[i] = begin;
+        count[i] = std::max<int64_t>(end - begin, 0);
+    }
+}
+
+LineCrossings line_crossings(const Lines& lines, std::span<const double> module_z, const Sensors& sensors) {
+    std::vector<int64_t> first, count;
+    candidate_window(lines, module_z, first, count);
+    LineCrossings out;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const double ox = lines.origin[3 * i], oy = lines.origin[3 * i + 1], oz = lines.origin[3 * i + 2];
+        for (int64_t module = first[i]; module < first[i] + count[i]; ++module) {
+            const double dz = module_z[static_cast<size_t>(module)] - oz;
+            const double x = ox + lines.tx[i] * dz;
+            const double y = oy + lines.ty[i] * dz;
+            if (!sensors.contain(module, x, y)) continue;
+            out.row.push_back(static_cast<int64_t>(i));
+            out.module.push_back(module);
+            out.x.push_back(x);
+            out.y.push_back(y);
+        }
+    }
+    return out;
+}
+
+namespace {
+
+// One scattering layer in flight order: a module crossing (its index) or the foil (-1 - its index).
+struct Layer {
+    int64_t row;
+    int64_t source;
+};
+
+std::vector<Layer> layers_in_flight_order(const Lines& lines, const ScatterInput& in) {
+    std::vector<Layer> layers;
+    layers.reserve(in.row.size() + in.foil_row.size());
+    size_t next = 0;
+    auto modules_of = [&](int64_t row) {
+        while (next < in.row.size() && in.row[next] == row) {
+            layers.push_back({row, static_cast<int64_t>(next)});
+            ++next;
+        }
+    };
+    for (size_t f = 0; f < in.foil_row.size(); ++f) {
+        const int64_t row = in.foil_row[f];
+        require(row >= 0 && static_cast<size_t>(row) < lines.size() && (f == 0 || in.foil_row[f - 1] < row),
+                "foil rows must be particles in ascending order");
+        while (next < in.row.size() && in.row[next] < row) modules_of(in.row[next]);
+        const Layer foil{row, -1 - static_cast<int64_t>(f)};
+        if (lines.sign[static_cast<size_t>(row)] > 0.0) {
+            layers.push_back(foil);
+            modules_of(row);
+        } else {
+            modules_of(row);
+            layers.push_back(foil);
+        }
+    }
+    while (next < in.row.size()) modules_of(in.row[next]);
+    return layers;
+}
+
+}  // namespace
+
+Landing scatter(const Lines& lines, std::span<const double> module_z, const Sensors& sensors, const ScatterInput& in,
+                std::vector<double>& x, std::vector<double>& y) {
+    check_lines(lines);
+    const size_t crossings = in.row.size();
+    require(in.module.size() == crossings && x.size() == crossings && y.size() == crossings,
+            "the crossing columns differ in length");
+    require(in.theta.size() == lines.size(), "one scattering angle per particle");
+    require(in.foil_z.size() == in.foil_row.size() && in.foil_theta.size() == in.foil_row.size(),
+            "the foil columns differ in length");
+    for (size_t j = 0; j < crossings; ++j) {
+        require(in.row[j] >= 0 && static_cast<size_t>(in.row[j]) < lines.size() && (j == 0 || in.row[j - 1] <= in.row[j]),
+                "crossings must be grouped by particle in ascending order");
+        require(in.module[j] >= 0 && static_cast<size_t>(in.module[j]) < module_z.size(), "module out of range");
+    }
+    const std::vector<Layer> layers = layers_in_flight_order(lines, in);
+    const size_t count = layers.size();
+    require(in.normals.size() == 2 * count, "two normal draws per layer");
+
+    // Running sums of the kicks and of the kicks' moments kick * z over all layers, as one cumulative sum:
+    // entry j holds the sum of the layers before j.
+    std::array<std::vector<double>, 4> running;
+    for (std::vector<double>& sums : running) sums.assign(count + 1, 0.0);
+    std::vector<double> layer_z(count);
+    for (size_t j = 0; j < count; ++j) {
+        const Layer& layer = layers[j];
+        const size_t source = static_cast<size_t>(layer.source >= 0 ? layer.source : -1 - layer.source);
+        const double z = layer.source >= 0 ? module_z[static_cast<size_t>(in.module[source])] : in.foil_z[source];
+        const double theta = layer.source >= 0 ? in.theta[static_cast<size_t>(layer.row)] : in.foil_theta[source];
+        const double kick_x = in.normals[j] * theta;
+        const double kick_y = in.normals[count + j] * theta;
+        layer_z[j] = z;
+        running[0][j + 1] = running[0][j] + kick_x;
+        running[1][j + 1] = running[1][j] + kick_y;
+        running[2][j + 1] = running[2][j] + kick_x * z;
+        running[3][j + 1] = running[3][j] + kick_y * z;
+    }
+
+    Landing landing;
+    landing.plane.resize(crossings);
+    landing.on_sensor.resize(crossings);
+    for (size_t start = 0; start < count;) {
+        const int64_t row = layers[start].row;
+        size_t end = start;
+        while (end < count && layers[end].row == row) ++end;
+        const size_t particle = static_cast<size_t>(row);
+        const bool forward = lines.sign[particle] > 0.0;
+        for (size_t j = start; j < end; ++j) {
+            if (layers[j].source < 0) continue;
+            // The kicks before layer j in flight order: lower z first towards +z, higher z first towards -z.
+            const size_t high = forward ? j : end;
+            const size_t low = forward ? start : j + 1;
+            const double z = layer_z[j];
+            const double shift_x = z * (running[0][high] - running[0][low]) - (running[2][high] - running[2][low]);
+            const double shift_y = z * (running[1][high] - running[1][low]) - (running[3][high] - running[3][low]);
+            const size_t k = static_cast<size_t>(layers[j].source);
+            x[k] = x[k] + shift_x;
+            y[k] = y[k] + shift_y;
+            const double plane = sensor_plane_offset(y[k]);
+            x[k] = x[k] + lines.tx[particle] * plane;
+            y[k] = y[k] + lines.ty[particle] * plane;
+            landing.plane[k] = plane;
+            landing.on_sensor[k] = sensors.contain(in.module[k], x[k], y[k]) ? 1 : 0;
+        }
+        start = end;
+    }
+    return landing;
+}
+
+}  // namespace corvane::generator
