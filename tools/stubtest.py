@@ -9,7 +9,7 @@ import sys
 
 import corvane
 
-for name in ("DetectorEvent", "ReconstructionAlgorithms", "Validator", "_records", "_tools"):
+for name in ("DetectorEvent", "ReconstructionAlgorithms", "Validator", "_generator", "_records", "_tools"):
     sys.modules[f"corvane.{name}"] = getattr(corvane, name)
 
 from mypy.stubtest import main  # noqa: E402

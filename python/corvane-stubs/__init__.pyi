@@ -9,6 +9,7 @@ from typing import Any
 from . import DetectorEvent as DetectorEvent
 from . import ReconstructionAlgorithms as ReconstructionAlgorithms
 from . import Validator as Validator
+from . import _generator as _generator
 from . import _records as _records
 from . import _tools as _tools
 

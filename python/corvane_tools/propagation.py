@@ -4,28 +4,14 @@ the modules and the foil (Highland formula), and the hits left behind.
 Units: millimetres, MeV, radiation lengths.
 """
 from dataclasses import dataclass
-from types import ModuleType
 
 import numpy as np
 
+from . import compiled_generator
 from .conditions import Conditions
 from .detector import INNER_RADIUS, OUTER_HALF_WIDTH, BoolArray, FloatArray, Geometry, IntArray, sensor_plane_offset
 from .interactions import foil_crossing
 from .particles import Particles
-
-
-def _compiled_flight() -> ModuleType | None:
-    """The compiled flight arithmetic, or None with a module built before it (the array code below then runs:
-    it gives the same numbers)."""
-    try:
-        from corvane import _generator
-    except ImportError:
-        return None
-    return _generator
-
-
-# Tests set this to None to compare both paths.
-compiled: ModuleType | None = _compiled_flight()
 
 
 def line_arrays(particles: Particles) -> tuple[FloatArray, ...]:
@@ -118,6 +104,7 @@ def candidate_window(module_z: FloatArray, particles: Particles) -> tuple[IntArr
     t*|dz| + r0 from the beam, so only the modules ahead within a window of z
     can see it; the window is generous and the exact test comes later.
     """
+    compiled = compiled_generator.module
     if compiled is not None:
         first_module, count = compiled.candidate_window(line_arrays(particles), module_z)
         return _ints(first_module), _ints(count)
@@ -144,6 +131,7 @@ def candidate_crossings(module_z: FloatArray, particles: Particles) -> tuple[Int
 
 def line_crossings(setup: Setup, particles: Particles) -> tuple[IntArray, IntArray, FloatArray, FloatArray]:
     """The sensors the undisturbed lines cross: (particle, module, x, y), grouped by particle in module order."""
+    compiled = compiled_generator.module
     if compiled is not None:
         geometry = setup.geometry
         row, module, x, y = compiled.line_crossings(line_arrays(particles), geometry.module_z, geometry.overlap,
@@ -168,7 +156,7 @@ def crossings(rng: np.random.Generator, setup: Setup, particles: Particles) -> C
     t2 = tx * tx + ty * ty
     theta = highland(particles.p, particles.mass, setup.conditions.module_material * np.sqrt(1.0 + t2)) * (1.0 + t2)
     foil_row, foil_z, foil_x0 = foil_crossing(particles, setup.conditions.foil_material)
-    if compiled is not None:
+    if compiled_generator.module is not None:
         return _compiled_crossings(rng, setup, particles, (row, module, x, y), (theta, t2), (foil_row, foil_z, foil_x0))
     if foil_row.size == 0:
         shift = _scatter(rng, module_z[module], theta[row], row, sign > 0.0)
@@ -199,6 +187,7 @@ def _compiled_crossings(rng: np.random.Generator, setup: Setup, particles: Parti
                         crossed: tuple[IntArray, IntArray, FloatArray, FloatArray],
                         angles: tuple[FloatArray, FloatArray], foil: tuple[IntArray, FloatArray, FloatArray]) -> Crossings:
     """`crossings` by the compiled code: the same draws, the same arithmetic."""
+    compiled = compiled_generator.module
     assert compiled is not None
     row, module, x, y = crossed
     theta, t2 = angles     # per particle: RMS kick at a module, and the squared transverse slope

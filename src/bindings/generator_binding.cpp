@@ -1,6 +1,6 @@
-// `corvane._generator`: the event generator's arithmetic and list building,
-// behind corvane_tools.generator. Arrays arrive as flat NumPy buffers and
-// leave as bytearrays (numpy.frombuffer), or as the event's own lists.
+// `corvane._generator`: the event generator's flight arithmetic, behind
+// corvane_tools.propagation. Arrays arrive as flat NumPy buffers and leave as
+// bytearrays (numpy.frombuffer).
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -59,7 +59,8 @@ struct FromPython<IntegerColumn> {
             throw_error_already_set();
         }
         column.has_buffer_ = true;
-        if (column.buffer_.ndim != 1 || column.buffer_.itemsize != 8 || !is_native_int64_format(column.buffer_.format)) {
+        if (column.buffer_.ndim != 1 || column.buffer_.itemsize != 8 ||
+            !is_native_int64_format(column.buffer_.format)) {
             raise_conversion_error(object, "int64 array");  // the column's destructor releases the buffer
         }
         return column;
@@ -110,87 +111,12 @@ auto scatter(PyRef lines, DoubleColumn module_z, double overlap, bool tiles, Int
              std::vector<double> x, std::vector<double> y, DoubleColumn theta, IntegerColumn foil_row,
              DoubleColumn foil_z, DoubleColumn foil_theta, DoubleColumn normals) {
     const LineColumns columns = line_columns(lines.get());
-    const generator::ScatterInput input{row.values(),        module.values(),     theta.values(), foil_row.values(),
-                                        foil_z.values(),     foil_theta.values(), normals.values()};
+    const generator::ScatterInput input{row.values(),    module.values(),     theta.values(),  foil_row.values(),
+                                        foil_z.values(), foil_theta.values(), normals.values()};
     generator::Landing landing =
         generator::scatter(columns.lines(), module_z.values(), Sensors{overlap, tiles}, input, x, y);
     return std::tuple(native(std::move(x)), native(std::move(y)), native(std::move(landing.plane)),
                       native(std::move(landing.on_sensor)));
-}
-
-PyObject* new_int(int64_t value) { return PyLong_FromLongLong(value); }
-
-// The values' runs of the given lengths, each as a new list of floats.
-PyRef float_lists(DoubleColumn values, IntegerColumn lengths) {
-    const std::span<const double> all = values.values();
-    size_t start = 0;
-    for (const int64_t length : lengths.values()) {
-        if (length < 0 || static_cast<size_t>(length) > all.size() - start) {
-            throw ValueError("float_lists: the lengths run past the values");
-        }
-        start += static_cast<size_t>(length);
-    }
-    start = 0;
-    return PyRef::steal(build_list(lengths.values().size(), [&](size_t run) {
-        const size_t first = start;
-        start += static_cast<size_t>(lengths.values()[run]);
-        return build_list(start - first, [&](size_t i) { return PyFloat_FromDouble(all[first + i]); });
-    }));
-}
-
-// Columns of a Monte Carlo row, by where they come from.
-constexpr size_t integer_columns = 11;  // key, pid, charge, then the eight flags
-constexpr size_t real_columns = 5;      // p, pt, eta, phi, originZ
-
-// The Monte Carlo rows of consecutive events: particle k's row is made of column k of `integers` (11 rows of
-// `particles` values) and of `reals` (5 rows), and its hits are hit_ids[hit_start[k]:hit_end[k]].
-PyRef montecarlo_rows(IntegerColumn integers, DoubleColumn reals, IntegerColumn hit_ids, IntegerColumn hit_start,
-                      IntegerColumn hit_end, IntegerColumn per_event) {
-    const std::span<const int64_t> ints = integers.values(), ids = hit_ids.values();
-    const std::span<const int64_t> starts = hit_start.values(), ends = hit_end.values();
-    const std::span<const double> floats = reals.values();
-    const size_t particles = starts.size();
-    if (ends.size() != particles || ints.size() != integer_columns * particles ||
-        floats.size() != real_columns * particles) {
-        throw ValueError("montecarlo_rows: the columns differ in length");
-    }
-    for (size_t k = 0; k < particles; ++k) {
-        if (starts[k] < 0 || starts[k] > ends[k] || static_cast<size_t>(ends[k]) > ids.size()) {
-            throw ValueError("montecarlo_rows: a particle's hits run past the hit ids");
-        }
-    }
-    size_t total = 0;
-    for (const int64_t count : per_event.values()) {
-        if (count < 0 || static_cast<size_t>(count) > particles - total) {
-            throw ValueError("montecarlo_rows: the events hold more particles than given");
-        }
-        total += static_cast<size_t>(count);
-    }
-    auto integer = [&](size_t column, size_t k) { return new_int(ints[column * particles + k]); };
-    auto real = [&](size_t column, size_t k) { return PyFloat_FromDouble(floats[column * particles + k]); };
-    auto row = [&](size_t k) {
-        return build_list(17, [&](size_t column) -> PyObject* {
-            switch (column) {
-                case 0: return integer(0, k);  // key
-                case 1: return integer(1, k);  // pid
-                case 2: case 3: case 4: case 5: return real(column - 2, k);  // p, pt, eta, phi
-                case 6: return integer(2, k);  // charge
-                case 7: {
-                    const size_t first = static_cast<size_t>(starts[k]);
-                    return build_list(static_cast<size_t>(ends[k]) - first,
-                                      [&](size_t i) { return new_int(ids[first + i]); });
-                }
-                case 16: return real(4, k);  // originZ
-                default: return integer(column - 5, k);  // isLong ... fromStrangeDecay
-            }
-        });
-    };
-    size_t next = 0;
-    return PyRef::steal(build_list(per_event.values().size(), [&](size_t event) {
-        const size_t first = next;
-        next += static_cast<size_t>(per_event.values()[event]);
-        return build_list(next - first, [&](size_t i) { return row(first + i); });
-    }));
 }
 
 PyMethodDef generator_functions[] = {
@@ -201,16 +127,10 @@ PyMethodDef generator_functions[] = {
         "line_crossings(lines, module_z, overlap, tiles)\n--\n\nThe sensors the lines cross: particle and module "
         "(int64), x and y (float64), grouped by particle in module order, as bytearrays."),
     Function<&scatter, "scatter", "lines", "module_z", "overlap", "tiles", "row", "module", "x", "y", "theta",
-             "foil_row", "foil_z", "foil_theta", "normals">::def(
-        "scatter(lines, module_z, overlap, tiles, row, module, x, y, theta, foil_row, foil_z, foil_theta, "
-        "normals)\n--\n\nThe line crossings moved by multiple scattering: x, y, the sensor plane's z offset "
-        "(float64) and whether each lands on a sensor (one byte), as bytearrays."),
-    Function<&float_lists, "float_lists", "values", "lengths">::def(
-        "float_lists(values, lengths)\n--\n\nThe float64 values' consecutive runs of the given lengths, as lists."),
-    Function<&montecarlo_rows, "montecarlo_rows", "integers", "reals", "hit_ids", "hit_start", "hit_end",
-             "per_event">::def(
-        "montecarlo_rows(integers, reals, hit_ids, hit_start, hit_end, per_event)\n--\n\nThe Monte Carlo rows of "
-        "consecutive events, one list of rows per event."),
+             "foil_row", "foil_z", "foil_theta", "normals">::
+        def("scatter(lines, module_z, overlap, tiles, row, module, x, y, theta, foil_row, foil_z, foil_theta, "
+            "normals)\n--\n\nThe line crossings moved by multiple scattering: x, y, the sensor plane's z offset "
+            "(float64) and whether each lands on a sensor (one byte), as bytearrays."),
 };
 
 }  // namespace

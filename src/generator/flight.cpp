@@ -148,8 +148,9 @@ Landing scatter(const Lines& lines, std::span<const double> module_z, const Sens
     require(in.foil_z.size() == in.foil_row.size() && in.foil_theta.size() == in.foil_row.size(),
             "the foil columns differ in length");
     for (size_t j = 0; j < crossings; ++j) {
-        require(in.row[j] >= 0 && static_cast<size_t>(in.row[j]) < lines.size() && (j == 0 || in.row[j - 1] <= in.row[j]),
-                "crossings must be grouped by particle in ascending order");
+        require(
+            in.row[j] >= 0 && static_cast<size_t>(in.row[j]) < lines.size() && (j == 0 || in.row[j - 1] <= in.row[j]),
+            "crossings must be grouped by particle in ascending order");
         require(in.module[j] >= 0 && static_cast<size_t>(in.module[j]) < module_z.size(), "module out of range");
     }
     const std::vector<Layer> layers = layers_in_flight_order(lines, in);

@@ -45,15 +45,15 @@ void candidate_window(const Lines& lines, std::span<const double> module_z, std:
 
 // What scatters the particles: the modules their lines cross and, once, the foil for particles made inside it.
 struct ScatterInput {
-    std::span<const int64_t> row, module;     // the line crossings
-    std::span<const double> theta;            // RMS kick per particle at a module
-    std::span<const int64_t> foil_row;        // particles crossing the foil, ascending
+    std::span<const int64_t> row, module;  // the line crossings
+    std::span<const double> theta;         // RMS kick per particle at a module
+    std::span<const int64_t> foil_row;     // particles crossing the foil, ascending
     std::span<const double> foil_z, foil_theta;
-    std::span<const double> normals;          // 2 x (crossings + foil crossings) unit normal draws, x row then y row
+    std::span<const double> normals;  // 2 x (crossings + foil crossings) unit normal draws, x row then y row
 };
 
 struct Landing {
-    std::vector<double> plane;   // z offset of the sensor plane hit
+    std::vector<double> plane;  // z offset of the sensor plane hit
     std::vector<uint8_t> on_sensor;
 };
 

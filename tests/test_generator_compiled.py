@@ -1,0 +1,110 @@
+"""The generator's compiled part gives exactly what the array code it stands in for gives: the same crossings,
+hence the same events, bit for bit."""
+import json
+
+import numpy as np
+import pytest
+
+from corvane_tools import compiled_generator
+from corvane_tools.conditions import with_values
+from corvane_tools.detector import INNER_RADIUS, OUTER_HALF_WIDTH
+from corvane_tools.generator import _collisions, generate_events
+from corvane_tools.particles import Particles
+from corvane_tools.propagation import Setup, candidate_window, crossings, line_arrays
+
+pytestmark = pytest.mark.skipif(compiled_generator.module is None, reason="module built without corvane._generator")
+
+EARLIER = with_values(spectrum="wide_gaussian", noise_per_module=2.2, hit_efficiency=0.98, foil_material=0,
+                      overlap_shape="strip", conversions=False, delta_rays=False)
+
+
+@pytest.fixture
+def array_code(monkeypatch):
+    """Runs a function with the array code in place of the compiled part."""
+    def run(function, *args):
+        with monkeypatch.context() as patch:
+            patch.setattr(compiled_generator, "module", None)
+            return function(*args)
+    return run
+
+
+def particles_on_lines(origins, directions):
+    origin = np.array(origins, float).reshape(-1, 3)
+    direction = np.array(directions, float).reshape(-1, 3)
+    direction /= np.linalg.norm(direction, axis=1)[:, None]
+    count = len(origin)
+    none = np.zeros(count, bool)
+    return Particles(origin, direction, np.full(count, 800.0), np.full(count, 139.57), np.full(count, 211),
+                     np.ones(count, np.int64), none, none.copy(), none.copy(), np.zeros(count, np.int64))
+
+
+EDGE = OUTER_HALF_WIDTH
+LINES = {
+    "no particles": ([], []),
+    # along the beam: the transverse slope is floored, so every module ahead is a candidate; on the beam line
+    # itself only the foil is crossed
+    "along the beam": ([(0, 0, 0), (0, 0, 0), (10.0, 7.0, -300), (-12.0, 3.0, 400)],
+                       [(0, 0, 1), (0, 0, -1), (0, 0, 1), (0, 0, -1)]),
+    # on the bounds of the sensitive area at every module: the outer edge, the hole, and the overlap's edge
+    "at a module edge": ([(EDGE, 0, -400), (0, EDGE, -400), (INNER_RADIUS, 0, -400), (0, -INNER_RADIUS, -400),
+                          (-2.0, 10.0, -400), (2.0, -10.0, -400), (-2.0 - INNER_RADIUS, INNER_RADIUS + 14.08, -400)],
+                         [(0, 0, 1)] * 7),
+    "inside the foil, both ways": ([(0.5, 0.2, 10), (0.5, 0.2, 10), (1.0, -1.0, -50)],
+                                   [(0.1, 0.05, 1), (0.1, 0.05, -1), (-0.02, 0.3, -1)]),
+}
+
+
+def collision_particles(conditions):
+    return _collisions(np.random.default_rng([5, 2]), conditions, 10).particles
+
+
+@pytest.mark.parametrize("shape", ["sensors", "strip"])
+@pytest.mark.parametrize("foil", [0.0, 0.0028])
+@pytest.mark.parametrize("lines", [*LINES, "collisions"])
+def test_crossings_match_the_array_code(array_code, lines, foil, shape):
+    setup = Setup.of(with_values(foil_material=foil, overlap_shape=shape))
+    made = collision_particles(setup.conditions) if lines == "collisions" else particles_on_lines(*LINES[lines])
+    compiled = crossings(np.random.default_rng(9), setup, made)
+    expected = array_code(crossings, np.random.default_rng(9), setup, made)
+    for name in ("row", "module", "x", "y", "plane", "on_sensor"):
+        got, want = getattr(compiled, name), getattr(expected, name)
+        assert got.dtype == want.dtype and got.tobytes() == want.tobytes(), name
+    window = candidate_window(setup.geometry.module_z, made)
+    assert all(a.tobytes() == b.tobytes()
+               for a, b in zip(window, array_code(candidate_window, setup.geometry.module_z, made)))
+    if lines == "collisions":
+        assert compiled.on_sensor.sum() > 1000   # the comparison saw real crossings
+
+
+@pytest.mark.parametrize("conditions", [with_values(), EARLIER,
+                                        with_values(collisions=12, spill_over=0.3, noise_per_module=2.5),
+                                        with_values(gun="pion", gun_particles="100")],
+                         ids=["defaults", "earlier settings", "busy", "gun"])
+def test_events_match_the_array_code(array_code, conditions):
+    def text(events):
+        return [json.dumps(event, sort_keys=True) for event in events]
+    assert text(generate_events(10, 4, conditions)) == text(array_code(generate_events, 10, 4, conditions))
+
+
+def test_inconsistent_columns_are_refused():
+    setup = Setup.of(with_values())
+    made = particles_on_lines(*LINES["inside the foil, both ways"])
+    lines, module_z = line_arrays(made), setup.geometry.module_z
+    one, none = np.zeros(1, np.int64), np.zeros(0, np.int64)
+    good = dict(row=one, module=one, x=np.zeros(1), y=np.zeros(1), theta=np.zeros(3), foil_row=none,
+                foil_z=np.zeros(0), foil_theta=np.zeros(0), normals=np.zeros(2))
+    broken = [dict(row=np.array([3])), dict(module=np.array([52])), dict(module=np.array([-1])),
+              dict(theta=np.zeros(2)), dict(normals=np.zeros(3)), dict(x=np.zeros(2)),
+              dict(foil_row=np.array([2, 1]), foil_z=np.zeros(2), foil_theta=np.zeros(2)),
+              dict(row=np.array([1, 0]), module=np.zeros(2, np.int64), x=np.zeros(2), y=np.zeros(2))]
+    compiled = compiled_generator.module
+    compiled.scatter(lines, module_z, 2.0, True, **good)
+    for change in broken:
+        with pytest.raises(ValueError):
+            compiled.scatter(lines, module_z, 2.0, True, **{**good, **change})
+    with pytest.raises(ValueError):
+        compiled.line_crossings(lines[:5], module_z, 2.0, True)
+    with pytest.raises(ValueError):
+        compiled.line_crossings((lines[0][:-1], *lines[1:]), module_z, 2.0, True)
+    with pytest.raises(TypeError):
+        compiled.scatter(lines, module_z, 2.0, True, **{**good, "row": [0]})
