@@ -308,20 +308,27 @@ COORDINATE = st.one_of(GRID, GRID, GRID, st.sampled_from([0.4, -0.4, 0.8, 1e6, -
                                                           math.nan, math.inf, -math.inf]))
 
 
+# Offsets of a hit's z from its module's: several planes per module, and
+# extreme or non-finite z that make a line's offset overflow over the module.
+PLANE = st.sampled_from([0.0, 0.0, 0.0, 0.5, -0.25, 1e308, -1e308, math.nan, math.inf])
+
+
 @st.composite
-def one_z_per_module_events(draw):
-    """Events whose modules each lie at one z, so links are found through the
-    hit index; some modules share z with their neighbours."""
+def indexed_events(draw):
+    """Events whose links are found through the hit index: modules on one or
+    several z planes, some sharing z with their neighbours."""
     modules = []
     z = 0.0
     for _ in range(12):
         z += draw(st.sampled_from([0.0, 1.0, 1.0, 2.0, 1e300]))
-        modules.append([(draw(COORDINATE), draw(COORDINATE), z) for _ in range(draw(st.integers(0, 12)))])
+        planes = draw(st.booleans())
+        modules.append([(draw(COORDINATE), draw(COORDINATE), z + (draw(PLANE) if planes else 0.0))
+                        for _ in range(draw(st.integers(0, 12)))])
     return modules
 
 
 @settings(max_examples=300, **SLOW)
-@given(one_z_per_module_events(), st.sampled_from([0.125, 0.4, 1.0, 0.0, -1.0, 1e-300, 1e300, math.inf, math.nan]),
+@given(indexed_events(), st.sampled_from([0.125, 0.4, 1.0, 0.0, -1.0, 1e-300, 1e300, math.inf, math.nan]),
        st.sampled_from([0.125, 0.4, 3.0, math.inf]), st.integers(0, 3))
 def test_indexed_links_match_reference_links(modules, tolerance, scatter, skips):
     hits, boundaries = [], [0]

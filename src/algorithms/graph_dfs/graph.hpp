@@ -3,6 +3,7 @@
 // may follow it.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -55,6 +56,10 @@ public:
     uint32_t end() const { return end_; }
     bool uniform_z() const { return uniform_z_; }
     double z() const { return begin_ < end_ ? hits_[begin_].z : 0.0; }
+    // The lowest and highest finite z of its hits; low > high when none is
+    // finite (a hit at a non-finite z never passes the link test).
+    double z_low() const { return z_low_; }
+    double z_high() const { return z_high_; }
 
     // The run of candidates for h: from the first hit inside the x-window to
     // the first hit after it that is outside (later hits are not candidates).
@@ -65,6 +70,8 @@ private:
     uint32_t begin_;
     uint32_t end_;
     bool uniform_z_ = false;
+    double z_low_ = INFINITY;
+    double z_high_ = -INFINITY;
 };
 
 // Target modules of a hit on module j, nearest first; negative ones are skipped

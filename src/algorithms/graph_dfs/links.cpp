@@ -161,9 +161,7 @@ SuccessorSearch::SuccessorSearch(const GraphDfsParameters& p, std::span<const Hi
 }
 
 void SuccessorSearch::add_successors(SegmentGraph& graph, uint32_t begin, uint32_t end, size_t u) {
-    bool by_lookup = strips_.has_value();
-    for_each_target(p_, static_cast<int64_t>(u),
-                    [&](size_t target) { by_lookup = by_lookup && targets_[target].uniform_z(); });
+    const bool by_lookup = strips_.has_value();
     for (uint32_t t = begin; t < end; ++t) {
         if (by_lookup) {
             add_by_lookup(graph, t, u);
@@ -183,11 +181,11 @@ const SegmentRun* run_between(const SegmentGraph& graph, uint32_t from, size_t m
     return nullptr;
 }
 
-// [centre - half, centre + half], a little wider: the box only preselects,
-// the exact tests decide, so it must not lose a hit to rounding.
-std::pair<double, double> widened_range(double centre, double half) {
-    const double slack = (std::abs(centre) + half) * 0x1p-40;
-    return {centre - half - slack, centre + half + slack};
+// [low - half, high + half], a little wider: the box only preselects, the
+// exact tests decide, so it must not lose a hit to rounding.
+std::pair<double, double> widened_range(double low, double high, double half) {
+    const double slack = (std::max(std::abs(low), std::abs(high)) + half) * 0x1p-40;
+    return {low - half - slack, high + half + slack};
 }
 
 }  // namespace
@@ -195,29 +193,51 @@ std::pair<double, double> widened_range(double centre, double half) {
 // One segment's successors from the hits near its line on each target module
 // of its second hit, nearest module first and ascending within one: segment
 // order. A hit passing the link test must still be the second hit of a
-// segment from that hit. Only used with distinct ids and one z per target
-// module, so every successor found has a lower index.
+// segment from that hit. Only used with distinct ids, so every successor
+// found has a lower index.
+//
+// The line's offset at a z is computed by steps that each round
+// monotonically, so over a module's z range it lies between its values at
+// the lowest and the highest z: the box spans both, widened by the tolerance.
 void SuccessorSearch::add_by_lookup(SegmentGraph& graph, uint32_t t, size_t u) {
     const uint32_t a = graph.second[t];
     const Hit& b = graph.hits[graph.first[t]];
-    const Predecessor predecessor(b, graph.hits[a], slope_reciprocal_(graph.hits[a].z - b.z));
+    const Hit& second = graph.hits[a];
+    const Predecessor predecessor(b, second, slope_reciprocal_(second.z - b.z));
     PackedLists& successors = graph.successors;
     if (!predecessor.vertical()) {
         for_each_target(p_, static_cast<int64_t>(u), [&](size_t target) {
             const SegmentRun* run = run_between(graph, a, target);
             if (run == nullptr) return;  // nothing can follow towards this module
-            const double z = targets_[target].z();
-            const double x = predecessor.x_offset(z, 0.0);
-            const double y = predecessor.y_offset(z, 0.0);
-            if (!std::isfinite(x) || !std::isfinite(y)) return;  // no hit can pass
-            const auto [x_low, x_high] = widened_range(x, p_.max_tolerance_x);
-            const auto [y_low, y_high] = widened_range(y, p_.max_tolerance_y);
-            const double q = scatter_reciprocal_[target](z - graph.hits[a].z);
+            const TargetModule& module = targets_[target];
+            if (!(module.z_low() <= module.z_high())) return;  // no hit at a finite z: none can pass
+            LastReciprocal& reciprocal = scatter_reciprocal_[target];
+            auto passes = [&](uint32_t k) {
+                const Hit& hit = graph.hits[k];
+                return predecessor.may_follow(p_, hit, reciprocal(hit.z - second.z));
+            };
+            const double x_low_z = predecessor.x_offset(module.z_low(), 0.0);
+            const double x_high_z = predecessor.x_offset(module.z_high(), 0.0);
+            const double y_low_z = predecessor.y_offset(module.z_low(), 0.0);
+            const double y_high_z = predecessor.y_offset(module.z_high(), 0.0);
             near_.clear();
-            strips_->for_each_in_box(target, x_low, x_high, y_low, y_high, [&](uint32_t k) {
-                if (predecessor.may_follow(p_, graph.hits[k], q)) near_.push_back(k);
-            });
-            std::sort(near_.begin(), near_.end());
+            if (std::isfinite(x_low_z) && std::isfinite(x_high_z) && std::isfinite(y_low_z) &&
+                std::isfinite(y_high_z)) {
+                const auto [x_low, x_high] =
+                    widened_range(std::min(x_low_z, x_high_z), std::max(x_low_z, x_high_z), p_.max_tolerance_x);
+                const auto [y_low, y_high] =
+                    widened_range(std::min(y_low_z, y_high_z), std::max(y_low_z, y_high_z), p_.max_tolerance_y);
+                strips_->for_each_in_box(target, x_low, x_high, y_low, y_high, [&](uint32_t k) {
+                    if (passes(k)) near_.push_back(k);
+                });
+                std::sort(near_.begin(), near_.end());
+            } else {
+                // An overflowing line may still pass near some z of the
+                // range: test the run's second hits one by one.
+                for (uint32_t s = run->begin; s < run->end; ++s) {
+                    if (passes(graph.second[s])) near_.push_back(graph.second[s]);
+                }
+            }
             // The run's second hits ascend, as do the hits found.
             const auto end = graph.second.begin() + run->end;
             auto s = graph.second.begin() + run->begin;

@@ -36,6 +36,11 @@ TargetModule::TargetModule(std::span<const Hit> sorted, const Module& module)
       end_(static_cast<uint32_t>(module.hit_end_index)) {
     uniform_z_ = std::all_of(hits_.begin() + begin_, hits_.begin() + end_,
                              [this](const Hit& hit) { return hit.z == hits_[begin_].z; });
+    for (uint32_t i = begin_; i < end_; ++i) {
+        if (!std::isfinite(hits_[i].z)) continue;
+        z_low_ = std::min(z_low_, hits_[i].z);
+        z_high_ = std::max(z_high_, hits_[i].z);
+    }
 }
 
 Window TargetModule::window(const GraphDfsParameters& p, const Hit& h) const {
