@@ -156,3 +156,38 @@ def test_bad_file_does_not_stop_the_others_unless_strict(tmp_path, sample):
     assert len(loaded.events) == 1 and len(loaded.problems) == 1 and "event_00001.json" in loaded.problems[0]
     with pytest.raises(EventFileError, match="event_00001.json"):
         load_events([tmp_path / "good"], strict=True)
+
+
+NAN, INF = float("nan"), float("inf")
+
+
+@pytest.mark.parametrize("fault", [
+    {},                                                            # sound
+    {"module_prefix_sum": list(range(53)) + [60], "x": [1.0] * 52 + [NAN]},  # extras beyond the hits are free
+    {"module_prefix_sum": list(range(52))},
+    {"module_prefix_sum": list(range(1, 54))},
+    {"module_prefix_sum": [0, 0] + list(range(1, 52))},
+    {"module_prefix_sum": [0, 2, 1] + list(range(3, 53))},
+    {"module_prefix_sum": list(range(53)) + [-1]},
+    {"x": [1.0] * 51},
+    {"y": [2.0] * 51 + [NAN]},
+    {"z": [INF] + [1.0] * 51},
+    {"t": [0.5] * 51 + [-INF]},
+    {"t": [0.5] * 51},
+])
+def test_parquet_rows_are_checked_as_the_checker_checks_them(tmp_path, fault):
+    # The column checks vouch for rows on whole arrays; a faulty row among sound ones must still be
+    # refused with the checker's own words, and the sound ones read.
+    sound = dict(small_event(), t=[0.5] * 52)
+    faulty = {**sound, **fault}
+    write_events([sound, faulty, sound], tmp_path / "rows.parquet")
+    try:
+        check_event(faulty)
+        expected = []
+    except EventFormatError as error:
+        expected = [f"{tmp_path / 'rows.parquet'} [event 1]: {error}"]
+    loaded = load_events([tmp_path / "rows.parquet"])
+    assert loaded.problems == expected
+    assert len(loaded.events) == 3 - len(expected)
+    for event in loaded.events:
+        assert isinstance(event["module_prefix_sum"], list) and event["x"].dtype == np.float64

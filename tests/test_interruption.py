@@ -9,7 +9,7 @@ import time
 import pytest
 from click.testing import CliRunner
 
-from corvane_tools import cli, cluster, work_units
+from corvane_tools import cli, job_pipeline, work_units
 
 INTERRUPTED = 130
 
@@ -18,18 +18,18 @@ def test_interrupted_job_reports_the_completed_events(monkeypatch, tmp_path):
     monkeypatch.chdir(tmp_path)
     done = []
 
-    class InterruptThirdUnit(cluster.UnitProcessor):
-        def add(self, piece):
+    class InterruptThirdUnit(job_pipeline.UnitProcessor):
+        def add_solved(self, solved):
             if len(done) == 2:
                 raise KeyboardInterrupt
-            super().add(piece)
+            super().add_solved(solved)
 
         def result(self):
             result = super().result()
             done.append(result.events)
             return result
 
-    monkeypatch.setattr(cluster, "UnitProcessor", InterruptThirdUnit)
+    monkeypatch.setattr(job_pipeline, "UnitProcessor", InterruptThirdUnit)
     monkeypatch.setattr(cli, "plan_generated", functools.partial(work_units.plan_generated, per_unit=30))
     result = CliRunner().invoke(cli.main, ["run", "-n", "100", "-q", "-a", "track_following", "--json", "r.json"])
     assert result.exit_code == INTERRUPTED, result.output

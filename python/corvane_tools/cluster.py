@@ -10,8 +10,6 @@ Needs the optional dependency: pip install "corvane[distributed]".
 import asyncio
 import contextlib
 import logging
-import queue
-import threading
 import time
 from collections.abc import Iterator, Sequence
 from typing import Any, Final
@@ -19,12 +17,12 @@ from typing import Any, Final
 from .algorithms import pool_size
 from .event_files import EventFileError
 from .job_fold import JobFold
-from .work_units import JobOptions, Piece, UnitProcessor, UnitResult, WorkUnit, process_unit, read_pieces
+from .job_pipeline import run_locally
+from .work_units import JobOptions, UnitResult, WorkUnit, process_unit
 
 RETRIES: Final = 2            # further attempts at a unit whose task raised
 CONNECT_TIMEOUT: Final = "5s"       # reaching the scheduler
 WORKERS_TIMEOUT: Final = "20s"      # its first worker joining
-READ_AHEAD: Final = 2               # pieces read ahead of the one being solved (locally)
 
 
 class ClusterError(RuntimeError):
@@ -89,67 +87,6 @@ def _log_level_kept() -> Iterator[None]:
         yield
     finally:
         logger.setLevel(level)
-
-
-class _Reader(threading.Thread):
-    """Reads the units' pieces, in order, into a short queue; a failure goes into the queue too."""
-
-    def __init__(self, units: Sequence[WorkUnit], options: JobOptions) -> None:
-        super().__init__(name="corvane-reader", daemon=True)
-        self.units = units
-        self.options = options
-        self.pieces: queue.Queue[Piece | BaseException] = queue.Queue(READ_AHEAD)
-        self.stopping = threading.Event()
-
-    def _put(self, item: Piece | BaseException) -> bool:
-        while not self.stopping.is_set():
-            try:
-                self.pieces.put(item, timeout=0.1)
-                return True
-            except queue.Full:
-                continue
-        return False
-
-    def run(self) -> None:
-        try:
-            for unit in self.units:
-                for piece in read_pieces(unit, self.options):
-                    if not self._put(piece):
-                        return
-        except BaseException as error:  # handed to the consuming thread, which raises it
-            self._put(error)
-
-
-def run_locally(units: Sequence[WorkUnit], options: JobOptions, fold: JobFold, progress: Any = None) -> None:
-    """Every unit in this process, in order, solved on the local worker pool.
-
-    A pipeline: a reader thread reads, checks and builds the next events
-    while this thread solves and measures the current ones (both without the
-    interpreter lock, on the worker pool). Only READ_AHEAD pieces wait in
-    between, which bounds memory.
-    """
-    reader = _Reader(units, options)
-    reader.start()
-    try:
-        for unit in units:
-            processor = UnitProcessor(unit, options)
-            counted = 0
-            while True:
-                piece = reader.pieces.get()
-                if isinstance(piece, BaseException):
-                    raise piece
-                processor.add(piece)
-                # Skipped events count as done too, so that the bar ends at the planned total.
-                done = unit.events if piece.last else min(counted + len(piece.events), unit.events)
-                if progress is not None:
-                    progress.update(done - counted)
-                counted = done
-                if piece.last:
-                    break
-            fold.accept(processor.result())
-    finally:
-        reader.stopping.set()
-        reader.join()
 
 
 def _first_line(error: BaseException) -> str:

@@ -127,16 +127,22 @@ def _report_hit_list(rows: list[list[Any]], hits_column: Any, hit_count: int) ->
                                    f"{hit_count} hits")
 
 
-def check_event(event: Any, hit_positions_checked: bool = False) -> EventDict:
+def check_event(event: Any, hit_positions_checked: bool = False, columns_checked: bool = False) -> EventDict:
     """The event with float64 coordinate arrays, or EventFormatError naming the first problem.
 
     `hit_positions_checked`: the caller has already checked that the Monte Carlo record's hit positions
-    are integers within the event (on the arrays of typed columns), so they are not checked value by value."""
+    are integers within the event (on the arrays of typed columns), so they are not checked value by value.
+    `columns_checked`: the caller has already checked the description, the module boundaries (a list)
+    and the coordinates (float64 arrays) on whole columns (see `column_checks`); only the record is left."""
     if not isinstance(event, dict):
         raise EventFormatError(f"the event is a {_type_name(event)}, not an object")
     for key in REQUIRED_KEYS:
         if key not in event:
             raise EventFormatError(f"missing key '{key}'")
+    if columns_checked:
+        prefix = event["module_prefix_sum"]
+        _check_montecarlo(event["montecarlo"], prefix[MODULE_COUNT], hit_positions_checked)
+        return cast(EventDict, dict(event))
     if not isinstance(event["description"], str):
         raise EventFormatError(f"'description' is a {_type_name(event['description'])}, not a string")
     prefix = _prefix_sum(event["module_prefix_sum"])

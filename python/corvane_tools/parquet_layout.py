@@ -166,10 +166,13 @@ def typed_hit_ranges(column: pa.Array) -> tuple[np.ndarray[Any, Any], np.ndarray
     particle_bounds = np.concatenate([[0], np.cumsum(_particle_counts(column))])
     hit_bounds = np.concatenate([[0], np.cumsum(hits.value_lengths().fill_null(0).to_numpy())])
     flat = np.asarray(hits.flatten().to_numpy(zero_copy_only=False), dtype=np.int64)
+    bounds = hit_bounds[particle_bounds]  # each event's stretch of `flat`
     lows = np.zeros(len(column), dtype=np.int64)
     highs = np.full(len(column), -1, dtype=np.int64)
-    for event in range(len(column)):
-        stretch = flat[hit_bounds[particle_bounds[event]]:hit_bounds[particle_bounds[event + 1]]]
-        if stretch.size:
-            lows[event], highs[event] = stretch.min(), stretch.max()
+    listing = np.flatnonzero(bounds[1:] > bounds[:-1])
+    if listing.size:
+        # Events that list no hit lie between the others' stretches, so each stretch ends where the next begins.
+        starts = bounds[listing]
+        lows[listing] = np.minimum.reduceat(flat, starts)
+        highs[listing] = np.maximum.reduceat(flat, starts)
     return lows, highs

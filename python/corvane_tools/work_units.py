@@ -304,6 +304,31 @@ def _solve_each(solver: Solver, name: str, handles: Sequence[Any], failed: dict[
     return tracks
 
 
+@dataclass
+class SolvedPiece:
+    """A piece with every algorithm's tracks for its events."""
+    piece: Piece
+    tracks: dict[str, list[Any]]      # per algorithm, per event (None for an event that failed)
+    seconds: dict[str, float]         # per algorithm, time spent solving
+    failed: dict[int, str]            # position in the piece -> why it failed
+
+
+def solve_piece(solvers: dict[str, Solver], piece: Piece) -> SolvedPiece:
+    """Every algorithm's tracks for the piece's events. An event whose reconstruction fails with one of
+    EVENT_FAILURES is found by solving the piece again one event at a time, and noted."""
+    failed: dict[int, str] = {}
+    solved: dict[str, list[Any]] = {}
+    seconds: dict[str, float] = {}
+    for name, solver in solvers.items():
+        began = time.perf_counter()
+        try:
+            solved[name] = solver.solve_batch(piece.handles) if piece.handles else []
+        except EVENT_FAILURES:
+            solved[name] = _solve_each(solver, name, piece.handles, failed)
+        seconds[name] = time.perf_counter() - began
+    return SolvedPiece(piece, solved, seconds, failed)
+
+
 class UnitProcessor:
     """Solves and measures a unit's pieces one after the other and adds up the unit's result.
 
@@ -312,10 +337,10 @@ class UnitProcessor:
     (raised as EventFileError when `strict`); the other events go on.
     """
 
-    def __init__(self, unit: WorkUnit, options: JobOptions) -> None:
+    def __init__(self, unit: WorkUnit, options: JobOptions, solvers: dict[str, Solver] | None = None) -> None:
         self.unit = unit
         self.options = options
-        self.solvers = options.solvers()
+        self.solvers = options.solvers() if solvers is None else solvers
         self.outputs = {name: AlgorithmOutput([], [], 0.0) for name in options.names}
         self.hit_counts: list[int] = []            # per event processed
         self.validated_hit_counts: list[int] = []  # per event validated (with truth)
@@ -323,15 +348,13 @@ class UnitProcessor:
         self.identities: list[EventIdentity] = []
 
     def add(self, piece: Piece) -> None:
-        failed: dict[int, str] = {}
-        solved: dict[str, list[Any]] = {}
-        for name, solver in self.solvers.items():
-            began = time.perf_counter()
-            try:
-                solved[name] = solver.solve_batch(piece.handles) if piece.handles else []
-            except EVENT_FAILURES:
-                solved[name] = _solve_each(solver, name, piece.handles, failed)
-            self.outputs[name].seconds += time.perf_counter() - began
+        self.add_solved(solve_piece(self.solvers, piece))
+
+    def add_solved(self, solved: SolvedPiece) -> None:
+        """Measures a piece solved by `solve_piece` (with this unit's options) and adds it up."""
+        piece, failed = solved.piece, solved.failed
+        for name, seconds in solved.seconds.items():
+            self.outputs[name].seconds += seconds
         for index in sorted(failed):
             problem = f"{piece.sources[index]}: {failed[index]}"
             if self.options.strict:
@@ -347,7 +370,7 @@ class UnitProcessor:
             rows = [plain(with_rows(event)) for event in validated] if columns is None else []
             plotted = [with_rows(event) for event in events] if self.options.plots else []
             for name, output in self.outputs.items():
-                tracks = [solved[name][index] for index in kept]
+                tracks = [solved.tracks[name][index] for index in kept]
                 measured = [tracks[i] for i in truth]
                 output.records.append(corvane._records.measure_events(rows, measured) if columns is None
                                       else corvane._records.measure_columns(*columns, measured))

@@ -1,0 +1,102 @@
+"""The job's units run in this process as a pipeline of three threads.
+
+A reader thread reads, checks and builds the next events; a solver thread
+reconstructs them (on the worker pool, without the interpreter lock); the
+calling thread measures them for validation and folds the results. Each
+stage hands its pieces on through a short queue, so the stages overlap and
+only a few pieces are ever in memory. Pieces pass through every stage in
+order, so the results are those of one piece after another.
+"""
+import queue
+import threading
+from collections.abc import Callable, Iterator, Sequence
+from typing import Any, Final, Generic, TypeVar
+
+from .job_fold import JobFold
+from .work_units import JobOptions, SolvedPiece, UnitProcessor, WorkUnit, read_pieces, solve_piece
+
+AHEAD: Final = 2             # pieces waiting between two stages
+POLL_SECONDS: Final = 0.1    # how often a waiting stage looks whether it should stop
+STOP_SECONDS: Final = 30.0   # how long an interrupted job waits for a stage's current piece
+
+Item = TypeVar("Item")
+
+
+class _End:
+    """Put after a stage's last item."""
+
+
+class _Stage(threading.Thread, Generic[Item]):
+    """Runs `produce` on its own thread; its items, then its end or its failure, go into a short queue."""
+
+    def __init__(self, name: str, produce: Callable[[], Iterator[Item]]) -> None:
+        super().__init__(name=name, daemon=True)
+        self.produce = produce
+        self.handed: queue.Queue[Item | _End | BaseException] = queue.Queue(AHEAD)
+        self.stopping = threading.Event()
+
+    def _put(self, item: Item | _End | BaseException) -> bool:
+        while not self.stopping.is_set():
+            try:
+                self.handed.put(item, timeout=POLL_SECONDS)
+                return True
+            except queue.Full:
+                continue
+        return False
+
+    def run(self) -> None:
+        try:
+            for item in self.produce():
+                if not self._put(item):
+                    return
+            self._put(_End())
+        except BaseException as error:  # handed to the consuming thread, which raises it
+            self._put(error)
+
+    def items(self, stopping: threading.Event | None = None) -> Iterator[Item]:
+        """The items in order (on the consuming thread); re-raises the stage's failure. Ends early
+        once `stopping` is set."""
+        while stopping is None or not stopping.is_set():
+            try:
+                item = self.handed.get(timeout=POLL_SECONDS)
+            except queue.Empty:
+                continue
+            if isinstance(item, _End):
+                return
+            if isinstance(item, BaseException):
+                raise item
+            yield item
+
+
+def run_locally(units: Sequence[WorkUnit], options: JobOptions, fold: JobFold, progress: Any = None) -> None:
+    """Every unit in this process, in order: read, solved and measured in overlapping stages."""
+    solvers = options.solvers()
+    reader = _Stage("corvane-reader", lambda: (piece for unit in units for piece in read_pieces(unit, options)))
+    solver: _Stage[SolvedPiece] = _Stage(
+        "corvane-solver", lambda: (solve_piece(solvers, piece) for piece in reader.items(solver.stopping)))
+    stages = (reader, solver)
+    for stage in stages:
+        stage.start()
+    finished = False
+    try:
+        solved_pieces = solver.items()
+        for unit in units:
+            processor = UnitProcessor(unit, options, solvers)
+            counted = 0
+            for solved in solved_pieces:
+                processor.add_solved(solved)
+                piece = solved.piece
+                # Skipped events count as done too, so that the bar ends at the planned total.
+                done = unit.events if piece.last else min(counted + len(piece.events), unit.events)
+                if progress is not None:
+                    progress.update(done - counted)
+                counted = done
+                if piece.last:
+                    break
+            fold.accept(processor.result())
+        finished = True
+    finally:
+        for stage in stages:
+            stage.stopping.set()
+        for stage in stages:
+            stage.join(None if finished else STOP_SECONDS)
