@@ -9,6 +9,7 @@ from corvane_tools import compiled_generator
 from corvane_tools.conditions import with_values
 from corvane_tools.detector import INNER_RADIUS, OUTER_HALF_WIDTH
 from corvane_tools.generator import _collisions, generate_events
+from corvane_tools.montecarlo_record import montecarlo_rows
 from corvane_tools.particles import Particles
 from corvane_tools.propagation import Setup, candidate_window, crossings, line_arrays
 
@@ -28,13 +29,13 @@ def array_code(monkeypatch):
     return run
 
 
-def particles_on_lines(origins, directions):
+def particles_on_lines(origins, directions, p=800.0):
     origin = np.array(origins, float).reshape(-1, 3)
     direction = np.array(directions, float).reshape(-1, 3)
     direction /= np.linalg.norm(direction, axis=1)[:, None]
     count = len(origin)
     none = np.zeros(count, bool)
-    return Particles(origin, direction, np.full(count, 800.0), np.full(count, 139.57), np.full(count, 211),
+    return Particles(origin, direction, np.full(count, p), np.full(count, 139.57), np.full(count, 211),
                      np.ones(count, np.int64), none, none.copy(), none.copy(), np.zeros(count, np.int64))
 
 
@@ -86,6 +87,25 @@ def test_events_match_the_array_code(array_code, conditions):
     assert text(generate_events(10, 4, conditions)) == text(array_code(generate_events, 10, 4, conditions))
 
 
+ROWS = {  # particles (origin, direction), the event of each, the owner of each hit (-1: noise), events
+    "no particles": ([], [], [], [-1, -1, -1], 2),
+    # a downstream particle is listed without hits; one without hits or downstream reach is not
+    "particles without hits": ([(0, 0, 0)] * 2, [(0.05, 0.02, 1), (1, 0, 0.1)], [0, 1], [-1], 2),
+    "hits of several events": ([(0, 0, 0)] * 4, [(0.1, 0.2, 1), (-0.3, 0.1, -1), (0.02, 0.01, 1), (0, 0.2, 1)],
+                               [0, 0, 2, 2], [3, -1, 0, 0, 2, 1, 3, -1, 0], 3),
+}
+
+
+@pytest.mark.parametrize("case", ROWS)
+def test_montecarlo_rows_match_the_array_code(array_code, case):
+    origins, directions, particle_event, owner, events = ROWS[case]
+    made = particles_on_lines(origins, directions, p=2000.0)
+    arguments = (made, np.array(particle_event, np.int64), np.array(owner, np.int64),
+                 np.arange(len(owner), dtype=np.int64), events)
+    rows = montecarlo_rows(*arguments)
+    assert len(rows) == events and json.dumps(rows) == json.dumps(array_code(montecarlo_rows, *arguments))
+
+
 def test_inconsistent_columns_are_refused():
     setup = Setup.of(with_values())
     made = particles_on_lines(*LINES["inside the foil, both ways"])
@@ -108,3 +128,10 @@ def test_inconsistent_columns_are_refused():
         compiled.line_crossings((lines[0][:-1], *lines[1:]), module_z, 2.0, True)
     with pytest.raises(TypeError):
         compiled.scatter(lines, module_z, 2.0, True, **{**good, "row": [0]})
+    rows = dict(integers=np.zeros(11, np.int64), reals=np.zeros(5), hit_ids=np.zeros(2, np.int64),
+                hit_start=np.zeros(1, np.int64), hit_end=np.full(1, 2), per_event=np.ones(1, np.int64))
+    assert compiled.montecarlo_rows(**rows) == [[[0, 0, 0.0, 0.0, 0.0, 0.0, 0, [0, 0], *[0] * 8, 0.0]]]
+    for change in [dict(hit_end=np.full(1, 3)), dict(hit_start=np.full(1, 3)), dict(per_event=np.full(1, 2)),
+                   dict(per_event=np.array([2, -1])), dict(reals=np.zeros(4)), dict(integers=np.zeros(12, np.int64))]:
+        with pytest.raises(ValueError):
+            compiled.montecarlo_rows(**{**rows, **change})

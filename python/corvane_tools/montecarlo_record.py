@@ -3,6 +3,7 @@ from typing import Any, Final
 
 import numpy as np
 
+from . import compiled_generator
 from .detector import BoolArray, FloatArray, IntArray
 from .particles import Particles
 
@@ -50,7 +51,6 @@ def montecarlo_rows(particles: Particles, particle_event: IntArray, owner: IntAr
     `owner` is the particle of each hit (-1 for noise), `hit_id` its id within its event.
     """
     by_particle = stable_order(owner)[np.count_nonzero(owner < 0):]
-    hit_ids = hit_id[by_particle].tolist()
     counts = np.bincount(owner[owner >= 0], minlength=len(particles))
     ends = np.cumsum(counts)
     flags = _truth_flags(particles, counts)
@@ -59,14 +59,24 @@ def montecarlo_rows(particles: Particles, particle_event: IntArray, owner: IntAr
     per_event = np.bincount(particle_event[kept], minlength=events)
     d = particles.direction[kept]
     p = particles.p[kept]
+    key = np.arange(kept.size) - np.repeat(np.cumsum(per_event) - per_event, per_event)
+    reals = [p, p * np.hypot(d[:, 0], d[:, 1]), _pseudorapidity(d), np.arctan2(d[:, 1], d[:, 0])]
+    flag_columns = [*(flags[name][kept] for name in ("isLong", "isDown", "hasVelo", "hasUT", "hasScifi")),
+                    *(getattr(particles, name)[kept] for name in ("from_beauty", "from_charm", "from_strange"))]
+    hit_start, hit_end = ends[kept] - counts[kept], ends[kept]
+    compiled = compiled_generator.module
+    if compiled is not None:
+        integers = np.stack([key, particles.pid[kept], particles.charge[kept], *flag_columns]).astype(np.int64)
+        rows_by_event: list[list[list[Any]]] = compiled.montecarlo_rows(
+            integers.reshape(-1), np.stack([*reals, particles.origin[kept, 2]]).reshape(-1), hit_id[by_particle],
+            hit_start, hit_end, per_event)
+        return rows_by_event
+    hit_ids = hit_id[by_particle].tolist()
     columns: list[list[Any]] = [
-        (np.arange(kept.size) - np.repeat(np.cumsum(per_event) - per_event, per_event)).tolist(),
-        particles.pid[kept].tolist(), p.tolist(), (p * np.hypot(d[:, 0], d[:, 1])).tolist(),
-        _pseudorapidity(d).tolist(), np.arctan2(d[:, 1], d[:, 0]).tolist(), particles.charge[kept].tolist(),
-        [hit_ids[start:end] for start, end in zip((ends[kept] - counts[kept]).tolist(), ends[kept].tolist())],
-        *(flags[name][kept].astype(int).tolist() for name in ("isLong", "isDown", "hasVelo", "hasUT", "hasScifi")),
-        *(getattr(particles, name)[kept].astype(int).tolist()
-          for name in ("from_beauty", "from_charm", "from_strange")),
+        key.tolist(), particles.pid[kept].tolist(), *(column.tolist() for column in reals),
+        particles.charge[kept].tolist(),
+        [hit_ids[start:end] for start, end in zip(hit_start.tolist(), hit_end.tolist())],
+        *(column.astype(int).tolist() for column in flag_columns),
         particles.origin[kept, 2].tolist(),
     ]
     rows = list(map(list, zip(*columns)))

@@ -1,6 +1,7 @@
-// `corvane._generator`: the event generator's flight arithmetic, behind
-// corvane_tools.propagation. Arrays arrive as flat NumPy buffers and leave as
-// bytearrays (numpy.frombuffer).
+// `corvane._generator`: the event generator's flight arithmetic and its Monte
+// Carlo rows, behind corvane_tools.propagation and montecarlo_record. Arrays
+// arrive as flat NumPy buffers and leave as bytearrays (numpy.frombuffer) or
+// as the event's own lists.
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -119,6 +120,62 @@ auto scatter(PyRef lines, DoubleColumn module_z, double overlap, bool tiles, Int
                       native(std::move(landing.on_sensor)));
 }
 
+PyObject* new_int(int64_t value) { return PyLong_FromLongLong(value); }
+
+// A Monte Carlo row's columns by where they come from: key, pid, charge and the eight flags are integers;
+// p, pt, eta, phi and originZ are floats; the hits are a list of hit ids.
+constexpr size_t integer_columns = 11;
+constexpr size_t real_columns = 5;
+constexpr size_t row_length = 17;
+
+// The Monte Carlo rows of consecutive events (per_event[e] rows each): row k holds column k of `integers`
+// (11 rows of values) and of `reals` (5 rows), and the hits hit_ids[hit_start[k]:hit_end[k]].
+PyRef montecarlo_rows(IntegerColumn integers, DoubleColumn reals, IntegerColumn hit_ids, IntegerColumn hit_start,
+                      IntegerColumn hit_end, IntegerColumn per_event) {
+    const std::span<const int64_t> ints = integers.values(), ids = hit_ids.values();
+    const std::span<const int64_t> starts = hit_start.values(), ends = hit_end.values(), events = per_event.values();
+    const std::span<const double> floats = reals.values();
+    const size_t particles = starts.size();
+    if (ends.size() != particles || ints.size() != integer_columns * particles ||
+        floats.size() != real_columns * particles) {
+        throw ValueError("montecarlo_rows: the columns differ in length");
+    }
+    for (size_t k = 0; k < particles; ++k) {
+        if (starts[k] < 0 || starts[k] > ends[k] || static_cast<size_t>(ends[k]) > ids.size()) {
+            throw ValueError("montecarlo_rows: a particle's hits run past the hit ids");
+        }
+    }
+    size_t listed = 0;
+    for (const int64_t count : events) {
+        if (count < 0 || static_cast<size_t>(count) > particles - listed) {
+            throw ValueError("montecarlo_rows: the events hold more rows than there are particles");
+        }
+        listed += static_cast<size_t>(count);
+    }
+    auto integer = [&](size_t column, size_t k) { return new_int(ints[column * particles + k]); };
+    auto real = [&](size_t column, size_t k) { return PyFloat_FromDouble(floats[column * particles + k]); };
+    auto hits = [&](size_t k) {
+        const size_t first = static_cast<size_t>(starts[k]);
+        return build_list(static_cast<size_t>(ends[k]) - first, [&](size_t i) { return new_int(ids[first + i]); });
+    };
+    auto row = [&](size_t k) {
+        return build_list(row_length, [&](size_t column) -> PyObject* {
+            if (column < 2) return integer(column, k);   // key, pid
+            if (column < 6) return real(column - 2, k);  // p, pt, eta, phi
+            if (column == 6) return integer(2, k);       // charge
+            if (column == 7) return hits(k);
+            if (column < row_length - 1) return integer(column - 5, k);  // isLong ... fromStrangeDecay
+            return real(4, k);                                           // originZ
+        });
+    };
+    size_t next = 0;
+    return PyRef::steal(build_list(events.size(), [&](size_t event) {
+        const size_t first = next;
+        next += static_cast<size_t>(events[event]);
+        return build_list(next - first, [&](size_t i) { return row(first + i); });
+    }));
+}
+
 PyMethodDef generator_functions[] = {
     Function<&candidate_window, "candidate_window", "lines", "module_z">::def(
         "candidate_window(lines, module_z)\n--\n\nPer line, the first module (int64) and the number of consecutive "
@@ -131,6 +188,9 @@ PyMethodDef generator_functions[] = {
         def("scatter(lines, module_z, overlap, tiles, row, module, x, y, theta, foil_row, foil_z, foil_theta, "
             "normals)\n--\n\nThe line crossings moved by multiple scattering: x, y, the sensor plane's z offset "
             "(float64) and whether each lands on a sensor (one byte), as bytearrays."),
+    Function<&montecarlo_rows, "montecarlo_rows", "integers", "reals", "hit_ids", "hit_start", "hit_end", "per_event">::
+        def("montecarlo_rows(integers, reals, hit_ids, hit_start, hit_end, per_event)\n--\n\nThe Monte Carlo rows of "
+            "consecutive events, one list of rows per event (see corvane_tools.montecarlo_record)."),
 };
 
 }  // namespace

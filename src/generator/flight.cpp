@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <initializer_list>
 #include <limits>
 #include <string>
 
@@ -84,6 +85,10 @@ LineCrossings line_crossings(const Lines& lines, std::span<const double> module_
     std::vector<int64_t> first, count;
     candidate_window(lines, module_z, first, count);
     LineCrossings out;
+    int64_t candidates = 0;
+    for (const int64_t n : count) candidates += n;
+    for (std::vector<int64_t>* column : {&out.row, &out.module}) column->reserve(static_cast<size_t>(candidates));
+    for (std::vector<double>* column : {&out.x, &out.y}) column->reserve(static_cast<size_t>(candidates));
     for (size_t i = 0; i < lines.size(); ++i) {
         const double ox = lines.origin[3 * i], oy = lines.origin[3 * i + 1], oz = lines.origin[3 * i + 2];
         for (int64_t module = first[i]; module < first[i] + count[i]; ++module) {
