@@ -152,6 +152,44 @@ def test_indexed_search_matches_plain_scans(data, p):
     assert described(algorithm.solve(event)) == described(native_reference.search_by_triplet_trie(algorithm, event))
 
 
+def crafted_window_event(case):
+    """16 straight lines parallel to z (so every prediction is exact) over 52 modules, each at its own offset from the
+    filter's cells; in one layer they are replaced by hits at the scatter limit of the lines, or by values that the
+    pair filter must not trust."""
+    lines = [(3.1 * i, 2.0 + 1.7 * i) for i in range(16)]
+    modules = [[(x, y, 10.0 * m + (i % 4 if case == "many z" else 0)) for i, (x, y) in enumerate(lines)]
+               for m in range(52)]
+    below = math.nextafter(0.5, 0.0)  # a scatter just below 0.25; 0.5 itself is at the limit
+    offsets = [(0.5, 0.0), (below, 0.0), (0.0, -below), (-below, 0.0), (0.3, 0.4), (0.3, math.nextafter(0.4, 0.0)),
+               (math.nextafter(0.5, 1.0), 0.0), (0.0, below)]
+    extra = {
+        "at the limit": [(x + dx, y + dy, 100.0) for (x, y), (dx, dy) in zip(lines, offsets * 2)],
+        # A lattice of reach-wide steps puts hits on cell edges.
+        "lattice": [(0.5 * k, 2.0 + 0.5 * j, 100.0) for k in range(-2, 48) for j in range(-2, 3)],
+        "non-finite": [(math.nan, 2.0, 100.0), (3.1, math.inf, 100.0), (6.2, 5.4, math.inf), (9.3, 7.1, math.nan),
+                       (-math.inf, 2.0, 100.0)],
+        "huge": [(1e150, 2.0, 100.0), (3.1, -1e90, 100.0), (6.2 + 1e-12, 5.4, 100.0)],
+        "tiny": [(x + 1e-300, y, 100.0 + 1e-9) for x, y in lines],
+        "many z": [(x + 0.25, y, 100.0 + i / 7) for i, (x, y) in enumerate(lines)],
+    }[case]
+    # The inner layer (modules 10 and 11) holds only these, so they are the closest hits of the lines.
+    modules[10], modules[11] = extra, [(-50.0, -50.0, 110.0)]
+    if case == "non-finite":
+        # A middle hit at infinite z gives a flat line that the exact search accepts; outer hits that are not finite.
+        modules[12].append((3.1, 3.7, math.inf))
+        modules[14] += [(math.inf, 2.0, 140.0), (3.1, 3.7, math.nan)]
+    return event_dict(modules)
+
+
+@pytest.mark.parametrize("max_scatter", [0.25, 0.1, 1e-300, 5e-324, 1e300, math.inf])
+@pytest.mark.parametrize("case", ["at the limit", "lattice", "non-finite", "huge", "tiny", "many z"])
+def test_pair_filter_keeps_every_accepted_pair(case, max_scatter):
+    algorithm, event = SearchByTripletTrie(max_scatter, 3, 2), Event(crafted_window_event(case))
+    assert native_reference.triplet_trie_entries(algorithm, event, False) == native_reference.triplet_trie_entries(
+        algorithm, event, True)
+    assert described(algorithm.solve(event)) == described(native_reference.search_by_triplet_trie(algorithm, event))
+
+
 @pytest.mark.parametrize("kwargs", [{}, {"max_scatter": 1e-3}, {"max_scatter": 1.0, "min_strong_track_length": 3},
                                     {"min_strong_track_length": 0, "allowed_missed_modules": 0}])
 @pytest.mark.parametrize("layout", LAYOUTS)

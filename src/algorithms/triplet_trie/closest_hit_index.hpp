@@ -99,32 +99,9 @@ public:
         return best;
     }
 
-    // Per z group of indexed hits: its z, a box outside which no point is
-    // near any of its hits, and the near flags in cell units: the point
-    // (px, py) lies at cell ((px - x0) * x_scale, (py - y0) * y_scale).
-    // Without near flags there are no groups.
-    struct Box {
-        double x0, x1, y0, y1;
-    };
-    struct Frame {
-        double x0, y0, x_scale, y_scale;
-    };
-    size_t near_group_count() const { return usual_reach_ > 0.0 ? groups_.size() : 0; }
-    double group_z(size_t g) const { return groups_[g].z; }
-    Box near_box(size_t g) const {
-        const ZGroup& group = groups_[g];
-        const double wx = 1.0 / group.near_x_scale;
-        const double wy = 1.0 / group.near_y_scale;
-        return {group.x0 - wx, group.x0 + (group.near_nx + 1) * wx, group.y0 - wy, group.y0 + (group.near_ny + 1) * wy};
-    }
-    Frame near_frame(size_t g) const {
-        const ZGroup& group = groups_[g];
-        return {group.x0, group.y0, group.near_x_scale, group.near_y_scale};
-    }
-    // False when no hit of group g lies within the usual reach of the point
-    // at cell (tx, ty), even if tx and ty are off by a hundredth of a cell;
-    // false for a non-finite point too. No branches on the data.
-    bool is_near_cell(size_t g, double tx, double ty) const { return is_near_cell(groups_[g], tx, ty); }
+    // A distance r with r * r > bound as rounded: any hit farther than r in x
+    // or in y (as computed) scatters above the bound.
+    static double reach_for(double bound);
 
 private:
     struct Entry {
@@ -172,9 +149,6 @@ private:
     }
     void add_near_flags(ZGroup& group, std::span<const uint32_t> positions);
 
-    // A distance r with r * r > bound as rounded: any hit farther than r in x
-    // or in y (as computed) scatters above the bound.
-    static double reach_for(double bound);
     CellRange cells_near(const ZGroup& group, double px, double py, double reach) const;
     void add_group(std::span<const uint32_t> positions, double z);
 

@@ -37,7 +37,7 @@ TrieTable build_trie_table(const SearchByTripletTrieParameters& p, std::span<con
         if (k >= n || outer.module_number >= kTrieSlots) continue;
         std::optional<ClosestHitIndex>& inner = inner_indexes[k];
         if (!inner) inner.emplace(layers[k].hits(), mode == SearchMode::indexed, p.max_scatter);
-        tries[outer.module_number] = find_triplets(p, outer, middle, *inner);
+        tries[outer.module_number] = find_triplets(p, outer, middle, *inner, mode);
     }
     return tries;
 }

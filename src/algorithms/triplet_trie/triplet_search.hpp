@@ -9,8 +9,9 @@
 namespace corvane {
 
 // Pairs in stored order (outer, then middle); a pair gets an entry when an
-// inner hit scatters below max_scatter.
+// inner hit scatters below max_scatter. The indexed mode passes over the pairs
+// whose line cannot come near an inner hit.
 TripletTrie find_triplets(const SearchByTripletTrieParameters& p, const Module& outer, const Module& middle,
-                          const ClosestHitIndex& inner);
+                          const ClosestHitIndex& inner, SearchMode mode);
 
 }  // namespace corvane

@@ -1,0 +1,251 @@
+#include "algorithms/triplet_trie/reaching_pairs.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <limits>
+#include <numeric>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "algorithms/triplet_trie/closest_hit_index.hpp"
+#include "core/finite.hpp"
+
+namespace corvane {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// Coordinates up to this size keep every rounding error far below the margin
+// and every product finite.
+constexpr double kLargestCoordinate = 1e100;
+
+// A middle plane whose factor exceeds this (it lies far closer to the outer
+// hit than the reference plane) is not filtered.
+constexpr double kLargestFactor = 1e3;
+
+// Cells per axis at most: a tiny reach would ask for more.
+constexpr double kMostCells = 1024.0;
+
+// The rounding of the exact scatter and of the filter's own arithmetic, each
+// a few dozen units in the last place of magnitudes below (factor + 2) times
+// the largest coordinate and the reach: far inside this relative margin. The
+// absolute term covers results that underflow.
+double rounding_margin(double largest_coordinate, double reach) {
+    return 1e-10 * (kLargestFactor + 2.0) * (largest_coordinate + reach) + 1e-150;
+}
+
+bool finite_hit(const Hit& hit) { return finite_xyz(hit); }
+
+}  // namespace
+
+void ReachingPairs::Arrays::assign(std::span<const Hit> hits, std::vector<uint32_t>& loose) {
+    planes.clear();
+    position.clear();
+    loose.clear();
+    for (uint32_t j = 0; j < hits.size(); ++j) (finite_hit(hits[j]) ? position : loose).push_back(j);
+    // Grouped by z (bit for bit), each group in stored order; a sort keeps
+    // crafted layers with a z per hit near-linear.
+    const auto z_bits = [&hits](uint32_t j) { return std::bit_cast<uint64_t>(hits[j].z); };
+    std::stable_sort(position.begin(), position.end(), [&](uint32_t l, uint32_t r) { return z_bits(l) < z_bits(r); });
+    xy.resize(2 * position.size());
+    for (uint32_t k = 0; k < position.size(); ++k) {
+        const Hit& hit = hits[position[k]];
+        if (k == 0 || z_bits(position[k]) != z_bits(position[k - 1])) planes.push_back({hit.z, k, k});
+        ++planes.back().end;
+        xy[2 * k] = hit.x;
+        xy[2 * k + 1] = hit.y;
+    }
+}
+
+void ReachingPairs::reset(std::span<const Hit> middle, std::span<const Hit> inner, std::span<const Hit> outer,
+                          double max_scatter) {
+    middle_count_ = static_cast<uint32_t>(middle.size());
+    factors_used_ = 0;
+    active_ = false;
+    if (!(std::isfinite(max_scatter) && max_scatter > 0.0) || inner.empty()) return;
+    middle_.assign(middle, loose_middle_);
+    inner_.assign(inner, ignored_inner_);
+    if (inner_.planes.empty()) return;
+
+    // The grid spans the outer and inner hits: the Q points lie between them
+    // (points outside fall into the border cells, which keeps the test sound).
+    double x_low = std::numeric_limits<double>::infinity(), x_high = -x_low;
+    double y_low = x_low, y_high = x_high, largest = 0.0;
+    const auto include = [&](const Hit& hit, bool spans) {
+        if (!finite_hit(hit)) return;
+        largest = std::max({largest, std::fabs(hit.x), std::fabs(hit.y), std::fabs(hit.z)});
+        if (!spans) return;
+        x_low = std::min(x_low, hit.x);
+        x_high = std::max(x_high, hit.x);
+        y_low = std::min(y_low, hit.y);
+        y_high = std::max(y_high, hit.y);
+    };
+    for (const Hit& hit : inner) include(hit, true);
+    for (const Hit& hit : outer) include(hit, true);
+    for (const Hit& hit : middle) include(hit, false);
+    if (!(largest <= kLargestCoordinate)) return;
+
+    const double reach = ClosestHitIndex::reach_for(max_scatter);
+    const double cell = reach + rounding_margin(largest, reach);
+    // Cells no narrower than `cell`: the scale rounds below 1 / cell.
+    const double finest = 1.0 / (cell * (1.0 + 1e-6));
+    const auto axis = [finest](double low, double high, double& scale, double& last, size_t& count) {
+        const double extent = high - low;
+        scale = extent * finest < kMostCells - 1.0 ? finest : (kMostCells - 1.0) / extent;
+        count = static_cast<size_t>(std::min(kMostCells, std::floor(extent * scale) + 1.0));
+        last = static_cast<double>(count - 1);
+    };
+    origin_[0] = x_low;
+    origin_[1] = y_low;
+    axis(x_low, x_high, scale_[0], last_[0], nx_);
+    axis(y_low, y_high, scale_[1], last_[1], ny_);
+    // Two spare bytes per row: a 16-bit read at any cell stays inside.
+    row_bytes_ = (nx_ + 2 + 7) / 8 + 2;
+    bits_.assign(row_bytes_ * (ny_ + 2), 0);
+    active_ = true;
+}
+
+const ReachingPairs::Factors& ReachingPairs::factors_for(double z1) {
+    const uint64_t bits = std::bit_cast<uint64_t>(z1);
+    for (size_t k = 0; k < factors_used_; ++k) {
+        if (factors_[k].z_bits == bits) return factors_[k];
+    }
+    // Outer layers have a few z values; past 64 of them the last slot is
+    // recomputed for each new one.
+    if (factors_used_ < 64) ++factors_used_;
+    if (factors_.size() < factors_used_) factors_.resize(factors_used_);
+    Factors& f = factors_[factors_used_ - 1];
+    f.z_bits = bits;
+    f.middle.assign(middle_.planes.size(), kNaN);
+    f.inner.assign(inner_.planes.size(), kNaN);
+    // The reference plane: the inner z nearest to z1, so no inner factor
+    // exceeds 1 in size.
+    double zr = inner_.planes[0].z;
+    for (const Plane& plane : inner_.planes) {
+        if (std::fabs(plane.z - z1) < std::fabs(zr - z1)) zr = plane.z;
+    }
+    const double to_reference = zr - z1;
+    // With zr = z1 every point would land on h1: nothing to tell apart.
+    f.usable = to_reference != 0.0;
+    if (!f.usable) return f;
+    for (size_t p = 0; p < inner_.planes.size(); ++p) f.inner[p] = to_reference / (inner_.planes[p].z - z1);
+    for (size_t q = 0; q < middle_.planes.size(); ++q) {
+        const double g = to_reference / (middle_.planes[q].z - z1);
+        if (std::fabs(g) <= kLargestFactor) f.middle[q] = g;  // false for inf and NaN
+    }
+    return f;
+}
+
+// Points g * (v - h1) + h1 in cells: (ax * x + bx, ay * y + by), each
+// clamped to [0, last] and floored (NaN to 0). Monotonic in each coordinate,
+// so points less than a cell apart land at most one cell apart.
+class CellMap {
+public:
+    CellMap(const Hit& h1, double g, const double origin[2], const double scale[2], const double last[2])
+        : a_{g * scale[0], g * scale[1]},
+          b_{(h1.x - g * h1.x - origin[0]) * scale[0], (h1.y - g * h1.y - origin[1]) * scale[1]},
+          last_{last[0], last[1]} {}
+
+    // The cells of the point at xy[0], xy[1].
+    void cells(const double* xy, uint32_t& cx, uint32_t& cy) const {
+#if defined(__SSE2__)
+        __m128d t = _mm_add_pd(_mm_mul_pd(_mm_loadu_pd(xy), _mm_loadu_pd(a_)), _mm_loadu_pd(b_));
+        t = _mm_min_pd(_mm_max_pd(t, _mm_setzero_pd()), _mm_loadu_pd(last_));  // max: NaN to 0
+        const uint64_t both = static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_cvttpd_epi32(t)));
+        cx = static_cast<uint32_t>(both);
+        cy = static_cast<uint32_t>(both >> 32);
+#else
+        cx = clamped(a_[0] * xy[0] + b_[0], last_[0]);
+        cy = clamped(a_[1] * xy[1] + b_[1], last_[1]);
+#endif
+    }
+
+private:
+    static uint32_t clamped(double t, double last) {
+        const double low = t > 0.0 ? t : 0.0;
+        return static_cast<uint32_t>(low < last ? low : last);
+    }
+    double a_[2], b_[2], last_[2];
+};
+
+void ReachingPairs::mark(const Hit& h1, const Factors& f) {
+    // Locals throughout: byte stores could alias any member.
+    uint8_t* const bits = bits_.data();
+    const size_t row = row_bytes_;
+    const double* const xy = inner_.xy.data();
+    marked_.resize(inner_.position.size());
+    uint32_t* const marked = marked_.data();
+    for (size_t p = 0; p < inner_.planes.size(); ++p) {
+        const CellMap m(h1, f.inner[p], origin_, scale_, last_);
+        const uint32_t end = inner_.planes[p].end;
+        for (uint32_t k = inner_.planes[p].begin; k < end; ++k) {
+            uint32_t cx, cy;
+            m.cells(xy + 2 * k, cx, cy);
+            // Rows cy to cy + 2 hold the cell and its neighbours above and
+            // below, at bit cx + 1.
+            const uint32_t byte = cy * static_cast<uint32_t>(row) + (cx + 1) / 8;
+            const uint8_t flag = static_cast<uint8_t>(1u << ((cx + 1) % 8));
+            bits[byte] |= flag;
+            bits[byte + row] |= flag;
+            bits[byte + 2 * row] |= flag;
+            marked[k] = byte;
+        }
+    }
+}
+
+void ReachingPairs::test(const Hit& h1, const Factors& f, std::vector<uint32_t>& positions) const {
+    const uint8_t* const bits = bits_.data();
+    const size_t row = row_bytes_;
+    const double* const xy = middle_.xy.data();
+    const uint32_t* const position = middle_.position.data();
+    for (size_t q = 0; q < middle_.planes.size(); ++q) {
+        const Plane& plane = middle_.planes[q];
+        if (std::isnan(f.middle[q])) {
+            positions.insert(positions.end(), position + plane.begin, position + plane.end);
+            continue;
+        }
+        const CellMap m(h1, f.middle[q], origin_, scale_, last_);
+        for (uint32_t k = plane.begin; k < plane.end; ++k) {
+            uint32_t cx, cy;
+            m.cells(xy + 2 * k, cx, cy);
+            // Bits cx to cx + 2 of row cy + 1: the cell and its neighbours.
+            const size_t byte = (cy + 1) * row + cx / 8;
+            const unsigned word = bits[byte] | (unsigned{bits[byte + 1]} << 8);
+            if ((word >> (cx % 8)) & 7u) positions.push_back(position[k]);
+        }
+    }
+}
+
+void ReachingPairs::clear_marks() {
+    // A small grid is cleared faster whole than mark by mark.
+    if (bits_.size() <= 16 * marked_.size()) {
+        std::fill(bits_.begin(), bits_.end(), uint8_t{0});
+        return;
+    }
+    uint8_t* const bits = bits_.data();
+    const size_t row = row_bytes_;
+    for (uint32_t byte : marked_) {
+        bits[byte] = 0;
+        bits[byte + row] = 0;
+        bits[byte + 2 * row] = 0;
+    }
+}
+
+void ReachingPairs::candidates(const Hit& h1, std::vector<uint32_t>& positions) {
+    positions.clear();
+    const Factors* f = active_ && finite_hit(h1) ? &factors_for(h1.z) : nullptr;
+    if (f == nullptr || !f->usable) {
+        positions.resize(middle_count_);
+        std::iota(positions.begin(), positions.end(), uint32_t{0});
+        return;
+    }
+    mark(h1, *f);
+    test(h1, *f, positions);
+    clear_marks();
+    positions.insert(positions.end(), loose_middle_.begin(), loose_middle_.end());
+    std::sort(positions.begin(), positions.end());
+}
+
+}  // namespace corvane
