@@ -10,6 +10,7 @@ from corvane_tools.conditions import with_values
 from corvane_tools.detector import INNER_RADIUS, OUTER_HALF_WIDTH
 from corvane_tools.generator import _collisions, generate_events
 from corvane_tools.montecarlo_record import montecarlo_rows
+from corvane_tools.particles import MINIMUM_BIAS, _cumulative_table
 from corvane_tools.particles import Particles
 from corvane_tools.propagation import Setup, candidate_window, crossings, line_arrays
 
@@ -87,6 +88,29 @@ def test_events_match_the_array_code(array_code, conditions):
     assert text(generate_events(10, 4, conditions)) == text(array_code(generate_events, 10, 4, conditions))
 
 
+def spectrum_table():
+    grid, cumulative = _cumulative_table(MINIMUM_BIAS)
+    shares = np.random.default_rng(3).random(100_000) * cumulative[-1]
+    return np.concatenate([shares, cumulative, np.nextafter(cumulative, np.inf), np.nextafter(cumulative, -np.inf),
+                           [-1.0, 2 * cumulative[-1]]]), cumulative, grid
+
+
+TABLES = {
+    "the pseudorapidity spectrum": spectrum_table(),
+    # a step (a repeated point), an infinite value and an infinite point
+    "steps and infinities": (np.array([-1, 0, 0.5, 1.0, 1.5, 2.0, 3.0, 1e308, np.inf, -np.inf, np.nan, -0.0]),
+                             np.array([0.0, 1.0, 1.0, 2.0, np.inf]), np.array([0.0, 5.0, 6.0, np.inf, 1.0])),
+    "one point": (np.array([-1.0, 0.0, 1.0]), np.array([0.0]), np.array([4.0])),
+}
+
+
+@pytest.mark.parametrize("table", TABLES)
+def test_interpolation_matches_numpy(table):
+    x, xp, fp = TABLES[table]
+    got = np.frombuffer(compiled_generator.module.interpolate(x, xp, fp), np.float64)
+    assert got.tobytes() == np.interp(x, xp, fp).tobytes()
+
+
 ROWS = {  # particles (origin, direction), the event of each, the owner of each hit (-1: noise), events
     "no particles": ([], [], [], [-1, -1, -1], 2),
     # a downstream particle is listed without hits; one without hits or downstream reach is not
@@ -128,6 +152,9 @@ def test_inconsistent_columns_are_refused():
         compiled.line_crossings((lines[0][:-1], *lines[1:]), module_z, 2.0, True)
     with pytest.raises(TypeError):
         compiled.scatter(lines, module_z, 2.0, True, **{**good, "row": [0]})
+    for table in [(np.zeros(0), np.zeros(0)), (np.zeros(2), np.zeros(1))]:
+        with pytest.raises(ValueError):
+            compiled.interpolate(np.zeros(1), *table)
     rows = dict(integers=np.zeros(11, np.int64), reals=np.zeros(5), hit_ids=np.zeros(2, np.int64),
                 hit_start=np.zeros(1, np.int64), hit_end=np.full(1, 2), per_event=np.ones(1, np.int64))
     assert compiled.montecarlo_rows(**rows) == [[[0, 0, 0.0, 0.0, 0.0, 0.0, 0, [0, 0], *[0] * 8, 0.0]]]

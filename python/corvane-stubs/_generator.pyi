@@ -1,10 +1,12 @@
-# Private: the event generator's flight arithmetic and Monte Carlo rows, behind corvane_tools.propagation and
-# montecarlo_record.
+# Private: the event generator's arithmetic and Monte Carlo rows, behind corvane_tools.particles, propagation
+# and montecarlo_record.
 # Integer columns (`Any` below) are flat int64 buffers, such as NumPy int64 arrays.
 from collections.abc import Sequence
 from typing import Any
 
-__all__ = ["candidate_window", "line_crossings", "scatter", "montecarlo_rows"]
+__all__ = ["interpolate", "candidate_window", "line_crossings", "scatter", "montecarlo_rows"]
+
+def interpolate(x: Sequence[float], xp: Sequence[float], fp: Sequence[float]) -> bytearray: ...
 
 def candidate_window(lines: tuple[Sequence[float], ...], module_z: Sequence[float]) -> tuple[bytearray, bytearray]: ...
 def line_crossings(

@@ -12,6 +12,7 @@ from typing import Final
 
 import numpy as np
 
+from . import compiled_generator
 from .detector import BoolArray, FloatArray, IntArray
 
 # Stable charged species: (PDG code of the positive particle, mass in MeV, share).
@@ -65,7 +66,10 @@ class Spectrum:
 
     def draw_eta(self, rng: np.random.Generator, count: int) -> FloatArray:
         grid, cumulative = self._table()
-        eta: FloatArray = np.interp(rng.random(count) * cumulative[-1], cumulative, grid)
+        share = rng.random(count) * cumulative[-1]
+        if compiled_generator.module is not None:
+            return np.frombuffer(compiled_generator.module.interpolate(share, cumulative, grid), np.float64)
+        eta: FloatArray = np.interp(share, cumulative, grid)
         return eta
 
 

@@ -16,6 +16,7 @@
 #include "bindings/registration.hpp"
 #include "core/errors.hpp"
 #include "generator/flight.hpp"
+#include "generator/interpolation.hpp"
 
 namespace corvane::py {
 
@@ -120,6 +121,10 @@ auto scatter(PyRef lines, DoubleColumn module_z, double overlap, bool tiles, Int
                       native(std::move(landing.on_sensor)));
 }
 
+NativeColumn<double> interpolate(DoubleColumn x, DoubleColumn xp, DoubleColumn fp) {
+    return native(generator::interpolate(x.values(), xp.values(), fp.values()));
+}
+
 PyObject* new_int(int64_t value) { return PyLong_FromLongLong(value); }
 
 // A Monte Carlo row's columns by where they come from: key, pid, charge and the eight flags are integers;
@@ -177,6 +182,9 @@ PyRef montecarlo_rows(IntegerColumn integers, DoubleColumn reals, IntegerColumn 
 }
 
 PyMethodDef generator_functions[] = {
+    Function<&interpolate, "interpolate", "x", "xp", "fp">::def(
+        "interpolate(x, xp, fp)\n--\n\nThe piecewise-linear interpolation of the table (xp ascending, fp) at each "
+        "x, as numpy.interp gives it (float64 bytearray)."),
     Function<&candidate_window, "candidate_window", "lines", "module_z">::def(
         "candidate_window(lines, module_z)\n--\n\nPer line, the first module (int64) and the number of consecutive "
         "modules (int64) whose sensors it may cross, as bytearrays. `lines` is (origin, tx, ty, sign, slope, r0)."),
