@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <bit>
 #include <limits>
-#include <numeric>
+
+#include "core/finite.hpp"
+#include "core/packed_lists.hpp"
 
 namespace corvane {
 namespace {
@@ -15,8 +17,6 @@ constexpr size_t kSmallestIndexedList = 8;
 constexpr double kFinestNearGrid = 512.0;
 
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
-
-bool finite(const Hit& hit) { return std::isfinite(hit.x) && std::isfinite(hit.y) && std::isfinite(hit.z); }
 
 // More than the rounding error of centre -/+ reach and of the slack's own
 // subtraction (each at most 2^-53 of the magnitudes), so the rounded bounds
@@ -49,7 +49,7 @@ ClosestHitIndex::ClosestHitIndex(std::span<const Hit> hits, bool indexed, double
     std::vector<uint32_t> positions;
     positions.reserve(hits.size());
     for (uint32_t i = 0; i < hits.size(); ++i) {
-        if (finite(hits[i])) positions.push_back(i);
+        if (finite_xyz(hits[i])) positions.push_back(i);
     }
     const auto z_bits = [&hits](uint32_t i) { return std::bit_cast<uint64_t>(hits[i].z); };
     std::stable_sort(positions.begin(), positions.end(),
@@ -85,26 +85,19 @@ void ClosestHitIndex::add_group(std::span<const uint32_t> positions, double z) {
     group.y_scale = height > 0.0 ? group.ny / height : 0.0;
     group.first_cell = static_cast<uint32_t>(cell_starts_.size());
 
-    // Counting sort into cells; `positions` is increasing, and so stays each cell.
+    // Each cell's entries in stored order (`positions` is increasing).
     const size_t cell_count = size_t{group.nx} * group.ny;
-    std::vector<uint32_t> cell_of_hit(positions.size());
-    std::vector<uint32_t> starts(cell_count + 1, 0);
-    for (size_t k = 0; k < positions.size(); ++k) {
-        const Hit& hit = hits_[positions[k]];
-        cell_of_hit[k] = cell_of(hit.y, group.y0, group.y_scale, group.ny) * group.nx +
-                         cell_of(hit.x, group.x0, group.x_scale, group.nx);
-        ++starts[cell_of_hit[k] + 1];
-    }
-    std::partial_sum(starts.begin(), starts.end(), starts.begin());
+    const auto cells = PackedLists<Entry>::gather(cell_count, [&](auto&& add) {
+        for (uint32_t i : positions) {
+            const Hit& hit = hits_[i];
+            add(cell_of(hit.y, group.y0, group.y_scale, group.ny) * group.nx +
+                    cell_of(hit.x, group.x0, group.x_scale, group.nx),
+                Entry{hit.x, hit.y, i});
+        }
+    });
     const uint32_t base = static_cast<uint32_t>(entries_.size());
-    entries_.resize(entries_.size() + positions.size());
-    std::vector<uint32_t> next(starts.begin(), starts.end() - 1);
-    for (size_t k = 0; k < positions.size(); ++k) {
-        const Hit& hit = hits_[positions[k]];
-        entries_[base + next[cell_of_hit[k]]++] = {hit.x, hit.y, positions[k]};
-    }
-    for (uint32_t& start : starts) start += base;
-    cell_starts_.insert(cell_starts_.end(), starts.begin(), starts.end());
+    entries_.insert(entries_.end(), cells.items.begin(), cells.items.end());
+    for (uint32_t start : cells.offsets) cell_starts_.push_back(base + start);
     if (usual_reach_ > 0.0) add_near_flags(group, positions);
     groups_.push_back(group);
 }

@@ -10,6 +10,7 @@
 #include <span>
 #include <vector>
 
+#include "core/monotone_bins.hpp"
 #include "event_model/hit.hpp"
 
 namespace corvane {
@@ -40,9 +41,7 @@ inline double scatter(const LineThrough& line, const Hit& h) {
 
 // floor(t) within [0, count - 1]; 0 for NaN. Monotonic in t.
 inline uint32_t clamped_cell(double t, uint32_t count) {
-    const double low = t > 0.0 ? t : 0.0;
-    const double last = count - 1.0;
-    return static_cast<uint32_t>(low < last ? low : last);
+    return static_cast<uint32_t>(clamp_to_bin(t, count - 1.0, count - 1));
 }
 
 struct Closest {

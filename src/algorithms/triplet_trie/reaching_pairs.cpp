@@ -11,6 +11,7 @@
 
 #include "algorithms/triplet_trie/closest_hit_index.hpp"
 #include "core/finite.hpp"
+#include "core/monotone_bins.hpp"
 
 namespace corvane {
 namespace {
@@ -157,16 +158,12 @@ public:
         cx = static_cast<uint32_t>(both);
         cy = static_cast<uint32_t>(both >> 32);
 #else
-        cx = clamped(a_[0] * xy[0] + b_[0], last_[0]);
-        cy = clamped(a_[1] * xy[1] + b_[1], last_[1]);
+        cx = static_cast<uint32_t>(clamp_to_bin(a_[0] * xy[0] + b_[0], last_[0], static_cast<size_t>(last_[0])));
+        cy = static_cast<uint32_t>(clamp_to_bin(a_[1] * xy[1] + b_[1], last_[1], static_cast<size_t>(last_[1])));
 #endif
     }
 
 private:
-    static uint32_t clamped(double t, double last) {
-        const double low = t > 0.0 ? t : 0.0;
-        return static_cast<uint32_t>(low < last ? low : last);
-    }
     double a_[2], b_[2], last_[2];
 };
 
