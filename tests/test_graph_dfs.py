@@ -308,9 +308,10 @@ COORDINATE = st.one_of(GRID, GRID, GRID, st.sampled_from([0.4, -0.4, 0.8, 1e6, -
                                                           math.nan, math.inf, -math.inf]))
 
 
-# Offsets of a hit's z from its module's: several planes per module, and
-# extreme or non-finite z that make a line's offset overflow over the module.
-PLANE = st.sampled_from([0.0, 0.0, 0.0, 0.5, -0.25, 1e308, -1e308, math.nan, math.inf])
+# Offsets of a hit's z from its module's: several planes per module (more
+# than the finder keeps reciprocals for), and extreme or non-finite z that make a line's offset overflow over the module.
+PLANE = st.sampled_from([0.0, 0.0, 0.0, 0.125, 0.25, 0.375, 0.5, -0.25, -0.5, 0.75, -0.75, 1e308, -1e308, math.nan,
+                         math.inf])
 
 
 @st.composite

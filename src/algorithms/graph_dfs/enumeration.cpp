@@ -45,7 +45,7 @@ std::vector<std::vector<uint32_t>> enumerate_chains(const SegmentGraph& graph, u
 
 std::vector<Track> solve_graph_dfs_reference(const GraphDfsParameters& p, const GraphInput& input,
                                              uint64_t path_budget) {
-    const SegmentGraph graph = build_segment_graph(p, input, LinkSearch::reference);
+    const SegmentGraph graph = build_segment_graph(p, input);
     std::vector<Track> tracks;
     uint64_t budget = path_budget;
     for (uint32_t root : find_roots(p, graph)) {

@@ -8,28 +8,12 @@
 #include <span>
 #include <vector>
 
-#include <optional>
-
 #include "algorithms/graph_dfs/graph_dfs.hpp"
 #include "algorithms/graph_dfs/strips.hpp"
+#include "algorithms/graph_dfs/z_planes.hpp"
+#include "core/packed_lists.hpp"
 
 namespace corvane {
-
-// Adjacency lists packed into one array: the list of item i is
-// items[offsets[i] .. offsets[i + 1]).
-struct PackedLists {
-    std::vector<uint32_t> offsets{0};
-    std::vector<uint32_t> items;
-
-    std::span<const uint32_t> of(size_t i) const { return {items.data() + offsets[i], offsets[i + 1] - offsets[i]}; }
-
-    // Ends the list being appended to (its items are those added since).
-    void close_list();
-
-    // Lists of `count` owners from (owner, item) pairs; each list keeps the
-    // order in which its items appear in `pairs`.
-    static PackedLists group(size_t count, std::span<const std::pair<uint32_t, uint32_t>> pairs);
-};
 
 // The segments sharing one first hit and one target module: a run of
 // consecutive indices whose second hits ascend in x.
@@ -85,6 +69,9 @@ void for_each_target(const GraphDfsParameters& p, int64_t j, Visit&& visit) {
     }
 }
 
+// The event's hits, each module's sorted by x ascending (stable; NaN last).
+void sorted_copy(const GraphInput& input, std::vector<Hit>& hits);
+
 struct SegmentGraph {
     std::vector<Hit> hits;              // the event's hits, each module's sorted by x
     std::vector<uint32_t> first;        // segment -> position of its first hit (higher module)
@@ -92,7 +79,7 @@ struct SegmentGraph {
     std::vector<double> second_x;       // segment -> x of its second hit
     std::vector<SegmentRun> runs;       // in segment order
     std::vector<uint32_t> run_offsets;  // position n -> runs[run_offsets[n] .. run_offsets[n + 1])
-    PackedLists successors;             // segment -> following segments, ascending
+    PackedLists<uint32_t> successors;   // segment -> following segments, ascending
 
     size_t size() const { return first.size(); }
 
@@ -108,9 +95,10 @@ struct SegmentGraph {
     }
 };
 
-// Builds segments in index order (by first-hit position, then target module
-// from the nearest down, then second-hit position) and links each one as it
-// is made: its successors start at lower positions, so they already exist.
+// Builds every segment in index order (by first-hit position, then target
+// module from the nearest down, then second-hit position) and links each one
+// as it is made, by search: its successors start at lower positions, so they
+// already exist. The reference way, and the way for repeated ids.
 //
 // A segment follows the segments arriving at the first position holding its
 // first hit's id. When ids repeat, that position may belong to another hit and
@@ -118,50 +106,66 @@ struct SegmentGraph {
 // segment of lower index. With distinct ids every link already does (links
 // run to lower modules, and lower modules' hits come first), so the rule only
 // bites on repeated ids, and it keeps the graph acyclic in every case.
-SegmentGraph build_segment_graph(const GraphDfsParameters& p, const GraphInput& input, LinkSearch links);
+SegmentGraph build_segment_graph(const GraphDfsParameters& p, const GraphInput& input);
 // The same into `graph`, emptied first (its memory is reused).
-void build_segment_graph(const GraphDfsParameters& p, const GraphInput& input, LinkSearch links, SegmentGraph& graph);
+void build_segment_graph(const GraphDfsParameters& p, const GraphInput& input, SegmentGraph& graph);
 
-// 1 / d, remembering the latest d: the segments of one window mostly share
-// their z differences, and the division is the costly part. (A zero d may
-// come back with the other sign; callers reject a zero d anyway.)
-class LastReciprocal {
-public:
-    double operator()(double d) {
-        if (!(d == of_)) {
-            of_ = d;
-            value_ = 1 / d;
-        }
-        return value_;
+// The working lists of build_linked_graph, kept between events: every
+// segment's second hit, the runs of segments sharing a first hit and a
+// target module, and the links found, by global segment number.
+struct LinkedGraphScratch {
+    struct Run {
+        uint32_t first;  // position of the first hits
+        uint32_t begin;  // segments [begin, end)
+        uint32_t end;
+        uint32_t module;  // of the second hits
+    };
+    struct Linked {
+        uint32_t segment;      // a segment with successors
+        uint32_t items_begin;  // where its successors start in `items`
+    };
+    std::vector<uint32_t> second;       // segment -> position of its second hit
+    std::vector<Run> runs;              // in segment order
+    std::vector<uint32_t> run_offsets;  // position n -> runs[run_offsets[n] .. run_offsets[n + 1])
+    std::vector<Linked> linked;
+    std::vector<uint32_t> items;  // successors, list after list
+    std::vector<uint64_t> marks;  // segment -> linked, one bit each
+    std::vector<uint32_t> ranks;  // word of marks -> linked segments before it
+    std::vector<uint32_t> near;   // hits passing the link test on one module
+    ZPlanes planes;
+
+    size_t capacity_bytes() const {
+        auto bytes = [](const auto& values) { return values.capacity() * sizeof(values[0]); };
+        return bytes(second) + bytes(runs) + bytes(run_offsets) + bytes(linked) + bytes(items) + bytes(marks) +
+               bytes(ranks) + bytes(near) + planes.capacity_bytes();
     }
-
-private:
-    double of_ = 0.0;
-    double value_ = 0.0;
 };
 
-// Finds the successors of segments as they are made.
+// The graph of the segments that take part in a link, numbered in the order
+// of all segments, with their successor lists; for distinct ids and finite
+// positive tolerances (the hit index needs both). The counts are those of
+// the whole graph (roots left 0).
+GraphCounts build_linked_graph(const GraphDfsParameters& p, const GraphInput& input, SegmentGraph& graph,
+                               LinkedGraphScratch& scratch);
+
+// Whether build_linked_graph applies.
+bool links_by_index(const GraphDfsParameters& p, std::span<const Hit> hits);
+
+// Finds the successors of segments as they are made, by searching the
+// segments that leave each one's second hit (and the positions sharing its
+// id).
 class SuccessorSearch {
 public:
-    SuccessorSearch(const GraphDfsParameters& p, std::span<const Hit> hits, std::span<const Module> modules,
-                    std::span<const TargetModule> targets, LinkSearch mode);
+    SuccessorSearch(const GraphDfsParameters& p, std::span<const Hit> hits);
 
-    // Appends the successor lists of segments [begin, end), the newest ones,
-    // which all join one first hit to hits of module u.
-    void add_successors(SegmentGraph& graph, uint32_t begin, uint32_t end, size_t u);
+    // Appends the successor lists of segments [begin, end), the newest ones.
+    void add_successors(SegmentGraph& graph, uint32_t begin, uint32_t end);
 
 private:
     void add_by_search(SegmentGraph& graph, uint32_t t);
-    void add_by_lookup(SegmentGraph& graph, uint32_t t, size_t u);
 
     const GraphDfsParameters& p_;
-    std::span<const TargetModule> targets_;
-    bool distinct_ids_;                 // no two hits share an id (always so in an Event)
-    PackedLists sharing_id_;            // position -> positions whose segments may follow a segment ending there
-    std::optional<StripIndex> strips_;  // when the lookup applies
-    std::vector<uint32_t> near_;        // hits passing the link test on one module
-    LastReciprocal slope_reciprocal_;   // 1 / z difference of a segment
-    std::vector<LastReciprocal> scatter_reciprocal_;  // by target module: 1 / z difference to it
+    PackedLists<uint32_t> sharing_id_;  // position -> positions whose segments may follow a segment ending there
 };
 
 // The segments with successors that follow none and weigh at least

@@ -50,11 +50,12 @@ private:
 struct SolveScratch {
     static constexpr size_t kKeptBytes = size_t{64} << 20;
     SegmentGraph graph;
+    LinkedGraphScratch linked;
     RootScratch roots;
     std::vector<uint32_t> next, length;
 
     size_t capacity_bytes() const {
-        return graph.capacity_bytes() + roots.capacity_bytes() +
+        return graph.capacity_bytes() + linked.capacity_bytes() + roots.capacity_bytes() +
                (next.capacity() + length.capacity()) * sizeof(uint32_t);
     }
 };
@@ -94,6 +95,16 @@ private:
     std::optional<SolveScratch> own_;
 };
 
+// The graph into scratch.graph: only its linked segments when the hit index
+// applies, else every segment. The counts are those of the whole graph.
+GraphCounts build_graph(const GraphDfsParameters& p, const GraphInput& input, LinkSearch links, SolveScratch& scratch) {
+    if (links == LinkSearch::indexed && links_by_index(p, input.hits)) {
+        return build_linked_graph(p, input, scratch.graph, scratch.linked);
+    }
+    build_segment_graph(p, input, scratch.graph);
+    return {scratch.graph.size(), scratch.graph.successors.items.size(), 0};
+}
+
 }  // namespace
 
 Track chain_track(const SegmentGraph& graph, std::span<const uint32_t> chain) {
@@ -120,7 +131,7 @@ void kill_clones_and_ghosts(std::vector<Track>& tracks, size_t id_bound) {
 std::vector<Track> solve_graph_dfs(const GraphDfsParameters& p, const GraphInput& input, LinkSearch links) {
     BorrowedScratch borrowed;
     SolveScratch& scratch = *borrowed;
-    build_segment_graph(p, input, links, scratch.graph);
+    build_graph(p, input, links, scratch);
     const SegmentGraph& graph = scratch.graph;
     const std::vector<uint32_t> roots = find_roots(p, graph, scratch.roots);
     std::vector<Track> tracks;
@@ -133,8 +144,11 @@ std::vector<Track> solve_graph_dfs(const GraphDfsParameters& p, const GraphInput
 }
 
 GraphCounts count_graph_dfs(const GraphDfsParameters& p, const GraphInput& input) {
-    const SegmentGraph graph = build_segment_graph(p, input, LinkSearch::indexed);
-    return {graph.size(), graph.successors.items.size(), find_roots(p, graph).size()};
+    BorrowedScratch borrowed;
+    SolveScratch& scratch = *borrowed;
+    GraphCounts counts = build_graph(p, input, LinkSearch::indexed, scratch);
+    counts.roots = find_roots(p, scratch.graph, scratch.roots).size();
+    return counts;
 }
 
 }  // namespace corvane

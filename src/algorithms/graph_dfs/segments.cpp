@@ -11,9 +11,16 @@
 namespace corvane {
 namespace {
 
+template <class T>
+size_t bytes_of(const std::vector<T>& values) {
+    return values.capacity() * sizeof(T);
+}
+
+}  // namespace
+
 // Ascending x, not-a-number last, so that the order is a true ordering (and
 // the window scan below never meets a NaN before a number).
-bool x_before(const Hit& a, const Hit& b) { return !std::isnan(a.x) && (std::isnan(b.x) || a.x < b.x); }
+static bool x_before(const Hit& a, const Hit& b) { return !std::isnan(a.x) && (std::isnan(b.x) || a.x < b.x); }
 
 void sorted_copy(const GraphInput& input, std::vector<Hit>& hits) {
     hits.assign(input.hits.begin(), input.hits.end());
@@ -22,13 +29,6 @@ void sorted_copy(const GraphInput& input, std::vector<Hit>& hits) {
                          hits.begin() + static_cast<ptrdiff_t>(module.hit_end_index), x_before);
     }
 }
-
-template <class T>
-size_t bytes_of(const std::vector<T>& values) {
-    return values.capacity() * sizeof(T);
-}
-
-}  // namespace
 
 TargetModule::TargetModule(std::span<const Hit> sorted, const Module& module)
     : hits_(sorted),
@@ -78,19 +78,19 @@ size_t SegmentGraph::capacity_bytes() const {
 
 size_t RootScratch::capacity_bytes() const { return bytes_of(with_successors) + bytes_of(weight) + bytes_of(follows); }
 
-SegmentGraph build_segment_graph(const GraphDfsParameters& p, const GraphInput& input, LinkSearch links) {
+SegmentGraph build_segment_graph(const GraphDfsParameters& p, const GraphInput& input) {
     SegmentGraph graph;
-    build_segment_graph(p, input, links, graph);
+    build_segment_graph(p, input, graph);
     return graph;
 }
 
-void build_segment_graph(const GraphDfsParameters& p, const GraphInput& input, LinkSearch links, SegmentGraph& graph) {
+void build_segment_graph(const GraphDfsParameters& p, const GraphInput& input, SegmentGraph& graph) {
     graph.clear();
     sorted_copy(input, graph.hits);
     std::vector<TargetModule> targets;
     targets.reserve(input.modules.size());
     for (const Module& module : input.modules) targets.emplace_back(graph.hits, module);
-    SuccessorSearch search(p, graph.hits, input.modules, targets, links);
+    SuccessorSearch search(p, graph.hits);
     auto mark_positions_through = [&graph](size_t n) {
         while (graph.run_offsets.size() <= n) graph.run_offsets.push_back(static_cast<uint32_t>(graph.runs.size()));
     };
@@ -121,7 +121,7 @@ void build_segment_graph(const GraphDfsParameters& p, const GraphInput& input, L
                 if (graph.runs.back().begin == graph.runs.back().end) {
                     graph.runs.pop_back();
                 } else {
-                    search.add_successors(graph, begin, static_cast<uint32_t>(graph.size()), u);
+                    search.add_successors(graph, begin, static_cast<uint32_t>(graph.size()));
                 }
             });
         }
