@@ -9,6 +9,7 @@ import gc
 import os
 import sys
 
+import numpy as np
 import pytest
 
 import corvane
@@ -83,6 +84,28 @@ CASES = [
     ("validation montecarlo error", lambda: Validator.export_validation_to_json(
         [{**TRUTH, "montecarlo": {"particles": []}}], [[]], False), KeyError, False),
 ]
+
+# The generator's private part: one line through every module, its scattering and a row of truth.
+GENERATOR = getattr(corvane, "_generator", None)
+if GENERATOR is not None:
+    MODULE_Z = np.linspace(-300.0, 750.0, 52)
+    LINE = (np.array([10.0, 0.0, -400.0]), np.array([0.001]), np.array([0.0]), np.ones(1), np.full(1, 0.001),
+            np.full(1, 10.0))
+    CROSSED = [np.frombuffer(column, dtype) for column, dtype in
+               zip(GENERATOR.line_crossings(LINE, MODULE_Z, 2.0, True), (np.int64, np.int64, float, float))]
+    SCATTER = (LINE, MODULE_Z, 2.0, True, *CROSSED, np.full(1, 1e-3), np.zeros(0, np.int64), np.zeros(0),
+               np.zeros(0), np.zeros(2 * CROSSED[0].size))
+    ROW = (np.zeros(11, np.int64), np.zeros(5), np.arange(3), np.zeros(1, np.int64), np.full(1, 3), np.ones(1, np.int64))
+    CASES += [
+        ("generator flight", lambda: (GENERATOR.candidate_window(LINE, MODULE_Z), GENERATOR.scatter(*SCATTER)),
+         None, False),
+        ("generator flight error", lambda: GENERATOR.scatter(*SCATTER[:-1], np.zeros(1)), ValueError, False),
+        ("generator column error", lambda: GENERATOR.scatter(*SCATTER[:4], [0], *SCATTER[5:]), TypeError, False),
+        ("generator rows", lambda: (GENERATOR.montecarlo_rows(*ROW), GENERATOR.interpolate(ROW[1], ROW[1], ROW[1])),
+         None, False),
+        ("generator rows error", lambda: GENERATOR.montecarlo_rows(*ROW[:4], np.full(1, 4), ROW[5]), ValueError,
+         False),
+    ]
 
 
 def run(call, expected, times):
