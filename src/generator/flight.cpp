@@ -107,48 +107,18 @@ LineCrossings line_crossings(const Lines& lines, std::span<const double> module_
 
 namespace {
 
-// One scattering layer in flight order: a module crossing (its index) or the foil (-1 - its index).
+// One scattering layer of a particle: a module crossing (its index) or the foil (-1), with its z, its kicks,
+// and the running sums of kicks and moments over all layers before it.
 struct Layer {
-    int64_t row;
-    int64_t source;
+    int64_t crossing;
+    double z;
+    double kick_x, kick_y;
+    std::array<double, 4> before;
 };
 
-std::vector<Layer> layers_in_flight_order(const Lines& lines, const ScatterInput& in) {
-    std::vector<Layer> layers;
-    layers.reserve(in.row.size() + in.foil_row.size());
-    size_t next = 0;
-    auto modules_of = [&](int64_t row) {
-        while (next < in.row.size() && in.row[next] == row) {
-            layers.push_back({row, static_cast<int64_t>(next)});
-            ++next;
-        }
-    };
-    for (size_t f = 0; f < in.foil_row.size(); ++f) {
-        const int64_t row = in.foil_row[f];
-        require(row >= 0 && static_cast<size_t>(row) < lines.size() && (f == 0 || in.foil_row[f - 1] < row),
-                "foil rows must be particles in ascending order");
-        while (next < in.row.size() && in.row[next] < row) modules_of(in.row[next]);
-        const Layer foil{row, -1 - static_cast<int64_t>(f)};
-        if (lines.sign[static_cast<size_t>(row)] > 0.0) {
-            layers.push_back(foil);
-            modules_of(row);
-        } else {
-            modules_of(row);
-            layers.push_back(foil);
-        }
-    }
-    while (next < in.row.size()) modules_of(in.row[next]);
-    return layers;
-}
-
-}  // namespace
-
-Landing scatter(const Lines& lines, std::span<const double> module_z, const Sensors& sensors, const ScatterInput& in,
-                std::vector<double>& x, std::vector<double>& y) {
-    check_lines(lines);
-    const size_t crossings = in.row.size();
-    require(in.module.size() == crossings && x.size() == crossings && y.size() == crossings,
-            "the crossing columns differ in length");
+void check_scatter_input(const Lines& lines, std::span<const double> module_z, const ScatterInput& in,
+                         size_t crossings) {
+    require(in.module.size() == crossings, "the crossing columns differ in length");
     require(in.theta.size() == lines.size(), "one scattering angle per particle");
     require(in.foil_z.size() == in.foil_row.size() && in.foil_theta.size() == in.foil_row.size(),
             "the foil columns differ in length");
@@ -158,47 +128,69 @@ Landing scatter(const Lines& lines, std::span<const double> module_z, const Sens
             "crossings must be grouped by particle in ascending order");
         require(in.module[j] >= 0 && static_cast<size_t>(in.module[j]) < module_z.size(), "module out of range");
     }
-    const std::vector<Layer> layers = layers_in_flight_order(lines, in);
-    const size_t count = layers.size();
-    require(in.normals.size() == 2 * count, "two normal draws per layer");
-
-    // Running sums of the kicks and of the kicks' moments kick * z over all layers, as one cumulative sum:
-    // entry j holds the sum of the layers before j.
-    std::array<std::vector<double>, 4> running;
-    for (std::vector<double>& sums : running) sums.assign(count + 1, 0.0);
-    std::vector<double> layer_z(count);
-    for (size_t j = 0; j < count; ++j) {
-        const Layer& layer = layers[j];
-        const size_t source = static_cast<size_t>(layer.source >= 0 ? layer.source : -1 - layer.source);
-        const double z = layer.source >= 0 ? module_z[static_cast<size_t>(in.module[source])] : in.foil_z[source];
-        const double theta = layer.source >= 0 ? in.theta[static_cast<size_t>(layer.row)] : in.foil_theta[source];
-        const double kick_x = in.normals[j] * theta;
-        const double kick_y = in.normals[count + j] * theta;
-        layer_z[j] = z;
-        running[0][j + 1] = running[0][j] + kick_x;
-        running[1][j + 1] = running[1][j] + kick_y;
-        running[2][j + 1] = running[2][j] + kick_x * z;
-        running[3][j + 1] = running[3][j] + kick_y * z;
+    for (size_t f = 0; f < in.foil_row.size(); ++f) {
+        require(in.foil_row[f] >= 0 && static_cast<size_t>(in.foil_row[f]) < lines.size() &&
+                    (f == 0 || in.foil_row[f - 1] < in.foil_row[f]),
+                "foil rows must be particles in ascending order");
     }
+    require(in.normals.size() == 2 * (crossings + in.foil_row.size()), "two normal draws per layer");
+}
+
+}  // namespace
+
+Landing scatter(const Lines& lines, std::span<const double> module_z, const Sensors& sensors, const ScatterInput& in,
+                std::vector<double>& x, std::vector<double>& y) {
+    check_lines(lines);
+    const size_t crossings = in.row.size();
+    require(x.size() == crossings && y.size() == crossings, "the crossing columns differ in length");
+    check_scatter_input(lines, module_z, in, crossings);
+    const size_t layer_count = crossings + in.foil_row.size();
 
     Landing landing;
     landing.plane.resize(crossings);
     landing.on_sensor.resize(crossings);
-    for (size_t start = 0; start < count;) {
-        const int64_t row = layers[start].row;
-        size_t end = start;
-        while (end < count && layers[end].row == row) ++end;
+    // Running sums of the kicks and of the kicks' moments kick * z over all layers in flight order, as one
+    // cumulative sum from the first layer of the first particle; only the current particle's are kept.
+    std::array<double, 4> running{0.0, 0.0, 0.0, 0.0};
+    std::vector<Layer> group;
+    size_t layer = 0, next = 0, foil = 0;
+    while (next < crossings || foil < in.foil_row.size()) {
+        const int64_t row = next == crossings            ? in.foil_row[foil]
+                            : foil == in.foil_row.size() ? in.row[next]
+                                                         : std::min(in.row[next], in.foil_row[foil]);
         const size_t particle = static_cast<size_t>(row);
         const bool forward = lines.sign[particle] > 0.0;
-        for (size_t j = start; j < end; ++j) {
-            if (layers[j].source < 0) continue;
+        const bool has_foil = foil < in.foil_row.size() && in.foil_row[foil] == row;
+        // Flight order: the foil before the modules towards +z, after them (in z order) towards -z.
+        group.clear();
+        auto add = [&](int64_t crossing, double z, double theta) {
+            const double kick_x = in.normals[layer] * theta;
+            const double kick_y = in.normals[layer_count + layer] * theta;
+            group.push_back({crossing, z, kick_x, kick_y, running});
+            running[0] = running[0] + kick_x;
+            running[1] = running[1] + kick_y;
+            running[2] = running[2] + kick_x * z;
+            running[3] = running[3] + kick_y * z;
+            ++layer;
+        };
+        auto add_foil = [&] { add(-1, in.foil_z[foil], in.foil_theta[foil]); };
+        if (has_foil && forward) add_foil();
+        for (; next < crossings && in.row[next] == row; ++next) {
+            add(static_cast<int64_t>(next), module_z[static_cast<size_t>(in.module[next])], in.theta[particle]);
+        }
+        if (has_foil && !forward) add_foil();
+        if (has_foil) ++foil;
+
+        for (size_t j = 0; j < group.size(); ++j) {
+            if (group[j].crossing < 0) continue;
             // The kicks before layer j in flight order: lower z first towards +z, higher z first towards -z.
-            const size_t high = forward ? j : end;
-            const size_t low = forward ? start : j + 1;
-            const double z = layer_z[j];
-            const double shift_x = z * (running[0][high] - running[0][low]) - (running[2][high] - running[2][low]);
-            const double shift_y = z * (running[1][high] - running[1][low]) - (running[3][high] - running[3][low]);
-            const size_t k = static_cast<size_t>(layers[j].source);
+            const std::array<double, 4>& high = forward ? group[j].before : running;
+            const std::array<double, 4>& low =
+                forward ? group.front().before : (j + 1 < group.size() ? group[j + 1].before : running);
+            const double z = group[j].z;
+            const double shift_x = z * (high[0] - low[0]) - (high[2] - low[2]);
+            const double shift_y = z * (high[1] - low[1]) - (high[3] - low[3]);
+            const size_t k = static_cast<size_t>(group[j].crossing);
             x[k] = x[k] + shift_x;
             y[k] = y[k] + shift_y;
             const double plane = sensor_plane_offset(y[k]);
@@ -207,7 +199,6 @@ Landing scatter(const Lines& lines, std::span<const double> module_z, const Sens
             landing.plane[k] = plane;
             landing.on_sensor[k] = sensors.contain(in.module[k], x[k], y[k]) ? 1 : 0;
         }
-        start = end;
     }
     return landing;
 }
