@@ -101,6 +101,8 @@ TABLES = {
     "steps and infinities": (np.array([-1, 0, 0.5, 1.0, 1.5, 2.0, 3.0, 1e308, np.inf, -np.inf, np.nan, -0.0]),
                              np.array([0.0, 1.0, 1.0, 2.0, np.inf]), np.array([0.0, 5.0, 6.0, np.inf, 1.0])),
     "one point": (np.array([-1.0, 0.0, 1.0]), np.array([0.0]), np.array([4.0])),
+    "many steps": (np.linspace(-0.1, 1.1, 5001), np.repeat(np.linspace(0.0, 1.0, 100), 2),
+                   np.random.default_rng(4).random(200)),
 }
 
 
