@@ -10,7 +10,7 @@ from corvane_tools.conditions import with_values
 from corvane_tools.detector import INNER_RADIUS, OUTER_HALF_WIDTH
 from corvane_tools.generator import _collisions, generate_events
 from corvane_tools.montecarlo_record import montecarlo_rows
-from corvane_tools.particles import MINIMUM_BIAS, _cumulative_table
+from corvane_tools.particles import MINIMUM_BIAS, _cumulative_table, perpendicular_basis
 from corvane_tools.particles import Particles
 from corvane_tools.propagation import Setup, candidate_window, crossings, line_arrays
 
@@ -88,6 +88,23 @@ def test_events_match_the_array_code(array_code, conditions):
     assert text(generate_events(10, 4, conditions)) == text(array_code(generate_events, 10, 4, conditions))
 
 
+DIRECTIONS = {
+    # along the beam both ways, on the 0.99 switch between the two kinds of basis, across the beam, and none
+    "edges": [(0, 0, 1), (0, 0, -1), (0.1410673597966588, 0, 0.99), (0, -0.1410673597966588, -0.99),
+              (np.nextafter(0.99, 1), 0, 0.99), (1, 0, 0), (0, -1, 0), (0.6, 0.8, 0), (0, 0, 0), (-0.0, 0.0, 1)],
+    "random": np.random.default_rng(6).normal(size=(2000, 3)),
+}
+
+
+@pytest.mark.parametrize("directions", DIRECTIONS)
+def test_perpendicular_basis_matches_the_array_code(array_code, directions):
+    direction = np.array(DIRECTIONS[directions], float)
+    with np.errstate(invalid="ignore"):
+        expected = array_code(perpendicular_basis, direction)
+    got = perpendicular_basis(direction)
+    assert all(a.shape == b.shape and a.tobytes() == b.tobytes() for a, b in zip(got, expected))
+
+
 def spectrum_table():
     grid, cumulative = _cumulative_table(MINIMUM_BIAS)
     shares = np.random.default_rng(3).random(100_000) * cumulative[-1]
@@ -154,6 +171,8 @@ def test_inconsistent_columns_are_refused():
         compiled.line_crossings((lines[0][:-1], *lines[1:]), module_z, 2.0, True)
     with pytest.raises(TypeError):
         compiled.scatter(lines, module_z, 2.0, True, **{**good, "row": [0]})
+    with pytest.raises(ValueError):
+        compiled.perpendicular_basis(np.zeros(4))
     for table in [(np.zeros(0), np.zeros(0)), (np.zeros(2), np.zeros(1))]:
         with pytest.raises(ValueError):
             compiled.interpolate(np.zeros(1), *table)

@@ -101,8 +101,8 @@ if GENERATOR is not None:
          None, False),
         ("generator flight error", lambda: GENERATOR.scatter(*SCATTER[:-1], np.zeros(1)), ValueError, False),
         ("generator column error", lambda: GENERATOR.scatter(*SCATTER[:4], [0], *SCATTER[5:]), TypeError, False),
-        ("generator rows", lambda: (GENERATOR.montecarlo_rows(*ROW), GENERATOR.interpolate(ROW[1], ROW[1], ROW[1])),
-         None, False),
+        ("generator rows", lambda: (GENERATOR.montecarlo_rows(*ROW), GENERATOR.interpolate(ROW[1], ROW[1], ROW[1]),
+                                    GENERATOR.perpendicular_basis(LINE[0])), None, False),
         ("generator rows error", lambda: GENERATOR.montecarlo_rows(*ROW[:4], np.full(1, 4), ROW[5]), ValueError,
          False),
     ]

@@ -137,12 +137,16 @@ def _conversion_pairs(rng: np.random.Generator, setup: Setup, sources: _Sources)
 
 def _knock_ons(rng: np.random.Generator, setup: Setup, particles: Particles, crossed: Crossings) -> Particles:
     """Delta rays of the particles' crossings of a sensor, made at the crossing."""
-    on = crossed.on_sensor
-    row, module = crossed.row[on], crossed.module[on]
+    on = np.flatnonzero(crossed.on_sensor)
     tx, ty = particles.lines.tx, particles.lines.ty
-    silicon = setup.conditions.module_material * SILICON_X0 * np.sqrt(1.0 + tx[row] ** 2 + ty[row] ** 2)
-    point = np.stack([crossed.x[on], crossed.y[on], setup.geometry.module_z[module]], axis=1)
-    return delta_rays(rng, particles, row, point, silicon)
+    silicon = setup.conditions.module_material * SILICON_X0 * np.sqrt(1.0 + tx ** 2 + ty ** 2)
+
+    def points(crossing: IntArray) -> FloatArray:
+        at = on[crossing]
+        point: FloatArray = np.stack([crossed.x[at], crossed.y[at], setup.geometry.module_z[crossed.module[at]]],
+                                     axis=1)
+        return point
+    return delta_rays(rng, particles, crossed.row[on], silicon, points)
 
 
 def _spill_over(rng: np.random.Generator, setup: Setup, events: int) -> tuple[IntArray, FloatArray, FloatArray,

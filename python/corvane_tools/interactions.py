@@ -4,6 +4,7 @@ charged particles knock out energetic electrons (delta rays).
 Units: millimetres, MeV, radiation lengths. Every function draws from the
 NumPy generator it is given.
 """
+from collections.abc import Callable
 from typing import Final
 
 import numpy as np
@@ -84,14 +85,15 @@ def pairs(rng: np.random.Generator, photons: Particles, photon: IntArray, point:
                       np.concatenate([photons.collision[photon]] * 2))
 
 
-def delta_rays(rng: np.random.Generator, parents: Particles, row: IntArray, point: FloatArray,
-               silicon: FloatArray) -> Particles:
-    """Energetic knock-on electrons of charged particles crossing `silicon` mm of sensor at `point`
-    (one entry per crossing of parent `row`). An electron of kinetic energy T leaves at cos(angle) =
-    sqrt(T / (T + 2m)) to its parent's line."""
-    beta2 = parents.p[row] ** 2 / (parents.p[row] ** 2 + parents.mass[row] ** 2)
-    mean = (DELTA_RAY_CONSTANT * silicon / beta2
-            * (1.0 / DELTA_RAY_MIN_ENERGY - 1.0 / DELTA_RAY_MAX_ENERGY))
+def delta_rays(rng: np.random.Generator, parents: Particles, row: IntArray, silicon: FloatArray,
+               points: Callable[[IntArray], FloatArray]) -> Particles:
+    """Energetic knock-on electrons of charged particles crossing sensors (one entry per crossing, of parent
+    `row`); `silicon` is the sensor's thickness (mm) along each parent's line and `points(crossing)` where
+    given crossings are. An electron of kinetic energy T leaves at cos(angle) = sqrt(T / (T + 2m)) to its
+    parent's line."""
+    # Per parent, then per crossing: the same values as computed crossing by crossing.
+    beta2 = parents.p ** 2 / (parents.p ** 2 + parents.mass ** 2)
+    mean = (DELTA_RAY_CONSTANT * silicon / beta2 * (1.0 / DELTA_RAY_MIN_ENERGY - 1.0 / DELTA_RAY_MAX_ENERGY))[row]
     made = rng.poisson(mean)
     source = np.repeat(np.arange(row.size), made)
     inverse = (1.0 / DELTA_RAY_MIN_ENERGY
@@ -101,4 +103,4 @@ def delta_rays(rng: np.random.Generator, parents: Particles, row: IntArray, poin
     angle = np.arccos(np.sqrt(energy / (energy + 2.0 * ELECTRON_MASS)))
     parent = row[source]
     turned = _turned(parents.direction[parent], angle, rng.uniform(-np.pi, np.pi, source.size))
-    return _electrons(point[source], turned, p, np.full(source.size, -1), parents.collision[parent])
+    return _electrons(points(source), turned, p, np.full(source.size, -1), parents.collision[parent])

@@ -174,6 +174,10 @@ def collision_vertices(rng: np.random.Generator, collisions: float, fixed: bool,
 
 def perpendicular_basis(direction: FloatArray) -> tuple[FloatArray, FloatArray]:
     """Two unit vectors perpendicular to each row of `direction` and to each other."""
+    if compiled_generator.module is not None:
+        u_bytes, v_bytes = compiled_generator.module.perpendicular_basis(
+            np.ascontiguousarray(direction, np.float64).reshape(-1))
+        return np.frombuffer(u_bytes, np.float64).reshape(-1, 3), np.frombuffer(v_bytes, np.float64).reshape(-1, 3)
     dx, dy, dz = direction.T
     along_beam = np.abs(dz) > 0.99
     u = np.where(along_beam[:, None], np.stack([np.zeros_like(dz), dz, -dy], axis=1),

@@ -15,6 +15,7 @@
 #include "bindings/layer/native_column.hpp"
 #include "bindings/registration.hpp"
 #include "core/errors.hpp"
+#include "generator/basis.hpp"
 #include "generator/flight.hpp"
 #include "generator/interpolation.hpp"
 
@@ -121,6 +122,12 @@ auto scatter(PyRef lines, DoubleColumn module_z, double overlap, bool tiles, Int
                       native(std::move(landing.on_sensor)));
 }
 
+auto perpendicular_basis(DoubleColumn direction) {
+    std::vector<double> u, v;
+    generator::perpendicular_basis(direction.values(), u, v);
+    return std::tuple(native(std::move(u)), native(std::move(v)));
+}
+
 NativeColumn<double> interpolate(DoubleColumn x, DoubleColumn xp, DoubleColumn fp) {
     return native(generator::interpolate(x.values(), xp.values(), fp.values()));
 }
@@ -182,6 +189,9 @@ PyRef montecarlo_rows(IntegerColumn integers, DoubleColumn reals, IntegerColumn 
 }
 
 PyMethodDef generator_functions[] = {
+    Function<&perpendicular_basis, "perpendicular_basis", "direction">::def(
+        "perpendicular_basis(direction)\n--\n\nTwo unit vectors across each direction (x, y, z triples), "
+        "perpendicular to it and to each other, as float64 bytearrays of triples."),
     Function<&interpolate, "interpolate", "x", "xp", "fp">::def(
         "interpolate(x, xp, fp)\n--\n\nThe piecewise-linear interpolation of the table (xp ascending, fp) at each "
         "x, as numpy.interp gives it (float64 bytearray)."),
