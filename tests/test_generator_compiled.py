@@ -149,6 +149,17 @@ def test_montecarlo_rows_match_the_array_code(array_code, case):
     assert len(rows) == events and json.dumps(rows) == json.dumps(array_code(montecarlo_rows, *arguments))
 
 
+def test_an_older_compiled_part_is_left_unused(monkeypatch):
+    import corvane
+    older = type(compiled_generator.module)("_generator")
+    for name in compiled_generator.FUNCTIONS[:-1]:
+        setattr(older, name, getattr(compiled_generator.module, name))
+    monkeypatch.setattr(corvane, "_generator", older)
+    assert compiled_generator._load() is None
+    setattr(older, compiled_generator.FUNCTIONS[-1], None)
+    assert compiled_generator._load() is older
+
+
 def test_inconsistent_columns_are_refused():
     setup = Setup.of(with_values())
     made = particles_on_lines(*LINES["inside the foil, both ways"])

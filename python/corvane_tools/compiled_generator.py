@@ -1,7 +1,12 @@
-"""The generator's compiled part, `corvane._generator`: its flight arithmetic and the building of its events'
-lists. With a compiled module built before it, `module` is None and the generator's array code runs instead;
-both give the same events to the last bit (tests set `module` to None to compare them)."""
+"""The generator's compiled part, `corvane._generator`: its flight arithmetic, table interpolation, bases and
+the building of its Monte Carlo rows. With a compiled module built before it, or before one of the functions
+below, `module` is None and the generator's array code runs instead; both give the same events to the last
+bit (tests set `module` to None to compare them)."""
 from types import ModuleType
+from typing import Final
+
+FUNCTIONS: Final = ("candidate_window", "line_crossings", "scatter", "montecarlo_rows", "interpolate",
+                    "perpendicular_basis")
 
 
 def _load() -> ModuleType | None:
@@ -9,7 +14,7 @@ def _load() -> ModuleType | None:
         from corvane import _generator
     except ImportError:
         return None
-    return _generator
+    return _generator if all(hasattr(_generator, name) for name in FUNCTIONS) else None
 
 
 module: ModuleType | None = _load()
