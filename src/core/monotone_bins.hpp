@@ -7,16 +7,29 @@
 
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
+
+#include "core/select.hpp"
 
 namespace corvane {
+
+// Bin numbers below this are exact as doubles.
+inline constexpr size_t kExactBinCount = size_t{1} << 53;
 
 // The bin of a value already measured in bins from the first edge: NaN and
 // values at or below 0 go to bin 0, values at or beyond the last bin's number
 // to the last bin. `last_value` is `last` as a double (kept by callers that
 // bin many values).
 inline size_t clamp_to_bin(double scaled, double last_value, size_t last) {
-    if (!(scaled > 0.0)) return 0;
-    return scaled < last_value ? static_cast<size_t>(scaled) : last;
+    // Without a branch on the value: bins are looked up in the innermost
+    // search loops. Below 2^53 bins, last_value is last exactly, and the
+    // clamped value lies in [0, last_value], where the conversion is exact.
+    if (last >= kExactBinCount) {
+        if (!(scaled > 0.0)) return 0;
+        return scaled < last_value ? static_cast<size_t>(scaled) : last;
+    }
+    const double clamped = lower_of(higher_of(scaled, 0.0), last_value);
+    return static_cast<size_t>(static_cast<int64_t>(clamped));
 }
 
 inline size_t clamp_to_bin(double scaled, size_t last) { return clamp_to_bin(scaled, static_cast<double>(last), last); }

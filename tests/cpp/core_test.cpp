@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <utility>
@@ -12,6 +13,7 @@
 #include "core/finite.hpp"
 #include "core/monotone_bins.hpp"
 #include "core/packed_lists.hpp"
+#include "core/select.hpp"
 #include "expect.hpp"
 
 namespace {
@@ -74,6 +76,36 @@ void monotone_bins() {
            "clamp_to_bin: ends");
 }
 
+// The branch-free selections and clamp give exactly what the plain
+// expressions give, on every pair of awkward values (NaN, signed zeros,
+// infinities, ties, subnormals).
+void branch_free_selections() {
+    const double values[] = {std::numeric_limits<double>::quiet_NaN(),
+                             -INFINITY,
+                             -1e308,
+                             -1.5,
+                             -0.0,
+                             0.0,
+                             5e-324,
+                             0.5,
+                             1.0,
+                             8.999,
+                             9.0,
+                             9.5,
+                             1e30,
+                             INFINITY};
+    const auto same = [](double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; };
+    for (const double a : values) {
+        for (const double b : values) {
+            const std::string pair = "(" + std::to_string(a) + ", " + std::to_string(b) + ")";
+            expect(same(lower_of(a, b), a < b ? a : b), "lower_of" + pair);
+            expect(same(higher_of(a, b), a > b ? a : b), "higher_of" + pair);
+        }
+        const size_t plain = !(a > 0.0) ? 0 : a < 9.0 ? static_cast<size_t>(a) : 9;
+        expect(clamp_to_bin(a, 9) == plain, "clamp_to_bin(" + std::to_string(a) + ", 9)");
+    }
+}
+
 void bit_ranges() {
     for (size_t first = 0; first < 64; ++first) {
         for (size_t last = 0; last < 64; ++last) {
@@ -100,6 +132,7 @@ void finite_points() {
 int main() {
     packed_lists();
     monotone_bins();
+    branch_free_selections();
     bit_ranges();
     finite_points();
     return finish("core helpers: all checks passed");

@@ -4,10 +4,13 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <tuple>
+#include <utility>
 
 #include "algorithms/track_following/tolerance_window.hpp"
 #include "core/finite.hpp"
 #include "core/packed_lists.hpp"
+#include "core/select.hpp"
 
 namespace corvane {
 namespace {
@@ -18,13 +21,19 @@ constexpr size_t kSmallestIndexedModule = 12;
 // Predictions of one coordinate over the module's z range: every rounded step
 // of a prediction is monotonic in z, so the predictions for all the module's
 // hits lie between those at its lowest and highest z. A NaN prediction makes
-// a bound NaN (the window is then not finite).
+// a bound NaN.
+struct PredictionRange {
+    double lowest;
+    double highest;
+
+    bool finite() const { return std::isfinite(lowest) && std::isfinite(highest); }
+};
+
 template <class Predict>
-ToleranceWindow prediction_window(Predict predict, double z_min, double z_max, double tolerance) {
+PredictionRange prediction_range(Predict predict, double z_min, double z_max) {
     const double at_low = predict(z_min);
     const double at_high = predict(z_max);
-    const bool ascending = at_low < at_high;
-    return ToleranceWindow(ascending ? at_low : at_high, ascending ? at_high : at_low, tolerance);
+    return {lower_of(at_low, at_high), higher_of(at_high, at_low)};
 }
 
 }  // namespace
@@ -74,16 +83,28 @@ const Hit* LineSearchIndex::first_continuation(const TrackFollowingParameters& p
                                                double z1) const {
     if (!indexed_) return first_by_scan(p, line, z1);
     if (shared_z_) return first_at_shared_z(p, line, z1);
-    const auto x_at = [&line](double z) { return line.x_at(z); };
-    const ToleranceWindow x = prediction_window(x_at, z_min_, z_max_, p.max_tolerance_x);
+    const PredictionRange xs = prediction_range([&line](double z) { return line.x_at(z); }, z_min_, z_max_);
+    const ToleranceWindow x(xs.lowest, xs.highest, p.max_tolerance_x);
     if (!x.finite()) return first_by_scan(p, line, z1);
-    const auto y_at = [&line](double z) { return line.y_at(z); };
-    const ToleranceWindow y = prediction_window(y_at, z_min_, z_max_, p.max_tolerance_y);
-    if (y.finite() && !grid_.may_hold(x.low, x.high, y.low, y.high)) return nullptr;
+    // The hits' y that may pass: unbounded unless the predictions are finite.
+    double y_low = -std::numeric_limits<double>::infinity();
+    double y_high = std::numeric_limits<double>::infinity();
+    const PredictionRange ys = prediction_range([&line](double z) { return line.y_at(z); }, z_min_, z_max_);
+    if (ys.finite()) {
+        // The grid marks where predictions may pass, so it is asked about the
+        // predictions themselves; the tolerances widen only the hits' windows.
+        if (!grid_.may_hold(xs.lowest, xs.highest, ys.lowest, ys.highest)) return nullptr;
+        const ToleranceWindow y(ys.lowest, ys.highest, p.max_tolerance_y);
+        if (y.finite()) std::tie(y_low, y_high) = std::pair(y.low, y.high);
+    }
+    // The window in x spans the sensor in y: most hits in it are turned away
+    // by y before the exact test reads them.
     size_t first = hits_.size();
     for (size_t i = window_start(x.low); i < by_x_.size() && by_x_[i].x <= x.high; ++i) {
-        const size_t position = by_x_[i].position;
-        if (position < first && continues(p, line, z1, hits_[position])) first = position;
+        const Entry& entry = by_x_[i];
+        // One branch for the three tests: which of them fails follows no pattern.
+        if (!((entry.y >= y_low) & (entry.y <= y_high) & (entry.position < first))) continue;
+        if (continues(p, line, z1, hits_[entry.position])) first = entry.position;
     }
     return first < hits_.size() ? &hits_[first] : nullptr;
 }

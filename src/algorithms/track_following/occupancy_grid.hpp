@@ -28,7 +28,8 @@ public:
     // < tolerance_y for any prediction with lowest_x <= x_pred <= highest_x
     // and lowest_y <= y_pred <= highest_y.
     bool may_hold(double lowest_x, double highest_x, double lowest_y, double highest_y) const {
-        if (!(highest_x >= x_low_ && lowest_x <= x_high_ && highest_y >= y_low_ && lowest_y <= y_high_)) {
+        // Bitwise: one branch for the four tests.
+        if (!((highest_x >= x_low_) & (lowest_x <= x_high_) & (highest_y >= y_low_) & (lowest_y <= y_high_))) {
             return false;
         }
         const uint64_t mask = bit_range(columns_.of(lowest_x), columns_.of(highest_x));
