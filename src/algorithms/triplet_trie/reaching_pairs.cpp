@@ -3,15 +3,12 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <numeric>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "algorithms/triplet_trie/closest_hit_index.hpp"
 #include "core/finite.hpp"
-#include "core/monotone_bins.hpp"
 
 namespace corvane {
 namespace {
@@ -50,13 +47,15 @@ void ReachingPairs::Arrays::assign(std::span<const Hit> hits, std::vector<uint32
     // crafted layers with a z per hit near-linear.
     const auto z_bits = [&hits](uint32_t j) { return std::bit_cast<uint64_t>(hits[j].z); };
     std::stable_sort(position.begin(), position.end(), [&](uint32_t l, uint32_t r) { return z_bits(l) < z_bits(r); });
-    xy.resize(2 * position.size());
+    // Three spare values: the grid places are computed four at a time.
+    x.assign(position.size() + 3, 0.0);
+    y.assign(position.size() + 3, 0.0);
     for (uint32_t k = 0; k < position.size(); ++k) {
         const Hit& hit = hits[position[k]];
         if (k == 0 || z_bits(position[k]) != z_bits(position[k - 1])) planes.push_back({hit.z, k, k});
         ++planes.back().end;
-        xy[2 * k] = hit.x;
-        xy[2 * k + 1] = hit.y;
+        x[k] = hit.x;
+        y[k] = hit.y;
     }
 }
 
@@ -105,6 +104,9 @@ void ReachingPairs::reset(std::span<const Hit> middle, std::span<const Hit> inne
     // Two spare bytes per row: a 16-bit read at any cell stays inside.
     row_bytes_ = (nx_ + 2 + 7) / 8 + 2;
     bits_.assign(row_bytes_ * (ny_ + 2), 0);
+    const size_t most_points = std::max(middle_.position.size(), inner_.position.size()) + 3;
+    byte_of_point_.resize(most_points);
+    bit_of_point_.resize(most_points);
     active_ = true;
 }
 
@@ -139,78 +141,97 @@ const ReachingPairs::Factors& ReachingPairs::factors_for(double z1) {
     return f;
 }
 
-// Points g * (v - h1) + h1 in cells: (ax * x + bx, ay * y + by), each
-// clamped to [0, last] and floored (NaN to 0). Monotonic in each coordinate,
-// so points less than a cell apart land at most one cell apart.
-class CellMap {
-public:
-    CellMap(const Hit& h1, double g, const double origin[2], const double scale[2], const double last[2])
-        : a_{g * scale[0], g * scale[1]},
-          b_{(h1.x - g * h1.x - origin[0]) * scale[0], (h1.y - g * h1.y - origin[1]) * scale[1]},
-          last_{last[0], last[1]} {}
-
-    // The cells of the point at xy[0], xy[1].
-    void cells(const double* xy, uint32_t& cx, uint32_t& cy) const {
-#if defined(__SSE2__)
-        __m128d t = _mm_add_pd(_mm_mul_pd(_mm_loadu_pd(xy), _mm_loadu_pd(a_)), _mm_loadu_pd(b_));
-        t = _mm_min_pd(_mm_max_pd(t, _mm_setzero_pd()), _mm_loadu_pd(last_));  // max: NaN to 0
-        const uint64_t both = static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_cvttpd_epi32(t)));
-        cx = static_cast<uint32_t>(both);
-        cy = static_cast<uint32_t>(both >> 32);
-#else
-        cx = static_cast<uint32_t>(clamp_to_bin(a_[0] * xy[0] + b_[0], last_[0], static_cast<size_t>(last_[0])));
-        cy = static_cast<uint32_t>(clamp_to_bin(a_[1] * xy[1] + b_[1], last_[1], static_cast<size_t>(last_[1])));
-#endif
-    }
-
-private:
-    double a_[2], b_[2], last_[2];
+// Points g * (v - h1) + h1 in cells: a * v + b per axis.
+struct CellMap {
+    double ax, bx, ay, by;
+    CellMap(const Hit& h1, double g, const double origin[2], const double scale[2])
+        : ax(g * scale[0]),
+          bx((h1.x - g * h1.x - origin[0]) * scale[0]),
+          ay(g * scale[1]),
+          by((h1.y - g * h1.y - origin[1]) * scale[1]) {}
 };
 
-void ReachingPairs::mark(const Hit& h1, const Factors& f) {
-    // Locals throughout: byte stores could alias any member.
-    uint8_t* const bits = bits_.data();
-    const size_t row = row_bytes_;
-    const double* const xy = inner_.xy.data();
-    marked_.resize(inner_.position.size());
-    uint32_t* const marked = marked_.data();
-    for (size_t p = 0; p < inner_.planes.size(); ++p) {
-        const CellMap m(h1, f.inner[p], origin_, scale_, last_);
-        const uint32_t end = inner_.planes[p].end;
-        for (uint32_t k = inner_.planes[p].begin; k < end; ++k) {
-            uint32_t cx, cy;
-            m.cells(xy + 2 * k, cx, cy);
-            // Rows cy to cy + 2 hold the cell and its neighbours above and
-            // below, at bit cx + 1.
-            const uint32_t byte = cy * static_cast<uint32_t>(row) + (cx + 1) / 8;
-            const uint8_t flag = static_cast<uint8_t>(1u << ((cx + 1) % 8));
-            bits[byte] |= flag;
-            bits[byte + row] |= flag;
-            bits[byte + 2 * row] |= flag;
-            marked[k] = byte;
-        }
+using Doubles = double __attribute__((vector_size(32)));
+using Int32s = int32_t __attribute__((vector_size(16)));
+
+// floor(a * v + b) clamped to [0, last], NaN to 0, for four values at once.
+// Monotonic in v, so points less than a cell apart land at most one cell
+// apart.
+inline Int32s cells_of(Doubles v, double a, double b, double last) {
+    const Doubles zero = {0.0, 0.0, 0.0, 0.0};
+    const Doubles top = {last, last, last, last};
+    Doubles t = v * Doubles{a, a, a, a} + Doubles{b, b, b, b};
+    t = t > zero ? t : zero;
+    t = t < top ? t : top;
+    return __builtin_convertvector(t, Int32s);
+}
+
+// Where the grid keeps the cell (cx, cy) of each point (x[k], y[k]), k < n,
+// moved by (dx, dy) cells: the byte (cy + dy) * row_bytes + (cx + dx) / 8
+// and the bit (cx + dx) % 8 within it. Four points at a time, with the wide
+// instructions where the processor has them.
+__attribute__((target_clones("avx2", "default"))) void grid_places(const double* x, const double* y, uint32_t n,
+                                                                   const CellMap& m, const double last[2], int32_t dx,
+                                                                   int32_t dy, int32_t row_bytes, uint32_t* bytes,
+                                                                   uint32_t* bits) {
+    const CellMap map = m;  // no reloads after each store
+    const double last_x = last[0], last_y = last[1];
+    for (uint32_t k = 0; k < n; k += 4) {
+        // Reads up to three values past n: the arrays are padded.
+        Doubles vx, vy;
+        std::memcpy(&vx, x + k, sizeof vx);
+        std::memcpy(&vy, y + k, sizeof vy);
+        const Int32s column = cells_of(vx, map.ax, map.bx, last_x) + dx;
+        const Int32s row = cells_of(vy, map.ay, map.by, last_y) + dy;
+        const Int32s byte = row * row_bytes + (column >> 3);
+        const Int32s bit = column & 7;
+        std::memcpy(bytes + k, &byte, sizeof byte);
+        std::memcpy(bits + k, &bit, sizeof bit);
     }
 }
 
-void ReachingPairs::test(const Hit& h1, const Factors& f, std::vector<uint32_t>& positions) const {
-    const uint8_t* const bits = bits_.data();
+void ReachingPairs::mark(const Hit& h1, const Factors& f) {
+    // Locals throughout: byte stores could alias any member.
+    uint8_t* const grid = bits_.data();
     const size_t row = row_bytes_;
-    const double* const xy = middle_.xy.data();
+    marked_.resize(inner_.position.size() + 3);
+    uint32_t* const marked = marked_.data();
+    uint32_t* const bit = bit_of_point_.data();
+    for (size_t p = 0; p < inner_.planes.size(); ++p) {
+        const uint32_t begin = inner_.planes[p].begin, count = inner_.planes[p].end - begin;
+        // Rows cy to cy + 2 hold the cell and its neighbours above and below,
+        // at bit cx + 1.
+        grid_places(inner_.x.data() + begin, inner_.y.data() + begin, count, CellMap(h1, f.inner[p], origin_, scale_),
+                    last_, 1, 0, static_cast<int32_t>(row), marked + begin, bit);
+        for (uint32_t k = 0; k < count; ++k) {
+            const uint32_t byte = marked[begin + k];
+            const uint8_t flag = static_cast<uint8_t>(1u << bit[k]);
+            grid[byte] |= flag;
+            grid[byte + row] |= flag;
+            grid[byte + 2 * row] |= flag;
+        }
+    }
+    marked_.resize(inner_.position.size());
+}
+
+void ReachingPairs::test(const Hit& h1, const Factors& f, std::vector<uint32_t>& positions) {
+    const uint8_t* const grid = bits_.data();
     const uint32_t* const position = middle_.position.data();
+    uint32_t* const byte = byte_of_point_.data();
+    uint32_t* const bit = bit_of_point_.data();
     for (size_t q = 0; q < middle_.planes.size(); ++q) {
-        const Plane& plane = middle_.planes[q];
+        const uint32_t begin = middle_.planes[q].begin, count = middle_.planes[q].end - begin;
         if (std::isnan(f.middle[q])) {
-            positions.insert(positions.end(), position + plane.begin, position + plane.end);
+            positions.insert(positions.end(), position + begin, position + begin + count);
             continue;
         }
-        const CellMap m(h1, f.middle[q], origin_, scale_, last_);
-        for (uint32_t k = plane.begin; k < plane.end; ++k) {
-            uint32_t cx, cy;
-            m.cells(xy + 2 * k, cx, cy);
-            // Bits cx to cx + 2 of row cy + 1: the cell and its neighbours.
-            const size_t byte = (cy + 1) * row + cx / 8;
-            const unsigned word = bits[byte] | (unsigned{bits[byte + 1]} << 8);
-            if ((word >> (cx % 8)) & 7u) positions.push_back(position[k]);
+        // Bits cx to cx + 2 of row cy + 1: the cell and its neighbours.
+        grid_places(middle_.x.data() + begin, middle_.y.data() + begin, count,
+                    CellMap(h1, f.middle[q], origin_, scale_), last_, 0, 1, static_cast<int32_t>(row_bytes_), byte,
+                    bit);
+        for (uint32_t k = 0; k < count; ++k) {
+            const unsigned word = grid[byte[k]] | (unsigned{grid[byte[k] + 1]} << 8);
+            if ((word >> bit[k]) & 7u) positions.push_back(position[begin + k]);
         }
     }
 }

@@ -41,7 +41,7 @@ private:
     };
     struct Arrays {
         std::vector<Plane> planes;
-        std::vector<double> xy;  // x and y of each hit in turn
+        std::vector<double> x, y;
         std::vector<uint32_t> position;
         void assign(std::span<const Hit> hits, std::vector<uint32_t>& loose);
     };
@@ -55,7 +55,7 @@ private:
 
     const Factors& factors_for(double z1);
     void mark(const Hit& h1, const Factors& f);
-    void test(const Hit& h1, const Factors& f, std::vector<uint32_t>& positions) const;
+    void test(const Hit& h1, const Factors& f, std::vector<uint32_t>& positions);
     void clear_marks();
 
     bool active_ = false;
@@ -71,7 +71,8 @@ private:
     double last_[2] = {0.0, 0.0};                            // last cell number per axis
     size_t nx_ = 1, ny_ = 1, row_bytes_ = 0;
     std::vector<uint8_t> bits_;
-    std::vector<uint32_t> marked_;  // byte offsets of the first row each mark set
+    std::vector<uint32_t> marked_;                        // byte offsets of the first row each mark set
+    std::vector<uint32_t> byte_of_point_, bit_of_point_;  // places in the grid of one plane's points
 };
 
 }  // namespace corvane
