@@ -205,6 +205,11 @@ def test_event_unchanged_and_hit_order_irrelevant():
 
 # ---- against the Python reference ---------------------------------------------
 
+# A hit's z offset within its module: several planes, now and then one far
+# away or infinite (the window's reach over the module then has no bound).
+Z_SPREAD = st.sampled_from([0.0, 0.0, 0.0, 0.25, -0.5, 3.0, 1e300, math.inf])
+
+
 @st.composite
 def small_events(draw):
     """Sparse events on a coarse grid with a few lines, uneven z inside some
@@ -216,8 +221,7 @@ def small_events(draw):
         z = float(m) + draw(st.sampled_from([0.0, 0.0, 0.0, 0.5, -1.0]))
         hits = [(x0 + sx * (m % 9) / 8, y0 + sy * (m % 9) / 8, z) for x0, y0, sx, sy in lines
                 if draw(st.integers(0, 4))]
-        hits += [(draw(GRID), draw(GRID), z + draw(st.sampled_from([0.0, 0.0, 0.25])))
-                 for _ in range(draw(st.integers(0 if hits else 1, 2)))]
+        hits += [(draw(GRID), draw(GRID), z + draw(Z_SPREAD)) for _ in range(draw(st.integers(0 if hits else 1, 2)))]
         if draw(st.integers(0, 40)) == 0:
             hits.append((draw(special), draw(GRID), z))
         modules.append(draw(st.permutations(hits)))

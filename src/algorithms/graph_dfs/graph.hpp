@@ -50,12 +50,15 @@ public:
     Window window(const GraphDfsParameters& p, const Hit& h) const;
 
 private:
+    uint32_t first_possibly_inside(const GraphDfsParameters& p, const Hit& h) const;
+
     std::span<const Hit> hits_;
     uint32_t begin_;
     uint32_t end_;
     bool uniform_z_ = false;
     double z_low_ = INFINITY;
     double z_high_ = -INFINITY;
+    bool all_z_finite_ = true;
 };
 
 // Target modules of a hit on module j, nearest first; negative ones are skipped

@@ -97,22 +97,29 @@ private:
     // The line's offset at a z is computed by steps that each round
     // monotonically, so over a module's z range it lies between its values at
     // the lowest and the highest z: the box spans both, widened by the
-    // tolerance.
+    // tolerance (and a little more, for the rounding of the box itself).
     void add_successors(const Predecessor& t_line, const LinkedGraphScratch::Run& run) {
         const TargetModule& module = targets_[run.module];
         if (!(module.z_low() <= module.z_high())) return;  // no hit at a finite z: none can pass
         auto passes = [&](uint32_t c) { return t_line.may_follow(p_, hits_[c]); };
-        const double x_low_z = t_line.x_offset(module.z_low(), 0.0);
-        const double x_high_z = t_line.x_offset(module.z_high(), 0.0);
-        const double y_low_z = t_line.y_offset(module.z_low(), 0.0);
-        const double y_high_z = t_line.y_offset(module.z_high(), 0.0);
+        const double x1 = t_line.x_offset(module.z_low(), 0.0);
+        const double x2 = t_line.x_offset(module.z_high(), 0.0);
+        const double y1 = t_line.y_offset(module.z_low(), 0.0);
+        const double y2 = t_line.y_offset(module.z_high(), 0.0);
         std::vector<uint32_t>& near = s_.near;
         near.clear();
-        if (std::isfinite(x_low_z) && std::isfinite(x_high_z) && std::isfinite(y_low_z) && std::isfinite(y_high_z)) {
-            const auto [x_low, x_high] =
-                widened_range(std::min(x_low_z, x_high_z), std::max(x_low_z, x_high_z), p_.max_tolerance_x);
-            const auto [y_low, y_high] =
-                widened_range(std::min(y_low_z, y_high_z), std::max(y_low_z, y_high_z), p_.max_tolerance_y);
+        // Finite differences imply finite offsets (an infinite or NaN one
+        // makes its difference infinite or NaN).
+        if (std::isfinite((x1 - x2) + (y1 - y2))) {
+            const double x_slack = (std::abs(x1) + std::abs(x2) + p_.max_tolerance_x) * 0x1p-40;
+            const double y_slack = (std::abs(y1) + std::abs(y2) + p_.max_tolerance_y) * 0x1p-40;
+            const double x_half = p_.max_tolerance_x + x_slack;
+            const double y_half = p_.max_tolerance_y + y_slack;
+            const double x_low = (x1 < x2 ? x1 : x2) - x_half;
+            const double x_high = (x1 < x2 ? x2 : x1) + x_half;
+            const double y_low = (y1 < y2 ? y1 : y2) - y_half;
+            const double y_high = (y1 < y2 ? y2 : y1) + y_half;
+            if (!strips_.may_hold(run.module, x_low, x_high, y_low, y_high)) return;
             strips_.for_each_in_box(run.module, x_low, x_high, y_low, y_high, [&](uint32_t c) {
                 if (passes(c)) near.push_back(c);
             });

@@ -37,10 +37,27 @@ TargetModule::TargetModule(std::span<const Hit> sorted, const Module& module)
     uniform_z_ = std::all_of(hits_.begin() + begin_, hits_.begin() + end_,
                              [this](const Hit& hit) { return hit.z == hits_[begin_].z; });
     for (uint32_t i = begin_; i < end_; ++i) {
+        all_z_finite_ = all_z_finite_ && std::isfinite(hits_[i].z);
         if (!std::isfinite(hits_[i].z)) continue;
         z_low_ = std::min(z_low_, hits_[i].z);
         z_high_ = std::max(z_high_, hits_[i].z);
     }
+}
+
+// Every hit left of h by more than the window can reach at any z of the
+// module is outside: |w.z - h.z| rounds to at most the larger of its values
+// at the module's lowest and highest z, and the slope test rounds
+// monotonically, so those hits form a prefix that bisection skips. Hits at a
+// non-finite z could be inside anywhere, so then nothing is skipped.
+uint32_t TargetModule::first_possibly_inside(const GraphDfsParameters& p, const Hit& h) const {
+    if (!all_z_finite_ || begin_ == end_) return begin_;
+    const double reach = p.max_slope_x * std::max(std::abs(z_low_ - h.z),
+                                                  std::abs(z_high_ - h.z));    // at least max_slope_x * |w.z - h.z|
+    const double threshold = h.x - reach - (std::abs(h.x) + reach) * 0x1p-50;  // below h.x - reach, rounding included
+    if (!(reach > 0) || !std::isfinite(threshold)) return begin_;
+    return static_cast<uint32_t>(std::partition_point(hits_.begin() + begin_, hits_.begin() + end_,
+                                                      [threshold](const Hit& w) { return w.x < threshold; }) -
+                                 hits_.begin());
 }
 
 Window TargetModule::window(const GraphDfsParameters& p, const Hit& h) const {
@@ -53,6 +70,7 @@ Window TargetModule::window(const GraphDfsParameters& p, const Hit& h) const {
                                   hits_.begin());
         if (b < end_ && !inside(hits_[b])) b = end_;
     } else {
+        b = first_possibly_inside(p, h);
         while (b < end_ && !inside(hits_[b])) ++b;
     }
     Window window{b, b};

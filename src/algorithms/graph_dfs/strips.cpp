@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/finite.hpp"
+
 namespace corvane {
 namespace {
 
-bool indexed(const Hit& hit) { return std::isfinite(hit.x) && std::isfinite(hit.y); }
+bool indexed(const Hit& hit) { return finite_xy(hit); }
 
 }  // namespace
 
@@ -15,6 +17,7 @@ StripIndex::Axis::Axis(double low_, double high, double min_size) : low(low_) {
     if (std::isfinite(size) && size > 0) {
         per_cell = 1 / size;
         cells = static_cast<uint32_t>(std::min(std::floor((high - low) * per_cell) + 1, double{kCells}));
+        last = static_cast<double>(cells - 1);
     }
 }
 

@@ -8,6 +8,7 @@
 #include <span>
 #include <vector>
 
+#include "core/bit_range.hpp"
 #include "event_model/hit.hpp"
 #include "event_model/module.hpp"
 
@@ -23,6 +24,17 @@ public:
 
     // Visits the position of every indexed hit of `module` with x in
     // [x_low, x_high] and y in [y_low, y_high].
+    // False when no indexed hit of `module` can lie in the box (most boxes):
+    // one test of the cells it meets, without a branch on the way.
+    bool may_hold(size_t module, double x_low, double x_high, double y_low, double y_high) const {
+        const ModuleCells& m = modules_[module];
+        const uint64_t columns = column_mask(m.x, x_low, x_high);
+        const uint32_t first = m.first_strip + m.y.cell(y_low);
+        const uint32_t last = m.first_strip + m.y.cell(y_high);
+        // A box meets at most two strips unless it is taller than a strip.
+        return !m.empty && (last - first > 1 || ((occupied_[first] | occupied_[last]) & columns) != 0);
+    }
+
     template <class Visit>
     void for_each_in_box(size_t module, double x_low, double x_high, double y_low, double y_high, Visit&& visit) const {
         const ModuleCells& m = modules_[module];
@@ -55,14 +67,16 @@ private:
         double low = 0.0;
         double per_cell = 0.0;  // 1 / cell size; 0: a single cell
         uint32_t cells = 1;
+        double last = 0.0;  // cells - 1
 
         Axis() = default;
         Axis(double low, double high, double min_size);
+        // Written as two selects (no branch): below the first cell, or NaN,
+        // gives the first cell; beyond the last, the last.
         uint32_t cell(double v) const {
             const double c = (v - low) * per_cell;
-            if (!(c > 0)) return 0;  // below the first cell, or NaN
-            if (c >= static_cast<double>(cells - 1)) return cells - 1;
-            return static_cast<uint32_t>(c);
+            const double above_first = c > 0 ? c : 0.0;
+            return static_cast<uint32_t>(above_first < last ? above_first : last);
         }
     };
 
@@ -73,12 +87,7 @@ private:
         Axis y;
     };
 
-    static uint64_t column_mask(const Axis& x, double low, double high) {
-        const uint32_t first = x.cell(low);
-        const uint32_t last = x.cell(high);
-        const uint64_t up_to_last = last == 63 ? ~uint64_t{0} : (uint64_t{1} << (last + 1)) - 1;
-        return up_to_last & ~((uint64_t{1} << first) - 1);
-    }
+    static uint64_t column_mask(const Axis& x, double low, double high) { return bit_range(x.cell(low), x.cell(high)); }
 
     uint32_t first_at_least(uint32_t begin, uint32_t end, double x) const;
     void add_module(std::span<const Hit> hits, const Module& module, double cell_width, double strip_height);
