@@ -174,6 +174,9 @@ def crafted_window_event(case):
     }[case]
     # The inner layer (modules 10 and 11) holds only these, so they are the closest hits of the lines.
     modules[10], modules[11] = extra, [(-50.0, -50.0, 110.0)]
+    if case == "many z":
+        # More distinct z values in an outer layer than the filter keeps factors for.
+        modules[14] += [(0.37 * k, 0.9 * (k % 7), 140.0 + k / 97) for k in range(80)]
     if case == "non-finite":
         # A middle hit at infinite z gives a flat line that the exact search accepts; outer hits that are not finite.
         modules[12].append((3.1, 3.7, math.inf))

@@ -251,6 +251,17 @@ void ReachingPairs::clear_marks() {
     }
 }
 
+size_t ReachingPairs::footprint() const {
+    const auto bytes = [](const auto& v) { return v.capacity() * sizeof(v[0]); };
+    size_t total = bytes(bits_) + bytes(marked_) + bytes(byte_of_point_) + bytes(bit_of_point_) + bytes(loose_middle_) +
+                   bytes(ignored_inner_);
+    for (const Arrays* arrays : {&middle_, &inner_}) {
+        total += bytes(arrays->planes) + bytes(arrays->x) + bytes(arrays->y) + bytes(arrays->position);
+    }
+    for (const Factors& f : factors_) total += bytes(f.middle) + bytes(f.inner);
+    return total;
+}
+
 void ReachingPairs::candidates(const Hit& h1, std::vector<uint32_t>& positions) {
     positions.clear();
     const Factors* f = active_ && finite_hit(h1) ? &factors_for(h1.z) : nullptr;

@@ -33,6 +33,9 @@ public:
     // increasing order.
     void candidates(const Hit& h1, std::vector<uint32_t>& positions);
 
+    // Bytes held by the arrays and the grid.
+    size_t footprint() const;
+
 private:
     // Hits of one z value (bit for bit), as arrays.
     struct Plane {

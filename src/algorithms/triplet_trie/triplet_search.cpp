@@ -5,6 +5,9 @@
 namespace corvane {
 namespace {
 
+// A thread keeps at most this much scratch between windows.
+constexpr size_t kKeptScratchBytes = size_t{16} << 20;
+
 // The filter's arrays and grid, kept per thread between windows and events.
 struct TripletScratch {
     ReachingPairs filter;
@@ -36,6 +39,10 @@ TripletTrie find_triplets(const SearchByTripletTrieParameters& p, const Module& 
                 triplets.push_back({&h1, &middle_hits[j], &inner_hits[found.position], found.scatter});
             }
         }
+    }
+    // One huge layer does not hold its buffers for the thread's lifetime.
+    if (scratch.filter.footprint() + scratch.candidates.capacity() * sizeof(uint32_t) > kKeptScratchBytes) {
+        scratch = TripletScratch{};
     }
     return TripletTrie(std::move(triplets));
 }
