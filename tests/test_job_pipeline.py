@@ -33,9 +33,17 @@ def sample(events, tmp_path_factory):
     return path
 
 
+def new_fold(units, options):
+    """A fold that also keeps each event's content digest, in the order folded."""
+    fold = JobFold(units, options)
+    fold.event_digests = []
+    fold.sinks.append(lambda _first, result: fold.event_digests.extend(i.digest for i in result.identities))
+    return fold
+
+
 def folded(sample, options, pipeline=True):
     units = plan_units([str(sample)], [])
-    fold = JobFold(units, options)
+    fold = new_fold(units, options)
     if pipeline:
         run_locally(units, options, fold)
     else:
@@ -47,7 +55,8 @@ def folded(sample, options, pipeline=True):
 
 def report(fold):
     return {name: (fold.summary(name), json.dumps(fold.export(name)), fold.tracks_digest(name))
-            for name in fold.names} | {"events": fold.events, "problems": fold.problems}
+            for name in fold.names} | {"events": fold.events, "problems": fold.problems,
+                                       "digests": fold.event_digests}
 
 
 def direct(events, name):
@@ -65,6 +74,25 @@ def test_pipeline_equals_the_serial_path(events, sample, chunk_size):
     assert report(fold) == report(folded(sample, options, pipeline=False))
     assert fold.events == COUNT
     assert json.dumps(fold.export("track_following")) == direct(events, "track_following")
+
+
+@pytest.mark.timeout(300)
+def test_generating_in_the_job_gives_the_events_of_a_sample_file(tmp_path):
+    # Simulated by worker processes or here, unit by unit or in a task of its own, the events of a
+    # generated job are those `generate` writes, to the byte: same tracks, same validation, same digests.
+    options = JobOptions(NAMES, chunk_size=3, identify=True)
+    generated = work_units.plan_generated(9, 5, per_unit=4)
+    path = tmp_path / "g.parquet"
+    pq.write_table(events_table(generate_events(9, 5)), path, row_group_size=4)
+    from_file = report(folded(path, options, pipeline=False))
+    for processes in (1, 2):
+        fold = new_fold(generated, options)
+        run_locally(generated, options, fold, processes=processes)
+        assert report(fold) == from_file
+    fold = new_fold(generated, options)
+    for unit in generated:
+        fold.accept(process_unit(unit, options))
+    assert report(fold) == from_file
 
 
 class FailingSolver:

@@ -11,7 +11,7 @@ naming the file (and the event within a Parquet file) and what is wrong.
 """
 import json
 import os
-from collections.abc import Iterator, Sequence
+from collections.abc import Callable, Iterator, Sequence
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Any, Final, cast
@@ -126,7 +126,7 @@ def _read_json(path: Path) -> Iterator[RawEvent]:
     yield 0, str(path), event, False, False
 
 
-def _list_column(table: Any, path: Path, name: str) -> tuple[np.ndarray[Any, Any], np.ndarray[Any, Any]]:
+def _list_column(table: Any, path: str, name: str) -> tuple[np.ndarray[Any, Any], np.ndarray[Any, Any]]:
     """Offsets and flat values of a list column, as NumPy arrays."""
     import pyarrow as pa
 
@@ -158,13 +158,13 @@ def _read_table(path: Path, row_group: int | None) -> tuple[Any, int]:
         raise EventFileError(f"{path}: not a readable Parquet file ({str(error).splitlines()[0]})") from None
 
 
-def _text_records(column: Any, path: Path, first_row: int) -> Iterator[Any]:
+def _text_records(column: Any, source_of: Callable[[int], str], first_row: int) -> Iterator[Any]:
     """The records of a column of JSON text; an EventFileError in place of a record that is not JSON."""
     for row, text in enumerate(column.to_pylist()):
         try:
             yield None if text is None else _parse_json(text)
         except (TypeError, json.JSONDecodeError):
-            yield EventFileError(f"{path} [event {first_row + row}]: 'montecarlo' is not valid JSON text")
+            yield EventFileError(f"{source_of(first_row + row)}: 'montecarlo' is not valid JSON text")
 
 
 def _typed_records(column: Any) -> tuple[Iterator[Any], bool]:
@@ -192,6 +192,13 @@ def _read_parquet(path: Path, row_group: int | None, rows: range | None,
     if rows is not None:
         table = table.slice(rows.start, len(rows))
         first_row += rows.start
+    return _table_events(table, str(path), first_row, lambda position: f"{path} [event {position}]", typed_truth)
+
+
+def _table_events(table: Any, path: str, first_row: int, source_of: Callable[[int], str],
+                  typed_truth: bool = False) -> Iterator[RawEvent]:
+    """The events of a table of the Parquet layout, the first at position `first_row` of `path`;
+    `source_of(position)` names an event in messages."""
     names = set(table.column_names)
     for name in ("description", "montecarlo") + LIST_COLUMNS:
         if name not in names:
@@ -214,13 +221,13 @@ def _read_parquet(path: Path, row_group: int | None, rows: range | None,
         entries = montecarlo.combine_chunks()
         present = entries.is_valid().to_numpy(zero_copy_only=False)
     else:
-        records_of = _text_records(montecarlo, path, first_row)
+        records_of = _text_records(montecarlo, source_of, first_row)
     for row in range(table.num_rows):
         event: dict[str, Any] = {"description": descriptions[row]}
         for name, (offsets, values) in lists.items():
             event[name] = values[offsets[row]:offsets[row + 1]]
         event["module_prefix_sum"] = event["module_prefix_sum"].tolist()
-        source = f"{path} [event {first_row + row}]"
+        source = source_of(first_row + row)
         # Every field present and typed, hit positions inside the event: they need no check value by value.
         checked = bool(typed and complete and lows[row] >= 0 and len(event["module_prefix_sum"]) > MODULE_COUNT
                        and highs[row] < event["module_prefix_sum"][MODULE_COUNT])
@@ -253,6 +260,19 @@ def read_events(path: Path, row_group: int | None = None, problems: list[str] | 
     """
     events = (_read_parquet(path, row_group, rows, typed_truth) if _suffix(path) == PARQUET_SUFFIX
               else _read_json(path))
+    yield from _checked(events, problems)
+
+
+def read_table_events(table: Any, path: str, first_row: int, source_of: Callable[[int], str],
+                      problems: list[str] | None = None,
+                      typed_truth: bool = False) -> Iterator[tuple[int, str, EventDict]]:
+    """As `read_events`, for a table of the Parquet layout held in memory (see `parquet_layout`): its
+    events are at positions `first_row`, `first_row` + 1, ... of `path`, and `source_of(position)` names
+    one in messages."""
+    yield from _checked(_table_events(table, path, first_row, source_of, typed_truth), problems)
+
+
+def _checked(events: Iterator[RawEvent], problems: list[str] | None) -> Iterator[tuple[int, str, EventDict]]:
     for position, source, event, hit_positions_checked, columns_checked in events:
         try:
             if isinstance(event, EventFileError):

@@ -1,8 +1,9 @@
 """The job's units run in this process as a pipeline of three threads.
 
-A reader thread reads, checks and builds the next events; a solver thread
-reconstructs them (on the worker pool, without the interpreter lock); the
-calling thread measures them for validation and folds the results. Each
+A reader thread reads (or has worker processes simulate), checks and
+builds the next events; a solver thread reconstructs them (on the worker
+pool, without the interpreter lock); the calling thread measures them for
+validation and folds the results. Each
 stage hands its pieces on through a short queue, so the stages overlap and
 only a few pieces are ever in memory. Pieces pass through every stage in
 order, so the results are those of one piece after another.
@@ -12,8 +13,11 @@ import threading
 from collections.abc import Callable, Iterator, Sequence
 from typing import Any, Final, Generic, TypeVar
 
+from .algorithms import pool_size
 from .job_fold import JobFold
-from .work_units import JobOptions, SolvedPiece, UnitProcessor, WorkUnit, read_pieces, solve_piece
+from .ordered_pool import ordered_map
+from .work_units import (JobOptions, Piece, SolvedPiece, UnitProcessor, WorkUnit, generated_table, read_pieces,
+                         solve_piece)
 
 AHEAD: Final = 2             # pieces waiting between two stages
 POLL_SECONDS: Final = 0.1    # how often a waiting stage looks whether it should stop
@@ -68,10 +72,25 @@ class _Stage(threading.Thread, Generic[Item]):
             yield item
 
 
-def run_locally(units: Sequence[WorkUnit], options: JobOptions, fold: JobFold, progress: Any = None) -> None:
-    """Every unit in this process, in order: read, solved and measured in overlapping stages."""
+def _pieces(units: Sequence[WorkUnit], options: JobOptions, processes: int) -> Iterator[Piece]:
+    """Every unit's pieces in order. Generated units are simulated ahead, in order, on `processes` worker
+    processes (each event depends only on its seed and index, so any process makes the same)."""
+    generated = [(unit,) for unit in units if unit.seed is not None]
+    if len(generated) != len(units) or not generated:
+        for unit in units:
+            yield from read_pieces(unit, options)
+        return
+    for (unit,), made in zip(generated, ordered_map(generated_table, generated, min(processes, len(units)))):
+        yield from read_pieces(unit, options, made)
+
+
+def run_locally(units: Sequence[WorkUnit], options: JobOptions, fold: JobFold, progress: Any = None,
+                processes: int | None = None) -> None:
+    """Every unit in this process, in order: read, solved and measured in overlapping stages. A generated
+    sample is simulated on `processes` worker processes (default: one per solver thread; 1: here)."""
     solvers = options.solvers()
-    reader = _Stage("corvane-reader", lambda: (piece for unit in units for piece in read_pieces(unit, options)))
+    processes = pool_size() if processes is None else processes
+    reader = _Stage("corvane-reader", lambda: _pieces(units, options, processes))
     solver: _Stage[SolvedPiece] = _Stage(
         "corvane-solver", lambda: (solve_piece(solvers, piece) for piece in reader.items(solver.stopping)))
     stages = (reader, solver)

@@ -21,9 +21,10 @@ from .arrays import TrackArrays, batch_track_arrays
 from .binned import BINNED_VARIABLES, BinnedCounts, efficiency_in_bins
 from .conditions import Conditions
 from .event_identity import EventIdentity, event_digest
-from .event_files import PARQUET_SUFFIX, EventFileError, expand_inputs, read_events
+from .event_files import PARQUET_SUFFIX, EventFileError, expand_inputs, read_events, read_table_events
 from .generator import BLOCK_EVENTS, generate_range
 from .job import DEFAULT_CHUNK, hit_count
+from .sample_generation import parquet_chunk
 from .typed_truth import truth_columns, with_rows
 from .parameters import AlgorithmSettings, construct
 from .user_algorithms import is_user_algorithm, load as load_user_algorithm
@@ -195,13 +196,36 @@ class Piece:
     problems: list[str] = field(default_factory=list)  # files, rests of row groups and events skipped
 
 
-def _unit_events(unit: WorkUnit, strict: bool, problems: list[str],
-                 typed_truth: bool = False) -> Iterator[tuple[str, Place, EventDict]]:
+def generated_table(unit: WorkUnit) -> bytes:
+    """A generated unit's events, simulated here, as the Arrow stream of their table (see parquet_layout)."""
+    encoded, _hits = parquet_chunk(unit.seed or 0, unit.first_event, unit.events, unit.conditions or Conditions())
+    return encoded
+
+
+def _generated_events(unit: WorkUnit, strict: bool, problems: list[str],
+                      made: bytes | None) -> Iterator[tuple[str, Place, EventDict]]:
+    """A generated unit's events read from their table as a Parquet row group is read, the Monte Carlo
+    records left in their columns. `made`: the table, simulated elsewhere (see `generated_table`)."""
+    import pyarrow as pa
+
+    table = pa.ipc.open_stream(generated_table(unit) if made is None else made).read_all()
+    for index, source, event in read_table_events(table, "", unit.first_event,
+                                                  lambda index: f"generated event {index} (seed {unit.seed})",
+                                                  None if strict else problems, typed_truth=True):
+        yield source, ("", index), event
+
+
+def _unit_events(unit: WorkUnit, strict: bool, problems: list[str], typed_truth: bool = False,
+                 made: bytes | None = None) -> Iterator[tuple[str, Place, EventDict]]:
     """(source, (file, position), checked event) for each usable event of the unit; a bad event, file or
-    row group is noted in `problems` and the rest read, unless `strict`. `typed_truth`: see read_events."""
+    row group is noted in `problems` and the rest read, unless `strict`. `typed_truth`: see read_events
+    (a generated unit then goes through its table; `made`: see `_generated_events`)."""
+    if unit.seed is not None and typed_truth:
+        yield from _generated_events(unit, strict, problems, made)
+        return
     if unit.seed is not None:
-        made = generate_range(unit.seed, unit.first_event, unit.events, unit.conditions)
-        for offset, event in enumerate(made):
+        events = generate_range(unit.seed, unit.first_event, unit.events, unit.conditions)
+        for offset, event in enumerate(events):
             index = unit.first_event + offset
             yield f"generated event {index} (seed {unit.seed})", ("", index), event
         return
@@ -236,11 +260,12 @@ def identify(unit: WorkUnit, events: Sequence[EventDict], places: Sequence[Place
             for event, (source, index) in zip(events, places)]
 
 
-def read_pieces(unit: WorkUnit, options: JobOptions) -> Iterator[Piece]:
-    """The unit's events in pieces of `chunk_size`, those above `max_hits` left out (and named)."""
+def read_pieces(unit: WorkUnit, options: JobOptions, made: bytes | None = None) -> Iterator[Piece]:
+    """The unit's events in pieces of `chunk_size`, those above `max_hits` left out (and named). `made`:
+    a generated unit's table, simulated elsewhere (see `generated_table`)."""
     problems: list[str] = []
     piece = Piece(unit)
-    for source, place, event in _unit_events(unit, options.strict, problems, typed_truth=True):
+    for source, place, event in _unit_events(unit, options.strict, problems, typed_truth=True, made=made):
         hits = hit_count(event)
         if options.max_hits is not None and hits > options.max_hits:
             problem = f"{source}: {hits:,} hits, above --max-hits {options.max_hits:,}; not reconstructed"
