@@ -39,38 +39,50 @@ from corvane_tools.sample_generation import generate_sample
 from corvane_tools.work_units import JobOptions, plan_generated, plan_units, read_pieces
 
 
+def processor_seconds():
+    """Processor time of this process (all its threads) and of its finished children."""
+    own, children = resource.getrusage(resource.RUSAGE_SELF), resource.getrusage(resource.RUSAGE_CHILDREN)
+    return own.ru_utime + own.ru_stime + children.ru_utime + children.ru_stime
+
+
 def solve_alone(units, name, options):
-    """Wall time of solve_batch alone over the units' events, chunk by chunk (reading not timed)."""
+    """Wall and processor time of solve_batch alone over the units' events, chunk by chunk (reading not
+    timed)."""
     solver = construct(name)
-    seconds = 0.0
+    seconds = processor = 0.0
     for unit in units:
         for piece in read_pieces(unit, options):
             if piece.handles:
-                began = time.perf_counter()
+                began, used = time.perf_counter(), processor_seconds()
                 solver.solve_batch(piece.handles)
                 seconds += time.perf_counter() - began
-    return seconds
+                processor += processor_seconds() - used
+    return seconds, processor
 
 
 def job(units, options):
     fold = JobFold(units, options, detailed=False)
-    began = time.perf_counter()
+    began, used = time.perf_counter(), processor_seconds()
     run_locally(units, options, fold)
-    wall = time.perf_counter() - began
-    return wall, sum(fold.algorithms[name].seconds for name in options.names), fold.events
+    wall, processor = time.perf_counter() - began, processor_seconds() - used
+    return wall, sum(fold.algorithms[name].seconds for name in options.names), fold.events, processor
 
 
 def compare(label, units, name, repeat):
     options = JobOptions((name,))
     best_alone, best_job, best_solver = float("inf"), float("inf"), float("inf")
+    alone_processor = job_processor = float("inf")
     events = 0
     for _ in range(repeat):
-        best_alone = min(best_alone, solve_alone(units, name, options))
-        wall, solver, events = job(units, options)
+        alone_wall, alone_used = solve_alone(units, name, options)
+        best_alone, alone_processor = min(best_alone, alone_wall), min(alone_processor, alone_used)
+        wall, solver, events, used = job(units, options)
+        job_processor = min(job_processor, used)
         if wall < best_job:
             best_job, best_solver = wall, solver
     print(f"{label:44} {events / best_alone:9.1f} {events / best_job:9.1f} {best_alone / best_job:7.2f} "
-          f"{100 * (1 - best_solver / best_job):8.1f}%")
+          f"{100 * (1 - best_solver / best_job):8.1f}% {1000 * alone_processor / events:9.2f} "
+          f"{1000 * job_processor / events:9.2f}")
 
 
 def reading_cost(path, repeat):
@@ -129,7 +141,7 @@ def main() -> None:
         units = plan_units([str(sample)], [])
         generated = plan_generated(options.events, 1)
         print(f"\n{'job on ' + str(options.events) + ' events':44} {'solver/s':>9} {'job/s':>9} {'ratio':>7} "
-              f"{'outside':>9}")
+              f"{'outside':>9} {'solver ms':>9} {'job ms':>9}")
         starts = itertools.accumulate((unit.events for unit in units), initial=0)
         first_units = [unit for unit, start in zip(units, starts) if start < options.other_events]
         for name in available():
@@ -137,7 +149,8 @@ def main() -> None:
             compare(f"{ALGORITHMS[name]}, Parquet file", chosen, name, options.repeat)
         compare("TrackFollowing, generated in the job", generated, "track_following", options.repeat)
         print("(ratio: job events/s over solve_batch alone; outside: share of the job's wall time not in "
-              "solve_batch)")
+              "solve_batch; solver ms, job ms: processor time per event, all threads and worker processes, "
+              "which other work on the machine disturbs less than the wall time)")
 
         if options.memory:
             for count in (1000, options.memory_events):

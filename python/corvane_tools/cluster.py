@@ -1,9 +1,10 @@
 """Running the job's units on a Dask cluster, or one after another in this process.
 
-Either way each unit goes through `process_unit` and its result into the
-same `JobFold`, so the reports are byte-identical. On a cluster the driver
-sends only file names: every worker reads its own events, and must see the
-files under the same paths (and have corvane installed).
+Either way each unit is read, solved and measured by the same pipeline
+(`job_pipeline`) and its result goes into the same `JobFold`, so the
+reports are byte-identical. On a cluster the driver sends only file names:
+every worker reads its own events, and must see the files under the same
+paths (and have corvane installed).
 
 Needs the optional dependency: pip install "corvane[distributed]".
 """
@@ -17,8 +18,8 @@ from typing import Any, Final
 from .algorithms import pool_size
 from .event_files import EventFileError
 from .job_fold import JobFold
-from .job_pipeline import run_locally
-from .work_units import JobOptions, UnitResult, WorkUnit, process_unit
+from .job_pipeline import process_unit_pipelined, run_locally
+from .work_units import JobOptions, UnitResult, WorkUnit
 
 RETRIES: Final = 2            # further attempts at a unit whose task raised
 CONNECT_TIMEOUT: Final = "5s"       # reaching the scheduler
@@ -116,7 +117,7 @@ def run_on_cluster(client: Any, units: Sequence[WorkUnit], options: JobOptions, 
     (raised when `strict`); its events count as skipped, never as processed.
     """
     distributed = _distributed()
-    futures = client.map(process_unit, list(units), options=options, retries=RETRIES, pure=False)
+    futures = client.map(process_unit_pipelined, list(units), options=options, retries=RETRIES, pure=False)
     unit_of = {future.key: unit for future, unit in zip(futures, units)}
     try:
         for future in distributed.as_completed(futures, loop=client.loop):

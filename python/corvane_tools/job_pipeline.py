@@ -16,8 +16,8 @@ from typing import Any, Final, Generic, TypeVar
 from .algorithms import pool_size
 from .job_fold import JobFold
 from .ordered_pool import ordered_map
-from .work_units import (JobOptions, Piece, SolvedPiece, UnitProcessor, WorkUnit, generated_table, read_pieces,
-                         solve_piece)
+from .work_units import (JobOptions, Piece, SolvedPiece, UnitProcessor, UnitResult, WorkUnit, generated_table,
+                         read_pieces, solve_piece)
 
 AHEAD: Final = 2             # pieces waiting between two stages
 POLL_SECONDS: Final = 0.1    # how often a waiting stage looks whether it should stop
@@ -88,8 +88,22 @@ def run_locally(units: Sequence[WorkUnit], options: JobOptions, fold: JobFold, p
                 processes: int | None = None) -> None:
     """Every unit in this process, in order: read, solved and measured in overlapping stages. A generated
     sample is simulated on `processes` worker processes (default: one per solver thread; 1: here)."""
+    run_pipeline(units, options, fold.accept, progress, pool_size() if processes is None else processes)
+
+
+def process_unit_pipelined(unit: WorkUnit, options: JobOptions) -> UnitResult:
+    """`process_unit` with the unit's reading overlapped with its solving and measuring: what a cluster's
+    task runs (a generated unit is simulated in the task's own process)."""
+    results: list[UnitResult] = []
+    run_pipeline([unit], options, results.append)
+    return results[0]
+
+
+def run_pipeline(units: Sequence[WorkUnit], options: JobOptions, accept: Callable[[UnitResult], None],
+                 progress: Any = None, processes: int = 1) -> None:
+    """Reads, solves and measures the units in overlapping stages, handing each unit's result to `accept`
+    in unit order."""
     solvers = options.solvers()
-    processes = pool_size() if processes is None else processes
     reader = _Stage("corvane-reader", lambda: _pieces(units, options, processes))
     solver: _Stage[SolvedPiece] = _Stage(
         "corvane-solver", lambda: (solve_piece(solvers, piece) for piece in reader.items(solver.stopping)))
@@ -112,7 +126,7 @@ def run_locally(units: Sequence[WorkUnit], options: JobOptions, fold: JobFold, p
                 counted = done
                 if piece.last:
                     break
-            fold.accept(processor.result())
+            accept(processor.result())
         finished = True
     finally:
         for stage in stages:
