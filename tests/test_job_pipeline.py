@@ -3,6 +3,7 @@ and memory that does not grow with the sample."""
 import json
 import subprocess
 import sys
+import threading
 
 import pyarrow.parquet as pq
 import pytest
@@ -125,6 +126,8 @@ def test_an_event_that_fails_is_skipped_and_named(monkeypatch, events, sample, e
     if strict:
         with pytest.raises(EventFileError, match=rf"s.parquet \[event {bad}\]: SearchByTripletTrie failed: "):
             folded(sample, options)
+        # The job's reader and solver threads end with it, not waiting for ever on their queues.
+        assert not [thread.name for thread in threading.enumerate() if thread.name.startswith("corvane-")]
         return
     fold = folded(sample, options)
     assert fold.problems == [f"{sample} [event {bad}]: SearchByTripletTrie failed: {error.__name__}: "
