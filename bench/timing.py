@@ -36,19 +36,23 @@ def child_environment(build_dir=None, **extra):
 
 
 _CHILD = """
-import random, sys, time
+import random, resource, sys, time
 import corvane
 from corvane_tools.event_layouts import arranged, sized_event
 events = [corvane.DetectorEvent.Event(arranged(sized_event(n, seed=s % 10), {layout!r}, s))
           for s, n in enumerate({sizes})]
 algorithm = getattr(corvane.ReconstructionAlgorithms, {algorithm!r})()
 algorithm.solve_batch(events[:4])
-best = float("inf")
+def cpu():
+    usage = resource.getrusage(resource.RUSAGE_SELF)
+    return usage.ru_utime + usage.ru_stime
+best, best_cpu = float("inf"), float("inf")
 for _ in range({repeats}):
-    start = time.perf_counter()
+    start, start_cpu = time.perf_counter(), cpu()
     algorithm.solve_batch(events)
     best = min(best, time.perf_counter() - start)
-print(best)
+    best_cpu = min(best_cpu, cpu() - start_cpu)
+print(best, best_cpu)
 """
 
 
@@ -56,13 +60,21 @@ def batch_speedup(algorithm, label, sizes, repeats=3, layout="shuffled"):
     """solve_batch on 1 and 2 worker threads, each in its own process (the pool
     is sized once per process through RAYON_NUM_THREADS), over events whose hit
     counts the Python expression `sizes` gives, in the given layout. Prints the
-    best wall times and their ratio."""
+    best wall times and their ratio, and the process CPU times: on cores that
+    other work keeps busy the wall ratio says little, while CPU time that grows
+    with the second thread shows the threads holding each other back."""
     child = _CHILD.format(algorithm=algorithm, sizes=sizes, repeats=repeats, layout=layout)
-    timings = {"1": float("inf"), "2": float("inf")}
+    wall = {"1": float("inf"), "2": float("inf")}
+    cpu = {"1": float("inf"), "2": float("inf")}
     # Alternating runs, best of each: the cores are shared with other work.
     for threads in ("1", "2", "1", "2"):
         out = subprocess.run([sys.executable, "-c", child], env=child_environment(RAYON_NUM_THREADS=threads),
                              check=True, capture_output=True, text=True, timeout=1800)
-        timings[threads] = min(timings[threads], float(out.stdout.strip()))
-    print(f"solve_batch, {label} ({layout}): 1 thread {timings['1']:.3f} s, 2 threads {timings['2']:.3f} s, "
-          f"speed-up {timings['1'] / timings['2']:.2f}x (target >= 1.8)")
+        seconds, cpu_seconds = (float(v) for v in out.stdout.split())
+        wall[threads] = min(wall[threads], seconds)
+        cpu[threads] = min(cpu[threads], cpu_seconds)
+    load = os.getloadavg()[0]
+    print(f"solve_batch, {label} ({layout}): wall 1 thread {wall['1']:.3f} s, 2 threads {wall['2']:.3f} s, "
+          f"speed-up {wall['1'] / wall['2']:.2f}x (target >= 1.8); process CPU 1 thread {cpu['1']:.3f} s, "
+          f"2 threads {cpu['2']:.3f} s ({cpu['2'] / cpu['1']:.2f}x); load average {load:.1f} on "
+          f"{os.cpu_count()} cores")
