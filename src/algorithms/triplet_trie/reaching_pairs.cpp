@@ -157,7 +157,7 @@ using Int32s = int32_t __attribute__((vector_size(16)));
 // floor(a * v + b) clamped to [0, last], NaN to 0, for four values at once.
 // Monotonic in v, so points less than a cell apart land at most one cell
 // apart.
-inline Int32s cells_of(Doubles v, double a, double b, double last) {
+inline Int32s cells_of(const Doubles& v, double a, double b, double last) {
     const Doubles zero = {0.0, 0.0, 0.0, 0.0};
     const Doubles top = {last, last, last, last};
     Doubles t = v * Doubles{a, a, a, a} + Doubles{b, b, b, b};
