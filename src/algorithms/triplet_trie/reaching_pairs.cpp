@@ -4,6 +4,9 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 #include <limits>
 #include <numeric>
 
@@ -62,6 +65,7 @@ void ReachingPairs::Arrays::assign(std::span<const Hit> hits, std::vector<uint32
 void ReachingPairs::reset(std::span<const Hit> middle, std::span<const Hit> inner, std::span<const Hit> outer,
                           double max_scatter) {
     middle_count_ = static_cast<uint32_t>(middle.size());
+    inner_hits_ = inner;
     factors_used_ = 0;
     active_ = false;
     if (!(std::isfinite(max_scatter) && max_scatter > 0.0) || inner.empty()) return;
@@ -106,6 +110,7 @@ void ReachingPairs::reset(std::span<const Hit> middle, std::span<const Hit> inne
     bits_.assign(row_bytes_ * (ny_ + 2), 0);
     const size_t most_points = std::max(middle_.position.size(), inner_.position.size()) + 3;
     byte_of_point_.resize(most_points);
+    cell_of_point_.resize(most_points);
     bit_of_point_.resize(most_points);
     active_ = true;
 }
@@ -167,13 +172,14 @@ inline Int32s cells_of(const Doubles& v, double a, double b, double last) {
 }
 
 // Where the grid keeps the cell (cx, cy) of each point (x[k], y[k]), k < n,
-// moved by (dx, dy) cells: the byte (cy + dy) * row_bytes + (cx + dx) / 8
-// and the bit (cx + dx) % 8 within it. Four points at a time, with the wide
+// moved by (dx, dy) cells: the byte (cy + dy) * row_bytes + (cx + dx) / 8,
+// the bit (cx + dx) % 8 within it, and the moved cell as one number
+// (cy + dy) << 16 | (cx + dx). Four points at a time, with the wide
 // instructions where the processor has them.
 __attribute__((target_clones("avx2", "default"))) void grid_places(const double* x, const double* y, uint32_t n,
                                                                    const CellMap& m, const double last[2], int32_t dx,
                                                                    int32_t dy, int32_t row_bytes, uint32_t* bytes,
-                                                                   uint32_t* bits) {
+                                                                   uint32_t* bits, uint32_t* cells) {
     const CellMap map = m;  // no reloads after each store
     const double last_x = last[0], last_y = last[1];
     for (uint32_t k = 0; k < n; k += 4) {
@@ -185,8 +191,10 @@ __attribute__((target_clones("avx2", "default"))) void grid_places(const double*
         const Int32s row = cells_of(vy, map.ay, map.by, last_y) + dy;
         const Int32s byte = row * row_bytes + (column >> 3);
         const Int32s bit = column & 7;
+        const Int32s cell = row << 16 | column;
         std::memcpy(bytes + k, &byte, sizeof byte);
         std::memcpy(bits + k, &bit, sizeof bit);
+        std::memcpy(cells + k, &cell, sizeof cell);
     }
 }
 
@@ -196,13 +204,14 @@ void ReachingPairs::mark(const Hit& h1, const Factors& f) {
     const size_t row = row_bytes_;
     marked_.resize(inner_.position.size() + 3);
     uint32_t* const marked = marked_.data();
+    inner_cells_.resize(inner_.position.size() + 3);
     uint32_t* const bit = bit_of_point_.data();
     for (size_t p = 0; p < inner_.planes.size(); ++p) {
         const uint32_t begin = inner_.planes[p].begin, count = inner_.planes[p].end - begin;
         // Rows cy to cy + 2 hold the cell and its neighbours above and below,
         // at bit cx + 1.
         grid_places(inner_.x.data() + begin, inner_.y.data() + begin, count, CellMap(h1, f.inner[p], origin_, scale_),
-                    last_, 1, 0, static_cast<int32_t>(row), marked + begin, bit);
+                    last_, 1, 0, static_cast<int32_t>(row), marked + begin, bit, inner_cells_.data() + begin);
         for (uint32_t k = 0; k < count; ++k) {
             const uint32_t byte = marked[begin + k];
             const uint8_t flag = static_cast<uint8_t>(1u << bit[k]);
@@ -212,26 +221,28 @@ void ReachingPairs::mark(const Hit& h1, const Factors& f) {
         }
     }
     marked_.resize(inner_.position.size());
+    inner_cells_.resize(inner_.position.size());
 }
 
-void ReachingPairs::test(const Hit& h1, const Factors& f, std::vector<uint32_t>& positions) {
+void ReachingPairs::test(const Hit& h1, const Factors& f, std::vector<Candidate>& found) {
     const uint8_t* const grid = bits_.data();
     const uint32_t* const position = middle_.position.data();
     uint32_t* const byte = byte_of_point_.data();
     uint32_t* const bit = bit_of_point_.data();
+    uint32_t* const cell = cell_of_point_.data();
     for (size_t q = 0; q < middle_.planes.size(); ++q) {
         const uint32_t begin = middle_.planes[q].begin, count = middle_.planes[q].end - begin;
         if (std::isnan(f.middle[q])) {
-            positions.insert(positions.end(), position + begin, position + begin + count);
+            for (uint32_t k = begin; k < begin + count; ++k) found.push_back({position[k], kAnyCell});
             continue;
         }
         // Bits cx to cx + 2 of row cy + 1: the cell and its neighbours.
         grid_places(middle_.x.data() + begin, middle_.y.data() + begin, count,
-                    CellMap(h1, f.middle[q], origin_, scale_), last_, 0, 1, static_cast<int32_t>(row_bytes_), byte,
-                    bit);
+                    CellMap(h1, f.middle[q], origin_, scale_), last_, 0, 1, static_cast<int32_t>(row_bytes_), byte, bit,
+                    cell);
         for (uint32_t k = 0; k < count; ++k) {
             const unsigned word = grid[byte[k]] | (unsigned{grid[byte[k] + 1]} << 8);
-            if ((word >> bit[k]) & 7u) positions.push_back(position[begin + k]);
+            if ((word >> bit[k]) & 7u) found.push_back({position[begin + k], cell[k]});
         }
     }
 }
@@ -253,8 +264,8 @@ void ReachingPairs::clear_marks() {
 
 size_t ReachingPairs::footprint() const {
     const auto bytes = [](const auto& v) { return v.capacity() * sizeof(v[0]); };
-    size_t total = bytes(bits_) + bytes(marked_) + bytes(byte_of_point_) + bytes(bit_of_point_) + bytes(loose_middle_) +
-                   bytes(ignored_inner_);
+    size_t total = bytes(bits_) + bytes(marked_) + bytes(byte_of_point_) + bytes(bit_of_point_) +
+                   bytes(cell_of_point_) + bytes(inner_cells_) + bytes(loose_middle_) + bytes(ignored_inner_);
     for (const Arrays* arrays : {&middle_, &inner_}) {
         total += bytes(arrays->planes) + bytes(arrays->x) + bytes(arrays->y) + bytes(arrays->position);
     }
@@ -262,19 +273,79 @@ size_t ReachingPairs::footprint() const {
     return total;
 }
 
-void ReachingPairs::candidates(const Hit& h1, std::vector<uint32_t>& positions) {
-    positions.clear();
+void ReachingPairs::candidates(const Hit& h1, std::vector<Candidate>& found) {
+    found.clear();
     const Factors* f = active_ && finite_hit(h1) ? &factors_for(h1.z) : nullptr;
     if (f == nullptr || !f->usable) {
-        positions.resize(middle_count_);
-        std::iota(positions.begin(), positions.end(), uint32_t{0});
+        for (uint32_t j = 0; j < middle_count_; ++j) found.push_back({j, kAnyCell});
         return;
     }
     mark(h1, *f);
-    test(h1, *f, positions);
+    test(h1, *f, found);
     clear_marks();
-    positions.insert(positions.end(), loose_middle_.begin(), loose_middle_.end());
-    std::sort(positions.begin(), positions.end());
+    for (uint32_t j : loose_middle_) found.push_back({j, kAnyCell});
+    std::sort(found.begin(), found.end(),
+              [](const Candidate& l, const Candidate& r) { return l.position < r.position; });
+}
+
+namespace {
+
+// Calls next(k) for every k < n with cells[k] in the 3 x 3 block of the
+// point at `cell`: an inner cell (row, column + 1) against a middle cell
+// (row + 1, column), both as kept by grid_places.
+template <class Next>
+void for_each_near(const uint32_t* cells, uint32_t n, uint32_t cell, Next&& next) {
+    const uint32_t column = cell & 0xFFFF, row = cell >> 16;
+    for (uint32_t k = 0; k < n; ++k) {
+        const uint32_t c = cells[k];
+        if ((c & 0xFFFF) - column <= 2 && row - (c >> 16) <= 2) next(k);
+    }
+}
+
+#if defined(__x86_64__)
+// The same, eight cells at a time.
+template <class Next>
+__attribute__((target("avx2"))) void for_each_near_wide(const uint32_t* cells, uint32_t n, uint32_t cell, Next&& next) {
+    const __m256i column = _mm256_set1_epi32(static_cast<int>(cell & 0xFFFF));
+    const __m256i row = _mm256_set1_epi32(static_cast<int>(cell >> 16));
+    const __m256i low16 = _mm256_set1_epi32(0xFFFF), two = _mm256_set1_epi32(2);
+    uint32_t k = 0;
+    for (; k + 8 <= n; k += 8) {
+        const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cells + k));
+        const __m256i dc = _mm256_sub_epi32(_mm256_and_si256(c, low16), column);
+        const __m256i dr = _mm256_sub_epi32(row, _mm256_srli_epi32(c, 16));
+        // Unsigned d <= 2 as min(d, 2) == d.
+        const __m256i near = _mm256_and_si256(_mm256_cmpeq_epi32(_mm256_min_epu32(dc, two), dc),
+                                              _mm256_cmpeq_epi32(_mm256_min_epu32(dr, two), dr));
+        for (unsigned mask = static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(near))); mask != 0;
+             mask &= mask - 1) {
+            next(k + static_cast<uint32_t>(__builtin_ctz(mask)));
+        }
+    }
+    for_each_near(cells + k, n - k, cell, [&](uint32_t i) { next(k + i); });
+}
+#endif
+
+}  // namespace
+
+Closest ReachingPairs::closest_near(const LineThrough& line, uint32_t cell, double bound) const {
+    Closest best{Closest::none, bound};
+    const auto consider = [&](uint32_t k) {
+        // Stored order breaks ties, as in ClosestHitIndex::closest.
+        const uint32_t position = inner_.position[k];
+        const double s = scatter(line, inner_hits_[position]);
+        if (s < best.scatter || (best.found() && s == best.scatter && position < best.position)) best = {position, s};
+    };
+    const uint32_t n = static_cast<uint32_t>(inner_cells_.size());
+#if defined(__x86_64__)
+    static const bool wide = __builtin_cpu_supports("avx2");
+    if (wide) {
+        for_each_near_wide(inner_cells_.data(), n, cell, consider);
+        return best;
+    }
+#endif
+    for_each_near(inner_cells_.data(), n, cell, consider);
+    return best;
 }
 
 }  // namespace corvane

@@ -18,6 +18,7 @@
 #include <span>
 #include <vector>
 
+#include "algorithms/triplet_trie/closest_hit_index.hpp"
 #include "event_model/hit.hpp"
 
 namespace corvane {
@@ -29,9 +30,22 @@ public:
     // middle hit is named for every outer hit; so with a bound of 0.
     void reset(std::span<const Hit> middle, std::span<const Hit> inner, std::span<const Hit> outer, double max_scatter);
 
-    // The positions in the middle list of the hits that may pair with h1, in
-    // increasing order.
-    void candidates(const Hit& h1, std::vector<uint32_t>& positions);
+    // A middle hit that may pair with h1: its position in the middle list
+    // and the cell its point fell in (kAnyCell: not filtered).
+    struct Candidate {
+        uint32_t position;
+        uint32_t cell;
+    };
+    static constexpr uint32_t kAnyCell = UINT32_MAX;
+
+    // The middle hits that may pair with h1, by increasing position.
+    void candidates(const Hit& h1, std::vector<Candidate>& found);
+
+    // For a candidate of the last outer hit with a cell, and the line through
+    // them: what ClosestHitIndex::closest finds among the inner hits, looked
+    // for among those whose points fell next to that cell (no other one
+    // scatters below the bound).
+    Closest closest_near(const LineThrough& line, uint32_t cell, double bound) const;
 
     // Bytes held by the arrays and the grid.
     size_t footprint() const;
@@ -58,7 +72,7 @@ private:
 
     const Factors& factors_for(double z1);
     void mark(const Hit& h1, const Factors& f);
-    void test(const Hit& h1, const Factors& f, std::vector<uint32_t>& positions);
+    void test(const Hit& h1, const Factors& f, std::vector<Candidate>& found);
     void clear_marks();
 
     bool active_ = false;
@@ -74,8 +88,10 @@ private:
     double last_[2] = {0.0, 0.0};                            // last cell number per axis
     size_t nx_ = 1, ny_ = 1, row_bytes_ = 0;
     std::vector<uint8_t> bits_;
-    std::vector<uint32_t> marked_;                        // byte offsets of the first row each mark set
-    std::vector<uint32_t> byte_of_point_, bit_of_point_;  // places in the grid of one plane's points
+    std::vector<uint32_t> marked_;                                        // byte offsets of the first row each mark set
+    std::vector<uint32_t> byte_of_point_, bit_of_point_, cell_of_point_;  // places of one plane's points
+    std::vector<uint32_t> inner_cells_;                                   // of every inner point of the last outer hit
+    std::span<const Hit> inner_hits_;
 };
 
 }  // namespace corvane

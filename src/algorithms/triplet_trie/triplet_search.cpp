@@ -11,7 +11,7 @@ constexpr size_t kKeptScratchBytes = size_t{16} << 20;
 // The filter's arrays and grid, kept per thread between windows and events.
 struct TripletScratch {
     ReachingPairs filter;
-    std::vector<uint32_t> candidates;
+    std::vector<ReachingPairs::Candidate> candidates;
 };
 
 }  // namespace
@@ -33,15 +33,18 @@ TripletTrie find_triplets(const SearchByTripletTrieParameters& p, const Module& 
     const auto keep_all = [](const Hit&) { return false; };
     for (const Hit& h1 : outer.hits()) {
         scratch.filter.candidates(h1, scratch.candidates);
-        for (uint32_t j : scratch.candidates) {
-            const Closest found = inner.closest(line_through(h1, middle_hits[j]), p.max_scatter, keep_all);
-            if (found.found()) {
-                triplets.push_back({&h1, &middle_hits[j], &inner_hits[found.position], found.scatter});
-            }
+        for (const ReachingPairs::Candidate& candidate : scratch.candidates) {
+            const Hit& h2 = middle_hits[candidate.position];
+            const LineThrough line = line_through(h1, h2);
+            const Closest found = candidate.cell == ReachingPairs::kAnyCell
+                                      ? inner.closest(line, p.max_scatter, keep_all)
+                                      : scratch.filter.closest_near(line, candidate.cell, p.max_scatter);
+            if (found.found()) triplets.push_back({&h1, &h2, &inner_hits[found.position], found.scatter});
         }
     }
     // One huge layer does not hold its buffers for the thread's lifetime.
-    if (scratch.filter.footprint() + scratch.candidates.capacity() * sizeof(uint32_t) > kKeptScratchBytes) {
+    if (scratch.filter.footprint() + scratch.candidates.capacity() * sizeof(ReachingPairs::Candidate) >
+        kKeptScratchBytes) {
         scratch = TripletScratch{};
     }
     return TripletTrie(std::move(triplets));
