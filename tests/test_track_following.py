@@ -277,25 +277,28 @@ def test_realistic_events_match_native_reference(kwargs, layout):
 
 # ---- the module index at its edges -------------------------------------------
 
-def lattice_event(offset):
+def lattice_event(offset, planes):
     """Every module holds hits on an integer lattice (one x apart, the last two
     x two apart, so that the x range divides evenly into one bucket per hit),
     with straight lines of integer slope through it: predictions land exactly
-    on hits, on bucket and cell edges, and exactly one tolerance away."""
+    on hits, on bucket and cell edges, and exactly one tolerance away. With two
+    planes, a module's hits alternate between z = m and m + 0.5, so that the
+    search sweeps its window over the module's z range."""
     modules = []
     for m in range(52):
         xs = list(range(15)) + [16]
         hits = [(float(x), float((x * 7 + m) % 16) + offset, float(m)) for x in xs]
         hits += [(float(m % 16), float(m % 5), float(m)), (float((3 * m) % 16), 1.0 + offset, float(m))]
-        modules.append(hits)
+        modules.append([(x, y, z + 0.5 * (i % planes)) for i, (x, y, z) in enumerate(hits)])
     return event_dict(modules)
 
 
 @pytest.mark.parametrize("tolerance", [1.0, 0.5, 2.0, math.nextafter(1.0, 2.0), math.nextafter(1.0, 0.0), 0.0, 5e-324])
 @pytest.mark.parametrize("offset", [0.0, 0.5, -0.0])
-def test_searches_on_bucket_and_cell_edges_match_native_reference(tolerance, offset):
+@pytest.mark.parametrize("planes", [1, 2])
+def test_searches_on_bucket_and_cell_edges_match_native_reference(tolerance, offset, planes):
     algorithm = TrackFollowing(max_slopes=(4.0, 4.0), max_tolerance=(tolerance, tolerance), max_scatter=100.0)
-    event = Event(lattice_event(offset))
+    event = Event(lattice_event(offset, planes))
     assert track_ids(algorithm.solve(event)) == track_ids(corvane._reference.track_following(algorithm, event))
 
 
