@@ -5,11 +5,15 @@
 On a generated Parquet sample of `--events` events:
 - generation in events/s with 1 and 2 worker processes (on `--gen-events`);
 - reading cost per event of the Parquet layouts (typed Monte Carlo columns,
-  and the older JSON text), read and checked as the job reads them;
+  and the older JSON text), read and checked with Python rows as `check`
+  and `display` read them (the job leaves typed records in their columns);
 - per algorithm, `corvane run`'s local job (reading, solving, validating:
   the whole pipeline) against `solve_batch` alone on the same events in
-  chunks of the same size, and the share of the job's wall time spent
-  outside the solver; the same for a sample generated inside the job;
+  chunks of the same size, the share of the job's wall time spent
+  outside the solver, and the processor time per event of both (all
+  threads and worker processes: on a busy machine the job cannot beat its
+  share of the processors, so this ratio is the one to watch there); the
+  same for a sample generated inside the job (on worker processes);
 - with --memory: peak resident memory of `corvane generate` (main process
   and its worker processes) for 10^3 and `--memory-events` events, and of
   `corvane run` generating 320 and `--events` events in the job.
