@@ -80,7 +80,10 @@ def _pieces(units: Sequence[WorkUnit], options: JobOptions, processes: int) -> I
         for unit in units:
             yield from read_pieces(unit, options)
         return
-    for (unit,), made in zip(generated, ordered_map(generated_table, generated, min(processes, len(units)))):
+    processes = min(processes, len(units))
+    # A unit's table takes tens of megabytes: one unit ahead per process keeps them all busy while this
+    # thread hands the current one on.
+    for (unit,), made in zip(generated, ordered_map(generated_table, generated, processes, window=processes + 1)):
         yield from read_pieces(unit, options, made)
 
 
