@@ -131,16 +131,16 @@ struct LinkedGraphScratch {
     std::vector<Run> runs;              // in segment order
     std::vector<uint32_t> run_offsets;  // position n -> runs[run_offsets[n] .. run_offsets[n + 1])
     std::vector<Linked> linked;
-    std::vector<uint32_t> items;  // successors, list after list
-    std::vector<uint64_t> marks;  // segment -> linked, one bit each
-    std::vector<uint32_t> ranks;  // word of marks -> linked segments before it
-    std::vector<uint32_t> near;   // hits passing the link test on one module
+    std::vector<uint32_t> items;       // successors, list after list
+    std::vector<uint64_t> marks;       // segment -> linked, one bit each
+    std::vector<uint32_t> renumbered;  // segment -> its number among the linked ones
+    std::vector<uint32_t> near;        // hits passing the link test on one module
     ZPlanes planes;
 
     size_t capacity_bytes() const {
         auto bytes = [](const auto& values) { return values.capacity() * sizeof(values[0]); };
         return bytes(second) + bytes(runs) + bytes(run_offsets) + bytes(linked) + bytes(items) + bytes(marks) +
-               bytes(ranks) + bytes(near) + planes.capacity_bytes();
+               bytes(renumbered) + bytes(near) + planes.capacity_bytes();
     }
 };
 

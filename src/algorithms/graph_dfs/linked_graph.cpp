@@ -91,7 +91,10 @@ private:
         const Predecessor t_line(b, a, plane == ZPlanes::kNone ? 1 / (a.z - b.z) : reciprocals_[plane]);
         const auto items_begin = static_cast<uint32_t>(s_.items.size());
         for (uint32_t r = first_run; r < end_run; ++r) add_successors(t_line, s_.runs[r]);
-        if (s_.items.size() > items_begin) s_.linked.push_back({t, items_begin});
+        if (s_.items.size() == items_begin) return;
+        // Lists start at 32-bit offsets.
+        if (s_.items.size() > std::numeric_limits<uint32_t>::max()) throw RuntimeError("too many links in one event");
+        s_.linked.push_back({t, items_begin});
     }
 
     // The line's offset at a z is computed by steps that each round
@@ -134,10 +137,17 @@ private:
         }
         // The run's second hits ascend, as do the hits found; a hit passing
         // the link test must still be the second hit of a segment from a.
+        // Few hits found (the usual case) are looked up by bisection; many
+        // (in dense bundles) are merged with the run in one pass.
         const auto end = s_.second.begin() + run.end;
         auto s = s_.second.begin() + run.begin;
+        const bool merge = near.size() * 8 > run.end - run.begin;
         for (uint32_t c : near) {
-            s = std::lower_bound(s, end, c);
+            if (merge) {
+                while (s != end && *s < c) ++s;
+            } else {
+                s = std::lower_bound(s, end, c);
+            }
             if (s == end) break;
             if (*s == c) s_.items.push_back(static_cast<uint32_t>(s - s_.second.begin()));
         }
@@ -161,28 +171,16 @@ void keep_linked(LinkedGraphScratch& s, SegmentGraph& graph) {
     auto mark = [&marks](uint32_t i) { marks[i >> 6] |= uint64_t{1} << (i & 63); };
     for (const auto& entry : s.linked) mark(entry.segment);
     for (uint32_t item : s.items) mark(item);
-    std::vector<uint32_t>& ranks = s.ranks;  // word -> linked segments before it
-    ranks.resize(marks.size());
-    uint32_t before = 0;
-    for (size_t w = 0; w < marks.size(); ++w) {
-        ranks[w] = before;
-        before += static_cast<uint32_t>(std::popcount(marks[w]));
-    }
-    auto rank = [&](uint32_t i) {
-        const uint64_t below = (uint64_t{1} << (i & 63)) - 1;
-        return ranks[i >> 6] + static_cast<uint32_t>(std::popcount(marks[i >> 6] & below));
-    };
-    // The successor lists are already in segment order: renumber in place.
-    for (uint32_t& item : s.items) item = rank(item);
-    graph.first.reserve(before);
-    graph.second.reserve(before);
-    graph.successors.offsets.reserve(before + 1);
+    // Every linked segment's new number, by its old one (only those are read).
+    std::vector<uint32_t>& renumbered = s.renumbered;
+    renumbered.resize(total);
     size_t run = 0;
     size_t next_linked = 0;
     for (size_t w = 0; w < marks.size(); ++w) {
         for (uint64_t bits = marks[w]; bits != 0; bits &= bits - 1) {
             const auto i = static_cast<uint32_t>(w * 64 + static_cast<size_t>(std::countr_zero(bits)));
             while (s.runs[run].end <= i) ++run;
+            renumbered[i] = static_cast<uint32_t>(graph.first.size());
             graph.first.push_back(s.runs[run].first);
             graph.second.push_back(s.second[i]);
             if (next_linked < s.linked.size() && s.linked[next_linked].segment == i) ++next_linked;
@@ -190,6 +188,8 @@ void keep_linked(LinkedGraphScratch& s, SegmentGraph& graph) {
                                                                              : static_cast<uint32_t>(s.items.size()));
         }
     }
+    // The successor lists are already in segment order: renumber in place.
+    for (uint32_t& item : s.items) item = renumbered[item];
     std::swap(graph.successors.items, s.items);
 }
 
