@@ -193,6 +193,42 @@ def test_pair_filter_keeps_every_accepted_pair(case, max_scatter):
     assert described(algorithm.solve(event)) == described(native_reference.search_by_triplet_trie(algorithm, event))
 
 
+PLANE_OFFSETS = (-0.45, -0.15, 0.15, 0.45)
+
+
+@settings(max_examples=40, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(st.sampled_from([0.01, 0.1, 0.37]), st.lists(st.tuples(*[st.floats(-30, 30)] * 2, *[st.floats(-0.4, 0.4)] * 2),
+                                                    min_size=2, max_size=8), st.randoms(use_true_random=False))
+def test_pair_filter_keeps_sloped_lines_near_the_limit(max_scatter, lines, rng):
+    # Sloped lines over modules with four z planes each, and beside every line hit one more hit about the scatter
+    # limit away in a random direction: the rounding of the predictions puts them on both sides of the limit.
+    reach = math.sqrt(max_scatter)
+    modules = []
+    for m in range(52):
+        hits = []
+        for x0, y0, sx, sy in lines:
+            z = 25.0 * m + rng.choice(PLANE_OFFSETS)
+            angle, distance = rng.uniform(0, 2 * math.pi), reach * (1 + rng.choice([-1e-15, 0.0, 1e-15, -1e-9]))
+            hits += [(x0 + sx * z, y0 + sy * z, z),
+                     (x0 + sx * z + distance * math.cos(angle), y0 + sy * z + distance * math.sin(angle), z)]
+        modules.append(hits)
+    algorithm, event = SearchByTripletTrie(max_scatter, 3, 2), Event(event_dict(modules))
+    assert native_reference.triplet_trie_entries(algorithm, event, False) == native_reference.triplet_trie_entries(
+        algorithm, event, True)
+    assert described(algorithm.solve(event)) == described(native_reference.search_by_triplet_trie(algorithm, event))
+
+
+def test_scratch_kept_between_events_changes_nothing():
+    # One thread's filter scratch serves windows of every size and shape in turn, in either order.
+    algorithm = SearchByTripletTrie(0.25, 3, 2)
+    events = [Event(layout_event(2000, "interleaved", 5)), Event(crafted_window_event("many z")),
+              Event(crafted_window_event("huge")), Event(sized_event(200, seed=6)), Event(layout_event(800, "uniform", 7))]
+    expected = [described(native_reference.search_by_triplet_trie(algorithm, e)) for e in events]
+    for order in (events, events[::-1]):
+        got = [described(algorithm.solve(e)) for e in order]
+        assert got == (expected if order is events else expected[::-1])
+
+
 @pytest.mark.parametrize("kwargs", [{}, {"max_scatter": 1e-3}, {"max_scatter": 1.0, "min_strong_track_length": 3},
                                     {"min_strong_track_length": 0, "allowed_missed_modules": 0}])
 @pytest.mark.parametrize("layout", LAYOUTS)
