@@ -28,6 +28,7 @@ from .output_paths import (
     image_path,
 )
 from .progress import progress_bar
+from .allocator import return_large_blocks
 from .summary_output import RAW_SUMMARY_HELP, print_summaries
 from .job_fold import FoldError, JobFold
 from .parameters import DEFAULT, ParameterError, construct as construct_with, format_value, resolve_settings
@@ -94,6 +95,7 @@ def main() -> None:
     Start with `corvane run`: it generates a sample, reconstructs it
     with every available algorithm and prints the validation summaries.
     """
+    return_large_blocks()
 
 
 @main.command()
