@@ -39,13 +39,19 @@ def test_interrupted_job_reports_the_completed_events(monkeypatch, tmp_path):
     assert "no output files written" in result.output and not os.path.exists("r.json")
 
 
+def _heed_ctrl_c():
+    # A shell starts background commands with Ctrl-C ignored, and Python then keeps it ignored: a suite run
+    # in the background would see the job finish instead of being interrupted.
+    signal.signal(signal.SIGINT, signal.SIG_DFL)
+
+
 @pytest.mark.timeout(180)
 @pytest.mark.parametrize("extra", [[], ["--workers", "2"]])
 def test_ctrl_c_ends_the_job_quietly(tmp_path, extra):
     """Ctrl-C reaches every process of the terminal's group, cluster workers included."""
     job = subprocess.Popen([sys.executable, "-m", "corvane_tools", "run", "-n", "5000", "-q", *extra],
                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, start_new_session=True,
-                           env=dict(os.environ, RAYON_NUM_THREADS="1"))
+                           env=dict(os.environ, RAYON_NUM_THREADS="1"), preexec_fn=_heed_ctrl_c)
     try:
         time.sleep(12)  # past the cluster's start-up
         os.killpg(job.pid, signal.SIGINT)
