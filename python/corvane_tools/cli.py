@@ -218,11 +218,10 @@ def run(context: click.Context, inputs: tuple[str, ...], algorithm_choices: tupl
 
     The work is cut into units (up to 32 JSON files, a Parquet row group, a
     stretch of 160 generated events). Here they are read, solved and
-    validated at once on three threads (a generated sample is simulated
-    ahead, by worker processes when there are more than two worker threads:
-    one per thread but one); with --scheduler or --workers they run as tasks
-    on a Dask cluster. The summaries and the validation metrics are the same
-    byte for byte.
+    validated at once on three threads (a generated sample is simulated by
+    worker processes, one per worker thread); with --scheduler or --workers
+    they run as tasks on a Dask cluster. The summaries and the validation
+    metrics are the same byte for byte.
 
     Exit status: 0 on success, 1 on failure, 2 on a usage error, 3 when some inputs or events were skipped
     (0 with --keep-going), 130 when interrupted (the results of the events completed so far are printed).

@@ -90,10 +90,8 @@ def _pieces(units: Sequence[WorkUnit], options: JobOptions, processes: int) -> I
 def run_locally(units: Sequence[WorkUnit], options: JobOptions, fold: JobFold, progress: Any = None,
                 processes: int | None = None) -> None:
     """Every unit in this process, in order: read, solved and measured in overlapping stages. A generated
-    sample is simulated on `processes` worker processes (1: on the reader thread). By default one processor is
-    left to the solver: on two processors, two simulations at once ran each at less than half the speed of
-    one (they are bound by memory), so a second process slowed the job down."""
-    run_pipeline(units, options, fold.accept, progress, max(pool_size() - 1, 1) if processes is None else processes)
+    sample is simulated on `processes` worker processes (default: one per solver thread; 1: here)."""
+    run_pipeline(units, options, fold.accept, progress, pool_size() if processes is None else processes)
 
 
 def process_unit_pipelined(unit: WorkUnit, options: JobOptions) -> UnitResult:
