@@ -7,7 +7,9 @@ the Monte Carlo record. Positions are in millimetres, momenta in MeV.
 
 Each event is a pure function of (seed, index, conditions): the first ten
 events of a sample of a hundred are the events of a sample of ten. Events are simulated
-in blocks of ten, seeded by (seed, block), so that NumPy works on long arrays.
+in blocks of ten, seeded by (seed, block), so that NumPy works on long arrays. A block is
+simulated into columns (`block_columns.BlockColumns`): Parquet chunks are built straight from them
+(`parquet_layout.block_table`), event dictionaries with `block_events`.
 
 The simulation (each part set by `conditions.Conditions`, see
 docs/generator.md): several proton-proton collisions per event spread along
@@ -27,12 +29,13 @@ from typing import Final
 
 import numpy as np
 
+from .block_columns import BlockColumns
 from .collector import collector_paused
 from .conditions import STATION_PITCH_MIN, Conditions
 from .detector import MODULE_COUNT, OUTER_HALF_WIDTH, FloatArray, Geometry, IntArray, sensor_plane_offset
 from .gun import gun_origins, gun_particles
 from .interactions import PAIR_PER_X0, SILICON_X0, conversion_points, delta_rays, foil_crossing, pairs
-from .montecarlo_record import MC_COLUMNS, montecarlo_rows, runs, stable_order
+from .montecarlo_record import MC_COLUMNS, montecarlo_columns, montecarlo_rows_of, stable_order
 from .particles import (MINIMUM_BIAS, Particles, Spectrum, collision_vertices, concatenate, decay_products, photons,
                         prompt_particles)
 from .propagation import Crossings, Hits, Setup, candidate_window, crossings, hits, line_crossings
@@ -182,7 +185,7 @@ def _particle_hits(rng: np.random.Generator, setup: Setup, sources: _Sources) ->
             (more_hits.owner + len(particles), more_hits.module, more_hits.x, more_hits.y, more_hits.z))))
 
 
-def _generate_block(seed: int, block: int, setup: Setup) -> list[EventDict]:
+def _simulate_block(seed: int, block: int, setup: Setup) -> BlockColumns:
     """Events block * BLOCK_EVENTS to (block + 1) * BLOCK_EVENTS - 1, simulated together."""
     rng = np.random.default_rng([seed, block])
     conditions = setup.conditions
@@ -206,26 +209,52 @@ def _generate_block(seed: int, block: int, setup: Setup) -> list[EventDict]:
     owner = np.concatenate([found.owner, np.full(noise_slot.size + fill_slot.size, -1)])
     shuffled = rng.permutation(slot.size)
     order = shuffled[stable_order(slot[shuffled])]  # by event and module, in no particular order within one
-    per_slot = np.bincount(slot, minlength=slots).reshape(BLOCK_EVENTS, MODULE_COUNT)
-    hit_runs = runs(per_slot.sum(axis=1))
-    event_start = np.repeat([run.start for run in hit_runs], per_slot.sum(axis=1))
-    rows = montecarlo_rows(particles, particle_event, owner[order], np.arange(slot.size) - event_start,
-                           BLOCK_EVENTS)
-    coordinates = [axis[order].tolist() for axis in (x, y, z)]
+    per_module = np.bincount(slot, minlength=slots).reshape(BLOCK_EVENTS, MODULE_COUNT)
+    per_event = per_module.sum(axis=1)
+    event_start = np.repeat(np.cumsum(per_event) - per_event, per_event)
+    truth = montecarlo_columns(particles, particle_event, owner[order], np.arange(slot.size) - event_start,
+                               BLOCK_EVENTS)
     first = block * BLOCK_EVENTS
+    return BlockColumns(first, [f"generated event {first + e} of seed {seed}: {sources.labels[e]}"
+                                for e in range(BLOCK_EVENTS)],
+                        per_module, x[order], y[order], z[order], truth)
+
+
+def block_events(block: BlockColumns) -> list[EventDict]:
+    """The block's events as event dictionaries."""
+    rows = montecarlo_rows_of(block.montecarlo)
+    coordinates = [axis.tolist() for axis in (block.x, block.y, block.z)]
+    prefix_sums = block.prefix_sums.tolist()
+    bounds = block.hit_offsets.tolist()
     return [{
-        "description": f"generated event {first + e} of seed {seed}: {sources.labels[e]}",
+        "description": block.descriptions[e],
         "montecarlo": {"description": list(MC_COLUMNS), "particles": rows[e]},
-        "module_prefix_sum": [0, *np.cumsum(per_slot[e]).tolist()],
-        "x": coordinates[0][hit_runs[e]],
-        "y": coordinates[1][hit_runs[e]],
-        "z": coordinates[2][hit_runs[e]],
-    } for e in range(BLOCK_EVENTS)]
+        "module_prefix_sum": prefix_sums[e],
+        "x": coordinates[0][bounds[e]:bounds[e + 1]],
+        "y": coordinates[1][bounds[e]:bounds[e + 1]],
+        "z": coordinates[2][bounds[e]:bounds[e + 1]],
+    } for e in range(len(block))]
+
+
+@functools.lru_cache(maxsize=2)
+def simulated_block(seed: int, block: int, conditions: Conditions | None) -> BlockColumns:
+    """Block `block` of the sample with the given seed, as columns (the last two made are kept: ranges that do
+    not start at a block's first event read blocks twice)."""
+    return _simulate_block(seed, block, Setup.of(conditions or Conditions()))
+
+
+def iter_blocks(first: int, count: int, seed: int,
+                conditions: Conditions | None) -> Iterator[tuple[BlockColumns, int, int]]:
+    """(block, lo, hi) for each block holding events first to first + count - 1: they are its events lo to hi - 1."""
+    stop = first + count
+    for block in range(first // BLOCK_EVENTS, (stop + BLOCK_EVENTS - 1) // BLOCK_EVENTS):
+        start = block * BLOCK_EVENTS
+        yield simulated_block(seed, block, conditions), max(first - start, 0), min(stop - start, BLOCK_EVENTS)
 
 
 def _block(seed: int, block: int, conditions: Conditions | None) -> list[EventDict]:
     with collector_paused():
-        return _generate_block(seed, block, Setup.of(conditions or Conditions()))
+        return block_events(simulated_block(seed, block, conditions))
 
 
 def iter_events(count: int, seed: int = 0, first: int = 0,

@@ -4,6 +4,7 @@ from typing import Any, Final
 import numpy as np
 
 from . import compiled_generator
+from .block_columns import MonteCarloColumns
 from .detector import BoolArray, FloatArray, IntArray
 from .particles import Particles
 
@@ -44,9 +45,10 @@ def runs(counts: IntArray) -> list[slice]:
     return [slice(end - count, end) for end, count in zip(ends, counts.tolist())]
 
 
-def montecarlo_rows(particles: Particles, particle_event: IntArray, owner: IntArray, hit_id: IntArray,
-                     events: int) -> list[list[list[Any]]]:
-    """Monte Carlo rows of every event: particles with hits (or downstream tracks), numbered per event.
+def montecarlo_columns(particles: Particles, particle_event: IntArray, owner: IntArray, hit_id: IntArray,
+                       events: int) -> MonteCarloColumns:
+    """The Monte Carlo records of every event as columns: particles with hits (or downstream tracks), numbered
+    per event.
 
     `owner` is the particle of each hit (-1 for noise), `hit_id` its id within its event.
     """
@@ -60,24 +62,36 @@ def montecarlo_rows(particles: Particles, particle_event: IntArray, owner: IntAr
     d = particles.direction[kept]
     p = particles.p[kept]
     key = np.arange(kept.size) - np.repeat(np.cumsum(per_event) - per_event, per_event)
-    reals = [p, p * np.hypot(d[:, 0], d[:, 1]), _pseudorapidity(d), np.arctan2(d[:, 1], d[:, 0])]
     flag_columns = [*(flags[name][kept] for name in ("isLong", "isDown", "hasVelo", "hasUT", "hasScifi")),
                     *(getattr(particles, name)[kept] for name in ("from_beauty", "from_charm", "from_strange"))]
-    hit_start, hit_end = ends[kept] - counts[kept], ends[kept]
+    integers = np.stack([key, particles.pid[kept], particles.charge[kept], *flag_columns]).astype(np.int64)
+    reals = np.stack([p, p * np.hypot(d[:, 0], d[:, 1]), _pseudorapidity(d), np.arctan2(d[:, 1], d[:, 0]),
+                      particles.origin[kept, 2]])
+    return MonteCarloColumns(integers, reals, hit_id[by_particle], ends[kept] - counts[kept], ends[kept],
+                             per_event)
+
+
+def montecarlo_rows_of(columns: MonteCarloColumns) -> list[list[list[Any]]]:
+    """The rows of each event's record, in the order of MC_COLUMNS."""
     compiled = compiled_generator.module
     if compiled is not None:
-        integers = np.stack([key, particles.pid[kept], particles.charge[kept], *flag_columns]).astype(np.int64)
         rows_by_event: list[list[list[Any]]] = compiled.montecarlo_rows(
-            integers.reshape(-1), np.stack([*reals, particles.origin[kept, 2]]).reshape(-1), hit_id[by_particle],
-            hit_start, hit_end, per_event)
+            columns.integers.reshape(-1), columns.reals.reshape(-1), columns.hit_ids, columns.hit_start,
+            columns.hit_end, columns.per_event)
         return rows_by_event
-    hit_ids = hit_id[by_particle].tolist()
-    columns: list[list[Any]] = [
-        key.tolist(), particles.pid[kept].tolist(), *(column.tolist() for column in reals),
-        particles.charge[kept].tolist(),
-        [hit_ids[start:end] for start, end in zip(hit_start.tolist(), hit_end.tolist())],
-        *(column.astype(int).tolist() for column in flag_columns),
-        particles.origin[kept, 2].tolist(),
+    integers = columns.integers.tolist()
+    reals = columns.reals.tolist()
+    hit_ids = columns.hit_ids.tolist()
+    by_column: list[list[Any]] = [
+        integers[0], integers[1], *reals[:4], integers[2],
+        [hit_ids[start:end] for start, end in zip(columns.hit_start.tolist(), columns.hit_end.tolist())],
+        *integers[3:], reals[4],
     ]
-    rows = list(map(list, zip(*columns)))
-    return [rows[run] for run in runs(per_event)]
+    rows = list(map(list, zip(*by_column)))
+    return [rows[run] for run in runs(columns.per_event)]
+
+
+def montecarlo_rows(particles: Particles, particle_event: IntArray, owner: IntArray, hit_id: IntArray,
+                    events: int) -> list[list[list[Any]]]:
+    """The Monte Carlo rows of every event (see montecarlo_columns)."""
+    return montecarlo_rows_of(montecarlo_columns(particles, particle_event, owner, hit_id, events))

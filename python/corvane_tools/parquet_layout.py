@@ -20,6 +20,7 @@ from typing import Any, Final
 import numpy as np
 import pyarrow as pa
 
+from .block_columns import INTEGER_COLUMNS, REAL_COLUMNS, BlockColumns, MonteCarloColumns
 from .event_format import COORDINATE_KEYS
 from .montecarlo_record import MC_COLUMNS
 from .event_dict import EventDict
@@ -108,6 +109,44 @@ def events_table(events: Sequence[EventDict], typed_montecarlo: bool = True) -> 
         columns.append(pa.array([np.asarray(event[name], dtype=np.float64) for event in events],
                                 pa.list_(pa.float64())))
     return pa.Table.from_arrays(columns, schema=schema(with_t, typed))
+
+
+def _list_array(offsets: np.ndarray[Any, Any], values: pa.Array) -> pa.Array:
+    return pa.ListArray.from_arrays(pa.array(offsets, pa.int32()), values)
+
+
+def _block_montecarlo(truth: MonteCarloColumns, lo: int, hi: int) -> pa.Array:
+    """The typed Monte Carlo column of events lo to hi - 1 of a block, as `_typed_montecarlo` makes it from
+    their rows."""
+    event_bounds = np.zeros(truth.per_event.size + 1, np.int64)
+    np.cumsum(truth.per_event, out=event_bounds[1:])
+    first, stop = int(event_bounds[lo]), int(event_bounds[hi])
+    hits, hit_offsets = truth.hits_in_order(first, stop)
+    columns: dict[str, np.ndarray[Any, Any]] = {
+        **{name: truth.integers[row, first:stop] for row, name in enumerate(INTEGER_COLUMNS)},
+        **{name: truth.reals[row, first:stop] for row, name in enumerate(REAL_COLUMNS)}}
+    fields = [_list_array(hit_offsets, pa.array(hits, pa.int64())) if name == HITS_COLUMN
+              else pa.array(columns[name], _field_type(name)) for name in MC_COLUMNS]
+    particles = pa.StructArray.from_arrays(fields, fields=list(PARTICLE_TYPE))
+    no_record = pa.array(np.zeros(hi - lo, bool), pa.bool_())
+    return pa.ListArray.from_arrays(pa.array(event_bounds[lo:hi + 1] - first, pa.int32()), particles,
+                                    mask=no_record)
+
+
+def block_table(block: BlockColumns, lo: int, hi: int) -> pa.Table:
+    """Events lo to hi - 1 of a simulated block as `events_table` makes them from their dictionaries, built
+    from the block's columns."""
+    hit_bounds = block.hit_offsets
+    hits = slice(int(hit_bounds[lo]), int(hit_bounds[hi]))
+    prefix_sums = block.prefix_sums[lo:hi]
+    columns: list[Any] = [
+        pa.array(block.descriptions[lo:hi], pa.string()),
+        _block_montecarlo(block.montecarlo, lo, hi),
+        _list_array(np.arange(hi - lo + 1) * prefix_sums.shape[1], pa.array(prefix_sums.reshape(-1), pa.int64())),
+        *(_list_array(hit_bounds[lo:hi + 1] - hit_bounds[lo], pa.array(axis[hits], pa.float64()))
+          for axis in (block.x, block.y, block.z)),
+    ]
+    return pa.Table.from_arrays(columns, schema=schema())
 
 
 def is_typed_montecarlo(column_type: pa.DataType) -> bool:
