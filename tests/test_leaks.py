@@ -30,6 +30,10 @@ ALGORITHM = TrackFollowing()
 TRACKS = ALGORITHM.solve(EVENT)
 TRUTH = validation_event(6, [particle(1, [0, 1, 2]), particle(2, [3, 4, 5], pid=11)])
 TRUTH_TRACKS = [[track(0, 1, 2), track(3, 4), track(0, 5)]]
+# TRUTH as typed columns: (hits, particles), per particle key, pid, four flags and its hit count, p, hit positions.
+TRUTH_COLUMNS = (np.array([6, 2], "<i8").tobytes(), np.array([[1, 211, 1, 1, 0, 0, 3], [2, 11, 1, 1, 0, 0, 3]],
+                                                             "<i8").tobytes(),
+                 np.array([1000.0, 1000.0]).tobytes(), np.arange(6, dtype="<i8").tobytes())
 
 
 def interrupting():
@@ -81,6 +85,10 @@ CASES = [
      corvane.InternalFailure, False),
     ("validation foreign hit", lambda: Validator.compute_tracking_efficiency([TRUTH], [[track(0, 99)]], "velo"),
      RuntimeError, False),
+    ("measure_tracks", lambda: corvane._records.measure_tracks(*TRUTH_COLUMNS, b"\0" * 8, TRUTH_TRACKS), None,
+     False),
+    ("measure_tracks error", lambda: corvane._records.measure_tracks(*TRUTH_COLUMNS, b"\1" + b"\0" * 7,
+                                                                     TRUTH_TRACKS), ValueError, False),
     ("validation montecarlo error", lambda: Validator.export_validation_to_json(
         [{**TRUTH, "montecarlo": {"particles": []}}], [[]], False), KeyError, False),
 ]

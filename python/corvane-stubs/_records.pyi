@@ -4,7 +4,7 @@ from typing import Any, final
 
 from .DetectorEvent import Track
 
-__all__ = ["RecordFold", "measure_events", "measure_columns", "event_totals"]
+__all__ = ["RecordFold", "measure_events", "measure_columns", "measure_tracks", "event_totals"]
 
 def measure_events(py_events: Sequence[dict[str, Any]], py_tracks: Sequence[Sequence[Track]]) -> bytes: ...
 def measure_columns(
@@ -14,6 +14,14 @@ def measure_columns(
     positions: bytes | bytearray | memoryview,
     py_tracks: Sequence[Sequence[Track]],
 ) -> bytes: ...
+def measure_tracks(
+    events: bytes | bytearray | memoryview,
+    particles: bytes | bytearray | memoryview,
+    momenta: bytes | bytearray | memoryview,
+    positions: bytes | bytearray | memoryview,
+    measured: bytes | bytearray | memoryview,
+    py_tracks: Sequence[Sequence[Track]],
+) -> tuple[bytes, bytearray, bytearray, bytearray, bytearray, bytearray]: ...
 def event_totals(records: bytes | bytearray | memoryview) -> list[tuple[int, int]]: ...
 
 @final

@@ -24,7 +24,7 @@ import corvane
 if TYPE_CHECKING:
     from corvane.DetectorEvent import Event, Hit, Track
 
-__all__ = ["TrackArrays", "EventArrays", "track_arrays", "batch_track_arrays", "tracks_from_arrays", "event_arrays",
+__all__ = ["TrackArrays", "EventArrays", "track_arrays", "batch_track_arrays", "split_track_columns", "tracks_from_arrays", "event_arrays",
            "track_hit_ids_awkward"]
 
 
@@ -95,6 +95,24 @@ def track_arrays(tracks: Sequence[Track]) -> TrackArrays:
 def batch_track_arrays(track_lists: Sequence[Sequence[Track]]) -> list[TrackArrays]:
     """One ``TrackArrays`` per event, for what ``solve_batch`` returns."""
     return [track_arrays(tracks) for tracks in track_lists]
+
+
+def split_track_columns(hit_ids: Any, offsets: Any, missed_last: Any, missed_penultimate: Any,
+                        track_counts: Any) -> list[TrackArrays]:
+    """One ``TrackArrays`` per event from the flat columns of a batch of events (bytes-like, as
+    ``corvane._records.measure_tracks`` returns them: offsets run over the whole batch, and
+    ``track_counts`` gives each event's number of tracks). The hit ids and flags are views of the
+    batch's columns."""
+    ids = np.frombuffer(hit_ids, dtype=np.int32)
+    bounds = np.frombuffer(offsets, dtype=np.int64)
+    last = np.frombuffer(missed_last, dtype=np.bool_)
+    penultimate = np.frombuffer(missed_penultimate, dtype=np.bool_)
+    firsts = np.concatenate(([0], np.cumsum(np.frombuffer(track_counts, dtype=np.int64)))).tolist()
+    hit_starts = bounds[firsts].tolist()
+    return [TrackArrays(hit_ids=ids[hit_starts[k]:hit_starts[k + 1]],
+                        offsets=bounds[first:stop + 1] - hit_starts[k],
+                        missed_last_module=last[first:stop], missed_penultimate_module=penultimate[first:stop])
+            for k, (first, stop) in enumerate(zip(firsts, firsts[1:]))]
 
 
 def tracks_from_arrays(arrays: TrackArrays, hits: Sequence[Hit]) -> list[Track]:

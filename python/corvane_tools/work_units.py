@@ -14,10 +14,12 @@ from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Any, Final
 
+import numpy as np
+
 import corvane
 
 from .algorithms import Solver, label
-from .arrays import TrackArrays, batch_track_arrays
+from .arrays import TrackArrays, batch_track_arrays, split_track_columns
 from .binned import BINNED_VARIABLES, BinnedCounts, efficiency_in_bins
 from .conditions import Conditions
 from .event_identity import EventIdentity, event_digest
@@ -354,6 +356,20 @@ def solve_piece(solvers: dict[str, Solver], piece: Piece) -> SolvedPiece:
     return SolvedPiece(piece, solved, seconds, failed)
 
 
+def _measured(tracks: Sequence[Sequence[Any]], truth: Sequence[int], columns: tuple[bytes, bytes, bytes, bytes] | None,
+              rows: Sequence[dict[str, Any]]) -> tuple[bytes, list[TrackArrays]]:
+    """The validation records of the events with truth (at positions `truth`; their records as typed
+    `columns`, or as `rows` when None) and every event's tracks as arrays."""
+    if columns is not None and hasattr(corvane._records, "measure_tracks"):  # not in older builds
+        # One call for the whole batch, reading each track once, on this thread.
+        records, *arrays = corvane._records.measure_tracks(*columns, np.array(truth, dtype="<i8").tobytes(), tracks)
+        return records, split_track_columns(*arrays)
+    measured = [tracks[i] for i in truth]
+    records = (corvane._records.measure_events(rows, measured) if columns is None
+               else corvane._records.measure_columns(*columns, measured))
+    return records, batch_track_arrays(tracks)
+
+
 class UnitProcessor:
     """Solves and measures a unit's pieces one after the other and adds up the unit's result.
 
@@ -396,10 +412,9 @@ class UnitProcessor:
             plotted = [with_rows(event) for event in events] if self.options.plots else []
             for name, output in self.outputs.items():
                 tracks = [solved.tracks[name][index] for index in kept]
-                measured = [tracks[i] for i in truth]
-                output.records.append(corvane._records.measure_events(rows, measured) if columns is None
-                                      else corvane._records.measure_columns(*columns, measured))
-                output.tracks.extend(batch_track_arrays(tracks))
+                records, arrays = _measured(tracks, truth, columns, rows)
+                output.records.append(records)
+                output.tracks.extend(arrays)
                 if self.options.plots:
                     add_counts(output.efficiency, binned_efficiency(plotted, tracks))
         self.hit_counts.extend(hit_count(event) for event in events)

@@ -1,12 +1,15 @@
 #include <algorithm>
 #include <cstring>
 #include <optional>
+#include <string>
+#include <tuple>
 #include <vector>
 
 #include "bindings/classes.hpp"
 #include "bindings/layer/bind.hpp"
 #include "bindings/layer/class_builder.hpp"
 #include "bindings/layer/interpreter_lock.hpp"
+#include "bindings/layer/native_column.hpp"
 #include "bindings/layer/standard_output.hpp"
 #include "bindings/registration.hpp"
 #include "bindings/validation_event_reader.hpp"
@@ -51,9 +54,9 @@ ByteString measure_events(std::vector<PyRef> py_events, std::vector<std::vector<
 
 // Little-endian values of a bytes object, `count` of them or a ValueError.
 template <class T>
-std::vector<T> values_of(const ByteString& bytes, size_t count, const char* what) {
+std::vector<T> values_of(const ByteString& bytes, size_t count, const char* what, const char* function) {
     if (count > bytes.data.size() / sizeof(T) || bytes.data.size() != count * sizeof(T)) {
-        throw ValueError(std::string("measure_columns: ") + what + " has the wrong size");
+        throw ValueError(std::string(function) + ": " + what + " has the wrong size");
     }
     std::vector<T> values(count);
     if (count != 0) std::memcpy(values.data(), bytes.data.data(), bytes.data.size());
@@ -88,49 +91,129 @@ validation::McParticle column_particle(const int64_t* integers, double p, const 
 
 constexpr size_t kParticleIntegers = 7;  // key, pid, isLong, hasVelo, fromBeautyDecay, fromStrangeDecay, hit count
 
+// The Monte Carlo records of consecutive events given as typed columns rather
+// than Python rows: `events` holds per event (hits, particles), `particles` per
+// particle the kParticleIntegers integers, `momenta` per particle p,
+// `positions` every particle's hit positions one after the other.
+struct TruthColumns {
+    std::vector<int64_t> sizes;
+    std::vector<int64_t> integers;
+    std::vector<double> momenta;
+    std::vector<int64_t> positions;
+
+    size_t event_count() const { return sizes.size() / 2; }
+};
+
+TruthColumns truth_columns(const ByteString& events, const ByteString& particles, const ByteString& momenta,
+                           const ByteString& positions, const char* function) {
+    const size_t event_count = events.data.size() / (2 * sizeof(int64_t));
+    const size_t particle_count = particles.data.size() / (kParticleIntegers * sizeof(int64_t));
+    return {values_of<int64_t>(events, 2 * event_count, "events", function),
+            values_of<int64_t>(particles, kParticleIntegers * particle_count, "particles", function),
+            values_of<double>(momenta, particle_count, "momenta", function),
+            values_of<int64_t>(positions, positions.data.size() / sizeof(int64_t), "positions", function)};
+}
+
+// The validation events of the columns; ValueError when the sizes do not fit.
+std::vector<validation::ValidationEvent> build_column_events(const TruthColumns& columns, const std::string& function) {
+    const size_t event_count = columns.event_count();
+    const size_t particle_count = columns.momenta.size();
+    std::vector<validation::ValidationEvent> built;
+    built.reserve(event_count);
+    size_t particle = 0, position = 0;
+    for (size_t event = 0; event < event_count; ++event) {
+        const int64_t hits = columns.sizes[2 * event], count = columns.sizes[2 * event + 1];
+        if (hits < 0 || hits > INT32_MAX || count < 0 || static_cast<size_t>(count) > particle_count - particle) {
+            throw ValueError(function + ": an event's sizes do not fit the columns");
+        }
+        std::vector<validation::McParticle> truth;
+        truth.reserve(static_cast<size_t>(count));
+        for (int64_t i = 0; i < count; ++i, ++particle) {
+            const int64_t* row = &columns.integers[kParticleIntegers * particle];
+            const int64_t listed = row[kParticleIntegers - 1];
+            if (listed < 0 || static_cast<size_t>(listed) > columns.positions.size() - position) {
+                throw ValueError(function + ": the hit positions do not fit the columns");
+            }
+            truth.push_back(column_particle(row, columns.momenta[particle], columns.positions.data() + position,
+                                            static_cast<size_t>(listed), static_cast<uint64_t>(hits)));
+            position += static_cast<size_t>(listed);
+        }
+        built.push_back(validation::build_validation_event(static_cast<uint64_t>(hits), std::move(truth)));
+    }
+    return built;
+}
+
 // The records of consecutive events whose Monte Carlo record comes as typed
-// columns rather than Python rows: `events` holds per event (hits, particles),
-// `particles` per particle the kParticleIntegers integers, `momenta` per
-// particle p, `positions` every particle's hit positions one after the other.
-// Measured like measure_events, without the interpreter lock.
+// columns (see TruthColumns), measured like measure_events, on the worker pool
+// without the interpreter lock.
 ByteString measure_columns(ByteString events, ByteString particles, ByteString momenta, ByteString positions,
                            std::vector<std::vector<Track>> py_tracks) {
-    const size_t event_count = events.data.size() / (2 * sizeof(int64_t));
-    const std::vector<int64_t> sizes = values_of<int64_t>(events, 2 * event_count, "events");
-    if (py_tracks.size() != event_count) throw ValueError("measure_columns: one track list per event is needed");
-    const size_t particle_count = particles.data.size() / (kParticleIntegers * sizeof(int64_t));
-    const std::vector<int64_t> integers =
-        values_of<int64_t>(particles, kParticleIntegers * particle_count, "particles");
-    const std::vector<double> p = values_of<double>(momenta, particle_count, "momenta");
-    const std::vector<int64_t> hit_positions =
-        values_of<int64_t>(positions, positions.data.size() / sizeof(int64_t), "positions");
+    const TruthColumns columns = truth_columns(events, particles, momenta, positions, "measure_columns");
+    if (py_tracks.size() != columns.event_count()) {
+        throw ValueError("measure_columns: one track list per event is needed");
+    }
     return without_lock([&]() -> ByteString {
-        std::vector<validation::ValidationEvent> built;
-        built.reserve(event_count);
-        size_t particle = 0, position = 0;
-        for (size_t event = 0; event < event_count; ++event) {
-            const int64_t hits = sizes[2 * event], count = sizes[2 * event + 1];
-            if (hits < 0 || hits > INT32_MAX || count < 0 || static_cast<size_t>(count) > particle_count - particle) {
-                throw ValueError("measure_columns: an event's sizes do not fit the columns");
-            }
-            std::vector<validation::McParticle> truth;
-            truth.reserve(static_cast<size_t>(count));
-            for (int64_t i = 0; i < count; ++i, ++particle) {
-                const int64_t* row = &integers[kParticleIntegers * particle];
-                const int64_t listed = row[kParticleIntegers - 1];
-                if (listed < 0 || static_cast<size_t>(listed) > hit_positions.size() - position) {
-                    throw ValueError("measure_columns: the hit positions do not fit the columns");
-                }
-                truth.push_back(column_particle(row, p[particle], hit_positions.data() + position,
-                                                static_cast<size_t>(listed), static_cast<uint64_t>(hits)));
-                position += static_cast<size_t>(listed);
-            }
-            built.push_back(validation::build_validation_event(static_cast<uint64_t>(hits), std::move(truth)));
-        }
+        const std::vector<validation::ValidationEvent> built = build_column_events(columns, "measure_columns");
         const ValidationRun run = standard_run(false, false);
         const std::vector<EventRecord> records = solve_in_order<EventRecord>(
-            event_count, [&](size_t i) { return run.measure_event(built[i], py_tracks[i]); });
+            built.size(), [&](size_t i) { return run.measure_event(built[i], py_tracks[i]); });
         return {validation::encode_records(records, standard_category_count())};
+    });
+}
+
+// Every event's tracks as flat columns, one track after the other (offsets
+// run over the whole batch), and how many tracks each event has.
+struct BatchTrackColumns {
+    NativeColumn<int32_t> hit_ids;
+    NativeColumn<int64_t> offsets{{0}};
+    NativeColumn<uint8_t> missed_last_module;
+    NativeColumn<uint8_t> missed_penultimate_module;
+    NativeColumn<int64_t> track_counts;
+};
+
+BatchTrackColumns batch_columns(const std::vector<std::vector<Track>>& track_lists) {
+    BatchTrackColumns columns;
+    columns.track_counts.values.reserve(track_lists.size());
+    for (const std::vector<Track>& tracks : track_lists) {
+        for (const Track& track : tracks) {
+            for (const Hit& hit : track.hits) columns.hit_ids.values.push_back(hit.id);
+            columns.offsets.values.push_back(static_cast<int64_t>(columns.hit_ids.values.size()));
+            columns.missed_last_module.values.push_back(track.missed_last_module);
+            columns.missed_penultimate_module.values.push_back(track.missed_penultimate_module);
+        }
+        columns.track_counts.values.push_back(static_cast<int64_t>(tracks.size()));
+    }
+    return columns;
+}
+
+// A batch of solved events at once, on the calling thread (the worker pool
+// stays free for the solvers): the records of the events with truth, whose
+// typed columns describe events measured[0], measured[1], ... of py_tracks
+// (int64 positions, increasing), and every event's tracks as columns. Each
+// track is read from Python once, for both.
+auto measure_tracks(ByteString events, ByteString particles, ByteString momenta, ByteString positions,
+                    ByteString measured, std::vector<std::vector<Track>> py_tracks) {
+    const TruthColumns columns = truth_columns(events, particles, momenta, positions, "measure_tracks");
+    const std::vector<int64_t> chosen =
+        values_of<int64_t>(measured, columns.event_count(), "measured", "measure_tracks");
+    for (size_t i = 0; i < chosen.size(); ++i) {
+        if (chosen[i] < 0 || static_cast<size_t>(chosen[i]) >= py_tracks.size() ||
+            (i > 0 && chosen[i] <= chosen[i - 1])) {
+            throw ValueError("measure_tracks: measured events must be increasing positions of py_tracks");
+        }
+    }
+    return without_lock([&] {
+        const std::vector<validation::ValidationEvent> built = build_column_events(columns, "measure_tracks");
+        const ValidationRun run = standard_run(false, false);
+        std::vector<EventRecord> records;
+        records.reserve(built.size());
+        for (size_t i = 0; i < built.size(); ++i) {
+            records.push_back(run.measure_event(built[i], py_tracks[static_cast<size_t>(chosen[i])]));
+        }
+        BatchTrackColumns arrays = batch_columns(py_tracks);
+        return std::tuple(ByteString{validation::encode_records(records, standard_category_count())},
+                          std::move(arrays.hit_ids), std::move(arrays.offsets), std::move(arrays.missed_last_module),
+                          std::move(arrays.missed_penultimate_module), std::move(arrays.track_counts));
     });
 }
 
@@ -174,6 +257,12 @@ PyMethodDef functions[] = {
     Function<&measure_columns, "measure_columns", "events", "particles", "momenta", "positions", "py_tracks">::def(
         "measure_columns(events, particles, momenta, positions, py_tracks)\n--\n\nThe validation records of events "
         "whose Monte Carlo record comes as typed columns (int64 and float64 bytes), as bytes."),
+    Function<&measure_tracks, "measure_tracks", "events", "particles", "momenta", "positions", "measured",
+             "py_tracks">::
+        def("measure_tracks(events, particles, momenta, positions, measured, py_tracks)\n--\n\nOn the calling "
+            "thread: the validation records of the events `measured` (int64 positions in py_tracks) whose Monte Carlo "
+            "record comes as typed columns, and every event's tracks as hit ids (int32), offsets (int64, over the "
+            "whole batch), the two flags (one byte each) and track counts (int64)."),
     Function<&event_totals, "event_totals", "records">::def(
         "event_totals(records)\n--\n\nPer event of the records: (tracks, ghosts)."),
 };
