@@ -65,3 +65,21 @@ def test_hits_in_order_follow_the_particles():
     expected = [truth.hit_ids[start:end].tolist() for start, end in zip(truth.hit_start, truth.hit_end)]
     assert [hits[a:b].tolist() for a, b in zip(offsets[:-1], offsets[1:])] == expected
     assert np.all(np.diff(block.hit_offsets) == block.prefix_sums[:, -1])
+
+
+def test_generated_files_hold_the_dictionaries_tables(tmp_path):
+    import pyarrow.parquet as pq
+    from corvane_tools import sample_generation
+
+    conditions = CONDITIONS["busy, noisy, spill-over"]
+    sample_generation.generate_sample(tmp_path / "s.parquet", 23, 8, conditions=conditions)
+    written = pq.ParquetFile(tmp_path / "s.parquet")
+    expected = events_table(generate_range(8, 0, 23, conditions))
+    assert written.read().equals(expected)
+    assert [written.metadata.row_group(g).num_rows for g in range(written.num_row_groups)] == [23]
+    assert set(written.schema_arrow.metadata) >= {sample_generation.GENERATOR_METADATA}
+    # x's values hardly repeat, so it is written without a dictionary; z's repeat, so with one
+    encodings = {written.schema.column(i).path: written.metadata.row_group(0).column(i).encodings
+                 for i in range(written.metadata.num_columns)}
+    assert not any("DICTIONARY" in encoding for encoding in encodings["x.list.element"])
+    assert any("DICTIONARY" in encoding for encoding in encodings["z.list.element"])

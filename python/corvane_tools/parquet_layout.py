@@ -149,6 +149,23 @@ def block_table(block: BlockColumns, lo: int, hi: int) -> pa.Table:
     return pa.Table.from_arrays(columns, schema=schema())
 
 
+def _leaf_columns(name: str, column_type: pa.DataType) -> list[tuple[str, pa.DataType]]:
+    """The Parquet leaf columns under a field, by their dotted paths."""
+    if pa.types.is_list(column_type):
+        return _leaf_columns(f"{name}.list.element", column_type.value_type)
+    if pa.types.is_struct(column_type):
+        return [leaf for field in column_type for leaf in _leaf_columns(f"{name}.{field.name}", field.type)]
+    return [(name, column_type)]
+
+
+def dictionary_columns(table_schema: pa.Schema) -> list[str]:
+    """The columns worth a dictionary when writing generated events: all but the floats whose values hardly
+    repeat (x, y, momenta, angles), for which the writer only tries one and gives it up. z takes a few
+    values per module."""
+    leaves = [leaf for field in table_schema for leaf in _leaf_columns(field.name, field.type)]
+    return [name for name, leaf_type in leaves if not pa.types.is_floating(leaf_type) or name == "z.list.element"]
+
+
 def is_typed_montecarlo(column_type: pa.DataType) -> bool:
     """A list of particle structs with a list of integer hit positions (whatever other columns)."""
     if not pa.types.is_list(column_type) or not pa.types.is_struct(column_type.value_type):

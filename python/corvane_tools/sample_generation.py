@@ -79,6 +79,8 @@ def _write_parquet(path: Path, count: int, seed: int, conditions: Conditions, pr
     import pyarrow as pa
     import pyarrow.parquet as pq
 
+    from .parquet_layout import dictionary_columns
+
     hits = 0
     writer = None
     try:
@@ -87,7 +89,8 @@ def _write_parquet(path: Path, count: int, seed: int, conditions: Conditions, pr
             if writer is None:
                 made = json.dumps({"seed": seed, "conditions": conditions.as_dict()}).encode()
                 writer = pq.ParquetWriter(path, table.schema.with_metadata({**(table.schema.metadata or {}),
-                                                                            GENERATOR_METADATA: made}))
+                                                                            GENERATOR_METADATA: made}),
+                                          use_dictionary=dictionary_columns(table.schema))
             writer.write_table(table, row_group_size=ROW_GROUP_EVENTS)
             hits += chunk_hits
             _advance(progress, table.num_rows)
