@@ -332,21 +332,57 @@ def indexed_events(draw):
     return modules
 
 
-@settings(max_examples=300, **SLOW)
-@given(indexed_events(), st.sampled_from([0.125, 0.4, 1.0, 0.0, -1.0, 1e-300, 1e300, math.inf, math.nan]),
-       st.sampled_from([0.125, 0.4, 3.0, math.inf]), st.integers(0, 3))
-def test_indexed_links_match_reference_links(modules, tolerance, scatter, skips):
+def assert_indexed_links_match(modules, **kwargs):
     hits, boundaries = [], [0]
     for module in modules:
         hits += [Hit(x, y, z, len(hits) + i) for i, (x, y, z) in enumerate(module)]
         boundaries.append(len(hits))
-    algorithm = GraphDFS(max_slopes=(2.0, 2.0), max_tolerance=(tolerance, 0.4), max_scatter=scatter,
-                         allowed_skip_modules=skips, minimum_root_weight=0, clone_ghost_killing=False)
+    algorithm = GraphDFS(minimum_root_weight=0, clone_ghost_killing=False, **kwargs)
     try:
         expected = track_ids(native_reference.graph_dfs_hits(algorithm, hits, boundaries, 10 ** 5))
     except RuntimeError:
         assume(False)  # too many paths to enumerate
     assert track_ids(native_reference.graph_dfs_hits(algorithm, hits, boundaries, None)) == expected
+
+
+@settings(max_examples=300, **SLOW)
+@given(indexed_events(), st.sampled_from([0.125, 0.4, 1.0, 0.0, -1.0, 1e-300, 1e300, math.inf, math.nan]),
+       st.sampled_from([0.125, 0.4, 3.0, math.inf]), st.integers(0, 3),
+       st.sampled_from([(2.0, 2.0), (2.0, 2.0), (0.25, 1.0), (math.inf, 2.0), (2.0, 1e300)]))
+def test_indexed_links_match_reference_links(modules, tolerance, scatter, skips, slopes):
+    assert_indexed_links_match(modules, max_slopes=slopes, max_tolerance=(tolerance, 0.4), max_scatter=scatter,
+                               allowed_skip_modules=skips)
+
+
+SLOPES = (0.7, 0.3)
+TOLERANCES = (0.4, 0.125)
+
+
+@st.composite
+def lines_at_the_limits(draw):
+    """Lines as steep as the slope tests allow, through modules of four z
+    planes, with hits a hair inside or outside the link tolerance at the
+    planes farthest from the module's middle: where a filter that bounds how
+    far a line moves over a module is tightest."""
+    planes = [-0.45, -0.15, 0.15, 0.45]
+    hair = st.sampled_from([0.0, 1 - 2 ** -40, 1 + 2 ** -40, 1 - 2 ** -20, 0.5, -(1 - 2 ** -40), -(1 + 2 ** -40)])
+    lines = [(draw(GRID), draw(GRID), draw(st.sampled_from([-1.0, -0.999, 0.5, 0.999, 1.0])) * SLOPES[0],
+              draw(st.sampled_from([-1.0, 0.0, 0.999])) * SLOPES[1]) for _ in range(draw(st.integers(1, 4)))]
+    modules = []
+    for m in range(10):
+        hits = []
+        for x0, y0, tx, ty in lines:
+            z = 10.0 * m + draw(st.sampled_from(planes))
+            hits.append((x0 + tx * z + draw(hair) * TOLERANCES[0], y0 + ty * z + draw(hair) * TOLERANCES[1], z))
+        modules.append(hits)
+    return modules
+
+
+@settings(max_examples=150, **SLOW)
+@given(lines_at_the_limits(), st.integers(0, 1))
+def test_indexed_links_match_reference_links_at_the_limits(modules, skips):
+    assert_indexed_links_match(modules, max_slopes=SLOPES, max_tolerance=TOLERANCES, max_scatter=math.inf,
+                               allowed_skip_modules=skips)
 
 
 @pytest.mark.parametrize("kwargs", [{}, {"allowed_skip_modules": 3}, {"max_tolerance": (0.001, 3.0)},

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "algorithms/graph_dfs/graph_dfs.hpp"
-#include "algorithms/graph_dfs/strips.hpp"
+#include "algorithms/graph_dfs/reach_grid.hpp"
 #include "algorithms/graph_dfs/z_planes.hpp"
 #include "core/packed_lists.hpp"
 
@@ -134,19 +134,19 @@ struct LinkedGraphScratch {
     std::vector<uint32_t> items;       // successors, list after list
     std::vector<uint64_t> marks;       // segment -> linked, one bit each
     std::vector<uint32_t> renumbered;  // segment -> its number among the linked ones
-    std::vector<uint32_t> near;        // hits passing the link test on one module
     ZPlanes planes;
+    ReachGrid grid;
 
     size_t capacity_bytes() const {
         auto bytes = [](const auto& values) { return values.capacity() * sizeof(values[0]); };
         return bytes(second) + bytes(runs) + bytes(run_offsets) + bytes(linked) + bytes(items) + bytes(marks) +
-               bytes(renumbered) + bytes(near) + planes.capacity_bytes();
+               bytes(renumbered) + planes.capacity_bytes() + grid.capacity_bytes();
     }
 };
 
 // The graph of the segments that take part in a link, numbered in the order
 // of all segments, with their successor lists; for distinct ids and finite
-// positive tolerances (the hit index needs both). The counts are those of
+// positive tolerances. The counts are those of
 // the whole graph (roots left 0).
 GraphCounts build_linked_graph(const GraphDfsParameters& p, const GraphInput& input, SegmentGraph& graph,
                                LinkedGraphScratch& scratch);

@@ -48,9 +48,10 @@ struct GraphInput {
 
 inline GraphInput graph_input(const EventData& event) { return {*event.hits, event.modules}; }
 
-// How the links between segments are found: through an index of each
-// module's hits by position (the usual way), or by searching the segments
-// leaving each segment's second hit (the reference way).
+// How the links between segments are found: through a grid of the cells
+// within reach of each module's hits and a bisection of the segments that
+// leave each segment's second hit (the usual way), or by searching those
+// segments one by one (the reference way).
 enum class LinkSearch { indexed, reference };
 
 // The tracks of one event, in root order, each the root's first hit followed

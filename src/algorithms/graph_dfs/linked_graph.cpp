@@ -1,4 +1,4 @@
-// Steps 1 to 4 of the graph when links are found through the hit index: the
+// Steps 1 to 4 of the graph when links are found the usual way: the
 // segments are enumerated and numbered in order, each one's successors looked
 // up as it is made, and only the segments that take part in a link are kept,
 // renumbered in the same order. Most segments link to nothing, and weights,
@@ -24,14 +24,11 @@ class LinkedGraphBuilder {
 public:
     LinkedGraphBuilder(const GraphDfsParameters& p, const GraphInput& input, std::span<const Hit> hits,
                        LinkedGraphScratch& scratch)
-        : p_(p),
-          input_(input),
-          hits_(hits),
-          s_(scratch),
-          strips_(hits, input.modules, 2 * p.max_tolerance_x, 2 * p.max_tolerance_y) {
+        : p_(p), input_(input), hits_(hits), s_(scratch) {
         targets_.reserve(input.modules.size());
         for (const Module& module : input.modules) targets_.emplace_back(hits, module);
         s_.planes.find(hits, input.modules);
+        by_grid_ = s_.grid.build(p, hits, input.modules);
         s_.second.clear();
         s_.runs.clear();
         s_.run_offsets.clear();
@@ -58,98 +55,84 @@ private:
     // The segments from position n to module u, each linked as it is made:
     // its successors leave from lower positions, so they are numbered already.
     void add_run(uint32_t n, size_t u) {
-        const Hit& a = hits_[n];
-        const Window window = targets_[u].window(p_, a);
+        const Hit& b = hits_[n];
+        const Window window = targets_[u].window(p_, b);
         if (window.first == window.end) return;
-        s_.planes.reciprocals(u, a.z, reciprocals_);
+        s_.planes.reciprocals(u, b.z, reciprocals_);
         const auto begin = static_cast<uint32_t>(s_.second.size());
         for (uint32_t k = window.first; k < window.end; ++k) {
-            const Hit& c = hits_[k];
-            if (!(p_.max_slope_y * std::abs(c.z - a.z) > std::abs(c.y - a.y))) continue;
+            const Hit& a = hits_[k];
+            if (!(p_.max_slope_y * std::abs(a.z - b.z) > std::abs(a.y - b.y))) continue;
             if (s_.second.size() >= std::numeric_limits<int32_t>::max()) {
                 throw RuntimeError("too many segments in one event");
             }
             const auto t = static_cast<uint32_t>(s_.second.size());
             s_.second.push_back(k);
-            link(t, a, k);
+            // Only a segment into a hit that starts segments can have
+            // successors, and one of no length in z has none.
+            if (s_.run_offsets[k] == s_.run_offsets[k + 1] || a.z - b.z == 0) continue;
+            const uint8_t plane = s_.planes.plane(k);
+            link(t, b, k, plane == ZPlanes::kNone ? 1 / (a.z - b.z) : reciprocals_[plane]);
         }
         if (s_.second.size() > begin) {
             s_.runs.push_back({n, begin, static_cast<uint32_t>(s_.second.size()), static_cast<uint32_t>(u)});
         }
     }
 
-    // Records the successors of segment t (b -> hit at k): the segments
-    // leaving k, nearest module first and ascending within one (segment
-    // order), whose second hit lies near t's line.
-    void link(uint32_t t, const Hit& b, uint32_t k) {
+    // Records the successors of segment t (b -> hit at k, r = 1 / its z
+    // length): the segments leaving k, nearest module first and ascending
+    // within one (segment order), whose second hit lies near t's line. The
+    // reach grid rules out most modules with one lookup.
+    void link(uint32_t t, const Hit& b, uint32_t k, double r) {
+        const Hit& a = hits_[k];
+        const auto items_begin = static_cast<uint32_t>(s_.items.size());
         const uint32_t first_run = s_.run_offsets[k];
         const uint32_t end_run = s_.run_offsets[k + 1];
-        if (first_run == end_run) return;  // nothing leaves k: t has no successor
-        const Hit& a = hits_[k];
-        if (a.z - b.z == 0) return;
-        const uint8_t plane = s_.planes.plane(k);
-        const Predecessor t_line(b, a, plane == ZPlanes::kNone ? 1 / (a.z - b.z) : reciprocals_[plane]);
-        const auto items_begin = static_cast<uint32_t>(s_.items.size());
-        for (uint32_t r = first_run; r < end_run; ++r) add_successors(t_line, s_.runs[r]);
+        if (by_grid_ && std::abs(r) < INFINITY) {
+            // The slopes as Predecessor computes them.
+            const double slope_x = (a.x - b.x) * r;
+            const double slope_y = (a.y - b.y) * r;
+            for (uint32_t i = first_run; i < end_run; ++i) {
+                const LinkedGraphScratch::Run& run = s_.runs[i];
+                const double dz = s_.grid.z_middle(run.module) - b.z;
+                if (!s_.grid.may_reach(run.module, slope_x * dz + b.x, slope_y * dz + b.y)) continue;
+                add_successors(Predecessor(b, a, r), run);
+            }
+        } else {
+            const Predecessor t_line(b, a, r);
+            for (uint32_t i = first_run; i < end_run; ++i) add_successors(t_line, s_.runs[i]);
+        }
         if (s_.items.size() == items_begin) return;
         // Lists start at 32-bit offsets.
         if (s_.items.size() > std::numeric_limits<uint32_t>::max()) throw RuntimeError("too many links in one event");
         s_.linked.push_back({t, items_begin});
     }
 
-    // The line's offset at a z is computed by steps that each round
-    // monotonically, so over a module's z range it lies between its values at
-    // the lowest and the highest z: the box spans both, widened by the
-    // tolerance (and a little more, for the rounding of the box itself).
+    // The run's segments whose second hit passes the link test after t, in
+    // order. The line's offset at a z is computed by steps that each round
+    // monotonically, so over a module's z range it lies between its values
+    // at the lowest and the highest z: a passing hit lies within the
+    // tolerance of that span (widened a little for the rounding of the
+    // bounds), a stretch of the run's second hits, which ascend in x.
     void add_successors(const Predecessor& t_line, const LinkedGraphScratch::Run& run) {
         const TargetModule& module = targets_[run.module];
         if (!(module.z_low() <= module.z_high())) return;  // no hit at a finite z: none can pass
-        auto passes = [&](uint32_t c) { return t_line.may_follow(p_, hits_[c]); };
+        const uint32_t* s = s_.second.data() + run.begin;
+        const uint32_t* const end = s_.second.data() + run.end;
         const double x1 = t_line.x_offset(module.z_low(), 0.0);
         const double x2 = t_line.x_offset(module.z_high(), 0.0);
-        const double y1 = t_line.y_offset(module.z_low(), 0.0);
-        const double y2 = t_line.y_offset(module.z_high(), 0.0);
-        std::vector<uint32_t>& near = s_.near;
-        near.clear();
-        // Finite differences imply finite offsets (an infinite or NaN one
-        // makes its difference infinite or NaN).
-        if (std::isfinite((x1 - x2) + (y1 - y2))) {
-            const double x_slack = (std::abs(x1) + std::abs(x2) + p_.max_tolerance_x) * 0x1p-40;
-            const double y_slack = (std::abs(y1) + std::abs(y2) + p_.max_tolerance_y) * 0x1p-40;
-            const double x_half = p_.max_tolerance_x + x_slack;
-            const double y_half = p_.max_tolerance_y + y_slack;
-            const double x_low = (x1 < x2 ? x1 : x2) - x_half;
-            const double x_high = (x1 < x2 ? x2 : x1) + x_half;
-            const double y_low = (y1 < y2 ? y1 : y2) - y_half;
-            const double y_high = (y1 < y2 ? y2 : y1) + y_half;
-            if (!strips_.may_hold(run.module, x_low, x_high, y_low, y_high)) return;
-            strips_.for_each_in_box(run.module, x_low, x_high, y_low, y_high, [&](uint32_t c) {
-                if (passes(c)) near.push_back(c);
-            });
-            if (near.empty()) return;
-            std::sort(near.begin(), near.end());
-        } else {
-            // An overflowing line may still pass near some z of the range:
-            // test the run's second hits one by one.
-            for (uint32_t s = run.begin; s < run.end; ++s) {
-                if (passes(s_.second[s])) near.push_back(s_.second[s]);
-            }
+        double x_high = INFINITY;
+        if (std::abs(x1 - x2) < INFINITY) {
+            const double slack = (std::abs(x1) + std::abs(x2) + p_.max_tolerance_x) * 0x1p-40;
+            const double half = p_.max_tolerance_x + slack;
+            const double x_low = (x1 < x2 ? x1 : x2) - half;
+            x_high = (x1 < x2 ? x2 : x1) + half;
+            s = std::partition_point(s, end, [&](uint32_t c) { return hits_[c].x < x_low; });
         }
-        // The run's second hits ascend, as do the hits found; a hit passing
-        // the link test must still be the second hit of a segment from a.
-        // Few hits found (the usual case) are looked up by bisection; many
-        // (in dense bundles) are merged with the run in one pass.
-        const auto end = s_.second.begin() + run.end;
-        auto s = s_.second.begin() + run.begin;
-        const bool merge = near.size() * 8 > run.end - run.begin;
-        for (uint32_t c : near) {
-            if (merge) {
-                while (s != end && *s < c) ++s;
-            } else {
-                s = std::lower_bound(s, end, c);
-            }
-            if (s == end) break;
-            if (*s == c) s_.items.push_back(static_cast<uint32_t>(s - s_.second.begin()));
+        // An overflowing line may still pass near some z of the range: then
+        // every second hit is tested (NaN x sort last and never pass).
+        for (; s != end && !(hits_[*s].x > x_high); ++s) {
+            if (t_line.may_follow(p_, hits_[*s])) s_.items.push_back(static_cast<uint32_t>(s - s_.second.data()));
         }
     }
 
@@ -158,7 +141,7 @@ private:
     std::span<const Hit> hits_;
     LinkedGraphScratch& s_;
     std::vector<TargetModule> targets_;
-    StripIndex strips_;
+    bool by_grid_ = false;
     std::array<double, ZPlanes::kMaxPlanes> reciprocals_{};
 };
 
