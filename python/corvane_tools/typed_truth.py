@@ -53,13 +53,16 @@ def truth_columns(events: Sequence[EventDict]) -> tuple[bytes, bytes, bytes, byt
     if not all(truth is None or isinstance(truth, TypedTruth) for truth in truths):
         return None
     entries = [truth.entry for truth in truths if truth is not None]
-    counts = [len(truth.entry.flatten()) if truth is not None else 0 for truth in truths]
     hit_counts = [min(len(event["x"]), len(event["y"]), len(event["z"])) for event in events]
-    sizes = np.array([hit_counts, counts], dtype="<i8").T
+    sizes = np.zeros((len(events), 2), dtype="<i8")
+    sizes[:, 0] = hit_counts
     if not entries:
         empty = b""
         return sizes.tobytes(), empty, empty, empty
-    particles = pa.concat_arrays(entries).flatten()
+    records = pa.concat_arrays(entries)
+    # Particles per record, for all records at once (an entry is never null: a missing record is None).
+    sizes[[truth is not None for truth in truths], 1] = records.value_lengths().to_numpy(zero_copy_only=False)
+    particles = records.flatten()
     hits = particles.field(HITS_FIELD)
     integers = np.stack([np.asarray(particles.field(name).to_numpy(zero_copy_only=False), dtype="<i8")
                          for name in INTEGER_FIELDS]
