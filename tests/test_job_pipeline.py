@@ -192,3 +192,27 @@ def test_typed_columns_measure_as_rows_do(events, column, value):
     rows = [event if event["montecarlo"] else {k: v for k, v in event.items() if k != "montecarlo"} for event in chosen]
     assert (corvane._records.measure_columns(*truth_columns(typed), tracks)
             == corvane._records.measure_events(rows, tracks))
+
+
+@pytest.mark.parametrize("fails", [False, True])
+def test_switch_interval_is_short_during_jobs_and_restored_after(sample, fails):
+    from corvane_tools.job_pipeline import HANDOFF_SECONDS, quick_handoffs, run_pipeline
+
+    before = sys.getswitchinterval()
+    seen = []
+
+    def accept(_result):
+        seen.append(sys.getswitchinterval())
+        with quick_handoffs:  # a second job beside this one keeps it short until both end
+            pass
+        assert sys.getswitchinterval() == min(before, HANDOFF_SECONDS)
+        if fails:
+            raise RuntimeError("stop")
+
+    options = JobOptions(("track_following",))
+    try:
+        run_pipeline(plan_units([str(sample)], [])[:1], options, accept)
+    except RuntimeError:
+        assert fails
+    assert seen == [min(before, HANDOFF_SECONDS)]
+    assert sys.getswitchinterval() == before

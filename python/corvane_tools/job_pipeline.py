@@ -9,17 +9,22 @@ only a few pieces are ever in memory. Pieces pass through every stage in
 order, so the results are those of one piece after another.
 """
 import queue
+import sys
 import threading
 from collections.abc import Callable, Iterator, Sequence
 from typing import Any, Final, Generic, TypeVar
 
-from .algorithms import pool_size
+from .algorithms import Solver, pool_size
 from .job_fold import JobFold
 from .ordered_pool import ordered_map
 from .work_units import (JobOptions, Piece, SolvedPiece, UnitProcessor, UnitResult, WorkUnit, generated_table,
                          read_pieces, solve_piece)
 
 AHEAD: Final = 2             # pieces waiting between two stages
+# While the job runs, a thread waiting for the interpreter lock gets it after at most this long (the
+# interpreter's default is 5 ms): the solver thread takes it back after every batch to hand over the tracks,
+# and the worker pool idles while it waits behind the reader's or the measuring's Python code.
+HANDOFF_SECONDS: Final = 0.0005
 POLL_SECONDS: Final = 0.1    # how often a waiting stage looks whether it should stop
 STOP_SECONDS: Final = 30.0   # how long an interrupted job waits for a stage's current piece
 
@@ -72,6 +77,32 @@ class _Stage(threading.Thread, Generic[Item]):
             yield item
 
 
+class _QuickHandoffs:
+    """Shortens the interpreter's switch interval to HANDOFF_SECONDS while any job runs in this process
+    (jobs may run side by side on a cluster worker's threads); the last one to end restores it."""
+
+    def __init__(self) -> None:
+        self.lock = threading.Lock()
+        self.running = 0
+        self.saved = sys.getswitchinterval()
+
+    def __enter__(self) -> None:
+        with self.lock:
+            if self.running == 0:
+                self.saved = sys.getswitchinterval()
+                sys.setswitchinterval(min(self.saved, HANDOFF_SECONDS))
+            self.running += 1
+
+    def __exit__(self, *_exception: object) -> None:
+        with self.lock:
+            self.running -= 1
+            if self.running == 0:
+                sys.setswitchinterval(self.saved)
+
+
+quick_handoffs = _QuickHandoffs()
+
+
 def _pieces(units: Sequence[WorkUnit], options: JobOptions, processes: int) -> Iterator[Piece]:
     """Every unit's pieces in order. Generated units are simulated ahead, in order, on `processes` worker
     processes (each event depends only on its seed and index, so any process makes the same)."""
@@ -111,28 +142,35 @@ def run_pipeline(units: Sequence[WorkUnit], options: JobOptions, accept: Callabl
     solver: _Stage[SolvedPiece] = _Stage(
         "corvane-solver", lambda: (solve_piece(solvers, piece) for piece in reader.items(solver.stopping)))
     stages = (reader, solver)
-    for stage in stages:
-        stage.start()
     finished = False
-    try:
-        solved_pieces = solver.items()
-        for unit in units:
-            processor = UnitProcessor(unit, options, solvers)
-            counted = 0
-            for solved in solved_pieces:
-                processor.add_solved(solved)
-                piece = solved.piece
-                # Skipped events count as done too, so that the bar ends at the planned total.
-                done = unit.events if piece.last else min(counted + len(piece.events), unit.events)
-                if progress is not None:
-                    progress.update(done - counted)
-                counted = done
-                if piece.last:
-                    break
-            accept(processor.result())
-        finished = True
-    finally:
+    with quick_handoffs:
         for stage in stages:
-            stage.stopping.set()
-        for stage in stages:
-            stage.join(None if finished else STOP_SECONDS)
+            stage.start()
+        try:
+            _fold_in_order(units, options, solvers, solver, accept, progress)
+            finished = True
+        finally:
+            for stage in stages:
+                stage.stopping.set()
+            for stage in stages:
+                stage.join(None if finished else STOP_SECONDS)
+
+
+def _fold_in_order(units: Sequence[WorkUnit], options: JobOptions, solvers: dict[str, Solver],
+                   solver: _Stage[SolvedPiece], accept: Callable[[UnitResult], None], progress: Any) -> None:
+    """Measures the solved pieces as they come and hands each unit's result to `accept`, in unit order."""
+    solved_pieces = solver.items()
+    for unit in units:
+        processor = UnitProcessor(unit, options, solvers)
+        counted = 0
+        for solved in solved_pieces:
+            processor.add_solved(solved)
+            piece = solved.piece
+            # Skipped events count as done too, so that the bar ends at the planned total.
+            done = unit.events if piece.last else min(counted + len(piece.events), unit.events)
+            if progress is not None:
+                progress.update(done - counted)
+            counted = done
+            if piece.last:
+                break
+        accept(processor.result())
