@@ -59,24 +59,31 @@ private:
         const Window window = targets_[u].window(p_, b);
         if (window.first == window.end) return;
         s_.planes.reciprocals(u, b.z, reciprocals_);
-        const auto begin = static_cast<uint32_t>(s_.second.size());
+        std::vector<uint32_t>& second = s_.second;
+        const auto begin = static_cast<uint32_t>(second.size());
+        const uint32_t length = window.end - window.first;
+        if (second.capacity() < second.size() + length)
+            second.reserve(std::max(second.size() + length, 2 * second.capacity()));
+        // Segment numbers stay below 2^31 - 1; only a window that could pass
+        // that needs counting.
+        const bool near_limit = second.size() + length >= std::numeric_limits<int32_t>::max();
+        auto t = begin;
         for (uint32_t k = window.first; k < window.end; ++k) {
             const Hit& a = hits_[k];
             if (!(p_.max_slope_y * std::abs(a.z - b.z) > std::abs(a.y - b.y))) continue;
-            if (s_.second.size() >= std::numeric_limits<int32_t>::max()) {
+            if (near_limit && t >= std::numeric_limits<int32_t>::max()) {
                 throw RuntimeError("too many segments in one event");
             }
-            const auto t = static_cast<uint32_t>(s_.second.size());
-            s_.second.push_back(k);
+            second.push_back(k);
             // Only a segment into a hit that starts segments can have
             // successors, and one of no length in z has none.
-            if (s_.run_offsets[k] == s_.run_offsets[k + 1] || a.z - b.z == 0) continue;
-            const uint8_t plane = s_.planes.plane(k);
-            link(t, b, k, plane == ZPlanes::kNone ? 1 / (a.z - b.z) : reciprocals_[plane]);
+            if (s_.run_offsets[k] != s_.run_offsets[k + 1] && a.z - b.z != 0) {
+                const uint8_t plane = s_.planes.plane(k);
+                link(t, b, k, plane == ZPlanes::kNone ? 1 / (a.z - b.z) : reciprocals_[plane]);
+            }
+            ++t;
         }
-        if (s_.second.size() > begin) {
-            s_.runs.push_back({n, begin, static_cast<uint32_t>(s_.second.size()), static_cast<uint32_t>(u)});
-        }
+        if (t > begin) s_.runs.push_back({n, begin, t, static_cast<uint32_t>(u)});
     }
 
     // Records the successors of segment t (b -> hit at k, r = 1 / its z

@@ -5,11 +5,13 @@
 
 namespace corvane {
 
-// Cells at least `reach` wide, from one empty cell below the lowest reach
-// (low - reach) to one empty cell above the highest (high + reach), so that
-// a value beyond either clamps into an empty cell.
+// Cells a third of the reach wide (wider when there would be more than
+// kMostCells), from one cell below the lowest reach (low - reach) to one
+// empty cell above the highest (high + reach), so that a value beyond either
+// clamps into a cell that holds no mark (or at most the marks of the lowest
+// hits, after rounding).
 ReachGrid::Axis ReachGrid::axis(double low, double high, double reach, uint32_t& cells) {
-    const double width = std::max(reach, (high - low + 2 * reach) / (kMostCells - 3));
+    const double width = std::max(reach / 3, (high - low + 2 * reach) / (kMostCells - 3));
     Axis a;
     a.low = low - reach - width;
     a.per_cell = 1 / width;

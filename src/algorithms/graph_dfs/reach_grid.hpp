@@ -51,10 +51,10 @@ public:
     static constexpr double kLargestCoordinate = 1e12;
 
 private:
-    static constexpr uint32_t kMostCells = 128;  // per axis and module
+    static constexpr uint32_t kMostCells = 256;  // per axis and module
 
-    // Equal cells along one axis from `low`, clamped to [0, last]. Monotonic
-    // in the value (NaN gives cell 0).
+    // Equal cells along one axis from `low`, clamped to [0, last] (NaN gives
+    // cell 0). Monotonic in the value.
     struct Axis {
         double low = 0.0;
         double per_cell = 0.0;
