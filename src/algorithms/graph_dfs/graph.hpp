@@ -8,9 +8,9 @@
 #include <span>
 #include <vector>
 
+#include "algorithms/graph_dfs/fan_cells.hpp"
 #include "algorithms/graph_dfs/graph_dfs.hpp"
 #include "algorithms/graph_dfs/reach_grid.hpp"
-#include "algorithms/graph_dfs/z_planes.hpp"
 #include "core/packed_lists.hpp"
 
 namespace corvane {
@@ -113,6 +113,35 @@ SegmentGraph build_segment_graph(const GraphDfsParameters& p, const GraphInput& 
 // The same into `graph`, emptied first (its memory is reused).
 void build_segment_graph(const GraphDfsParameters& p, const GraphInput& input, SegmentGraph& graph);
 
+// The sorted hits' coordinates as arrays, with spare values after them.
+struct HitArrays {
+    std::vector<double> x, y, z;
+
+    void fill(std::span<const Hit> hits) {
+        for (auto* values : {&x, &y, &z}) values->assign(hits.size() + 3, 0.0);
+        for (size_t i = 0; i < hits.size(); ++i) {
+            x[i] = hits[i].x;
+            y[i] = hits[i].y;
+            z[i] = hits[i].z;
+        }
+    }
+    HitColumns view() const { return {x.data(), y.data(), z.data()}; }
+    size_t capacity_bytes() const { return (x.capacity() + y.capacity() + z.capacity()) * sizeof(double); }
+};
+
+// What fan_cells finds for one window: the slope test in y of each
+// candidate, and the cell keys of its line on each target module.
+struct FanScratch {
+    std::vector<const ReachGrid::ModuleCells*> targets;
+    std::vector<uint8_t> y_pass;  // four candidates a byte
+    std::vector<uint32_t> keys;   // target * stride + candidate
+    uint32_t stride = 0;
+
+    size_t capacity_bytes() const {
+        return targets.capacity() * sizeof(targets[0]) + y_pass.capacity() + keys.capacity() * sizeof(uint32_t);
+    }
+};
+
 // The working lists of build_linked_graph, kept between events: every
 // segment's second hit, the runs of segments sharing a first hit and a
 // target module, and the links found, by global segment number.
@@ -134,13 +163,14 @@ struct LinkedGraphScratch {
     std::vector<uint32_t> items;       // successors, list after list
     std::vector<uint64_t> marks;       // segment -> linked, one bit each
     std::vector<uint32_t> renumbered;  // segment -> its number among the linked ones
-    ZPlanes planes;
     ReachGrid grid;
+    HitArrays columns;
+    FanScratch fan;
 
     size_t capacity_bytes() const {
         auto bytes = [](const auto& values) { return values.capacity() * sizeof(values[0]); };
         return bytes(second) + bytes(runs) + bytes(run_offsets) + bytes(linked) + bytes(items) + bytes(marks) +
-               bytes(renumbered) + planes.capacity_bytes() + grid.capacity_bytes();
+               bytes(renumbered) + grid.capacity_bytes() + columns.capacity_bytes() + fan.capacity_bytes();
     }
 };
 

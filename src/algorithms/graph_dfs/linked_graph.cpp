@@ -10,9 +10,9 @@
 #include <limits>
 #include <span>
 
+#include "algorithms/graph_dfs/fan_cells.hpp"
 #include "algorithms/graph_dfs/graph.hpp"
 #include "algorithms/graph_dfs/link_test.hpp"
-#include "algorithms/graph_dfs/z_planes.hpp"
 #include "core/errors.hpp"
 
 namespace corvane {
@@ -27,8 +27,8 @@ public:
         : p_(p), input_(input), hits_(hits), s_(scratch) {
         targets_.reserve(input.modules.size());
         for (const Module& module : input.modules) targets_.emplace_back(hits, module);
-        s_.planes.find(hits, input.modules);
         by_grid_ = s_.grid.build(p, hits, input.modules);
+        s_.columns.fill(hits);
         s_.second.clear();
         s_.runs.clear();
         s_.run_offsets.clear();
@@ -58,62 +58,73 @@ private:
         const Hit& b = hits_[n];
         const Window window = targets_[u].window(p_, b);
         if (window.first == window.end) return;
-        s_.planes.reciprocals(u, b.z, reciprocals_);
+        const uint32_t length = window.end - window.first;
+        find_cells(b, u, window);
         std::vector<uint32_t>& second = s_.second;
         const auto begin = static_cast<uint32_t>(second.size());
-        const uint32_t length = window.end - window.first;
-        if (second.capacity() < second.size() + length)
+        if (second.capacity() < second.size() + length) {
             second.reserve(std::max(second.size() + length, 2 * second.capacity()));
+        }
         // Segment numbers stay below 2^31 - 1; only a window that could pass
         // that needs counting.
         const bool near_limit = second.size() + length >= std::numeric_limits<int32_t>::max();
         auto t = begin;
-        for (uint32_t k = window.first; k < window.end; ++k) {
-            const Hit& a = hits_[k];
-            if (!(p_.max_slope_y * std::abs(a.z - b.z) > std::abs(a.y - b.y))) continue;
-            if (near_limit && t >= std::numeric_limits<int32_t>::max()) {
-                throw RuntimeError("too many segments in one event");
+        const uint8_t* const passing = s_.fan.y_pass.data();
+        for (uint32_t group = 0; group < length; group += 4) {
+            for (unsigned bits = passing[group / 4]; bits != 0; bits &= bits - 1) {
+                if (near_limit && t >= std::numeric_limits<int32_t>::max()) {
+                    throw RuntimeError("too many segments in one event");
+                }
+                const uint32_t i = group + static_cast<uint32_t>(std::countr_zero(bits));
+                const uint32_t k = window.first + i;
+                second.push_back(k);
+                // Only a segment into a hit that starts segments can have
+                // successors. (Every segment has a length in z: the slope
+                // test in y fails at none.)
+                if (s_.run_offsets[k] != s_.run_offsets[k + 1]) link(t, b, u, k, i);
+                ++t;
             }
-            second.push_back(k);
-            // Only a segment into a hit that starts segments can have
-            // successors, and one of no length in z has none.
-            if (s_.run_offsets[k] != s_.run_offsets[k + 1] && a.z - b.z != 0) {
-                const uint8_t plane = s_.planes.plane(k);
-                link(t, b, k, plane == ZPlanes::kNone ? 1 / (a.z - b.z) : reciprocals_[plane]);
-            }
-            ++t;
         }
         if (t > begin) s_.runs.push_back({n, begin, t, static_cast<uint32_t>(u)});
     }
 
-    // Records the successors of segment t (b -> hit at k, r = 1 / its z
-    // length): the segments leaving k, nearest module first and ascending
-    // within one (segment order), whose second hit lies near t's line. The
-    // reach grid rules out most modules with one lookup.
-    void link(uint32_t t, const Hit& b, uint32_t k, double r) {
-        const Hit& a = hits_[k];
-        const auto items_begin = static_cast<uint32_t>(s_.items.size());
-        const uint32_t first_run = s_.run_offsets[k];
-        const uint32_t end_run = s_.run_offsets[k + 1];
-        if (by_grid_ && std::abs(r) < INFINITY) {
-            // The slopes as Predecessor computes them.
-            const double slope_x = (a.x - b.x) * r;
-            const double slope_y = (a.y - b.y) * r;
-            for (uint32_t i = first_run; i < end_run; ++i) {
-                const LinkedGraphScratch::Run& run = s_.runs[i];
-                const double dz = s_.grid.z_middle(run.module) - b.z;
-                if (!s_.grid.may_reach(run.module, slope_x * dz + b.x, slope_y * dz + b.y)) continue;
-                add_successors(Predecessor(b, a, r), run);
-            }
-        } else {
-            const Predecessor t_line(b, a, r);
-            for (uint32_t i = first_run; i < end_run; ++i) add_successors(t_line, s_.runs[i]);
+    // The slope test in y of the window's hits, and where each candidate's
+    // line crosses the target modules of u (when the reach grid applies).
+    void find_cells(const Hit& b, size_t u, const Window& window) {
+        FanScratch& fan = s_.fan;
+        fan.targets.clear();
+        if (by_grid_) {
+            for_each_target(p_, static_cast<int64_t>(u), [&](size_t v) { fan.targets.push_back(&s_.grid.cells(v)); });
         }
-        if (s_.items.size() == items_begin) return;
+        const uint32_t length = window.end - window.first;
+        fan.stride = (length + 3) & ~uint32_t{3};
+        fan.y_pass.resize(std::max<size_t>(fan.y_pass.size(), fan.stride));
+        fan.keys.resize(std::max(fan.keys.size(), size_t{fan.stride} * fan.targets.size()));
+        fan_cells(s_.columns.view(), window.first, length, {b.x, b.y, b.z}, p_.max_slope_y, fan.targets,
+                  fan.y_pass.data(), fan.keys.data(), fan.stride);
+    }
+
+    // Records the successors of segment t (b -> hit at k, candidate i of the
+    // window on module u): the segments leaving k, nearest module first and
+    // ascending within one (segment order), whose second hit lies near t's
+    // line. The reach grid rules out most modules with one lookup.
+    void link(uint32_t t, const Hit& b, size_t u, uint32_t k, uint32_t i) {
+        const auto items_begin = static_cast<uint32_t>(s_.items.size());
+        bool found = false;
+        for (uint32_t r = s_.run_offsets[k]; r < s_.run_offsets[k + 1]; ++r) {
+            const LinkedGraphScratch::Run& run = s_.runs[r];
+            if (by_grid_ && !s_.grid.marked(s_.fan.keys[target_slot(u, run.module) * s_.fan.stride + i])) continue;
+            found |= add_successors(Predecessor(b, hits_[k]), run);
+        }
+        if (!found) return;
         // Lists start at 32-bit offsets.
         if (s_.items.size() > std::numeric_limits<uint32_t>::max()) throw RuntimeError("too many links in one event");
         s_.linked.push_back({t, items_begin});
     }
+
+    // The place of target module v among the targets of module u, nearest
+    // first.
+    size_t target_slot(size_t u, size_t v) const { return p_.allow_cross_track ? u - 1 - v : (u - 2 - v) / 2; }
 
     // The run's segments whose second hit passes the link test after t, in
     // order. The line's offset at a z is computed by steps that each round
@@ -121,9 +132,9 @@ private:
     // at the lowest and the highest z: a passing hit lies within the
     // tolerance of that span (widened a little for the rounding of the
     // bounds), a stretch of the run's second hits, which ascend in x.
-    void add_successors(const Predecessor& t_line, const LinkedGraphScratch::Run& run) {
+    bool add_successors(const Predecessor& t_line, const LinkedGraphScratch::Run& run) {
         const TargetModule& module = targets_[run.module];
-        if (!(module.z_low() <= module.z_high())) return;  // no hit at a finite z: none can pass
+        if (!(module.z_low() <= module.z_high())) return false;  // no hit at a finite z: none can pass
         const uint32_t* s = s_.second.data() + run.begin;
         const uint32_t* const end = s_.second.data() + run.end;
         const double x1 = t_line.x_offset(module.z_low(), 0.0);
@@ -138,9 +149,13 @@ private:
         }
         // An overflowing line may still pass near some z of the range: then
         // every second hit is tested (NaN x sort last and never pass).
+        bool found = false;
         for (; s != end && !(hits_[*s].x > x_high); ++s) {
-            if (t_line.may_follow(p_, hits_[*s])) s_.items.push_back(static_cast<uint32_t>(s - s_.second.data()));
+            if (!t_line.may_follow(p_, hits_[*s])) continue;
+            s_.items.push_back(static_cast<uint32_t>(s - s_.second.data()));
+            found = true;
         }
+        return found;
     }
 
     const GraphDfsParameters& p_;
@@ -149,7 +164,6 @@ private:
     LinkedGraphScratch& s_;
     std::vector<TargetModule> targets_;
     bool by_grid_ = false;
-    std::array<double, ZPlanes::kMaxPlanes> reciprocals_{};
 };
 
 // Keeps the linked segments (those with successors and those that follow

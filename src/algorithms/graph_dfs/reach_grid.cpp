@@ -52,7 +52,7 @@ bool ReachGrid::build(const GraphDfsParameters& p, std::span<const Hit> hits, st
         const auto begin = hits.begin() + static_cast<ptrdiff_t>(module.hit_start_index);
         const auto end = hits.begin() + static_cast<ptrdiff_t>(module.hit_end_index);
         ModuleCells m;
-        m.first_word = static_cast<uint32_t>(bits_.size());
+        m.first_bit = static_cast<uint32_t>(64 * bits_.size());
         if (begin == end) {  // one empty cell
             modules_.push_back(m);
             bits_.push_back(0);
@@ -76,9 +76,11 @@ bool ReachGrid::build(const GraphDfsParameters& p, std::span<const Hit> hits, st
         uint32_t columns = 0, rows = 0;
         m.x = axis(x_low, x_high, reach_x, columns);
         m.y = axis(y_low, y_high, reach_y, rows);
-        m.words_per_row = (columns + 63) / 64;
+        m.bits_per_row = (columns + 63) / 64 * 64;
         modules_.push_back(m);
-        bits_.resize(bits_.size() + size_t{m.words_per_row} * rows, 0);
+        bits_.resize(bits_.size() + size_t{m.bits_per_row / 64} * rows, 0);
+        // Keys are 32-bit.
+        if (bits_.size() > (uint64_t{1} << 32) / 64) return false;
         mark(hits, module, reach_x, reach_y);
     }
     return true;
@@ -93,9 +95,9 @@ void ReachGrid::mark(std::span<const Hit> hits, const Module& module, double rea
         const uint32_t first_column = m.x.cell(h.x - reach_x), last_column = m.x.cell(h.x + reach_x);
         const uint32_t first_row = m.y.cell(h.y - reach_y), last_row = m.y.cell(h.y + reach_y);
         for (uint32_t row = first_row; row <= last_row; ++row) {
-            uint64_t* const words = bits_.data() + m.first_word + size_t{row} * m.words_per_row;
             for (uint32_t column = first_column; column <= last_column; ++column) {
-                words[column >> 6] |= uint64_t{1} << (column & 63);
+                const uint32_t key = m.first_bit + row * m.bits_per_row + column;
+                bits_[key >> 6] |= uint64_t{1} << (key & 63);
             }
         }
     }

@@ -29,30 +29,6 @@ public:
     // without the grid.
     bool build(const GraphDfsParameters& p, std::span<const Hit> hits, std::span<const Module> modules);
 
-    // Where a line is looked up on module v: its crossing at this z.
-    double z_middle(size_t v) const { return modules_[v].z_middle; }
-
-    // False when no line crossing module v's middle z at (x, y), with slopes
-    // within the bounds, can pass near a hit of v. For lines through two hits
-    // of the event (finite, at most the slope bounds; otherwise: true).
-    bool may_reach(size_t v, double x, double y) const {
-        const ModuleCells& m = modules_[v];
-        const uint32_t column = m.x.cell(x);
-        const uint32_t row = m.y.cell(y);
-        return (bits_[m.first_word + row * m.words_per_row + (column >> 6)] >> (column & 63)) & 1;
-    }
-
-    size_t capacity_bytes() const {
-        return bits_.capacity() * sizeof(uint64_t) + modules_.capacity() * sizeof(ModuleCells);
-    }
-
-    // Coordinates up to this size keep every rounding error far below the
-    // margin.
-    static constexpr double kLargestCoordinate = 1e12;
-
-private:
-    static constexpr uint32_t kMostCells = 256;  // per axis and module
-
     // Equal cells along one axis from `low`, clamped to [0, last] (NaN gives
     // cell 0). Monotonic in the value.
     struct Axis {
@@ -67,13 +43,39 @@ private:
         }
     };
 
+    // One module's cells: cell (column, row) is bit number
+    // first_bit + row * bits_per_row + column of the grid (its key).
     struct ModuleCells {
-        double z_middle = 0.0;
+        double z_middle = 0.0;  // where a line is looked up: its crossing at this z
         Axis x;
         Axis y;
-        uint32_t words_per_row = 1;
-        uint32_t first_word = 0;
+        uint32_t first_bit = 0;
+        uint32_t bits_per_row = 64;
     };
+
+    const ModuleCells& cells(size_t v) const { return modules_[v]; }
+
+    // Whether the cell is marked. A line (through two hits of the event,
+    // both slopes within their bounds) that crosses module v's middle z in an
+    // unmarked cell of v passes near no hit of v.
+    bool marked(uint32_t key) const { return (bits_[key >> 6] >> (key & 63)) & 1; }
+
+    // The key of the cell holding (x, y) on module v.
+    uint32_t key(size_t v, double x, double y) const {
+        const ModuleCells& m = modules_[v];
+        return m.first_bit + m.y.cell(y) * m.bits_per_row + m.x.cell(x);
+    }
+
+    size_t capacity_bytes() const {
+        return bits_.capacity() * sizeof(uint64_t) + modules_.capacity() * sizeof(ModuleCells);
+    }
+
+    // Coordinates up to this size keep every rounding error far below the
+    // margin.
+    static constexpr double kLargestCoordinate = 1e12;
+
+private:
+    static constexpr uint32_t kMostCells = 256;  // per axis and module
 
     static Axis axis(double low, double high, double reach, uint32_t& cells);
     void mark(std::span<const Hit> hits, const Module& module, double reach_x, double reach_y);

@@ -1,0 +1,64 @@
+#include "algorithms/graph_dfs/fan_cells.hpp"
+
+#include <cstring>
+
+namespace corvane {
+namespace {
+
+using Doubles = double __attribute__((vector_size(32)));
+using Int32s = int32_t __attribute__((vector_size(16)));
+using Uint32s = uint32_t __attribute__((vector_size(16)));
+
+inline void load(const double* values, Doubles& v) { std::memcpy(&v, values, sizeof v); }
+
+// |v| as the scalar test takes it (fabs and this agree on every comparison).
+inline void magnitude(const Doubles& v, Doubles& m) { m = v < 0 ? -v : v; }
+
+// ReachGrid::Axis::cell for four values: the same selects in the same order.
+inline Uint32s cells_of(const ReachGrid::Axis& axis, const Doubles& v) {
+    const Doubles zero = {0.0, 0.0, 0.0, 0.0};
+    const Doubles last = {axis.last, axis.last, axis.last, axis.last};
+    const Doubles c = (v - axis.low) * axis.per_cell;
+    const Doubles above_first = c > 0 ? c : zero;
+    return __builtin_convertvector(__builtin_convertvector(above_first < last ? above_first : last, Int32s), Uint32s);
+}
+
+}  // namespace
+
+__attribute__((target_clones("avx2", "default"))) void fan_cells(const HitColumns& hits, uint32_t first, uint32_t count,
+                                                                 const FanOrigin& origin, double max_slope_y,
+                                                                 std::span<const ReachGrid::ModuleCells* const> targets,
+                                                                 uint8_t* y_pass, uint32_t* keys, uint32_t stride) {
+    const Doubles bx = {origin.x, origin.x, origin.x, origin.x};
+    const Doubles by = {origin.y, origin.y, origin.y, origin.y};
+    const Doubles bz = {origin.z, origin.z, origin.z, origin.z};
+    const Doubles one = {1.0, 1.0, 1.0, 1.0};
+    for (uint32_t i = 0; i < count; i += 4) {
+        Doubles ax, ay, az;
+        load(hits.x + first + i, ax);
+        load(hits.y + first + i, ay);
+        load(hits.z + first + i, az);
+        const Doubles dz = az - bz;
+        const Doubles dy = ay - by;
+        Doubles dz_size, dy_size;
+        magnitude(dz, dz_size);
+        magnitude(dy, dy_size);
+        const Int32s passes = __builtin_convertvector(max_slope_y * dz_size > dy_size, Int32s);
+        const Int32s lanes = {0, 1, 2, 3};
+        const Int32s bits = passes & (lanes < static_cast<int32_t>(count - i)) & Int32s{1, 2, 4, 8};
+        y_pass[i / 4] = static_cast<uint8_t>(bits[0] | bits[1] | bits[2] | bits[3]);
+        // The line's slopes as the link test computes them.
+        const Doubles r = one / dz;
+        const Doubles slope_x = (ax - bx) * r;
+        const Doubles slope_y = dy * r;
+        for (size_t t = 0; t < targets.size(); ++t) {
+            const ReachGrid::ModuleCells& m = *targets[t];
+            const double depth = m.z_middle - origin.z;
+            const Uint32s key = m.first_bit + cells_of(m.y, slope_y * depth + by) * m.bits_per_row +
+                                cells_of(m.x, slope_x * depth + bx);
+            std::memcpy(keys + t * stride + i, &key, sizeof key);
+        }
+    }
+}
+
+}  // namespace corvane

@@ -1,0 +1,38 @@
+// The candidate segments from one first hit to the hits of one window, four
+// at a time: which pass the slope test in y, and where each one's line
+// crosses the target modules of its second hit, as reach-grid keys.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "algorithms/graph_dfs/reach_grid.hpp"
+
+namespace corvane {
+
+// The sorted hits' coordinates as arrays, each followed by three spare
+// values (the kernel reads whole groups of four).
+struct HitColumns {
+    const double* x = nullptr;
+    const double* y = nullptr;
+    const double* z = nullptr;
+};
+
+// The first hit of the segments.
+struct FanOrigin {
+    double x = 0.0;
+    double y = 0.0;
+    double z = 0.0;
+};
+
+// For the `count` hits from position `first`: bit i % 4 of y_pass[i / 4],
+// whether the segment to hit first + i passes the slope test in y (the very
+// test of the segment, in the same order of operations; bits past `count`
+// are clear); and for each target module t,
+// keys[t * stride + i], the key of the cell where the segment's line crosses
+// the module's middle z. `stride` is at least count rounded up to 4.
+void fan_cells(const HitColumns& hits, uint32_t first, uint32_t count, const FanOrigin& origin, double max_slope_y,
+               std::span<const ReachGrid::ModuleCells* const> targets, uint8_t* y_pass, uint32_t* keys,
+               uint32_t stride);
+
+}  // namespace corvane
