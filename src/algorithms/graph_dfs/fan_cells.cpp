@@ -1,5 +1,6 @@
 #include "algorithms/graph_dfs/fan_cells.hpp"
 
+#include <bit>
 #include <cstring>
 
 namespace corvane {
@@ -59,6 +60,26 @@ __attribute__((target_clones("avx2", "default"))) void fan_cells(const HitColumn
             std::memcpy(keys + t * stride + i, &key, sizeof key);
         }
     }
+}
+
+__attribute__((target_clones("avx2", "default"))) uint32_t inside_run_end(const HitColumns& hits, uint32_t from,
+                                                                          uint32_t end, const FanOrigin& h,
+                                                                          double max_slope_x) {
+    const Doubles hx = {h.x, h.x, h.x, h.x};
+    const Doubles hz = {h.z, h.z, h.z, h.z};
+    const Int32s lanes = {0, 1, 2, 3};
+    for (uint32_t i = from; i < end; i += 4) {
+        Doubles x, z, dx_size, dz_size;
+        load(hits.x + i, x);
+        load(hits.z + i, z);
+        magnitude(z - hz, dz_size);
+        magnitude(x - hx, dx_size);
+        const Int32s inside = __builtin_convertvector(max_slope_x * dz_size > dx_size, Int32s) &
+                              (lanes < static_cast<int32_t>(end - i)) & Int32s{1, 2, 4, 8};
+        const auto bits = static_cast<unsigned>(inside[0] | inside[1] | inside[2] | inside[3]);
+        if (bits != 15) return i + static_cast<uint32_t>(std::countr_one(bits));
+    }
+    return end;
 }
 
 }  // namespace corvane

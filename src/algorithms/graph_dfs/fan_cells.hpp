@@ -35,4 +35,9 @@ void fan_cells(const HitColumns& hits, uint32_t first, uint32_t count, const Fan
                std::span<const ReachGrid::ModuleCells* const> targets, uint8_t* y_pass, uint32_t* keys,
                uint32_t stride);
 
+// The first position from `from` (before `end`) whose hit is outside the
+// x-window of hit h, or `end`: TargetModule::window's scan, four hits at a
+// time, with the same test.
+uint32_t inside_run_end(const HitColumns& hits, uint32_t from, uint32_t end, const FanOrigin& h, double max_slope_x);
+
 }  // namespace corvane

@@ -11,6 +11,7 @@
 #include "algorithms/graph_dfs/fan_cells.hpp"
 #include "algorithms/graph_dfs/graph_dfs.hpp"
 #include "algorithms/graph_dfs/reach_grid.hpp"
+#include "algorithms/used_hits.hpp"
 #include "core/packed_lists.hpp"
 
 namespace corvane {
@@ -47,7 +48,9 @@ public:
 
     // The run of candidates for h: from the first hit inside the x-window to
     // the first hit after it that is outside (later hits are not candidates).
-    Window window(const GraphDfsParameters& p, const Hit& h) const;
+    // With `columns` (the same hits as arrays), the run's end is found four
+    // hits at a time.
+    Window window(const GraphDfsParameters& p, const Hit& h, const HitColumns* columns = nullptr) const;
 
 private:
     uint32_t first_possibly_inside(const GraphDfsParameters& p, const Hit& h) const;
@@ -222,5 +225,22 @@ Track chain_track(const SegmentGraph& graph, std::span<const uint32_t> chain);
 // Tracks of one to three hits sharing a hit id with a track of four or more
 // are dropped; the rest keep their order.
 void kill_clones_and_ghosts(std::vector<Track>& tracks, size_t id_bound);
+
+// The same test for `count` tracks known by their hit count,
+// hit_count(i), and their hits, for_each_hit(i, visit): whether each stays.
+template <class HitCount, class ForEachHit>
+std::vector<uint8_t> kept_by_clone_killing(size_t count, size_t id_bound, HitCount&& hit_count,
+                                           ForEachHit&& for_each_hit) {
+    UsedHitSet on_long_tracks(id_bound);
+    for (size_t i = 0; i < count; ++i) {
+        if (hit_count(i) >= 4) for_each_hit(i, [&on_long_tracks](const Hit& hit) { on_long_tracks.add(hit); });
+    }
+    std::vector<uint8_t> kept(count, 1);
+    for (size_t i = 0; i < count; ++i) {
+        if (hit_count(i) == 0 || hit_count(i) > 3) continue;
+        for_each_hit(i, [&](const Hit& hit) { kept[i] &= !on_long_tracks.contains(hit); });
+    }
+    return kept;
+}
 
 }  // namespace corvane

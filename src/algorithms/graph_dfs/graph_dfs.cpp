@@ -5,7 +5,6 @@
 #include <optional>
 
 #include "algorithms/graph_dfs/graph.hpp"
-#include "algorithms/used_hits.hpp"
 
 namespace corvane {
 namespace {
@@ -31,11 +30,12 @@ public:
         }
     }
 
-    std::vector<uint32_t> chain(uint32_t root) const {
-        std::vector<uint32_t> chain;
-        chain.reserve(length_[root]);
-        for (uint32_t s = root; s != kNoSegment; s = next_[s]) chain.push_back(s);
-        return chain;
+    // The hits of root's track: its first hit, then each segment's second.
+    uint32_t hit_count(uint32_t root) const { return length_[root] + 1; }
+    template <class Visit>
+    void for_each_hit(const SegmentGraph& graph, uint32_t root, Visit&& visit) const {
+        visit(graph.hits[graph.first[root]]);
+        for (uint32_t s = root; s != kNoSegment; s = next_[s]) visit(graph.hits[graph.second[s]]);
     }
 
 private:
@@ -116,16 +116,13 @@ Track chain_track(const SegmentGraph& graph, std::span<const uint32_t> chain) {
 }
 
 void kill_clones_and_ghosts(std::vector<Track>& tracks, size_t id_bound) {
-    UsedHitSet on_long_tracks(id_bound);
-    for (const Track& track : tracks) {
-        if (track.hits.size() < 4) continue;
-        for (const Hit& hit : track.hits) on_long_tracks.add(hit);
-    }
-    std::erase_if(tracks, [&on_long_tracks](const Track& track) {
-        return !track.hits.empty() && track.hits.size() <= 3 &&
-               std::any_of(track.hits.begin(), track.hits.end(),
-                           [&on_long_tracks](const Hit& hit) { return on_long_tracks.contains(hit); });
-    });
+    const std::vector<uint8_t> kept = kept_by_clone_killing(
+        tracks.size(), id_bound, [&tracks](size_t i) { return tracks[i].hits.size(); },
+        [&tracks](size_t i, auto&& visit) {
+            for (const Hit& hit : tracks[i].hits) visit(hit);
+        });
+    size_t i = 0;
+    std::erase_if(tracks, [&kept, &i](const Track&) { return !kept[i++]; });
 }
 
 std::vector<Track> solve_graph_dfs(const GraphDfsParameters& p, const GraphInput& input, LinkSearch links) {
@@ -137,9 +134,20 @@ std::vector<Track> solve_graph_dfs(const GraphDfsParameters& p, const GraphInput
     std::vector<Track> tracks;
     if (roots.empty()) return tracks;
     const ShortestChains chains(graph, scratch.next, scratch.length);
+    // Tracks are made only for the roots that clone and ghost killing keeps.
+    auto for_each_hit = [&](size_t i, auto&& visit) { chains.for_each_hit(graph, roots[i], visit); };
+    const std::vector<uint8_t> kept =
+        p.clone_ghost_killing ? kept_by_clone_killing(
+                                    roots.size(), graph.hits.size(),
+                                    [&](size_t i) { return size_t{chains.hit_count(roots[i])}; }, for_each_hit)
+                              : std::vector<uint8_t>(roots.size(), 1);
     tracks.reserve(roots.size());
-    for (uint32_t root : roots) tracks.push_back(chain_track(graph, chains.chain(root)));
-    if (p.clone_ghost_killing) kill_clones_and_ghosts(tracks, graph.hits.size());
+    for (size_t i = 0; i < roots.size(); ++i) {
+        if (!kept[i]) continue;
+        Track& track = tracks.emplace_back();
+        track.hits.reserve(chains.hit_count(roots[i]));
+        for_each_hit(i, [&track](const Hit& hit) { track.hits.push_back(hit); });
+    }
     return tracks;
 }
 

@@ -56,7 +56,8 @@ private:
     // its successors leave from lower positions, so they are numbered already.
     void add_run(uint32_t n, size_t u) {
         const Hit& b = hits_[n];
-        const Window window = targets_[u].window(p_, b);
+        const HitColumns columns = s_.columns.view();
+        const Window window = targets_[u].window(p_, b, &columns);
         if (window.first == window.end) return;
         const uint32_t length = window.end - window.first;
         find_cells(b, u, window);

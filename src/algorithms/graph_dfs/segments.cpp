@@ -60,7 +60,7 @@ uint32_t TargetModule::first_possibly_inside(const GraphDfsParameters& p, const 
                                  hits_.begin());
 }
 
-Window TargetModule::window(const GraphDfsParameters& p, const Hit& h) const {
+Window TargetModule::window(const GraphDfsParameters& p, const Hit& h, const HitColumns* columns) const {
     auto inside = [&p, &h](const Hit& w) { return p.max_slope_x * std::abs(w.z - h.z) > std::abs(w.x - h.x); };
     uint32_t b = begin_;
     if (uniform_z_) {
@@ -74,7 +74,11 @@ Window TargetModule::window(const GraphDfsParameters& p, const Hit& h) const {
         while (b < end_ && !inside(hits_[b])) ++b;
     }
     Window window{b, b};
-    while (window.end < end_ && inside(hits_[window.end])) ++window.end;
+    if (columns != nullptr) {
+        window.end = inside_run_end(*columns, b, end_, {h.x, h.y, h.z}, p.max_slope_x);
+    } else {
+        while (window.end < end_ && inside(hits_[window.end])) ++window.end;
+    }
     return window;
 }
 
