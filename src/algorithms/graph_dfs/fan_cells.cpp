@@ -1,6 +1,7 @@
 #include "algorithms/graph_dfs/fan_cells.hpp"
 
 #include <bit>
+#include <cstdint>
 #include <cstring>
 
 namespace corvane {
@@ -12,8 +13,24 @@ using Uint32s = uint32_t __attribute__((vector_size(16)));
 
 inline void load(const double* values, Doubles& v) { std::memcpy(&v, values, sizeof v); }
 
-// |v| as the scalar test takes it (fabs and this agree on every comparison).
-inline void magnitude(const Doubles& v, Doubles& m) { m = v < 0 ? -v : v; }
+using Int64s = int64_t __attribute__((vector_size(32)));
+using Int8s = int8_t __attribute__((vector_size(4)));
+
+// |v|: the sign bit cleared, as fabs does.
+inline void magnitude(const Doubles& v, Doubles& m) {
+    const Int64s all_but_sign = {INT64_MAX, INT64_MAX, INT64_MAX, INT64_MAX};
+    m = reinterpret_cast<Doubles>(reinterpret_cast<const Int64s&>(v) & all_but_sign);
+}
+
+// Bit k set when lane k of the mask (all ones or zero) is set, for the lanes
+// below `lanes`.
+inline unsigned mask_bits(const Int64s& mask, uint32_t lanes) {
+    const Int8s bytes = __builtin_convertvector(mask, Int8s);
+    uint32_t word;
+    std::memcpy(&word, &bytes, sizeof word);
+    const uint32_t bits = ((word & 0x08040201u) * 0x01010101u) >> 24;  // one bit per byte, summed into the top byte
+    return lanes >= 4 ? bits : bits & ((1u << lanes) - 1);
+}
 
 // ReachGrid::Axis::cell for four values: the same selects in the same order.
 inline Uint32s cells_of(const ReachGrid::Axis& axis, const Doubles& v) {
@@ -44,10 +61,7 @@ __attribute__((target_clones("avx2", "default"))) void fan_cells(const HitColumn
         Doubles dz_size, dy_size;
         magnitude(dz, dz_size);
         magnitude(dy, dy_size);
-        const Int32s passes = __builtin_convertvector(max_slope_y * dz_size > dy_size, Int32s);
-        const Int32s lanes = {0, 1, 2, 3};
-        const Int32s bits = passes & (lanes < static_cast<int32_t>(count - i)) & Int32s{1, 2, 4, 8};
-        y_pass[i / 4] = static_cast<uint8_t>(bits[0] | bits[1] | bits[2] | bits[3]);
+        y_pass[i / 4] = static_cast<uint8_t>(mask_bits(max_slope_y * dz_size > dy_size, count - i));
         // The line's slopes as the link test computes them.
         const Doubles r = one / dz;
         const Doubles slope_x = (ax - bx) * r;
@@ -67,16 +81,13 @@ __attribute__((target_clones("avx2", "default"))) uint32_t inside_run_end(const 
                                                                           double max_slope_x) {
     const Doubles hx = {h.x, h.x, h.x, h.x};
     const Doubles hz = {h.z, h.z, h.z, h.z};
-    const Int32s lanes = {0, 1, 2, 3};
     for (uint32_t i = from; i < end; i += 4) {
         Doubles x, z, dx_size, dz_size;
         load(hits.x + i, x);
         load(hits.z + i, z);
         magnitude(z - hz, dz_size);
         magnitude(x - hx, dx_size);
-        const Int32s inside = __builtin_convertvector(max_slope_x * dz_size > dx_size, Int32s) &
-                              (lanes < static_cast<int32_t>(end - i)) & Int32s{1, 2, 4, 8};
-        const auto bits = static_cast<unsigned>(inside[0] | inside[1] | inside[2] | inside[3]);
+        const unsigned bits = mask_bits(max_slope_x * dz_size > dx_size, end - i);
         if (bits != 15) return i + static_cast<uint32_t>(std::countr_one(bits));
     }
     return end;

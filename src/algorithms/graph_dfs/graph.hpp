@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -145,6 +146,25 @@ struct FanScratch {
     }
 };
 
+// An array whose elements are all written before they are read: growing it
+// leaves them uninitialised, and it never shrinks.
+template <class T>
+class WrittenFirst {
+public:
+    T* at_least(size_t count) {
+        if (count > size_) {
+            data_.reset(new T[count]);
+            size_ = count;
+        }
+        return data_.get();
+    }
+    size_t capacity_bytes() const { return size_ * sizeof(T); }
+
+private:
+    std::unique_ptr<T[]> data_;
+    size_t size_ = 0;
+};
+
 // The working lists of build_linked_graph, kept between events: every
 // segment's second hit, the runs of segments sharing a first hit and a
 // target module, and the links found, by global segment number.
@@ -163,9 +183,9 @@ struct LinkedGraphScratch {
     std::vector<Run> runs;              // in segment order
     std::vector<uint32_t> run_offsets;  // position n -> runs[run_offsets[n] .. run_offsets[n + 1])
     std::vector<Linked> linked;
-    std::vector<uint32_t> items;       // successors, list after list
-    std::vector<uint64_t> marks;       // segment -> linked, one bit each
-    std::vector<uint32_t> renumbered;  // segment -> its number among the linked ones
+    std::vector<uint32_t> items;        // successors, list after list
+    std::vector<uint64_t> marks;        // segment -> linked, one bit each
+    WrittenFirst<uint32_t> renumbered;  // segment -> its number among the linked ones
     ReachGrid grid;
     HitArrays columns;
     FanScratch fan;
@@ -173,7 +193,7 @@ struct LinkedGraphScratch {
     size_t capacity_bytes() const {
         auto bytes = [](const auto& values) { return values.capacity() * sizeof(values[0]); };
         return bytes(second) + bytes(runs) + bytes(run_offsets) + bytes(linked) + bytes(items) + bytes(marks) +
-               bytes(renumbered) + grid.capacity_bytes() + columns.capacity_bytes() + fan.capacity_bytes();
+               renumbered.capacity_bytes() + grid.capacity_bytes() + columns.capacity_bytes() + fan.capacity_bytes();
     }
 };
 

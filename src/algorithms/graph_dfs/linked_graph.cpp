@@ -177,8 +177,7 @@ void keep_linked(LinkedGraphScratch& s, SegmentGraph& graph) {
     for (const auto& entry : s.linked) mark(entry.segment);
     for (uint32_t item : s.items) mark(item);
     // Every linked segment's new number, by its old one (only those are read).
-    std::vector<uint32_t>& renumbered = s.renumbered;
-    renumbered.resize(total);
+    uint32_t* const renumbered = s.renumbered.at_least(total);
     size_t run = 0;
     size_t next_linked = 0;
     for (size_t w = 0; w < marks.size(); ++w) {

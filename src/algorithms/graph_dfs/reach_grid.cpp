@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/bit_range.hpp"
+
 namespace corvane {
 
 // Cells a third of the reach wide (wider when there would be more than
@@ -95,9 +97,11 @@ void ReachGrid::mark(std::span<const Hit> hits, const Module& module, double rea
         const uint32_t first_column = m.x.cell(h.x - reach_x), last_column = m.x.cell(h.x + reach_x);
         const uint32_t first_row = m.y.cell(h.y - reach_y), last_row = m.y.cell(h.y + reach_y);
         for (uint32_t row = first_row; row <= last_row; ++row) {
-            for (uint32_t column = first_column; column <= last_column; ++column) {
-                const uint32_t key = m.first_bit + row * m.bits_per_row + column;
-                bits_[key >> 6] |= uint64_t{1} << (key & 63);
+            // Rows start at whole words.
+            uint64_t* const words = bits_.data() + (m.first_bit + row * m.bits_per_row) / 64;
+            const uint32_t first_word = first_column / 64, last_word = last_column / 64;
+            for (uint32_t w = first_word; w <= last_word; ++w) {
+                words[w] |= bit_range(w == first_word ? first_column % 64 : 0, w == last_word ? last_column % 64 : 63);
             }
         }
     }
