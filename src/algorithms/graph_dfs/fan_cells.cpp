@@ -14,7 +14,6 @@ using Uint32s = uint32_t __attribute__((vector_size(16)));
 inline void load(const double* values, Doubles& v) { std::memcpy(&v, values, sizeof v); }
 
 using Int64s = int64_t __attribute__((vector_size(32)));
-using Int8s = int8_t __attribute__((vector_size(4)));
 
 // |v|: the sign bit cleared, as fabs does.
 inline void magnitude(const Doubles& v, Doubles& m) {
@@ -23,12 +22,11 @@ inline void magnitude(const Doubles& v, Doubles& m) {
 }
 
 // Bit k set when lane k of the mask (all ones or zero) is set, for the lanes
-// below `lanes`.
+// below `lanes`: the lanes' bits folded together in two steps.
 inline unsigned mask_bits(const Int64s& mask, uint32_t lanes) {
-    const Int8s bytes = __builtin_convertvector(mask, Int8s);
-    uint32_t word;
-    std::memcpy(&word, &bytes, sizeof word);
-    const uint32_t bits = ((word & 0x08040201u) * 0x01010101u) >> 24;  // one bit per byte, summed into the top byte
+    const Int64s weighted = mask & Int64s{1, 2, 4, 8};
+    const Int64s halves = weighted | __builtin_shufflevector(weighted, weighted, 2, 3, 0, 1);
+    const auto bits = static_cast<unsigned>((halves | __builtin_shufflevector(halves, halves, 1, 0, 3, 2))[0]);
     return lanes >= 4 ? bits : bits & ((1u << lanes) - 1);
 }
 

@@ -174,6 +174,7 @@ struct LinkedGraphScratch {
         uint32_t begin;  // segments [begin, end)
         uint32_t end;
         uint32_t module;  // of the second hits
+        uint32_t slot;    // the module's place among the targets of the first hits' module, nearest first
     };
     struct Linked {
         uint32_t segment;      // a segment with successors

@@ -22,6 +22,8 @@ namespace {
 // each one that has successors.
 class LinkedGraphBuilder {
 public:
+    static constexpr size_t kSegmentsPerHitReserved = 96;
+
     LinkedGraphBuilder(const GraphDfsParameters& p, const GraphInput& input, std::span<const Hit> hits,
                        LinkedGraphScratch& scratch)
         : p_(p), input_(input), hits_(hits), s_(scratch) {
@@ -30,6 +32,9 @@ public:
         by_grid_ = s_.grid.build(p, hits, input.modules);
         s_.columns.fill(hits);
         s_.second.clear();
+        // Realistic events make up to about a hundred segments per hit: room
+        // for them from the start saves copying the list as it grows.
+        s_.second.reserve(std::min<size_t>(kSegmentsPerHitReserved * hits.size(), std::numeric_limits<int32_t>::max()));
         s_.runs.clear();
         s_.run_offsets.clear();
         s_.linked.clear();
@@ -45,7 +50,8 @@ public:
             for (auto n = static_cast<uint32_t>(module.hit_start_index); n < module.hit_end_index; ++n) {
                 s_.run_offsets.push_back(static_cast<uint32_t>(s_.runs.size()));
                 if (j < 2) continue;
-                for_each_target(p_, static_cast<int64_t>(j), [&](size_t u) { add_run(n, u); });
+                uint32_t slot = 0;
+                for_each_target(p_, static_cast<int64_t>(j), [&](size_t u) { add_run(n, u, slot++); });
             }
         }
         s_.run_offsets.push_back(static_cast<uint32_t>(s_.runs.size()));
@@ -54,7 +60,7 @@ public:
 private:
     // The segments from position n to module u, each linked as it is made:
     // its successors leave from lower positions, so they are numbered already.
-    void add_run(uint32_t n, size_t u) {
+    void add_run(uint32_t n, size_t u, uint32_t slot) {
         const Hit& b = hits_[n];
         const HitColumns columns = s_.columns.view();
         const Window window = targets_[u].window(p_, b, &columns);
@@ -82,11 +88,12 @@ private:
                 // Only a segment into a hit that starts segments can have
                 // successors. (Every segment has a length in z: the slope
                 // test in y fails at none.)
-                if (s_.run_offsets[k] != s_.run_offsets[k + 1]) link(t, b, u, k, i);
+                const uint32_t first_run = s_.run_offsets[k], end_run = s_.run_offsets[k + 1];
+                if (first_run != end_run) link(t, b, k, i, first_run, end_run);
                 ++t;
             }
         }
-        if (t > begin) s_.runs.push_back({n, begin, t, static_cast<uint32_t>(u)});
+        if (t > begin) s_.runs.push_back({n, begin, t, static_cast<uint32_t>(u), slot});
     }
 
     // The slope test in y of the window's hits, and where each candidate's
@@ -106,15 +113,16 @@ private:
     }
 
     // Records the successors of segment t (b -> hit at k, candidate i of the
-    // window on module u): the segments leaving k, nearest module first and
-    // ascending within one (segment order), whose second hit lies near t's
-    // line. The reach grid rules out most modules with one lookup.
-    void link(uint32_t t, const Hit& b, size_t u, uint32_t k, uint32_t i) {
+    // window): the segments of runs [first_run, end_run) leaving k, nearest
+    // module first and ascending within one (segment order), whose second
+    // hit lies near t's line. The reach grid rules out most modules with one
+    // lookup.
+    void link(uint32_t t, const Hit& b, uint32_t k, uint32_t i, uint32_t first_run, uint32_t end_run) {
         const auto items_begin = static_cast<uint32_t>(s_.items.size());
         bool found = false;
-        for (uint32_t r = s_.run_offsets[k]; r < s_.run_offsets[k + 1]; ++r) {
+        for (uint32_t r = first_run; r < end_run; ++r) {
             const LinkedGraphScratch::Run& run = s_.runs[r];
-            if (by_grid_ && !s_.grid.marked(s_.fan.keys[target_slot(u, run.module) * s_.fan.stride + i])) continue;
+            if (by_grid_ && !s_.grid.marked(s_.fan.keys[run.slot * s_.fan.stride + i])) continue;
             found |= add_successors(Predecessor(b, hits_[k]), run);
         }
         if (!found) return;
@@ -122,10 +130,6 @@ private:
         if (s_.items.size() > std::numeric_limits<uint32_t>::max()) throw RuntimeError("too many links in one event");
         s_.linked.push_back({t, items_begin});
     }
-
-    // The place of target module v among the targets of module u, nearest
-    // first.
-    size_t target_slot(size_t u, size_t v) const { return p_.allow_cross_track ? u - 1 - v : (u - 2 - v) / 2; }
 
     // The run's segments whose second hit passes the link test after t, in
     // order. The line's offset at a z is computed by steps that each round
