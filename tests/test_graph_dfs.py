@@ -363,16 +363,19 @@ def lines_at_the_limits(draw):
     """Lines as steep as the slope tests allow, through modules of four z
     planes, with hits a hair inside or outside the link tolerance at the
     planes farthest from the module's middle: where a filter that bounds how
-    far a line moves over a module is tightest."""
+    far a line moves over a module is tightest. Now and then far from the
+    origin (rounding grows with the coordinates), and over more modules than
+    a detector has."""
     planes = [-0.45, -0.15, 0.15, 0.45]
     hair = st.sampled_from([0.0, 1 - 2 ** -40, 1 + 2 ** -40, 1 - 2 ** -20, 0.5, -(1 - 2 ** -40), -(1 + 2 ** -40)])
-    lines = [(draw(GRID), draw(GRID), draw(st.sampled_from([-1.0, -0.999, 0.5, 0.999, 1.0])) * SLOPES[0],
+    far = draw(st.sampled_from([0.0, 0.0, 1e11, -9.99e11, 1e12 + 1]))
+    lines = [(far + draw(GRID), draw(GRID), draw(st.sampled_from([-1.0, -0.999, 0.5, 0.999, 1.0])) * SLOPES[0],
               draw(st.sampled_from([-1.0, 0.0, 0.999])) * SLOPES[1]) for _ in range(draw(st.integers(1, 4)))]
     modules = []
-    for m in range(10):
+    for m in range(draw(st.sampled_from([10, 10, 70]))):
         hits = []
         for x0, y0, tx, ty in lines:
-            z = 10.0 * m + draw(st.sampled_from(planes))
+            z = far / 1e3 + 10.0 * m + draw(st.sampled_from(planes))
             hits.append((x0 + tx * z + draw(hair) * TOLERANCES[0], y0 + ty * z + draw(hair) * TOLERANCES[1], z))
         modules.append(hits)
     return modules
