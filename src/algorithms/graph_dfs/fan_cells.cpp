@@ -45,15 +45,23 @@ __attribute__((target_clones("avx2", "default"))) void fan_cells(const HitColumn
                                                                  const FanOrigin& origin, double max_slope_y,
                                                                  std::span<const ReachGrid::ModuleCells* const> targets,
                                                                  uint8_t* y_pass, uint32_t* keys, uint32_t stride) {
+    // Locals throughout: the byte stores of the results could alias
+    // anything else.
+    const double* const xs = hits.x + first;
+    const double* const ys = hits.y + first;
+    const double* const zs = hits.z + first;
+    const double bz_value = origin.z;
     const Doubles bx = {origin.x, origin.x, origin.x, origin.x};
     const Doubles by = {origin.y, origin.y, origin.y, origin.y};
-    const Doubles bz = {origin.z, origin.z, origin.z, origin.z};
+    const Doubles bz = {bz_value, bz_value, bz_value, bz_value};
     const Doubles one = {1.0, 1.0, 1.0, 1.0};
+    const ReachGrid::ModuleCells* const* const modules = targets.data();
+    const size_t target_count = targets.size();
     for (uint32_t i = 0; i < count; i += 4) {
         Doubles ax, ay, az;
-        load(hits.x + first + i, ax);
-        load(hits.y + first + i, ay);
-        load(hits.z + first + i, az);
+        load(xs + i, ax);
+        load(ys + i, ay);
+        load(zs + i, az);
         const Doubles dz = az - bz;
         const Doubles dy = ay - by;
         Doubles dz_size, dy_size;
@@ -64,9 +72,9 @@ __attribute__((target_clones("avx2", "default"))) void fan_cells(const HitColumn
         const Doubles r = one / dz;
         const Doubles slope_x = (ax - bx) * r;
         const Doubles slope_y = dy * r;
-        for (size_t t = 0; t < targets.size(); ++t) {
-            const ReachGrid::ModuleCells& m = *targets[t];
-            const double depth = m.z_middle - origin.z;
+        for (size_t t = 0; t < target_count; ++t) {
+            const ReachGrid::ModuleCells& m = *modules[t];
+            const double depth = m.z_middle - bz_value;
             const Uint32s key = m.first_bit + cells_of(m.y, slope_y * depth + by) * m.bits_per_row +
                                 cells_of(m.x, slope_x * depth + bx);
             std::memcpy(keys + t * stride + i, &key, sizeof key);

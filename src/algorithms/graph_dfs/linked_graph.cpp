@@ -142,6 +142,7 @@ private:
         if (!(module.z_low() <= module.z_high())) return false;  // no hit at a finite z: none can pass
         const uint32_t* s = s_.second.data() + run.begin;
         const uint32_t* const end = s_.second.data() + run.end;
+        const double* const xs = s_.columns.x.data();  // by position
         const double x1 = t_line.x_offset(module.z_low(), 0.0);
         const double x2 = t_line.x_offset(module.z_high(), 0.0);
         double x_high = INFINITY;
@@ -150,12 +151,12 @@ private:
             const double half = p_.max_tolerance_x + slack;
             const double x_low = (x1 < x2 ? x1 : x2) - half;
             x_high = (x1 < x2 ? x2 : x1) + half;
-            s = std::partition_point(s, end, [&](uint32_t c) { return hits_[c].x < x_low; });
+            s = std::partition_point(s, end, [xs, x_low](uint32_t c) { return xs[c] < x_low; });
         }
         // An overflowing line may still pass near some z of the range: then
         // every second hit is tested (NaN x sort last and never pass).
         bool found = false;
-        for (; s != end && !(hits_[*s].x > x_high); ++s) {
+        for (; s != end && !(xs[*s] > x_high); ++s) {
             if (!t_line.may_follow(p_, hits_[*s])) continue;
             s_.items.push_back(static_cast<uint32_t>(s - s_.second.data()));
             found = true;
