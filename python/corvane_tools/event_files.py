@@ -170,8 +170,7 @@ def _text_records(column: Any, source_of: Callable[[int], str], first_row: int) 
 def _typed_records(column: Any) -> tuple[Iterator[Any], bool]:
     """The records of a typed column, made a few events at a time as they are asked for (all of a row
     group's particles as Python objects at once would take several times its columns' room), and
-    whether every particle has every field (no nulls inside)."""
-    column = column.combine_chunks()
+    whether every particle has every field (no nulls inside). `column`: one array (see `_table_events`)."""
     particles = column.flatten()
     fields = particles.flatten()
     hits = fields[[field.name for field in particles.type].index(HITS_COLUMN)]
@@ -212,13 +211,14 @@ def _table_events(table: Any, path: str, first_row: int, source_of: Callable[[in
     typed = is_typed_montecarlo(montecarlo.type)
     faults: dict[int, str] = {}
     if typed:
-        records, complete = _typed_records(montecarlo)
-        lows, highs = typed_hit_ranges(montecarlo)
-        faults = typed_problems(montecarlo)
+        # Combined once (a copy of the row group's records) for everything below that reads them.
+        entries = montecarlo.combine_chunks()
+        records, complete = _typed_records(entries)
+        lows, highs = typed_hit_ranges(entries)
+        faults = typed_problems(entries)
         records_of: Iterator[Any] = iter(records)
         # Left in their columns for the validation when it can read them there (see typed_truth).
         kept_typed = typed_truth and complete and columns_suit(montecarlo.type)
-        entries = montecarlo.combine_chunks()
         present = entries.is_valid().to_numpy(zero_copy_only=False)
     else:
         records_of = _text_records(montecarlo, source_of, first_row)
