@@ -41,10 +41,15 @@ inline Uint32s cells_of(const ReachGrid::Axis& axis, const Doubles& v) {
 
 }  // namespace
 
-__attribute__((target_clones("avx2", "default"))) void fan_cells(const HitColumns& hits, uint32_t first, uint32_t count,
-                                                                 const FanOrigin& origin, double max_slope_y,
-                                                                 std::span<const ReachGrid::ModuleCells* const> targets,
-                                                                 uint8_t* y_pass, uint32_t* keys, uint32_t stride) {
+namespace {
+
+// The work of fan_cells, for `Targets` target modules (0: targets.size()),
+// inlined into each of its builds.
+template <size_t Targets>
+[[gnu::always_inline]] inline void fan_cells_for(const HitColumns& hits, uint32_t first, uint32_t count,
+                                                 const FanOrigin& origin, double max_slope_y,
+                                                 std::span<const ReachGrid::ModuleCells* const> targets,
+                                                 uint8_t* y_pass, uint32_t* keys, uint32_t stride) {
     // Locals throughout: the byte stores of the results could alias
     // anything else.
     const double* const xs = hits.x + first;
@@ -56,7 +61,7 @@ __attribute__((target_clones("avx2", "default"))) void fan_cells(const HitColumn
     const Doubles bz = {bz_value, bz_value, bz_value, bz_value};
     const Doubles one = {1.0, 1.0, 1.0, 1.0};
     const ReachGrid::ModuleCells* const* const modules = targets.data();
-    const size_t target_count = targets.size();
+    const size_t target_count = Targets == 0 ? targets.size() : Targets;
     for (uint32_t i = 0; i < count; i += 4) {
         Doubles ax, ay, az;
         load(xs + i, ax);
@@ -79,6 +84,23 @@ __attribute__((target_clones("avx2", "default"))) void fan_cells(const HitColumn
                                 cells_of(m.x, slope_x * depth + bx);
             std::memcpy(keys + t * stride + i, &key, sizeof key);
         }
+    }
+}
+
+}  // namespace
+
+__attribute__((target_clones("avx2", "default"))) void fan_cells(const HitColumns& hits, uint32_t first, uint32_t count,
+                                                                 const FanOrigin& origin, double max_slope_y,
+                                                                 std::span<const ReachGrid::ModuleCells* const> targets,
+                                                                 uint8_t* y_pass, uint32_t* keys, uint32_t stride) {
+    // The usual counts of target modules get loops of fixed length.
+    switch (targets.size()) {
+        case 1:
+            return fan_cells_for<1>(hits, first, count, origin, max_slope_y, targets, y_pass, keys, stride);
+        case 2:
+            return fan_cells_for<2>(hits, first, count, origin, max_slope_y, targets, y_pass, keys, stride);
+        default:
+            return fan_cells_for<0>(hits, first, count, origin, max_slope_y, targets, y_pass, keys, stride);
     }
 }
 
