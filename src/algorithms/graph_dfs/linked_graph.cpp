@@ -23,6 +23,7 @@ namespace {
 class LinkedGraphBuilder {
 public:
     static constexpr size_t kSegmentsPerHitReserved = 96;
+    static constexpr size_t kMostSegmentsReserved = size_t{1} << 22;  // 16 MB
 
     LinkedGraphBuilder(const GraphDfsParameters& p, const GraphInput& input, std::span<const Hit> hits,
                        LinkedGraphScratch& scratch)
@@ -33,8 +34,9 @@ public:
         s_.columns.fill(hits);
         s_.second.clear();
         // Realistic events make up to about a hundred segments per hit: room
-        // for them from the start saves copying the list as it grows.
-        s_.second.reserve(std::min<size_t>(kSegmentsPerHitReserved * hits.size(), std::numeric_limits<int32_t>::max()));
+        // for them from the start saves copying the list as it grows (a huge
+        // event's list grows as it must).
+        s_.second.reserve(std::min(kSegmentsPerHitReserved * hits.size(), kMostSegmentsReserved));
         s_.runs.clear();
         s_.run_offsets.clear();
         s_.linked.clear();
