@@ -1,5 +1,6 @@
 #include "algorithms/graph_dfs/fan_cells.hpp"
 
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -30,14 +31,47 @@ inline unsigned mask_bits(const Int64s& mask, uint32_t lanes) {
     return lanes >= 4 ? bits : bits & ((1u << lanes) - 1);
 }
 
-// ReachGrid::Axis::cell for four values: the same selects in the same order.
-inline Uint32s cells_of(const ReachGrid::Axis& axis, const Doubles& v) {
-    const Doubles zero = {0.0, 0.0, 0.0, 0.0};
-    const Doubles last = {axis.last, axis.last, axis.last, axis.last};
-    const Doubles c = (v - axis.low) * axis.per_cell;
-    const Doubles above_first = c > 0 ? c : zero;
-    return __builtin_convertvector(__builtin_convertvector(above_first < last ? above_first : last, Int32s), Uint32s);
-}
+// One axis of a target module, each value in every lane: the kernel reads
+// them as whole vectors instead of broadcasting them for every group.
+struct AxisLanes {
+    Doubles low;
+    Doubles per_cell;
+    Doubles last;
+
+    explicit AxisLanes(const ReachGrid::Axis& axis)
+        : low{axis.low, axis.low, axis.low, axis.low},
+          per_cell{axis.per_cell, axis.per_cell, axis.per_cell, axis.per_cell},
+          last{axis.last, axis.last, axis.last, axis.last} {}
+
+    // ReachGrid::Axis::cell for four values: the same selects in the same
+    // order.
+    Uint32s cells_of(const Doubles& v) const {
+        const Doubles zero = {0.0, 0.0, 0.0, 0.0};
+        const Doubles c = (v - low) * per_cell;
+        const Doubles above_first = c > 0 ? c : zero;
+        return __builtin_convertvector(__builtin_convertvector(above_first < last ? above_first : last, Int32s),
+                                       Uint32s);
+    }
+};
+
+// A target module as the kernel uses it: its middle z's distance from the
+// first hit, and its axes and key layout in every lane.
+struct TargetLanes {
+    Doubles depth;
+    AxisLanes x;
+    AxisLanes y;
+    Uint32s first_bit;
+    Uint32s bits_per_row;
+
+    TargetLanes() : TargetLanes(ReachGrid::ModuleCells{}, 0.0) {}
+    TargetLanes(const ReachGrid::ModuleCells& m, double origin_z)
+        : depth{}, x(m.x), y(m.y), first_bit{}, bits_per_row{} {
+        const double d = m.z_middle - origin_z;
+        depth = Doubles{d, d, d, d};
+        first_bit = Uint32s{m.first_bit, m.first_bit, m.first_bit, m.first_bit};
+        bits_per_row = Uint32s{m.bits_per_row, m.bits_per_row, m.bits_per_row, m.bits_per_row};
+    }
+};
 
 }  // namespace
 
@@ -60,8 +94,11 @@ template <size_t Targets>
     const Doubles by = {origin.y, origin.y, origin.y, origin.y};
     const Doubles bz = {bz_value, bz_value, bz_value, bz_value};
     const Doubles one = {1.0, 1.0, 1.0, 1.0};
-    const ReachGrid::ModuleCells* const* const modules = targets.data();
     const size_t target_count = Targets == 0 ? targets.size() : Targets;
+    // A fixed count of targets has its constants set up once; any other
+    // count sets them up for every group.
+    std::array<TargetLanes, Targets> fixed;
+    for (size_t t = 0; t < Targets; ++t) fixed[t] = TargetLanes(*targets[t], bz_value);
     for (uint32_t i = 0; i < count; i += 4) {
         Doubles ax, ay, az;
         load(xs + i, ax);
@@ -77,11 +114,17 @@ template <size_t Targets>
         const Doubles r = one / dz;
         const Doubles slope_x = (ax - bx) * r;
         const Doubles slope_y = dy * r;
+        auto key_on = [&](const TargetLanes& m) {
+            return m.first_bit + m.y.cells_of(slope_y * m.depth + by) * m.bits_per_row +
+                   m.x.cells_of(slope_x * m.depth + bx);
+        };
         for (size_t t = 0; t < target_count; ++t) {
-            const ReachGrid::ModuleCells& m = *modules[t];
-            const double depth = m.z_middle - bz_value;
-            const Uint32s key = m.first_bit + cells_of(m.y, slope_y * depth + by) * m.bits_per_row +
-                                cells_of(m.x, slope_x * depth + bx);
+            Uint32s key;
+            if constexpr (Targets == 0) {
+                key = key_on(TargetLanes(*targets[t], bz_value));
+            } else {
+                key = key_on(fixed[t]);
+            }
             std::memcpy(keys + t * stride + i, &key, sizeof key);
         }
     }
