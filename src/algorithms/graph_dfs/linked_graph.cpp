@@ -69,14 +69,23 @@ private:
         if (window.first == window.end) return;
         const uint32_t length = window.end - window.first;
         find_cells(b, u, window);
+        // Room for every candidate, written in place and trimmed after: the
+        // list only grows by this window while it is filled.
         std::vector<uint32_t>& second = s_.second;
         const auto begin = static_cast<uint32_t>(second.size());
-        if (second.capacity() < second.size() + length) {
-            second.reserve(std::max(second.size() + length, 2 * second.capacity()));
-        }
+        second.resize(size_t{begin} + length);
+        uint32_t* const made = second.data();
         // Segment numbers stay below 2^31 - 1; only a window that could pass
         // that needs counting.
-        const bool near_limit = second.size() + length >= std::numeric_limits<int32_t>::max();
+        const bool near_limit = second.size() >= std::numeric_limits<int32_t>::max();
+        // Locals for the loop: the link lists it appends to could alias
+        // anything held in the scratch.
+        const uint32_t* const run_offsets = s_.run_offsets.data();
+        const LinkedGraphScratch::Run* const runs = s_.runs.data();
+        const uint32_t* const keys = s_.fan.keys.data();
+        const uint32_t stride = s_.fan.stride;
+        const ReachGrid::Marks marks = s_.grid.marks();
+        const bool by_grid = by_grid_;
         auto t = begin;
         const uint8_t* const passing = s_.fan.y_pass.data();
         for (uint32_t group = 0; group < length; group += 4) {
@@ -86,15 +95,21 @@ private:
                 }
                 const uint32_t i = group + static_cast<uint32_t>(std::countr_zero(bits));
                 const uint32_t k = window.first + i;
-                second.push_back(k);
+                made[t] = k;
                 // Only a segment into a hit that starts segments can have
-                // successors. (Every segment has a length in z: the slope
-                // test in y fails at none.)
-                const uint32_t first_run = s_.run_offsets[k], end_run = s_.run_offsets[k + 1];
-                if (first_run != end_run) link(t, b, k, i, first_run, end_run);
+                // successors (every segment has a length in z: the slope
+                // test in y fails at none), and the reach grid rules out
+                // most of those runs with one lookup each.
+                const uint32_t end_run = run_offsets[k + 1];
+                for (uint32_t r = run_offsets[k]; r < end_run; ++r) {
+                    if (by_grid && !marks.marked(keys[runs[r].slot * stride + i])) continue;
+                    link(t, b, k, i, r, end_run);
+                    break;
+                }
                 ++t;
             }
         }
+        second.resize(t);
         if (t > begin) s_.runs.push_back({n, begin, t, static_cast<uint32_t>(u), slot});
     }
 
@@ -117,9 +132,11 @@ private:
     // Records the successors of segment t (b -> hit at k, candidate i of the
     // window): the segments of runs [first_run, end_run) leaving k, nearest
     // module first and ascending within one (segment order), whose second
-    // hit lies near t's line. The reach grid rules out most modules with one
-    // lookup.
-    void link(uint32_t t, const Hit& b, uint32_t k, uint32_t i, uint32_t first_run, uint32_t end_run) {
+    // hit lies near t's line. Runs whose cell is unmarked hold none; the
+    // caller has skipped those before first_run. Out of line: few segments
+    // get here, and the loop that calls it stays lean.
+    [[gnu::noinline]] void link(uint32_t t, const Hit& b, uint32_t k, uint32_t i, uint32_t first_run,
+                                uint32_t end_run) {
         const auto items_begin = static_cast<uint32_t>(s_.items.size());
         bool found = false;
         for (uint32_t r = first_run; r < end_run; ++r) {

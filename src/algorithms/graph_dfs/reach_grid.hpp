@@ -58,7 +58,15 @@ public:
     // Whether the cell is marked. A line (through two hits of the event,
     // both slopes within their bounds) that crosses module v's middle z in an
     // unmarked cell of v passes near no hit of v.
-    bool marked(uint32_t key) const { return (bits_[key >> 6] >> (key & 63)) & 1; }
+    bool marked(uint32_t key) const { return marks().marked(key); }
+
+    // The marks alone, for loops that would otherwise reload the grid's
+    // storage on every lookup.
+    struct Marks {
+        const uint64_t* bits;
+        bool marked(uint32_t key) const { return (bits[key >> 6] >> (key & 63)) & 1; }
+    };
+    Marks marks() const { return {bits_.data()}; }
 
     // The key of the cell holding (x, y) on module v.
     uint32_t key(size_t v, double x, double y) const {
