@@ -74,10 +74,24 @@ private:
         std::vector<uint32_t>& second = s_.second;
         const auto begin = static_cast<uint32_t>(second.size());
         second.resize(size_t{begin} + length);
-        uint32_t* const made = second.data();
         // Segment numbers stay below 2^31 - 1; only a window that could pass
         // that needs counting.
         const bool near_limit = second.size() >= std::numeric_limits<int32_t>::max();
+        const uint32_t end =
+            by_grid_
+                ? (near_limit ? fill_run<true, true>(b, window, begin) : fill_run<true, false>(b, window, begin))
+                : (near_limit ? fill_run<false, true>(b, window, begin) : fill_run<false, false>(b, window, begin));
+        second.resize(end);
+        if (end > begin) s_.runs.push_back({n, begin, end, static_cast<uint32_t>(u), slot});
+    }
+
+    // Numbers the window's segments from `begin` (those that pass the slope
+    // test in y) and links each one; returns the number after the last. Out
+    // of line, with its own locals: inlined into the enumeration, its
+    // counters lived on the stack.
+    template <bool ByGrid, bool NearLimit>
+    [[gnu::noinline]] uint32_t fill_run(const Hit& b, const Window& window, uint32_t begin) {
+        uint32_t* const made = s_.second.data();
         // Locals for the loop: the link lists it appends to could alias
         // anything held in the scratch.
         const uint32_t* const run_offsets = s_.run_offsets.data();
@@ -85,16 +99,16 @@ private:
         const uint32_t* const keys = s_.fan.keys.data();
         const uint32_t stride = s_.fan.stride;
         const ReachGrid::Marks marks = s_.grid.marks();
-        const bool by_grid = by_grid_;
-        auto t = begin;
         const uint8_t* const passing = s_.fan.y_pass.data();
+        const uint32_t first = window.first, length = window.end - window.first;
+        uint32_t t = begin;
         for (uint32_t group = 0; group < length; group += 4) {
             for (unsigned bits = passing[group / 4]; bits != 0; bits &= bits - 1) {
-                if (near_limit && t >= std::numeric_limits<int32_t>::max()) {
+                if (NearLimit && t >= std::numeric_limits<int32_t>::max()) {
                     throw RuntimeError("too many segments in one event");
                 }
                 const uint32_t i = group + static_cast<uint32_t>(std::countr_zero(bits));
-                const uint32_t k = window.first + i;
+                const uint32_t k = first + i;
                 made[t] = k;
                 // Only a segment into a hit that starts segments can have
                 // successors (every segment has a length in z: the slope
@@ -102,15 +116,14 @@ private:
                 // most of those runs with one lookup each.
                 const uint32_t end_run = run_offsets[k + 1];
                 for (uint32_t r = run_offsets[k]; r < end_run; ++r) {
-                    if (by_grid && !marks.marked(keys[runs[r].slot * stride + i])) continue;
+                    if (ByGrid && !marks.marked(keys[runs[r].slot * stride + i])) continue;
                     link(t, b, k, i, r, end_run);
                     break;
                 }
                 ++t;
             }
         }
-        second.resize(t);
-        if (t > begin) s_.runs.push_back({n, begin, t, static_cast<uint32_t>(u), slot});
+        return t;
     }
 
     // The slope test in y of the window's hits, and where each candidate's
