@@ -400,6 +400,14 @@ def test_indexed_links_match_reference_links_on_crowded_events(kwargs):
         assert track_ids(algorithm.solve(event)) == track_ids(native_reference.graph_dfs_reference_links(algorithm, event))
 
 
+@pytest.mark.parametrize("per_module", [60, 61, 63, 64, 65, 127, 130])
+def test_windows_around_a_word_of_candidates(per_module):
+    # Every hit of one module lies in the window of every hit of the one
+    # before: window lengths on either side of 64 candidates, and past 128.
+    modules = [[(float(j), 0.0, 100.0 * m) for j in range(per_module)] for m in range(5)]
+    assert_indexed_links_match(modules, max_slopes=(2.0, 2.0))
+
+
 def crowded_event():
     rng = random.Random(8)
     bundles = [(rng.uniform(-20, 20), rng.uniform(-20, 20), rng.uniform(-0.05, 0.05)) for _ in range(4)]

@@ -83,8 +83,8 @@ template <size_t Targets>
 [[gnu::always_inline]] inline void fan_cells_for(const HitColumns& hits, uint32_t first, uint32_t count,
                                                  const FanOrigin& origin, double max_slope_y,
                                                  std::span<const ReachGrid::ModuleCells* const> targets,
-                                                 uint8_t* y_pass, uint32_t* keys, uint32_t stride) {
-    // Locals throughout: the byte stores of the results could alias
+                                                 uint64_t* y_pass, uint32_t* keys, uint32_t stride) {
+    // Locals throughout: the stores of the results could alias
     // anything else.
     const double* const xs = hits.x + first;
     const double* const ys = hits.y + first;
@@ -99,6 +99,7 @@ template <size_t Targets>
     // count sets them up for every group.
     std::array<TargetLanes, Targets> fixed;
     for (size_t t = 0; t < Targets; ++t) fixed[t] = TargetLanes(*targets[t], bz_value);
+    uint64_t passing = 0;  // the word of y_pass being filled
     for (uint32_t i = 0; i < count; i += 4) {
         Doubles ax, ay, az;
         load(xs + i, ax);
@@ -109,7 +110,11 @@ template <size_t Targets>
         Doubles dz_size, dy_size;
         magnitude(dz, dz_size);
         magnitude(dy, dy_size);
-        y_pass[i / 4] = static_cast<uint8_t>(mask_bits(max_slope_y * dz_size > dy_size, count - i));
+        passing |= uint64_t{mask_bits(max_slope_y * dz_size > dy_size, count - i)} << (i % 64);
+        if (i % 64 == 60) {
+            y_pass[i / 64] = passing;
+            passing = 0;
+        }
         // The line's slopes as the link test computes them.
         const Doubles r = one / dz;
         const Doubles slope_x = (ax - bx) * r;
@@ -128,6 +133,7 @@ template <size_t Targets>
             std::memcpy(keys + t * stride + i, &key, sizeof key);
         }
     }
+    if ((count + 3) / 4 % 16 != 0) y_pass[count / 64] = passing;  // a last word not stored yet
 }
 
 }  // namespace
@@ -135,7 +141,7 @@ template <size_t Targets>
 __attribute__((target_clones("avx2", "default"))) void fan_cells(const HitColumns& hits, uint32_t first, uint32_t count,
                                                                  const FanOrigin& origin, double max_slope_y,
                                                                  std::span<const ReachGrid::ModuleCells* const> targets,
-                                                                 uint8_t* y_pass, uint32_t* keys, uint32_t stride) {
+                                                                 uint64_t* y_pass, uint32_t* keys, uint32_t stride) {
     // The usual counts of target modules get loops of fixed length.
     switch (targets.size()) {
         case 1:

@@ -25,14 +25,14 @@ struct FanOrigin {
     double z = 0.0;
 };
 
-// For the `count` hits from position `first`: bit i % 4 of y_pass[i / 4],
+// For the `count` hits from position `first`: bit i % 64 of y_pass[i / 64],
 // whether the segment to hit first + i passes the slope test in y (the very
 // test of the segment, in the same order of operations; bits past `count`
 // are clear); and for each target module t,
 // keys[t * stride + i], the key of the cell where the segment's line crosses
 // the module's middle z. `stride` is at least count rounded up to 4.
 void fan_cells(const HitColumns& hits, uint32_t first, uint32_t count, const FanOrigin& origin, double max_slope_y,
-               std::span<const ReachGrid::ModuleCells* const> targets, uint8_t* y_pass, uint32_t* keys,
+               std::span<const ReachGrid::ModuleCells* const> targets, uint64_t* y_pass, uint32_t* keys,
                uint32_t stride);
 
 // The first position from `from` (before `end`) whose hit is outside the

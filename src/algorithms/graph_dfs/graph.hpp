@@ -137,12 +137,13 @@ struct HitArrays {
 // candidate, and the cell keys of its line on each target module.
 struct FanScratch {
     std::vector<const ReachGrid::ModuleCells*> targets;
-    std::vector<uint8_t> y_pass;  // four candidates a byte
-    std::vector<uint32_t> keys;   // target * stride + candidate
+    std::vector<uint64_t> y_pass;  // a bit per candidate
+    std::vector<uint32_t> keys;    // target * stride + candidate
     uint32_t stride = 0;
 
     size_t capacity_bytes() const {
-        return targets.capacity() * sizeof(targets[0]) + y_pass.capacity() + keys.capacity() * sizeof(uint32_t);
+        return targets.capacity() * sizeof(targets[0]) + y_pass.capacity() * sizeof(uint64_t) +
+               keys.capacity() * sizeof(uint32_t);
     }
 };
 

@@ -99,15 +99,17 @@ private:
         const uint32_t* const keys = s_.fan.keys.data();
         const uint32_t stride = s_.fan.stride;
         const ReachGrid::Marks marks = s_.grid.marks();
-        const uint8_t* const passing = s_.fan.y_pass.data();
+        const uint64_t* const passing = s_.fan.y_pass.data();
         const uint32_t first = window.first, length = window.end - window.first;
         uint32_t t = begin;
-        for (uint32_t group = 0; group < length; group += 4) {
-            for (unsigned bits = passing[group / 4]; bits != 0; bits &= bits - 1) {
+        // A word of candidates at a time: most windows are one word, so the
+        // loop over them ends once, not after every four.
+        for (uint32_t word = 0; word < length; word += 64) {
+            for (uint64_t bits = passing[word / 64]; bits != 0; bits &= bits - 1) {
                 if (NearLimit && t >= std::numeric_limits<int32_t>::max()) {
                     throw RuntimeError("too many segments in one event");
                 }
-                const uint32_t i = group + static_cast<uint32_t>(std::countr_zero(bits));
+                const uint32_t i = word + static_cast<uint32_t>(std::countr_zero(bits));
                 const uint32_t k = first + i;
                 made[t] = k;
                 // Only a segment into a hit that starts segments can have
@@ -136,7 +138,7 @@ private:
         }
         const uint32_t length = window.end - window.first;
         fan.stride = (length + 3) & ~uint32_t{3};
-        fan.y_pass.resize(std::max<size_t>(fan.y_pass.size(), fan.stride));
+        fan.y_pass.resize(std::max<size_t>(fan.y_pass.size(), (length + 63) / 64));
         fan.keys.resize(std::max(fan.keys.size(), size_t{fan.stride} * fan.targets.size()));
         fan_cells(s_.columns.view(), window.first, length, {b.x, b.y, b.z}, p_.max_slope_y, fan.targets,
                   fan.y_pass.data(), fan.keys.data(), fan.stride);
