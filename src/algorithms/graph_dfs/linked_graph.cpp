@@ -18,19 +18,6 @@
 namespace corvane {
 namespace {
 
-// The first of the positions [s, end), whose x ascend, at an x not below
-// x_low. Branch-free steps: which way each one goes is anyone's guess, and
-// every link search starts with one.
-const uint32_t* first_not_below(const uint32_t* s, const uint32_t* end, const double* xs, double x_low) {
-    size_t length = static_cast<size_t>(end - s);
-    while (length > 1) {
-        const size_t half = length / 2;
-        s += half & (size_t{0} - static_cast<size_t>(xs[s[half - 1]] < x_low));
-        length -= half;
-    }
-    return s + (length == 1 && xs[*s] < x_low ? 1 : 0);
-}
-
 // The enumeration: numbers every segment in order and records the links of
 // each one that has successors.
 class LinkedGraphBuilder {
@@ -198,7 +185,7 @@ private:
             const double half = p_.max_tolerance_x + slack;
             const double x_low = (x1 < x2 ? x1 : x2) - half;
             x_high = (x1 < x2 ? x2 : x1) + half;
-            s = first_not_below(s, end, xs, x_low);
+            s = std::partition_point(s, end, [xs, x_low](uint32_t c) { return xs[c] < x_low; });
         }
         // An overflowing line may still pass near some z of the range: then
         // every second hit is tested (NaN x sort last and never pass).
