@@ -360,14 +360,11 @@ def _measured(tracks: Sequence[Sequence[Any]], truth: Sequence[int], columns: tu
               rows: Sequence[dict[str, Any]]) -> tuple[bytes, list[TrackArrays]]:
     """The validation records of the events with truth (at positions `truth`; their records as typed
     `columns`, or as `rows` when None) and every event's tracks as arrays."""
-    if columns is not None and hasattr(corvane._records, "measure_tracks"):  # not in older builds
+    if columns is not None:
         # One call for the whole batch, reading each track once, on this thread.
         records, *arrays = corvane._records.measure_tracks(*columns, np.array(truth, dtype="<i8").tobytes(), tracks)
         return records, split_track_columns(*arrays)
-    measured = [tracks[i] for i in truth]
-    records = (corvane._records.measure_events(rows, measured) if columns is None
-               else corvane._records.measure_columns(*columns, measured))
-    return records, batch_track_arrays(tracks)
+    return corvane._records.measure_events(rows, [tracks[i] for i in truth]), batch_track_arrays(tracks)
 
 
 class UnitProcessor:

@@ -12,6 +12,7 @@
 #include "bindings/layer/native_column.hpp"
 #include "bindings/layer/standard_output.hpp"
 #include "bindings/registration.hpp"
+#include "bindings/track_columns.hpp"
 #include "bindings/validation_event_reader.hpp"
 #include "bindings/validation_export.hpp"
 #include "core/errors.hpp"
@@ -164,10 +165,7 @@ ByteString measure_columns(ByteString events, ByteString particles, ByteString m
 // Every event's tracks as flat columns, one track after the other (offsets
 // run over the whole batch), and how many tracks each event has.
 struct BatchTrackColumns {
-    NativeColumn<int32_t> hit_ids;
-    NativeColumn<int64_t> offsets{{0}};
-    NativeColumn<uint8_t> missed_last_module;
-    NativeColumn<uint8_t> missed_penultimate_module;
+    TrackColumns tracks;
     NativeColumn<int64_t> track_counts;
 };
 
@@ -175,12 +173,7 @@ BatchTrackColumns batch_columns(const std::vector<std::vector<Track>>& track_lis
     BatchTrackColumns columns;
     columns.track_counts.values.reserve(track_lists.size());
     for (const std::vector<Track>& tracks : track_lists) {
-        for (const Track& track : tracks) {
-            for (const Hit& hit : track.hits) columns.hit_ids.values.push_back(hit.id);
-            columns.offsets.values.push_back(static_cast<int64_t>(columns.hit_ids.values.size()));
-            columns.missed_last_module.values.push_back(track.missed_last_module);
-            columns.missed_penultimate_module.values.push_back(track.missed_penultimate_module);
-        }
+        for (const Track& track : tracks) columns.tracks.append(track);
         columns.track_counts.values.push_back(static_cast<int64_t>(tracks.size()));
     }
     return columns;
@@ -212,8 +205,9 @@ auto measure_tracks(ByteString events, ByteString particles, ByteString momenta,
         }
         BatchTrackColumns arrays = batch_columns(py_tracks);
         return std::tuple(ByteString{validation::encode_records(records, standard_category_count())},
-                          std::move(arrays.hit_ids), std::move(arrays.offsets), std::move(arrays.missed_last_module),
-                          std::move(arrays.missed_penultimate_module), std::move(arrays.track_counts));
+                          std::move(arrays.tracks.hit_ids), std::move(arrays.tracks.offsets),
+                          std::move(arrays.tracks.missed_last_module),
+                          std::move(arrays.tracks.missed_penultimate_module), std::move(arrays.track_counts));
     });
 }
 

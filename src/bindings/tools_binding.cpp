@@ -8,20 +8,12 @@
 #include "bindings/layer/class_builder.hpp"
 #include "bindings/layer/native_column.hpp"
 #include "bindings/registration.hpp"
+#include "bindings/track_columns.hpp"
 #include "bindings/validator_functions.hpp"
 #include "parallel/worker_pool.hpp"
 #include "validator/categories.hpp"
 
 namespace corvane::py {
-
-// A sequence of tracks as flat columns: all hit ids one track after the
-// other, offsets[i] .. offsets[i + 1] being track i's, and the two flags.
-struct TrackColumns {
-    NativeColumn<int32_t> hit_ids;
-    NativeColumn<int64_t> offsets{{0}};
-    NativeColumn<uint8_t> missed_last_module;
-    NativeColumn<uint8_t> missed_penultimate_module;
-};
 
 // Read in place, one track at a time, each under a shared borrow.
 template <>
@@ -33,10 +25,7 @@ struct FromPython<TrackColumns> {
         for_each_item(tracks, [&columns](PyObject* item) {
             Box<Track>& box = box_of<Track>(item);
             SharedBorrow borrow(box.borrows);
-            for (const Hit& hit : box.value.hits) columns.hit_ids.values.push_back(hit.id);
-            columns.offsets.values.push_back(static_cast<int64_t>(columns.hit_ids.values.size()));
-            columns.missed_last_module.values.push_back(box.value.missed_last_module);
-            columns.missed_penultimate_module.values.push_back(box.value.missed_penultimate_module);
+            columns.append(box.value);
         });
         return columns;
     }
