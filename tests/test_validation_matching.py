@@ -2,7 +2,8 @@
 efficiencies and ghosts, observed through the exported statistics."""
 import pytest
 
-from corvane import Validator
+import corvane
+from corvane import DetectorEvent, Validator
 from validation_builders import event, particle, track
 
 
@@ -48,6 +49,18 @@ def test_identical_tracks_are_one_entry_different_ones_clones(second, clones, gh
     assert stats["clone_percentage"] == 100.0 * clones
     # Both tracks count in the total, the equal pair once in the rate.
     assert (result["total_tracks"], result["total_ghosts"]) == (2, ghosts)
+
+
+@pytest.mark.parametrize("last, penultimate, missed, clones", [
+    (False, False, 3, 0),  # the count of missed modules takes no part in identity
+    (True, False, 0, 1),
+    (False, True, 0, 1),
+])
+def test_track_identity_takes_the_flags(last, penultimate, missed, clones):
+    hits = [DetectorEvent.Hit(0.0, 0.0, float(i), i) for i in (0, 1, 2)]
+    flagged = corvane._restore("Track", (hits, last, penultimate, missed))
+    stats = velo([event(5, [particle(1, [0, 1, 2, 3])])], [[track(0, 1, 2), flagged]])
+    assert (stats["n_recon_particles"], stats["n_clones"]) == (1, clones)
 
 
 def test_event_without_particles_has_no_ghosts_and_warns(capfd):

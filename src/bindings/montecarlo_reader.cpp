@@ -50,18 +50,19 @@ auto lenient(Convert&& convert) -> std::optional<decltype(convert())> {
     }
 }
 
-std::vector<uint32_t> read_hit_positions(PyObject* value, uint32_t hit_count) {
-    auto positions = lenient([value, hit_count] {
-        std::vector<uint32_t> kept;
-        kept.reserve(check_sequence(value));
-        const auto is_int = [](PyObject* item) { return PyLong_CheckExact(item); };
-        for_each_plain_item(value, is_int, [&kept, hit_count](PyObject* item) {
-            const uint64_t position = to_unsigned_64(item);
-            if (position < hit_count) kept.push_back(static_cast<uint32_t>(position));
-        });
-        return kept;
-    });
-    return positions ? std::move(*positions) : std::vector<uint32_t>{};
+// Appends the positions to `kept`; an unreadable list leaves it as it was.
+void read_hit_positions(PyObject* value, uint32_t hit_count, std::vector<uint32_t>& kept) {
+    const size_t before = kept.size();
+    const bool read = lenient([value, hit_count, &kept] {
+                          check_sequence(value);
+                          const auto is_int = [](PyObject* item) { return PyLong_CheckExact(item); };
+                          for_each_plain_item(value, is_int, [&kept, hit_count](PyObject* item) {
+                              const uint64_t position = to_unsigned_64(item);
+                              if (position < hit_count) kept.push_back(static_cast<uint32_t>(position));
+                          });
+                          return true;
+                      }).has_value();
+    if (!read) kept.resize(before);
 }
 
 class RowReader {
@@ -97,13 +98,15 @@ private:
     const McColumnPositions& columns_;
 };
 
-McParticle read_particle(const RowReader& row, uint32_t hit_count) {
+// The particle of a row; its hits close the next list of `hits`.
+McParticle read_particle(const RowReader& row, uint32_t hit_count, PackedLists<uint32_t>& hits) {
     using namespace validation;
     McParticle particle;
     particle.key = row.number<uint64_t>(kKey, particle.key);
     particle.pid = row.number<int32_t>(kPid, particle.pid);
     particle.p = row.number<double>(kP, particle.p);
-    if (PyObject* hits = row.value(kHits)) particle.hits = read_hit_positions(hits, hit_count);
+    if (PyObject* listed = row.value(kHits)) read_hit_positions(listed, hit_count, hits.items);
+    hits.close_list();
     particle.is_long = row.flag(kIsLong, particle.is_long);
     particle.has_velo = row.flag(kHasVelo, particle.has_velo);
     particle.from_beauty_decay = row.flag(kFromBeautyDecay, particle.from_beauty_decay);
@@ -120,7 +123,7 @@ PyRef required_montecarlo_item(PyObject* montecarlo, const char* key) {
 
 }  // namespace
 
-std::vector<McParticle> read_montecarlo(PyObject* montecarlo, uint32_t hit_count) {
+validation::McTruth read_montecarlo(PyObject* montecarlo, uint32_t hit_count) {
     if (!PyDict_Check(montecarlo)) raise_conversion_error(montecarlo, "PyDict");
     const PyRef description_value = required_montecarlo_item(montecarlo, "description");
     const auto description = from_python<std::vector<std::string>>(description_value.get());
@@ -128,12 +131,13 @@ std::vector<McParticle> read_montecarlo(PyObject* montecarlo, uint32_t hit_count
     const Rows rows = read_rows(particles_value.get(), description.size());
 
     const McColumnPositions columns = validation::locate_mc_columns(description);
-    std::vector<McParticle> particles;
-    particles.reserve(rows.count());
+    validation::McTruth truth;
+    truth.particles.reserve(rows.count());
+    truth.hits.offsets.reserve(rows.count() + 1);
     for (size_t row = 0; row < rows.count(); ++row) {
-        particles.push_back(read_particle(RowReader(rows, row, columns), hit_count));
+        truth.particles.push_back(read_particle(RowReader(rows, row, columns), hit_count, truth.hits));
     }
-    return particles;
+    return truth;
 }
 
 }  // namespace corvane::py

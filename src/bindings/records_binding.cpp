@@ -67,9 +67,10 @@ std::vector<T> values_of(const ByteString& bytes, size_t count, const char* what
 // One particle from typed columns, read by the rules a row of Python values
 // is read by: a key below 0 and an integer beyond 32 bits give the field's
 // default, a negative hit position makes the whole list unreadable (empty),
-// positions from `hit_count` up are dropped.
+// positions from `hit_count` up are dropped. Its hits close the next list of
+// `hits`.
 validation::McParticle column_particle(const int64_t* integers, double p, const int64_t* positions, size_t count,
-                                       uint64_t hit_count) {
+                                       uint64_t hit_count, PackedLists<uint32_t>& hits) {
     const auto fits_32 = [](int64_t value) { return value >= INT32_MIN && value <= INT32_MAX; };
     const auto flag = [&](int64_t value, bool fallback) { return fits_32(value) ? value != 0 : fallback; };
     validation::McParticle particle;
@@ -83,9 +84,10 @@ validation::McParticle column_particle(const int64_t* integers, double p, const 
     if (std::all_of(positions, positions + count, [](int64_t position) { return position >= 0; })) {
         for (size_t i = 0; i < count; ++i) {
             if (static_cast<uint64_t>(positions[i]) < hit_count)
-                particle.hits.push_back(static_cast<uint32_t>(positions[i]));
+                hits.items.push_back(static_cast<uint32_t>(positions[i]));
         }
     }
+    hits.close_list();
     particle.above_5gev = validation::momentum_above_5gev(p);
     return particle;
 }
@@ -127,16 +129,18 @@ std::vector<validation::ValidationEvent> build_column_events(const TruthColumns&
         if (hits < 0 || hits > INT32_MAX || count < 0 || static_cast<size_t>(count) > particle_count - particle) {
             throw ValueError(function + ": an event's sizes do not fit the columns");
         }
-        std::vector<validation::McParticle> truth;
-        truth.reserve(static_cast<size_t>(count));
+        validation::McTruth truth;
+        truth.particles.reserve(static_cast<size_t>(count));
+        truth.hits.offsets.reserve(static_cast<size_t>(count) + 1);
         for (int64_t i = 0; i < count; ++i, ++particle) {
             const int64_t* row = &columns.integers[kParticleIntegers * particle];
             const int64_t listed = row[kParticleIntegers - 1];
             if (listed < 0 || static_cast<size_t>(listed) > columns.positions.size() - position) {
                 throw ValueError(function + ": the hit positions do not fit the columns");
             }
-            truth.push_back(column_particle(row, columns.momenta[particle], columns.positions.data() + position,
-                                            static_cast<size_t>(listed), static_cast<uint64_t>(hits)));
+            truth.particles.push_back(column_particle(row, columns.momenta[particle],
+                                                      columns.positions.data() + position, static_cast<size_t>(listed),
+                                                      static_cast<uint64_t>(hits), truth.hits));
             position += static_cast<size_t>(listed);
         }
         built.push_back(validation::build_validation_event(static_cast<uint64_t>(hits), std::move(truth)));
@@ -162,53 +166,37 @@ ByteString measure_columns(ByteString events, ByteString particles, ByteString m
     });
 }
 
-// Every event's tracks as flat columns, one track after the other (offsets
-// run over the whole batch), and how many tracks each event has.
-struct BatchTrackColumns {
-    TrackColumns tracks;
-    NativeColumn<int64_t> track_counts;
-};
-
-BatchTrackColumns batch_columns(const std::vector<std::vector<Track>>& track_lists) {
-    BatchTrackColumns columns;
-    columns.track_counts.values.reserve(track_lists.size());
-    for (const std::vector<Track>& tracks : track_lists) {
-        for (const Track& track : tracks) columns.tracks.append(track);
-        columns.track_counts.values.push_back(static_cast<int64_t>(tracks.size()));
-    }
-    return columns;
-}
-
 // A batch of solved events at once, on the calling thread (the worker pool
 // stays free for the solvers): the records of the events with truth, whose
 // typed columns describe events measured[0], measured[1], ... of py_tracks
 // (int64 positions, increasing), and every event's tracks as columns. Each
 // track is read from Python once, for both.
 auto measure_tracks(ByteString events, ByteString particles, ByteString momenta, ByteString positions,
-                    ByteString measured, std::vector<std::vector<Track>> py_tracks) {
+                    ByteString measured, BatchTracks py_tracks) {
     const TruthColumns columns = truth_columns(events, particles, momenta, positions, "measure_tracks");
     const std::vector<int64_t> chosen =
         values_of<int64_t>(measured, columns.event_count(), "measured", "measure_tracks");
     for (size_t i = 0; i < chosen.size(); ++i) {
-        if (chosen[i] < 0 || static_cast<size_t>(chosen[i]) >= py_tracks.size() ||
+        if (chosen[i] < 0 || static_cast<size_t>(chosen[i]) >= py_tracks.counts.size() ||
             (i > 0 && chosen[i] <= chosen[i - 1])) {
             throw ValueError("measure_tracks: measured events must be increasing positions of py_tracks");
         }
     }
-    return without_lock([&] {
+    // The tracks are columns of this call's own by now: nothing below touches a Python object.
+    std::string records = without_lock([&] {
         const std::vector<validation::ValidationEvent> built = build_column_events(columns, "measure_tracks");
         const ValidationRun run = standard_run(false, false);
-        std::vector<EventRecord> records;
-        records.reserve(built.size());
+        std::vector<EventRecord> measured_records;
+        measured_records.reserve(built.size());
+        size_t first_track = 0, event = 0;
         for (size_t i = 0; i < built.size(); ++i) {
-            records.push_back(run.measure_event(built[i], py_tracks[static_cast<size_t>(chosen[i])]));
+            for (; event < static_cast<size_t>(chosen[i]); ++event) first_track += py_tracks.counts[event];
+            measured_records.push_back(run.measure_event(built[i], py_tracks.event(first_track, event)));
         }
-        BatchTrackColumns arrays = batch_columns(py_tracks);
-        return std::tuple(ByteString{validation::encode_records(records, standard_category_count())},
-                          std::move(arrays.tracks.hit_ids), std::move(arrays.tracks.offsets),
-                          std::move(arrays.tracks.missed_last_module),
-                          std::move(arrays.tracks.missed_penultimate_module), std::move(arrays.track_counts));
+        return validation::encode_records(measured_records, standard_category_count());
     });
+    return std::tuple_cat(std::tuple(ByteString{std::move(records)}), native_columns(std::move(py_tracks.tracks)),
+                          std::tuple(NativeColumn<int64_t>{std::move(py_tracks.counts)}));
 }
 
 // Per event: (tracks, ghosts), what the ghost-rate totals of any set of events add up from.

@@ -15,28 +15,10 @@
 
 namespace corvane::py {
 
-// Read in place, one track at a time, each under a shared borrow.
-template <>
-struct FromPython<TrackColumns> {
-    static TrackColumns convert(PyObject* tracks) {
-        TrackColumns columns;
-        const size_t hint = check_sequence(tracks);
-        columns.offsets.values.reserve(hint + 1);
-        for_each_item(tracks, [&columns](PyObject* item) {
-            Box<Track>& box = box_of<Track>(item);
-            SharedBorrow borrow(box.borrows);
-            columns.append(box.value);
-        });
-        return columns;
-    }
-};
-
 namespace {
 
-auto track_arrays(TrackColumns c) {
-    return std::tuple(std::move(c.hit_ids), std::move(c.offsets), std::move(c.missed_last_module),
-                      std::move(c.missed_penultimate_module));
-}
+// Read in place, one track at a time, each under a shared borrow.
+auto track_arrays(validation::TrackColumns columns) { return native_columns(std::move(columns)); }
 
 template <class T>
 NativeColumn<T> hit_column(const std::vector<Hit>& hits, T Hit::* field) {

@@ -29,11 +29,11 @@ validation::ValidationEvent read_validation_event(PyObject* event) {
     const size_t hit_count = std::min({x_count, y_count, z_count});
     if (hit_count > static_cast<size_t>(INT32_MAX)) throw InternalFailure("more hits than a hit id can number");
 
-    std::vector<validation::McParticle> particles;
+    validation::McTruth truth;
     if (const PyRef montecarlo = dict_item(event, "montecarlo")) {
-        particles = read_montecarlo(montecarlo.get(), static_cast<uint32_t>(hit_count));
+        truth = read_montecarlo(montecarlo.get(), static_cast<uint32_t>(hit_count));
     }
-    return validation::build_validation_event(hit_count, std::move(particles));
+    return validation::build_validation_event(hit_count, std::move(truth));
 }
 
 }  // namespace corvane::py

@@ -27,10 +27,6 @@ struct Track {
 // `missed` are not compared).
 bool operator==(const Track& a, const Track& b);
 
-struct TrackHash {
-    size_t operator()(const Track& track) const;
-};
-
 // "Track with 1 hits: [Hit { ... }]".
 std::string track_repr(const Track& track);
 

@@ -2,19 +2,16 @@
 
 #include <vector>
 
+#include "core/errors.hpp"
+
 namespace corvane::validation {
 namespace {
 
-struct TrackMatch {
-    uint32_t track;  // distinct track
-    WeightEntry particle;
-};
-
 // Number of the track's hits (repeats counted) among the particle's hits.
-uint64_t hits_shared(const Track& track, const ValidationEvent& event, uint32_t particle) {
+uint64_t hits_shared(std::span<const int32_t> hits, const ValidationEvent& event, uint32_t particle) {
     uint64_t shared = 0;
-    for (const Hit& hit : track.hits) {
-        for (const uint32_t listed : event.particles_of_hit(static_cast<uint32_t>(hit.id))) {
+    for (const int32_t id : hits) {
+        for (const uint32_t listed : event.particles_of_hit(static_cast<uint32_t>(id))) {
             if (listed == particle) {
                 ++shared;
                 break;
@@ -40,44 +37,58 @@ double hit_efficiency_percentage(const CategoryStats& stats) {
     return (stats.hiteff_sum * 100.0) / static_cast<double>(stats.n_hiteff);
 }
 
-CategoryShare measure_category(const ValidationEvent& event, std::span<const Track> tracks, const EventWeights& weights,
-                               ParticlePredicate selects) {
+CategoryMasks category_masks(const ValidationEvent& event, std::span<const Category> categories) {
+    if (categories.size() > 64) throw InternalFailure("a validation run takes at most 64 categories");
+    CategoryMasks masks(event.particles.size(), 0);
+    for (size_t position = 0; position < masks.size(); ++position) {
+        for (size_t c = 0; c < categories.size(); ++c) {
+            if (categories[c].selects(event.particles[position])) masks[position] |= uint64_t{1} << c;
+        }
+    }
+    return masks;
+}
+
+CategoryShare measure_category(const ValidationEvent& event, const TrackList& tracks, const EventWeights& weights,
+                               const CategoryMasks& masks, uint64_t bit, CategoryScratch& scratch) {
     CategoryShare share;
-    for (uint32_t position = 0; position < event.particles.size(); ++position) {
-        if (!selects(event.particles[position])) continue;
+    for (uint32_t position = 0; position < masks.size(); ++position) {
+        if ((masks[position] & bit) == 0) continue;
         ++share.particles;
         // A repeated key is one particle: only its indexed row can be found.
         if (event.is_indexed[position] && weights.best_weight[position] > kMatchThreshold) ++share.reconstructed;
     }
     if (share.particles == 0) return share;
 
-    std::vector<TrackMatch> matches;
+    std::vector<CategoryScratch::Match>& matches = scratch.matches;
+    matches.clear();
     for (uint32_t track = 0; track < weights.track_count(); ++track) {
-        if (auto particle = matched_particle(weights.weights_of(track), event, selects)) {
+        if (auto particle = matched_particle(weights.weights_of(track), &masks, bit)) {
             matches.push_back({track, *particle});
         }
     }
     share.matched_tracks = matches.size();
 
     // Clones: every matched track beyond the first for the same particle.
-    std::vector<bool> matched(event.particles.size(), false);
+    std::vector<uint8_t>& matched = scratch.matched;
+    matched.resize(masks.size(), 0);
     uint64_t particles_matched = 0;
-    for (const TrackMatch& match : matches) {
+    for (const auto& match : matches) {
         if (!matched[match.particle.particle]) {
-            matched[match.particle.particle] = true;
+            matched[match.particle.particle] = 1;
             ++particles_matched;
         }
     }
+    for (const auto& match : matches) matched[match.particle.particle] = 0;
     share.clones = matches.size() - particles_matched;
 
     // Sums in order of first occurrence of the tracks.
-    for (const TrackMatch& match : matches) {
+    for (const auto& match : matches) {
         share.purity_sum += match.particle.weight;
         const uint32_t distinct_hits = event.distinct_hit_count[match.particle.particle];
         if (distinct_hits == 0) continue;
-        const Track& track = tracks[weights.first_occurrence[match.track]];
-        share.hiteff_sum += static_cast<double>(hits_shared(track, event, match.particle.particle)) /
-                            static_cast<double>(distinct_hits);
+        const std::span<const int32_t> hits = tracks.hits(weights.first_occurrence[match.track]);
+        share.hiteff_sum +=
+            static_cast<double>(hits_shared(hits, event, match.particle.particle)) / static_cast<double>(distinct_hits);
         ++share.hiteff_count;
     }
     return share;
@@ -112,11 +123,11 @@ std::optional<CategoryStats> fold_category(std::optional<CategoryStats> stats, c
     return stats;
 }
 
-GhostCount count_ghosts(const EventWeights& weights, const ValidationEvent& event) {
+GhostCount count_ghosts(const EventWeights& weights) {
     GhostCount count;
     count.entries = weights.track_count();
     for (uint32_t track = 0; track < weights.track_count(); ++track) {
-        if (!matched_particle(weights.weights_of(track), event, nullptr)) ++count.ghosts;
+        if (!matched_particle(weights.weights_of(track), nullptr, 0)) ++count.ghosts;
     }
     return count;
 }

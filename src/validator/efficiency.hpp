@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "event_model/track.hpp"
 #include "validator/categories.hpp"
+#include "validator/track_list.hpp"
 #include "validator/track_matching.hpp"
 #include "validator/validation_event.hpp"
 
@@ -54,9 +54,23 @@ struct CategoryShare {
     double hiteff_sum = 0.0;      // this event's hit efficiencies, summed in track order
 };
 
-// Measures one event against one category.
-CategoryShare measure_category(const ValidationEvent& event, std::span<const Track> tracks, const EventWeights& weights,
-                               ParticlePredicate selects);
+// Bit c of a particle's mask: whether category c selects it. Asked once per
+// particle and category, not once per track weighed.
+CategoryMasks category_masks(const ValidationEvent& event, std::span<const Category> categories);
+
+// Room the measuring of one event's categories reuses from one to the next.
+struct CategoryScratch {
+    struct Match {
+        uint32_t track;  // distinct track
+        WeightEntry particle;
+    };
+    std::vector<Match> matches;
+    std::vector<uint8_t> matched;  // per particle position; all 0 between uses
+};
+
+// Measures one event against the category whose particles have `bit` set in `masks`.
+CategoryShare measure_category(const ValidationEvent& event, const TrackList& tracks, const EventWeights& weights,
+                               const CategoryMasks& masks, uint64_t bit, CategoryScratch& scratch);
 
 // Folds one event's share into a category's statistics. A share without
 // particles leaves them as they are (still absent if they were) and gives
@@ -69,6 +83,6 @@ struct GhostCount {
     uint64_t entries = 0;  // distinct tracks weighed
 };
 
-GhostCount count_ghosts(const EventWeights& weights, const ValidationEvent& event);
+GhostCount count_ghosts(const EventWeights& weights);
 
 }  // namespace corvane::validation

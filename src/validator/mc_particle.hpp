@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <vector>
 
 namespace corvane::validation {
 
@@ -13,10 +12,10 @@ inline constexpr double kMeV = 1.0;
 inline constexpr double kGeV = 1000.0 * kMeV;
 inline constexpr double kHighMomentum = 5.0 * kGeV;
 
+// Its hit ids travel beside it, in McTruth.
 struct McParticle {
-    std::vector<uint32_t> hits;  // ids of its hits, in row order; repeats kept
-    uint64_t key = 0;            // identity: rows with equal keys are one particle
-    double p = 0.0;              // MeV
+    uint64_t key = 0;  // identity: rows with equal keys are one particle
+    double p = 0.0;    // MeV
     int32_t pid = 0;
     bool is_long = false;
     bool has_velo = true;

@@ -1,44 +1,46 @@
 #include "validator/track_matching.hpp"
 
+#include <bit>
 #include <string>
-#include <unordered_map>
 
 #include "core/errors.hpp"
 
 namespace corvane::validation {
 namespace {
 
-struct TrackPointerHash {
-    size_t operator()(const Track* track) const { return TrackHash{}(*track); }
-};
-struct TrackPointerEqual {
-    bool operator()(const Track* a, const Track* b) const { return *a == *b; }
-};
-
-// Indices of the first occurrence of each distinct track, in list order.
-std::vector<uint32_t> distinct_tracks(std::span<const Track> tracks) {
-    std::unordered_map<const Track*, uint32_t, TrackPointerHash, TrackPointerEqual> seen;
-    seen.reserve(tracks.size());
+// Indices of the first occurrence of each distinct track, in list order: an
+// open-addressing table of track indices, sized for at most half full.
+std::vector<uint32_t> distinct_tracks(const TrackList& tracks) {
+    const size_t count = tracks.size();
     std::vector<uint32_t> first;
-    first.reserve(tracks.size());
-    for (uint32_t i = 0; i < tracks.size(); ++i) {
-        if (seen.emplace(&tracks[i], i).second) first.push_back(i);
+    first.reserve(count);
+    const size_t capacity = std::bit_ceil(2 * count + 1);
+    std::vector<uint32_t> slots(capacity, 0);  // track index + 1; 0: empty
+    for (uint32_t i = 0; i < count; ++i) {
+        for (size_t slot = tracks.hash(i) & (capacity - 1);; slot = (slot + 1) & (capacity - 1)) {
+            if (slots[slot] == 0) {
+                slots[slot] = i + 1;
+                first.push_back(i);
+                break;
+            }
+            if (tracks.same(slots[slot] - 1, i)) break;
+        }
     }
     return first;
 }
 
 // Appends the non-zero weights of one track of 2 or more hits.
-void weigh_track(const Track& track, const ValidationEvent& event, std::vector<uint32_t>& counters,
+void weigh_track(std::span<const int32_t> hits, const ValidationEvent& event, std::vector<uint32_t>& counters,
                  std::vector<uint32_t>& touched, std::vector<WeightEntry>& out) {
-    for (const Hit& hit : track.hits) {
-        if (!event.has_hit(hit.id)) {
-            throw RuntimeError("Error: hit with id " + std::to_string(hit.id) + " not found in hit_to_mcp mapping");
+    for (const int32_t id : hits) {
+        if (!event.has_hit(id)) {
+            throw RuntimeError("Error: hit with id " + std::to_string(id) + " not found in hit_to_mcp mapping");
         }
-        for (const uint32_t particle : event.particles_of_hit(static_cast<uint32_t>(hit.id))) {
+        for (const uint32_t particle : event.particles_of_hit(static_cast<uint32_t>(id))) {
             if (counters[particle]++ == 0) touched.push_back(particle);
         }
     }
-    const auto hit_count = static_cast<double>(track.hits.size());
+    const auto hit_count = static_cast<double>(hits.size());
     for (const uint32_t particle : touched) {
         out.push_back({particle, static_cast<double>(counters[particle]) / hit_count});
         counters[particle] = 0;
@@ -48,7 +50,7 @@ void weigh_track(const Track& track, const ValidationEvent& event, std::vector<u
 
 }  // namespace
 
-EventWeights weigh_tracks(const ValidationEvent& event, std::span<const Track> tracks) {
+EventWeights weigh_tracks(const ValidationEvent& event, const TrackList& tracks) {
     EventWeights weights;
     const size_t particle_count = event.particles.size();
     weights.best_weight.assign(particle_count, 0.0);
@@ -56,11 +58,12 @@ EventWeights weigh_tracks(const ValidationEvent& event, std::span<const Track> t
     if (particle_count == 0) return weights;
 
     weights.first_occurrence = distinct_tracks(tracks);
+    weights.entry_offsets.reserve(weights.first_occurrence.size() + 1);
     std::vector<uint32_t> counters(particle_count, 0);
     std::vector<uint32_t> touched;
     for (const uint32_t index : weights.first_occurrence) {
-        const Track& track = tracks[index];
-        if (track.hits.size() >= 2) weigh_track(track, event, counters, touched, weights.entries);
+        const std::span<const int32_t> hits = tracks.hits(index);
+        if (hits.size() >= 2) weigh_track(hits, event, counters, touched, weights.entries);
         weights.entry_offsets.push_back(static_cast<uint32_t>(weights.entries.size()));
     }
     for (const WeightEntry& entry : weights.entries) {
@@ -69,11 +72,11 @@ EventWeights weigh_tracks(const ValidationEvent& event, std::span<const Track> t
     return weights;
 }
 
-std::optional<WeightEntry> matched_particle(std::span<const WeightEntry> weights, const ValidationEvent& event,
-                                            ParticlePredicate selects) {
+std::optional<WeightEntry> matched_particle(std::span<const WeightEntry> weights, const CategoryMasks* masks,
+                                            uint64_t selected) {
     std::optional<WeightEntry> best;
     for (const WeightEntry& entry : weights) {
-        if (selects != nullptr && !selects(event.particles[entry.particle])) continue;
+        if (masks != nullptr && ((*masks)[entry.particle] & selected) == 0) continue;
         if (!best || entry.weight > best->weight || (entry.weight == best->weight && entry.particle > best->particle)) {
             best = entry;
         }

@@ -7,8 +7,7 @@
 #include <span>
 #include <vector>
 
-#include "event_model/track.hpp"
-#include "validator/categories.hpp"
+#include "validator/track_list.hpp"
 #include "validator/validation_event.hpp"
 
 namespace corvane::validation {
@@ -42,12 +41,15 @@ struct EventWeights {
 // Throws RuntimeError "Error: hit with id {id} not found in hit_to_mcp
 // mapping" for a track of 2 or more hits with a hit id outside the event.
 // Tracks with fewer than 2 hits weigh 0 everywhere and are not looked up.
-EventWeights weigh_tracks(const ValidationEvent& event, std::span<const Track> tracks);
+EventWeights weigh_tracks(const ValidationEvent& event, const TrackList& tracks);
 
-// The particle a track matches among those `selects` accepts (every particle
-// when `selects` is null): its largest weight, the later particle on ties,
-// when that weight is above the threshold.
-std::optional<WeightEntry> matched_particle(std::span<const WeightEntry> weights, const ValidationEvent& event,
-                                            ParticlePredicate selects);
+// Per particle position: bit c set when the particle belongs to category c.
+using CategoryMasks = std::vector<uint64_t>;
+
+// The particle a track matches among those whose mask has any of the bits
+// `selected` (masks null: every particle): its largest weight, the later
+// particle on ties, when that weight is above the threshold.
+std::optional<WeightEntry> matched_particle(std::span<const WeightEntry> weights, const CategoryMasks* masks,
+                                            uint64_t selected);
 
 }  // namespace corvane::validation

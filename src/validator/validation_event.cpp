@@ -17,7 +17,7 @@ void for_each_distinct_hit(const ValidationEvent& event, std::vector<uint32_t>& 
     last_seen.assign(event.hit_count, kNoParticle);
     for (uint32_t position = 0; position < event.particles.size(); ++position) {
         if (!event.is_indexed[position]) continue;
-        for (const uint32_t hit : event.particles[position].hits) {
+        for (const uint32_t hit : event.particle_hits.of(position)) {
             if (last_seen[hit] == position) continue;
             last_seen[hit] = position;
             visit(hit, position);
@@ -26,8 +26,13 @@ void for_each_distinct_hit(const ValidationEvent& event, std::vector<uint32_t>& 
 }
 
 // Per position: whether no later row has the same key. Sorted rather than
-// hashed, so that no choice of keys can make it slow.
+// hashed, so that no choice of keys can make it slow; keys that already
+// increase row by row (as simulated records number them) need no sort.
 std::vector<bool> last_rows_of_keys(const std::vector<McParticle>& particles) {
+    const bool increasing = std::adjacent_find(particles.begin(), particles.end(), [](const auto& a, const auto& b) {
+                                return a.key >= b.key;
+                            }) == particles.end();
+    if (increasing) return std::vector<bool>(particles.size(), true);
     std::vector<uint32_t> order(particles.size());
     std::iota(order.begin(), order.end(), 0u);
     std::sort(order.begin(), order.end(), [&particles](uint32_t a, uint32_t b) {
@@ -42,13 +47,16 @@ std::vector<bool> last_rows_of_keys(const std::vector<McParticle>& particles) {
 
 }  // namespace
 
-ValidationEvent build_validation_event(uint64_t hit_count, std::vector<McParticle> particles) {
-    if (hit_count > static_cast<uint64_t>(std::numeric_limits<int32_t>::max()) || particles.size() >= kNoParticle) {
+ValidationEvent build_validation_event(uint64_t hit_count, McTruth truth) {
+    if (hit_count > static_cast<uint64_t>(std::numeric_limits<int32_t>::max()) ||
+        truth.particles.size() >= kNoParticle) {
         throw InternalFailure("the event has more hits or particles than ids can number");
     }
+    if (truth.hits.owners() != truth.particles.size()) throw InternalFailure("one hit list per particle is needed");
     ValidationEvent event;
     event.hit_count = static_cast<uint32_t>(hit_count);
-    event.particles = std::move(particles);
+    event.particles = std::move(truth.particles);
+    event.particle_hits = std::move(truth.hits);
     const auto count = static_cast<uint32_t>(event.particles.size());
 
     event.is_indexed = last_rows_of_keys(event.particles);

@@ -13,18 +13,20 @@ ValidationRun::ValidationRun(std::vector<Category> categories, bool count_ghosts
       warnings_(std::move(warnings)),
       keep_snapshots_(keep_snapshots) {}
 
-EventRecord ValidationRun::measure_event(const ValidationEvent& event, std::span<const Track> tracks) const {
+EventRecord ValidationRun::measure_event(const ValidationEvent& event, const TrackList& tracks) const {
     EventRecord record;
     record.tracks = tracks.size();
     const EventWeights weights = weigh_tracks(event, tracks);
     if (count_ghosts_) {
-        const GhostCount ghosts = count_ghosts(weights, event);
+        const GhostCount ghosts = count_ghosts(weights);
         record.ghosts = ghosts.ghosts;
         record.ghost_entries = ghosts.entries;
     }
+    const CategoryMasks masks = category_masks(event, categories_);
+    CategoryScratch scratch;
     record.categories.reserve(categories_.size());
-    for (const Category& category : categories_) {
-        record.categories.push_back(measure_category(event, tracks, weights, category.selects));
+    for (size_t c = 0; c < categories_.size(); ++c) {
+        record.categories.push_back(measure_category(event, tracks, weights, masks, uint64_t{1} << c, scratch));
     }
     return record;
 }

@@ -13,6 +13,7 @@
 #include "validator/categories.hpp"
 #include "validator/efficiency.hpp"
 #include "validator/event_record.hpp"
+#include "validator/track_list.hpp"
 #include "validator/validation_event.hpp"
 
 namespace corvane::validation {
@@ -33,7 +34,10 @@ public:
                   bool keep_snapshots = false);
 
     // One event's record; throws RuntimeError for a track hit outside the event.
-    EventRecord measure_event(const ValidationEvent& event, std::span<const Track> tracks) const;
+    EventRecord measure_event(const ValidationEvent& event, const TrackList& tracks) const;
+    EventRecord measure_event(const ValidationEvent& event, std::span<const Track> tracks) const {
+        return measure_event(event, TrackColumns::of(tracks).view());
+    }
     // Folds the next event's record in; records must come in event order.
     void add_record(const EventRecord& record);
     void add_event(const ValidationEvent& event, std::span<const Track> tracks) {
