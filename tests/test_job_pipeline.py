@@ -78,13 +78,16 @@ def test_pipeline_equals_the_serial_path(events, sample, chunk_size):
 
 
 @pytest.mark.timeout(300)
-def test_generating_in_the_job_gives_the_events_of_a_sample_file(tmp_path):
-    # Simulated by worker processes or here, unit by unit or in a task of its own, the events of a
-    # generated job are those `generate` writes, to the byte: same tracks, same validation, same digests.
+@pytest.mark.parametrize("per_stretch", [work_units.GENERATED_PER_STRETCH, 3])
+def test_generating_in_the_job_gives_the_events_of_a_sample_file(tmp_path, monkeypatch, per_stretch):
+    # Simulated by worker processes or here, unit by unit or in a task of its own, in stretches that split
+    # units (their first events cut off by --skip) or not, the events of a generated job are those
+    # `generate` writes, to the byte: same tracks, same validation, same digests.
+    monkeypatch.setattr(work_units, "GENERATED_PER_STRETCH", per_stretch)
     options = JobOptions(NAMES, chunk_size=3, identify=True)
-    generated = work_units.plan_generated(9, 5, per_unit=4)
+    generated = work_units.window_units(work_units.plan_generated(11, 5, per_unit=5), skip=2)
     path = tmp_path / "g.parquet"
-    pq.write_table(events_table(generate_events(9, 5)), path, row_group_size=4)
+    pq.write_table(events_table(generate_events(11, 5)[2:]), path, row_group_size=4)
     from_file = report(folded(path, options, pipeline=False))
     for processes in (1, 2):
         fold = new_fold(generated, options)

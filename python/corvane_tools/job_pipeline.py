@@ -8,6 +8,7 @@ stage hands its pieces on through a short queue, so the stages overlap and
 only a few pieces are ever in memory. Pieces pass through every stage in
 order, so the results are those of one piece after another.
 """
+import itertools
 import queue
 import sys
 import threading
@@ -17,8 +18,8 @@ from typing import Any, Final, Generic, TypeVar
 from .algorithms import Solver, pool_size
 from .job_fold import JobFold
 from .ordered_pool import ordered_map
-from .work_units import (JobOptions, Piece, SolvedPiece, UnitProcessor, UnitResult, WorkUnit, generated_table,
-                         read_pieces, solve_piece)
+from .work_units import (JobOptions, Piece, SolvedPiece, UnitProcessor, UnitResult, WorkUnit, generated_stretches,
+                         generated_table, read_pieces, solve_piece)
 
 AHEAD: Final = 2             # pieces waiting between two stages
 # While the job runs, a thread waiting for the interpreter lock gets it after at most this long (the
@@ -104,18 +105,20 @@ quick_handoffs = _QuickHandoffs()
 
 
 def _pieces(units: Sequence[WorkUnit], options: JobOptions, processes: int) -> Iterator[Piece]:
-    """Every unit's pieces in order. Generated units are simulated ahead, in order, on `processes` worker
-    processes (each event depends only on its seed and index, so any process makes the same)."""
-    generated = [(unit,) for unit in units if unit.seed is not None]
-    if len(generated) != len(units) or not generated:
+    """Every unit's pieces in order. Generated units are simulated ahead, stretch by stretch in order, on
+    `processes` worker processes (each event depends only on its seed and index, so any process makes the
+    same)."""
+    if not units or not all(unit.seed is not None for unit in units):
         for unit in units:
             yield from read_pieces(unit, options)
         return
     processes = min(processes, len(units))
-    # A unit's table takes tens of megabytes: one unit ahead per process keeps them all busy while this
+    stretches = [(unit, *stretch) for unit in units for stretch in generated_stretches(unit)]
+    # A stretch's table takes megabytes: one stretch ahead per process keeps them all busy while this
     # thread hands the current one on.
-    for (unit,), made in zip(generated, ordered_map(generated_table, generated, processes, window=processes + 1)):
-        yield from read_pieces(unit, options, made)
+    tables = ordered_map(generated_table, stretches, processes, window=processes + 1)
+    for unit in units:
+        yield from read_pieces(unit, options, itertools.islice(tables, len(generated_stretches(unit))))
 
 
 def run_locally(units: Sequence[WorkUnit], options: JobOptions, fold: JobFold, progress: Any = None,

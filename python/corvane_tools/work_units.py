@@ -9,7 +9,7 @@ tracks as arrays of hit ids (see `job_fold` for putting them together).
 """
 import dataclasses
 import time
-from collections.abc import Iterator, Sequence
+from collections.abc import Iterable, Iterator, Sequence
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Any, Final
@@ -36,6 +36,10 @@ Place = tuple[str, int]   # (file, position in it); ("", index) for a generated 
 
 JSON_FILES_PER_UNIT: Final = 32
 GENERATED_PER_UNIT: Final = 16 * BLOCK_EVENTS  # whole blocks, each simulated once; about a second of work
+# Events simulated in one call (whole blocks): a unit's table takes about 130 kB per event, and the job holds
+# several tables at once (waiting in the generating pool, being read, still referenced by events being
+# solved), so short stretches keep the peak memory low and even.
+GENERATED_PER_STRETCH: Final = 4 * BLOCK_EVENTS
 
 
 @dataclass(frozen=True)
@@ -198,27 +202,41 @@ class Piece:
     problems: list[str] = field(default_factory=list)  # files, rests of row groups and events skipped
 
 
-def generated_table(unit: WorkUnit) -> bytes:
-    """A generated unit's events, simulated here, as the Arrow stream of their table (see parquet_layout)."""
-    encoded, _hits = parquet_chunk(unit.seed or 0, unit.first_event, unit.events, unit.conditions or Conditions())
+def generated_stretches(unit: WorkUnit) -> list[tuple[int, int]]:
+    """(first event, count) of each stretch of a generated unit simulated in one call. Stretches end on
+    multiples of GENERATED_PER_STRETCH, so every block but those cut by the unit's own ends is simulated once."""
+    stop = unit.first_event + unit.events
+    bounds = [unit.first_event, *range((unit.first_event // GENERATED_PER_STRETCH + 1) * GENERATED_PER_STRETCH, stop,
+                                       GENERATED_PER_STRETCH), stop]
+    return [(low, high - low) for low, high in zip(bounds, bounds[1:]) if high > low]
+
+
+def generated_table(unit: WorkUnit, first: int, count: int) -> bytes:
+    """Events first .. first + count - 1 of a generated unit, simulated here, as the Arrow stream of their
+    table (see parquet_layout)."""
+    encoded, _hits = parquet_chunk(unit.seed or 0, first, count, unit.conditions or Conditions())
     return encoded
 
 
 def _generated_events(unit: WorkUnit, strict: bool, problems: list[str],
-                      made: bytes | None) -> Iterator[tuple[str, Place, EventDict]]:
-    """A generated unit's events read from their table as a Parquet row group is read, the Monte Carlo
-    records left in their columns. `made`: the table, simulated elsewhere (see `generated_table`)."""
+                      made: Iterable[bytes] | None) -> Iterator[tuple[str, Place, EventDict]]:
+    """A generated unit's events read from their tables as a Parquet row group is read, the Monte Carlo
+    records left in their columns. `made`: the tables of the unit's stretches in order, simulated
+    elsewhere (see `generated_table`)."""
     import pyarrow as pa
 
-    table = pa.ipc.open_stream(generated_table(unit) if made is None else made).read_all()
-    for index, source, event in read_table_events(table, "", unit.first_event,
-                                                  lambda index: f"generated event {index} (seed {unit.seed})",
-                                                  None if strict else problems, typed_truth=True):
-        yield source, ("", index), event
+    stretches = generated_stretches(unit)
+    tables = (generated_table(unit, *stretch) for stretch in stretches) if made is None else iter(made)
+    for (first, _count), encoded in zip(stretches, tables):
+        table = pa.ipc.open_stream(encoded).read_all()
+        for index, source, event in read_table_events(table, "", first,
+                                                      lambda index: f"generated event {index} (seed {unit.seed})",
+                                                      None if strict else problems, typed_truth=True):
+            yield source, ("", index), event
 
 
 def _unit_events(unit: WorkUnit, strict: bool, problems: list[str], typed_truth: bool = False,
-                 made: bytes | None = None) -> Iterator[tuple[str, Place, EventDict]]:
+                 made: Iterable[bytes] | None = None) -> Iterator[tuple[str, Place, EventDict]]:
     """(source, (file, position), checked event) for each usable event of the unit; a bad event, file or
     row group is noted in `problems` and the rest read, unless `strict`. `typed_truth`: see read_events
     (a generated unit then goes through its table; `made`: see `_generated_events`)."""
@@ -262,9 +280,9 @@ def identify(unit: WorkUnit, events: Sequence[EventDict], places: Sequence[Place
             for event, (source, index) in zip(events, places)]
 
 
-def read_pieces(unit: WorkUnit, options: JobOptions, made: bytes | None = None) -> Iterator[Piece]:
+def read_pieces(unit: WorkUnit, options: JobOptions, made: Iterable[bytes] | None = None) -> Iterator[Piece]:
     """The unit's events in pieces of `chunk_size`, those above `max_hits` left out (and named). `made`:
-    a generated unit's table, simulated elsewhere (see `generated_table`)."""
+    a generated unit's tables, simulated elsewhere (see `_generated_events`)."""
     problems: list[str] = []
     piece = Piece(unit)
     for source, place, event in _unit_events(unit, options.strict, problems, typed_truth=True, made=made):
