@@ -111,6 +111,8 @@ if GENERATOR is not None:
         ("generator column error", lambda: GENERATOR.scatter(*SCATTER[:4], [0], *SCATTER[5:]), TypeError, False),
         ("generator rows", lambda: (GENERATOR.montecarlo_rows(*ROW), GENERATOR.interpolate(ROW[1], ROW[1], ROW[1]),
                                     GENERATOR.perpendicular_basis(LINE[0])), None, False),
+        ("generator elementary", lambda: GENERATOR.elementary("atan2", MODULE_Z, MODULE_Z), None, False),
+        ("generator elementary error", lambda: GENERATOR.elementary("tan", MODULE_Z, MODULE_Z), ValueError, False),
         ("generator rows error", lambda: GENERATOR.montecarlo_rows(*ROW[:4], np.full(1, 4), ROW[5]), ValueError,
          False),
     ]

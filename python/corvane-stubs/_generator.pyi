@@ -4,10 +4,12 @@
 from collections.abc import Sequence
 from typing import Any
 
-__all__ = ["perpendicular_basis", "interpolate", "candidate_window", "line_crossings", "scatter", "montecarlo_rows"]
+__all__ = ["perpendicular_basis", "interpolate", "elementary", "candidate_window", "line_crossings", "scatter", "montecarlo_rows"]
 
 def perpendicular_basis(direction: Sequence[float]) -> tuple[bytearray, bytearray]: ...
 def interpolate(x: Sequence[float], xp: Sequence[float], fp: Sequence[float]) -> bytearray: ...
+
+def elementary(name: str, x: Sequence[float], y: Sequence[float]) -> bytearray: ...
 
 def candidate_window(lines: tuple[Sequence[float], ...], module_z: Sequence[float]) -> tuple[bytearray, bytearray]: ...
 def line_crossings(

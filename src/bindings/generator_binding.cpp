@@ -18,6 +18,7 @@
 #include "generator/basis.hpp"
 #include "generator/flight.hpp"
 #include "generator/interpolation.hpp"
+#include "generator/portable_math.hpp"
 
 namespace corvane::py {
 
@@ -132,6 +133,30 @@ NativeColumn<double> interpolate(DoubleColumn x, DoubleColumn xp, DoubleColumn f
     return native(generator::interpolate(x.values(), xp.values(), fp.values()));
 }
 
+// One of the portable elementary functions over an array (atan2 over pairs of arrays), for checking them.
+NativeColumn<double> elementary(std::string name, DoubleColumn x, DoubleColumn y) {
+    const std::span<const double> first = x.values(), second = y.values();
+    std::vector<double> out(first.size());
+    auto each = [&](auto function) {
+        for (size_t i = 0; i < first.size(); ++i) out[i] = function(first[i]);
+    };
+    if (name == "atan2") {
+        if (second.size() != first.size()) throw ValueError("elementary: atan2 takes as many x as y");
+        for (size_t i = 0; i < first.size(); ++i) out[i] = generator::portable::atan2(first[i], second[i]);
+    } else if (name == "exp") {
+        each(generator::portable::exp);
+    } else if (name == "log") {
+        each(generator::portable::log);
+    } else if (name == "sin") {
+        each(generator::portable::sin);
+    } else if (name == "cos") {
+        each(generator::portable::cos);
+    } else {
+        throw ValueError("elementary: no function " + name);
+    }
+    return native(std::move(out));
+}
+
 PyObject* new_int(int64_t value) { return PyLong_FromLongLong(value); }
 
 // A Monte Carlo row's columns by where they come from: key, pid, charge and the eight flags are integers;
@@ -195,6 +220,9 @@ PyMethodDef generator_functions[] = {
     Function<&interpolate, "interpolate", "x", "xp", "fp">::def(
         "interpolate(x, xp, fp)\n--\n\nThe piecewise-linear interpolation of the table (xp ascending, fp) at each "
         "x, as numpy.interp gives it (float64 bytearray)."),
+    Function<&elementary, "elementary", "name", "x", "y">::def(
+        "elementary(name, x, y)\n--\n\nThe portable exp, log, sin, cos (of x) or atan2 (of x and y, in that "
+        "order) the generator computes with, as a float64 bytearray."),
     Function<&candidate_window, "candidate_window", "lines", "module_z">::def(
         "candidate_window(lines, module_z)\n--\n\nPer line, the first module (int64) and the number of consecutive "
         "modules (int64) whose sensors it may cross, as bytearrays. `lines` is (origin, tx, ty, sign, slope, r0)."),
