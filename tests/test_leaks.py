@@ -101,14 +101,14 @@ if GENERATOR is not None:
             np.full(1, 10.0))
     CROSSED = [np.frombuffer(column, dtype) for column, dtype in
                zip(GENERATOR.line_crossings(LINE, MODULE_Z, 2.0, True), (np.int64, np.int64, float, float))]
-    SCATTER = (LINE, MODULE_Z, 2.0, True, *CROSSED, np.full(1, 1e-3), np.zeros(0, np.int64), np.zeros(0),
-               np.zeros(0), np.zeros(2 * CROSSED[0].size))
+    FLIGHT = (LINE, MODULE_Z, 2.0, True, np.full(1, 800.0), np.full(1, 139.57), 0.005, 0.003, 0.99, 0.01, *CROSSED,
+              np.zeros(4 * CROSSED[0].size + 2), np.zeros(CROSSED[0].size))
     ROW = (np.zeros(11, np.int64), np.zeros(5), np.arange(3), np.zeros(1, np.int64), np.full(1, 3), np.ones(1, np.int64))
     CASES += [
-        ("generator flight", lambda: (GENERATOR.candidate_window(LINE, MODULE_Z), GENERATOR.scatter(*SCATTER)),
+        ("generator flight", lambda: (GENERATOR.candidate_window(LINE, MODULE_Z), GENERATOR.fly(*FLIGHT)),
          None, False),
-        ("generator flight error", lambda: GENERATOR.scatter(*SCATTER[:-1], np.zeros(1)), ValueError, False),
-        ("generator column error", lambda: GENERATOR.scatter(*SCATTER[:4], [0], *SCATTER[5:]), TypeError, False),
+        ("generator flight error", lambda: GENERATOR.fly(*FLIGHT[:-1], np.zeros(1)), ValueError, False),
+        ("generator column error", lambda: GENERATOR.fly(*FLIGHT[:10], [0], *FLIGHT[11:]), TypeError, False),
         ("generator rows", lambda: (GENERATOR.montecarlo_rows(*ROW), GENERATOR.interpolate(ROW[1], ROW[1], ROW[1]),
                                     GENERATOR.perpendicular_basis(LINE[0])), None, False),
         ("generator elementary", lambda: GENERATOR.elementary("atan2", MODULE_Z, MODULE_Z), None, False),

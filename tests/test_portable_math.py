@@ -9,6 +9,7 @@ import numpy as np
 import pytest
 
 import corvane
+from corvane_tools import portable_math
 
 GENERATOR = corvane._generator
 ROOT = Path(__file__).resolve().parent.parent
@@ -83,6 +84,14 @@ def test_special_values(name, arguments, expected):
         assert math.isnan(got)
     else:
         assert (got, math.copysign(1.0, got)) == (expected, math.copysign(1.0, expected))
+
+
+def test_the_array_logarithm_gives_the_compiled_bits():
+    rng = np.random.default_rng(5)
+    x = np.concatenate([log_uniform(rng, 5e-324, 1e308, 20000), rng.uniform(0.5, 2.0, 5000),
+                        [0.0, -0.0, -1.0, np.inf, -np.inf, np.nan, 5e-324, 1.0, 2.0 ** -1022, 1.7976931348623157e308]])
+    with np.errstate(all="raise"):
+        assert portable_math.log(x).tobytes() == portable("log", x).tobytes()
 
 
 COMPILER = shutil.which("g++")

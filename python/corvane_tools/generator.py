@@ -38,7 +38,7 @@ from .interactions import PAIR_PER_X0, SILICON_X0, conversion_points, delta_rays
 from .montecarlo_record import MC_COLUMNS, montecarlo_columns, montecarlo_rows_of, stable_order
 from .particles import (MINIMUM_BIAS, Particles, Spectrum, collision_vertices, concatenate, decay_products, photons,
                         prompt_particles)
-from .propagation import Crossings, Hits, Setup, candidate_window, crossings, hits, line_crossings
+from .propagation import Crossings, Hits, Setup, candidate_window, fly, line_crossings
 from .event_dict import EventDict
 
 BLOCK_EVENTS: Final = 10           # events simulated together; event i belongs to block i // 10
@@ -138,18 +138,16 @@ def _conversion_pairs(rng: np.random.Generator, setup: Setup, sources: _Sources)
     return pairs(rng, made, photon, point)
 
 
-def _knock_ons(rng: np.random.Generator, setup: Setup, particles: Particles, crossed: Crossings) -> Particles:
+def _knock_ons(rng: np.random.Generator, setup: Setup, particles: Particles, landed: Crossings) -> Particles:
     """Delta rays of the particles' crossings of a sensor, made at the crossing."""
-    on = np.flatnonzero(crossed.on_sensor)
     tx, ty = particles.lines.tx, particles.lines.ty
     silicon = setup.conditions.module_material * SILICON_X0 * np.sqrt(1.0 + tx ** 2 + ty ** 2)
 
-    def points(crossing: IntArray) -> FloatArray:
-        at = on[crossing]
-        point: FloatArray = np.stack([crossed.x[at], crossed.y[at], setup.geometry.module_z[crossed.module[at]]],
+    def points(at: IntArray) -> FloatArray:
+        point: FloatArray = np.stack([landed.x[at], landed.y[at], setup.geometry.module_z[landed.module[at]]],
                                      axis=1)
         return point
-    return delta_rays(rng, particles, crossed.row[on], silicon, points)
+    return delta_rays(rng, particles, landed.row, silicon, points)
 
 
 def _spill_over(rng: np.random.Generator, setup: Setup, events: int) -> tuple[IntArray, FloatArray, FloatArray,
@@ -159,7 +157,7 @@ def _spill_over(rng: np.random.Generator, setup: Setup, events: int) -> tuple[In
     vertices, vertex_event = collision_vertices(rng, conditions.collisions, conditions.fixed_collisions,
                                                 conditions.origin_z_spread, events)
     earlier = prompt_particles(rng, vertices, _spectrum(conditions))
-    left = hits(rng, setup, crossings(rng, setup, earlier))
+    left = fly(rng, setup, earlier).hits
     keep = rng.random(left.owner.size) < conditions.spill_over
     slot = vertex_event[earlier.collision[left.owner[keep]]] * MODULE_COUNT + left.module[keep]
     return slot, left.x[keep], left.y[keep], left.z[keep]
@@ -168,17 +166,17 @@ def _spill_over(rng: np.random.Generator, setup: Setup, events: int) -> tuple[In
 def _particle_hits(rng: np.random.Generator, setup: Setup, sources: _Sources) -> tuple[Particles, Hits]:
     """Every particle of the block, secondaries included, and their hits."""
     particles = sources.particles
-    crossed = crossings(rng, setup, particles)
-    found = hits(rng, setup, crossed)
+    flight = fly(rng, setup, particles)
+    found = flight.hits
     secondaries = []
     if setup.conditions.conversions and sources.prompt:
         secondaries.append(_conversion_pairs(rng, setup, sources))
     if setup.conditions.delta_rays:
-        secondaries.append(_knock_ons(rng, setup, particles, crossed))
+        secondaries.append(_knock_ons(rng, setup, particles, flight.landed))
     if not secondaries:
         return particles, found
     more = concatenate(secondaries)
-    more_hits = hits(rng, setup, crossings(rng, setup, more))
+    more_hits = fly(rng, setup, more).hits
     return concatenate([particles, more]), Hits(
         *(np.concatenate([a, b]) for a, b in zip(
             (found.owner, found.module, found.x, found.y, found.z),

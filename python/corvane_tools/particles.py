@@ -95,7 +95,7 @@ class Lines:
     tx: FloatArray           # dx/dz
     ty: FloatArray           # dy/dz
     sign: FloatArray         # of the flight along z
-    slope: FloatArray        # transverse slope hypot(tx, ty), at least 1e-12
+    slope: FloatArray        # transverse slope sqrt(tx^2 + ty^2), at least 1e-12
     r0: FloatArray           # distance of the origin from the beam
 
 
@@ -121,8 +121,10 @@ class Particles:
         """Computed once per set of particles: propagation, the foil and the secondaries all use them."""
         dz = np.where(np.abs(self.direction[:, 2]) < 1e-9, 1e-9, self.direction[:, 2])
         tx, ty = self.direction[:, 0] / dz, self.direction[:, 1] / dz
-        return Lines(tx, ty, np.sign(dz), np.maximum(np.hypot(tx, ty), 1e-12),
-                     np.hypot(self.origin[:, 0], self.origin[:, 1]))
+        # Square roots of sums of squares rather than hypot: the same bits on every processor (|tx| and |ty|
+        # stay below 1e9, far from overflowing).
+        ox, oy = self.origin[:, 0], self.origin[:, 1]
+        return Lines(tx, ty, np.sign(dz), np.maximum(np.sqrt(tx * tx + ty * ty), 1e-12), np.sqrt(ox * ox + oy * oy))
 
     def select(self, index: IntArray) -> "Particles":
         """The particles at `index`, in that order."""

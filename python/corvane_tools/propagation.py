@@ -7,7 +7,7 @@ from dataclasses import dataclass
 
 import numpy as np
 
-from . import compiled_generator
+from . import compiled_generator, portable_math
 from .conditions import Conditions
 from .detector import INNER_RADIUS, OUTER_HALF_WIDTH, BoolArray, FloatArray, Geometry, IntArray, sensor_plane_offset
 from .interactions import foil_crossing
@@ -42,13 +42,11 @@ class Setup:
 
 @dataclass
 class Crossings:
-    """Where particles cross modules: grouped by particle (`row`), in module order within one."""
+    """Where particles cross sensors: grouped by particle (`row`), in module order within one."""
     row: IntArray
     module: IntArray
     x: FloatArray
     y: FloatArray
-    plane: FloatArray        # z offset of the sensor plane from the module's z
-    on_sensor: BoolArray     # whether the scattered particle lands on a sensor
 
 
 @dataclass
@@ -61,18 +59,25 @@ class Hits:
     z: FloatArray
 
 
+@dataclass
+class Flight:
+    """Where scattered particles land on sensors, and the hits they leave there."""
+    landed: Crossings
+    hits: Hits
+
+
 def highland(p: FloatArray, mass: FloatArray, path_x0: FloatArray) -> FloatArray:
     """RMS projected scattering angle (rad) of a unit-charge particle; none without material."""
     beta = p / np.sqrt(p * p + mass * mass)
     path = np.maximum(path_x0, 1e-300)
-    angle: FloatArray = np.where(path_x0 > 0.0,
-                                 13.6 / (beta * p) * np.sqrt(path) * (1.0 + 0.038 * np.log(path / (beta * beta))), 0.0)
+    angle: FloatArray = np.where(path_x0 > 0.0, 13.6 / (beta * p) * np.sqrt(path)
+                                 * (1.0 + 0.038 * portable_math.log(path / (beta * beta))), 0.0)
     return angle
 
 
-def _scatter(rng: np.random.Generator, z: FloatArray, theta: FloatArray, row: IntArray,
-             forward: BoolArray) -> FloatArray:
-    """x and y displacements at each crossing (row, z) from the kicks (RMS `theta`) of the crossings before it.
+def _scatter(z: FloatArray, kicks: FloatArray, row: IntArray, forward: BoolArray) -> FloatArray:
+    """x and y displacements at each crossing (row, z) from the slope kicks (2, crossings) of the crossings
+    before it.
 
     Crossings come grouped by row (particle), in z order within a row.
     With a slope kick k_j at crossing j, the displacement at crossing k is the
@@ -80,7 +85,6 @@ def _scatter(rng: np.random.Generator, z: FloatArray, theta: FloatArray, row: In
     lower z first when flying towards +z, higher z first towards -z. Each sum
     is z_k * sum(k_j) - sum(k_j * z_j), from running sums within the row.
     """
-    kicks = rng.normal(0.0, 1.0, (2, row.size)) * theta
     starts = np.flatnonzero(np.r_[True, row[1:] != row[:-1]])
     lengths = np.diff(np.r_[starts, row.size])
     group_start = np.repeat(starts, lengths)
@@ -147,66 +151,72 @@ def line_crossings(setup: Setup, particles: Particles) -> tuple[IntArray, IntArr
     return row[crossed], module[crossed], x[crossed], y[crossed]
 
 
-def crossings(rng: np.random.Generator, setup: Setup, particles: Particles) -> Crossings:
-    """Where the particles cross the modules whose sensors their undisturbed lines cross, after scattering
-    in the foil and in every module crossed before."""
+def fly(rng: np.random.Generator, setup: Setup, particles: Particles) -> Flight:
+    """Where the particles cross the sensors their undisturbed lines cross, after scattering in the foil and in
+    every module crossed before, and the hits they leave: each crossing lost with the inefficiency, the rest
+    smeared by the resolution.
+
+    Draws, in one go: four unit normals per line crossing (kicks in x, in y; smearing in x, in y) and two per
+    particle (kicks in the foil), then one uniform per line crossing."""
+    row, module, x, y = line_crossings(setup, particles)
+    normals = rng.standard_normal(4 * row.size + 2 * len(particles))
+    uniforms = rng.random(row.size)
+    compiled = compiled_generator.flight if compiled_generator.module is not None else None
+    if compiled is None:
+        return _fly_arrays(setup, particles, (row, module, x, y), normals, uniforms)
+    geometry, conditions = setup.geometry, setup.conditions
+    columns = compiled.fly(line_arrays(particles), geometry.module_z, geometry.overlap, geometry.sensor_shapes,
+                           np.ascontiguousarray(particles.p, np.float64),
+                           np.ascontiguousarray(particles.mass, np.float64), conditions.module_material,
+                           conditions.foil_material, conditions.hit_efficiency, conditions.resolution, row, module,
+                           x, y, normals, uniforms)
+    ints, floats = (_ints(columns[i]) for i in (0, 1, 4, 5)), (_floats(columns[i]) for i in (2, 3, 6, 7, 8))
+    landed_row, landed_module, owner, hit_module = ints
+    landed_x, landed_y, hit_x, hit_y, hit_z = floats
+    return Flight(Crossings(landed_row, landed_module, landed_x, landed_y),
+                  Hits(owner, hit_module, hit_x, hit_y, hit_z))
+
+
+def _fly_arrays(setup: Setup, particles: Particles, crossed: tuple[IntArray, IntArray, FloatArray, FloatArray],
+                normals: FloatArray, uniforms: FloatArray) -> Flight:
+    """`fly` without the compiled part: the same draws, the same arithmetic."""
+    row, module, x, y = crossed
+    n, m = row.size, len(particles)
     tx, ty, sign = particles.lines.tx, particles.lines.ty, particles.lines.sign
     module_z = setup.geometry.module_z
-    row, module, x, y = line_crossings(setup, particles)
+    conditions = setup.conditions
     t2 = tx * tx + ty * ty
-    theta = highland(particles.p, particles.mass, setup.conditions.module_material * np.sqrt(1.0 + t2)) * (1.0 + t2)
-    foil_row, foil_z, foil_x0 = foil_crossing(particles, setup.conditions.foil_material)
-    if compiled_generator.module is not None:
-        return _compiled_crossings(rng, setup, particles, (row, module, x, y), (theta, t2), (foil_row, foil_z, foil_x0))
+    theta = highland(particles.p, particles.mass, conditions.module_material * np.sqrt(1.0 + t2)) * (1.0 + t2)
+    kicks = np.stack([normals[:n], normals[n:2 * n]]) * theta[row]
+    foil_row, foil_z, foil_x0 = foil_crossing(particles, conditions.foil_material)
+    crossing = np.isin(foil_row, row)            # a particle that crosses no sensor leaves no kicks behind
+    foil_row, foil_z, foil_x0 = foil_row[crossing], foil_z[crossing], foil_x0[crossing]
     if foil_row.size == 0:
-        shift = _scatter(rng, module_z[module], theta[row], row, sign > 0.0)
+        shift = _scatter(module_z[module], kicks, row, sign > 0.0)
     else:
         # The foil comes first in flight order: before a particle's modules when it flies towards +z, after
         # them (in z order) when it flies towards -z.
         forward = sign[foil_row] > 0.0
         at = np.where(forward, np.searchsorted(row, foil_row, side="left"),
                       np.searchsorted(row, foil_row, side="right")) + np.arange(foil_row.size)
-        on_module = np.ones(row.size + foil_row.size, bool)
+        on_module = np.ones(n + foil_row.size, bool)
         on_module[at] = False
         every_row = np.empty(on_module.size, np.int64)
-        every_z, every_theta = np.empty(on_module.size), np.empty(on_module.size)
+        every_z, every_kick = np.empty(on_module.size), np.empty((2, on_module.size))
         every_row[on_module], every_row[at] = row, foil_row
         every_z[on_module], every_z[at] = module_z[module], foil_z
-        every_theta[on_module] = theta[row]
-        every_theta[at] = highland(particles.p[foil_row], particles.mass[foil_row], foil_x0) * (1.0 + t2[foil_row])
-        shift = _scatter(rng, every_z, every_theta, every_row, sign > 0.0)[:, on_module]
-    x += shift[0]
-    y += shift[1]
+        foil_theta = highland(particles.p[foil_row], particles.mass[foil_row], foil_x0) * (1.0 + t2[foil_row])
+        every_kick[:, on_module] = kicks
+        every_kick[:, at] = np.stack([normals[2 * n + foil_row], normals[2 * n + m + foil_row]]) * foil_theta
+        shift = _scatter(every_z, every_kick, every_row, sign > 0.0)[:, on_module]
+    x = x + shift[0]
+    y = y + shift[1]
     plane = sensor_plane_offset(y)
-    x += tx[row] * plane
-    y += ty[row] * plane
-    return Crossings(row, module, x, y, plane, setup.geometry.in_sensitive_area(module, x, y))
-
-
-def _compiled_crossings(rng: np.random.Generator, setup: Setup, particles: Particles,
-                        crossed: tuple[IntArray, IntArray, FloatArray, FloatArray],
-                        angles: tuple[FloatArray, FloatArray], foil: tuple[IntArray, FloatArray, FloatArray]) -> Crossings:
-    """`crossings` by the compiled code: the same draws, the same arithmetic."""
-    compiled = compiled_generator.module
-    assert compiled is not None
-    row, module, x, y = crossed
-    theta, t2 = angles     # per particle: RMS kick at a module, and the squared transverse slope
-    foil_row, foil_z, foil_x0 = foil
-    foil_theta = highland(particles.p[foil_row], particles.mass[foil_row], foil_x0) * (1.0 + t2[foil_row])
-    normals = rng.normal(0.0, 1.0, (2, row.size + foil_row.size))
-    geometry = setup.geometry
-    x, y, plane, on_sensor = compiled.scatter(line_arrays(particles), geometry.module_z, geometry.overlap,
-                                              geometry.sensor_shapes, row, module, x, y, theta, foil_row, foil_z,
-                                              foil_theta, normals.reshape(-1))
-    return Crossings(row, module, _floats(x), _floats(y), _floats(plane), np.frombuffer(on_sensor, np.bool_))
-
-
-def hits(rng: np.random.Generator, setup: Setup, crossed: Crossings) -> Hits:
-    """The hits of the crossings on a sensor: each lost with the inefficiency, the rest smeared."""
-    seen = crossed.on_sensor & (rng.random(crossed.row.size) < setup.conditions.hit_efficiency)
-    count = int(np.count_nonzero(seen))
-    resolution = setup.conditions.resolution
-    module = crossed.module[seen]
-    return Hits(crossed.row[seen], module, crossed.x[seen] + rng.normal(0.0, resolution, count),
-                crossed.y[seen] + rng.normal(0.0, resolution, count),
-                setup.geometry.module_z[module] + crossed.plane[seen])
+    x = x + tx[row] * plane
+    y = y + ty[row] * plane
+    on = setup.geometry.in_sensitive_area(module, x, y)
+    seen = on & (uniforms < conditions.hit_efficiency)
+    smear = normals[2 * n + 2 * m:].reshape(2, n)[:, seen] * conditions.resolution
+    return Flight(Crossings(row[on], module[on], x[on], y[on]),
+                  Hits(row[seen], module[seen], x[seen] + smear[0], y[seen] + smear[1],
+                       module_z[module[seen]] + plane[seen]))

@@ -111,16 +111,19 @@ auto line_crossings(PyRef lines, DoubleColumn module_z, double overlap, bool til
                       native(std::move(crossed.y)));
 }
 
-auto scatter(PyRef lines, DoubleColumn module_z, double overlap, bool tiles, IntegerColumn row, IntegerColumn module,
-             std::vector<double> x, std::vector<double> y, DoubleColumn theta, IntegerColumn foil_row,
-             DoubleColumn foil_z, DoubleColumn foil_theta, DoubleColumn normals) {
+auto fly(PyRef lines, DoubleColumn module_z, double overlap, bool tiles, DoubleColumn p, DoubleColumn mass,
+         double module_material, double foil_material, double hit_efficiency, double resolution, IntegerColumn row,
+         IntegerColumn module, DoubleColumn x, DoubleColumn y, DoubleColumn normals, DoubleColumn uniforms) {
     const LineColumns columns = line_columns(lines.get());
-    const generator::ScatterInput input{row.values(),    module.values(),     theta.values(),  foil_row.values(),
-                                        foil_z.values(), foil_theta.values(), normals.values()};
-    generator::Landing landing =
-        generator::scatter(columns.lines(), module_z.values(), Sensors{overlap, tiles}, input, x, y);
-    return std::tuple(native(std::move(x)), native(std::move(y)), native(std::move(landing.plane)),
-                      native(std::move(landing.on_sensor)));
+    const generator::FlightInput input{p.values(),       mass.values(),    row.values(),   module.values(),
+                                       module_material,  foil_material,    hit_efficiency, resolution,
+                                       normals.values(), uniforms.values()};
+    generator::Flight flight =
+        generator::fly(columns.lines(), module_z.values(), Sensors{overlap, tiles}, input, x.values(), y.values());
+    return std::tuple(native(std::move(flight.row)), native(std::move(flight.module)), native(std::move(flight.x)),
+                      native(std::move(flight.y)), native(std::move(flight.owner)),
+                      native(std::move(flight.hit_module)), native(std::move(flight.hit_x)),
+                      native(std::move(flight.hit_y)), native(std::move(flight.hit_z)));
 }
 
 auto perpendicular_basis(DoubleColumn direction) {
@@ -229,11 +232,15 @@ PyMethodDef generator_functions[] = {
     Function<&line_crossings, "line_crossings", "lines", "module_z", "overlap", "tiles">::def(
         "line_crossings(lines, module_z, overlap, tiles)\n--\n\nThe sensors the lines cross: particle and module "
         "(int64), x and y (float64), grouped by particle in module order, as bytearrays."),
-    Function<&scatter, "scatter", "lines", "module_z", "overlap", "tiles", "row", "module", "x", "y", "theta",
-             "foil_row", "foil_z", "foil_theta", "normals">::
-        def("scatter(lines, module_z, overlap, tiles, row, module, x, y, theta, foil_row, foil_z, foil_theta, "
-            "normals)\n--\n\nThe line crossings moved by multiple scattering: x, y, the sensor plane's z offset "
-            "(float64) and whether each lands on a sensor (one byte), as bytearrays."),
+    Function<&fly, "fly", "lines", "module_z", "overlap", "tiles", "p", "mass", "module_material", "foil_material",
+             "hit_efficiency", "resolution", "row", "module", "x", "y", "normals", "uniforms">::
+        def("fly(lines, module_z, overlap, tiles, p, mass, module_material, foil_material, hit_efficiency, resolution, "
+            "row, module, x, y, normals, uniforms)\n--\n\n"
+            "The line crossings moved by multiple scattering in the foil and the modules, and the hits they leave: "
+            "the crossings landing on a sensor (particle and module as int64, x and y as float64) and their hits "
+            "(particle, module, x, y, z), as bytearrays. Materials are in radiation lengths at normal incidence; "
+            "`normals` holds 4 unit normal draws per crossing and 2 per particle, "
+            "`uniforms` one draw in [0, 1) per crossing (see corvane_tools.propagation.crossings)."),
     Function<&montecarlo_rows, "montecarlo_rows", "integers", "reals", "hit_ids", "hit_start", "hit_end", "per_event">::
         def("montecarlo_rows(integers, reals, hit_ids, hit_start, hit_end, per_event)\n--\n\nThe Monte Carlo rows of "
             "consecutive events, one list of rows per event (see corvane_tools.montecarlo_record)."),

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/errors.hpp"
+#include "generator/portable_math.hpp"
 
 namespace corvane::generator {
 namespace {
@@ -107,79 +108,92 @@ LineCrossings line_crossings(const Lines& lines, std::span<const double> module_
 
 namespace {
 
+constexpr double foil_radius = 3.5;
+constexpr double foil_path_limit = 10.0;  // the foil's corrugations follow the modules: at most ten thicknesses
+
 // One scattering layer of a particle: a module crossing (its index) or the foil (-1), with its z, its kicks,
 // and the running sums of kicks and moments over all layers before it.
 struct Layer {
     int64_t crossing;
     double z;
-    double kick_x, kick_y;
     std::array<double, 4> before;
 };
 
-void check_scatter_input(const Lines& lines, std::span<const double> module_z, const ScatterInput& in,
-                         size_t crossings) {
-    require(in.module.size() == crossings, "the crossing columns differ in length");
-    require(in.theta.size() == lines.size(), "one scattering angle per particle");
-    require(in.foil_z.size() == in.foil_row.size() && in.foil_theta.size() == in.foil_row.size(),
-            "the foil columns differ in length");
+void check_flight_input(const Lines& lines, std::span<const double> module_z, const FlightInput& in, size_t crossings,
+                        size_t xs, size_t ys) {
+    require(in.module.size() == crossings && xs == crossings && ys == crossings,
+            "the crossing columns differ in length");
+    require(in.p.size() == lines.size() && in.mass.size() == lines.size(), "one momentum and mass per particle");
     for (size_t j = 0; j < crossings; ++j) {
         require(
             in.row[j] >= 0 && static_cast<size_t>(in.row[j]) < lines.size() && (j == 0 || in.row[j - 1] <= in.row[j]),
             "crossings must be grouped by particle in ascending order");
         require(in.module[j] >= 0 && static_cast<size_t>(in.module[j]) < module_z.size(), "module out of range");
     }
-    for (size_t f = 0; f < in.foil_row.size(); ++f) {
-        require(in.foil_row[f] >= 0 && static_cast<size_t>(in.foil_row[f]) < lines.size() &&
-                    (f == 0 || in.foil_row[f - 1] < in.foil_row[f]),
-                "foil rows must be particles in ascending order");
-    }
-    require(in.normals.size() == 2 * (crossings + in.foil_row.size()), "two normal draws per layer");
+    require(in.normals.size() == 4 * crossings + 2 * lines.size(), "four normal draws per crossing, two per particle");
+    require(in.uniforms.size() == crossings, "one uniform draw per crossing");
 }
 
 }  // namespace
 
-Landing scatter(const Lines& lines, std::span<const double> module_z, const Sensors& sensors, const ScatterInput& in,
-                std::vector<double>& x, std::vector<double>& y) {
-    check_lines(lines);
-    const size_t crossings = in.row.size();
-    require(x.size() == crossings && y.size() == crossings, "the crossing columns differ in length");
-    check_scatter_input(lines, module_z, in, crossings);
-    const size_t layer_count = crossings + in.foil_row.size();
+double highland(double p, double mass, double path_x0) {
+    if (!(path_x0 > 0.0)) return 0.0;
+    const double beta = p / std::sqrt(p * p + mass * mass);
+    return 13.6 / (beta * p) * std::sqrt(path_x0) * (1.0 + 0.038 * portable::log(path_x0 / (beta * beta)));
+}
 
-    Landing landing;
-    landing.plane.resize(crossings);
-    landing.on_sensor.resize(crossings);
+Flight fly(const Lines& lines, std::span<const double> module_z, const Sensors& sensors, const FlightInput& in,
+           std::span<const double> x, std::span<const double> y) {
+    check_lines(lines);
+    const size_t crossings = in.row.size(), particles = lines.size();
+    check_flight_input(lines, module_z, in, crossings, x.size(), y.size());
+    const std::span<const double> kick_x = in.normals.subspan(0, crossings);
+    const std::span<const double> kick_y = in.normals.subspan(crossings, crossings);
+    const std::span<const double> foil_x = in.normals.subspan(2 * crossings, particles);
+    const std::span<const double> foil_y = in.normals.subspan(2 * crossings + particles, particles);
+    const std::span<const double> smear_x = in.normals.subspan(2 * crossings + 2 * particles, crossings);
+    const std::span<const double> smear_y = in.normals.subspan(3 * crossings + 2 * particles, crossings);
+
+    Flight out;
+    for (std::vector<int64_t>* column : {&out.row, &out.module, &out.owner, &out.hit_module})
+        column->reserve(crossings);
+    for (std::vector<double>* column : {&out.x, &out.y, &out.hit_x, &out.hit_y, &out.hit_z}) column->reserve(crossings);
     // Running sums of the kicks and of the kicks' moments kick * z over all layers in flight order, as one
     // cumulative sum from the first layer of the first particle; only the current particle's are kept.
     std::array<double, 4> running{0.0, 0.0, 0.0, 0.0};
     std::vector<Layer> group;
-    size_t layer = 0, next = 0, foil = 0;
-    while (next < crossings || foil < in.foil_row.size()) {
-        const int64_t row = next == crossings            ? in.foil_row[foil]
-                            : foil == in.foil_row.size() ? in.row[next]
-                                                         : std::min(in.row[next], in.foil_row[foil]);
-        const size_t particle = static_cast<size_t>(row);
+    size_t next = 0;
+    while (next < crossings) {
+        const size_t particle = static_cast<size_t>(in.row[next]);
+        const double tx = lines.tx[particle], ty = lines.ty[particle];
+        const double t2 = tx * tx + ty * ty;
+        const double theta =
+            highland(in.p[particle], in.mass[particle], in.module_material * std::sqrt(1.0 + t2)) * (1.0 + t2);
         const bool forward = lines.sign[particle] > 0.0;
-        const bool has_foil = foil < in.foil_row.size() && in.foil_row[foil] == row;
-        // Flight order: the foil before the modules towards +z, after them (in z order) towards -z.
+        // A particle made inside the foil crosses it once on its way out, at the angle of its line to the beam.
+        const double r0 = lines.r0[particle], slope = lines.slope[particle];
+        const bool has_foil = in.foil_material > 0.0 && r0 < foil_radius;
         group.clear();
-        auto add = [&](int64_t crossing, double z, double theta) {
-            const double kick_x = in.normals[layer] * theta;
-            const double kick_y = in.normals[layer_count + layer] * theta;
-            group.push_back({crossing, z, kick_x, kick_y, running});
-            running[0] = running[0] + kick_x;
-            running[1] = running[1] + kick_y;
-            running[2] = running[2] + kick_x * z;
-            running[3] = running[3] + kick_y * z;
-            ++layer;
+        auto add = [&](int64_t crossing, double z, double theta_here, double normal_x, double normal_y) {
+            const double kx = normal_x * theta_here, ky = normal_y * theta_here;
+            group.push_back({crossing, z, running});
+            running[0] = running[0] + kx;
+            running[1] = running[1] + ky;
+            running[2] = running[2] + kx * z;
+            running[3] = running[3] + ky * z;
         };
-        auto add_foil = [&] { add(-1, in.foil_z[foil], in.foil_theta[foil]); };
+        auto add_foil = [&] {
+            const double z = lines.origin[3 * particle + 2] + lines.sign[particle] * (foil_radius - r0) / slope;
+            const double path = std::min(std::sqrt(1.0 + slope * slope) / slope, foil_path_limit);
+            const double foil_theta = highland(in.p[particle], in.mass[particle], in.foil_material * path) * (1.0 + t2);
+            add(-1, z, foil_theta, foil_x[particle], foil_y[particle]);
+        };
         if (has_foil && forward) add_foil();
-        for (; next < crossings && in.row[next] == row; ++next) {
-            add(static_cast<int64_t>(next), module_z[static_cast<size_t>(in.module[next])], in.theta[particle]);
+        for (; next < crossings && static_cast<size_t>(in.row[next]) == particle; ++next) {
+            add(static_cast<int64_t>(next), module_z[static_cast<size_t>(in.module[next])], theta, kick_x[next],
+                kick_y[next]);
         }
         if (has_foil && !forward) add_foil();
-        if (has_foil) ++foil;
 
         for (size_t j = 0; j < group.size(); ++j) {
             if (group[j].crossing < 0) continue;
@@ -188,19 +202,26 @@ Landing scatter(const Lines& lines, std::span<const double> module_z, const Sens
             const std::array<double, 4>& low =
                 forward ? group.front().before : (j + 1 < group.size() ? group[j + 1].before : running);
             const double z = group[j].z;
-            const double shift_x = z * (high[0] - low[0]) - (high[2] - low[2]);
-            const double shift_y = z * (high[1] - low[1]) - (high[3] - low[3]);
             const size_t k = static_cast<size_t>(group[j].crossing);
-            x[k] = x[k] + shift_x;
-            y[k] = y[k] + shift_y;
-            const double plane = sensor_plane_offset(y[k]);
-            x[k] = x[k] + lines.tx[particle] * plane;
-            y[k] = y[k] + lines.ty[particle] * plane;
-            landing.plane[k] = plane;
-            landing.on_sensor[k] = sensors.contain(in.module[k], x[k], y[k]) ? 1 : 0;
+            double hx = x[k] + (z * (high[0] - low[0]) - (high[2] - low[2]));
+            double hy = y[k] + (z * (high[1] - low[1]) - (high[3] - low[3]));
+            const double plane = sensor_plane_offset(hy);
+            hx = hx + tx * plane;
+            hy = hy + ty * plane;
+            if (!sensors.contain(in.module[k], hx, hy)) continue;
+            out.row.push_back(static_cast<int64_t>(particle));
+            out.module.push_back(in.module[k]);
+            out.x.push_back(hx);
+            out.y.push_back(hy);
+            if (!(in.uniforms[k] < in.hit_efficiency)) continue;
+            out.owner.push_back(static_cast<int64_t>(particle));
+            out.hit_module.push_back(in.module[k]);
+            out.hit_x.push_back(hx + smear_x[k] * in.resolution);
+            out.hit_y.push_back(hy + smear_y[k] * in.resolution);
+            out.hit_z.push_back(z + plane);
         }
     }
-    return landing;
+    return out;
 }
 
 }  // namespace corvane::generator

@@ -1,8 +1,9 @@
 // Straight-line flight of generated particles through the 52 modules: which
 // sensors a line crosses, and where a particle lands after multiple
-// scattering in the material it crossed before. The random kicks come from
-// the caller, so this is plain arithmetic, evaluated in the same order as the
-// array code it stands in for (the events must not change by a bit).
+// scattering in the material it crossed before, and the hits it leaves. The
+// random draws come from the caller, so this is plain arithmetic (portable
+// logarithm included), evaluated in the same order as the array code it
+// stands in for: both give the same events to the last bit.
 #pragma once
 
 #include <cstdint>
@@ -43,23 +44,34 @@ LineCrossings line_crossings(const Lines& lines, std::span<const double> module_
 void candidate_window(const Lines& lines, std::span<const double> module_z, std::vector<int64_t>& first,
                       std::vector<int64_t>& count);
 
-// What scatters the particles: the modules their lines cross and, once, the foil for particles made inside it.
-struct ScatterInput {
-    std::span<const int64_t> row, module;  // the line crossings
-    std::span<const double> theta;         // RMS kick per particle at a module
-    std::span<const int64_t> foil_row;     // particles crossing the foil, ascending
-    std::span<const double> foil_z, foil_theta;
-    std::span<const double> normals;  // 2 x (crossings + foil crossings) unit normal draws, x row then y row
+// What decides where particles land and which crossings leave hits: the particles' momenta and masses, the
+// material (radiation lengths at normal incidence), the hit efficiency and resolution, and the random draws.
+struct FlightInput {
+    std::span<const double> p, mass;       // per particle
+    std::span<const int64_t> row, module;  // the line crossings, grouped by particle in ascending order
+    double module_material = 0.0, foil_material = 0.0, hit_efficiency = 0.0, resolution = 0.0;
+    // Unit normal draws, in blocks: kicks in x and in y at each crossing, kicks in x and in y in the foil per
+    // particle, smearing in x and in y at each crossing (4 crossings + 2 particles); and one uniform draw in
+    // [0, 1) per crossing that decides whether it leaves a hit.
+    std::span<const double> normals, uniforms;
 };
 
-struct Landing {
-    std::vector<double> plane;  // z offset of the sensor plane hit
-    std::vector<uint8_t> on_sensor;
+// Crossings that land on a sensor (row, module, x, y) and the hits among them (owner, module, x, y, z).
+struct Flight {
+    std::vector<int64_t> row, module;
+    std::vector<double> x, y;
+    std::vector<int64_t> owner, hit_module;
+    std::vector<double> hit_x, hit_y, hit_z;
 };
 
-// Moves the line crossings (x, y) to where the scattered particles cross, and tells which land on a sensor.
-// Entries in flight order: the foil before a particle's modules when it flies towards +z, after them otherwise.
-Landing scatter(const Lines& lines, std::span<const double> module_z, const Sensors& sensors, const ScatterInput& in,
-                std::vector<double>& x, std::vector<double>& y);
+// RMS projected scattering angle (rad) of a unit-charge particle of momentum p and the given mass after
+// `path_x0` radiation lengths (Highland); none without material.
+double highland(double p, double mass, double path_x0);
+
+// Moves the line crossings (x, y) to where the scattered particles cross: each particle is kicked in the foil,
+// when it is made inside it, and at every module it crosses. Flight order: the foil first, then the modules
+// in z order towards +z, or from the highest z down towards -z.
+Flight fly(const Lines& lines, std::span<const double> module_z, const Sensors& sensors, const FlightInput& in,
+           std::span<const double> x, std::span<const double> y);
 
 }  // namespace corvane::generator
