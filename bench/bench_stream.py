@@ -18,7 +18,8 @@ On a generated Parquet sample of `--events` events:
   and its worker processes) for 10^3 and `--memory-events` events, and of
   `corvane run` generating 320 and `--events` events in the job.
 
-The allocator is set up as the commands set it up (see allocator.py). The
+The allocators (C library and Arrow) are set up as the commands set them
+up (see allocator.py). The
 job and the solver alone run alternately, `--repeat` times each, and
 the best of each is kept: other work on the machine disturbs both alike,
 so the ratios hold better than the absolute rates.
@@ -36,7 +37,7 @@ from pathlib import Path
 import pyarrow.parquet as pq
 
 from corvane_tools.algorithms import ALGORITHMS, available, construct, pool_size
-from corvane_tools.allocator import return_large_blocks
+from corvane_tools.allocator import arrow_pool_reusing_memory, return_large_blocks
 from corvane_tools.cluster import run_locally
 from corvane_tools.event_files import read_file
 from corvane_tools.job_fold import JobFold
@@ -127,6 +128,7 @@ def main() -> None:
     parser.add_argument("--memory-events", type=int, default=10_000)
     options = parser.parse_args()
     return_large_blocks()  # as the commands do, for the solver alone and the job alike
+    arrow_pool_reusing_memory()
     print(f"pool of {pool_size()} solver threads; load average {os.getloadavg()[0]:.1f} at the start")
     with tempfile.TemporaryDirectory() as scratch:
         sample = Path(scratch) / "sample.parquet"

@@ -28,7 +28,7 @@ from .output_paths import (
     image_path,
 )
 from .progress import progress_bar
-from .allocator import return_large_blocks
+from .allocator import arrow_pool_reusing_memory, return_large_blocks
 from .summary_output import RAW_SUMMARY_HELP, print_summaries
 from .job_fold import FoldError, JobFold
 from .parameters import DEFAULT, ParameterError, construct as construct_with, format_value, resolve_settings
@@ -96,6 +96,7 @@ def main() -> None:
     with every available algorithm and prints the validation summaries.
     """
     return_large_blocks()
+    arrow_pool_reusing_memory()
 
 
 @main.command()

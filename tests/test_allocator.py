@@ -1,0 +1,31 @@
+"""The commands' allocator set-up reaches the processes they start, and leaves a choice made in the
+environment alone."""
+import json
+import os
+import subprocess
+import sys
+
+import pytest
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+# Arrow's pool here and in a process started afterwards (as generating workers are).
+PROBE = """
+import json, subprocess, sys
+import pyarrow as pa
+from corvane_tools.allocator import arrow_pool_reusing_memory
+arrow_pool_reusing_memory()
+child = subprocess.run([sys.executable, "-c", "import pyarrow as pa; print(pa.default_memory_pool().backend_name)"],
+                       capture_output=True, text=True, check=True, timeout=60)
+print(json.dumps([pa.default_memory_pool().backend_name, child.stdout.strip()]))
+"""
+
+
+@pytest.mark.parametrize("chosen, expected", [(None, "jemalloc"), ("system", "system")])
+def test_arrow_pool_in_this_process_and_its_children(chosen, expected):
+    env = {key: value for key, value in os.environ.items() if key != "ARROW_DEFAULT_MEMORY_POOL"}
+    env["PYTHONPATH"] = os.pathsep.join([os.path.join(ROOT, "python"), *filter(None, [env.get("PYTHONPATH")])])
+    if chosen is not None:
+        env["ARROW_DEFAULT_MEMORY_POOL"] = chosen
+    done = subprocess.run([sys.executable, "-c", PROBE], env=env, capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0, done.stderr
+    assert json.loads(done.stdout) == [expected, expected]
