@@ -91,3 +91,62 @@ def test_foreign_hit_fails_as_measuring_one_by_one(batch):
     with pytest.raises(RuntimeError) as batched:
         corvane._records.measure_tracks(*truth_columns(typed[:1]), np.zeros(1, "<i8").tobytes(), tracks)
     assert str(batched.value) == str(one_by_one.value)
+
+
+@pytest.mark.parametrize("name", ["TrackFollowing", "SearchByTripletTrie", "GraphDFS"])
+def test_solving_into_columns_gives_the_batch_solvers_tracks(batch, name):
+    events, _, _ = batch
+    solver = getattr(corvane.ReconstructionAlgorithms, name)()
+    handles = [corvane.DetectorEvent.Event(event) for event in events]
+    ours, theirs = split_track_columns(*corvane._records.solve_tracks(solver, handles)), \
+        batch_track_arrays(solver.solve_batch(handles))
+    assert digest(ours) == digest(theirs) and len(ours) == len(events)
+    assert split_track_columns(*corvane._records.solve_tracks(solver, [])) == []
+
+
+def test_solving_into_columns_refuses_other_objects(batch):
+    with pytest.raises(TypeError):
+        corvane._records.solve_tracks(object(), [])
+
+
+@pytest.mark.parametrize("chosen", [[0, 1, 3, 4], [4], []])
+def test_measuring_columns_equals_measuring_track_objects(batch, chosen):
+    events, typed, _ = batch
+    tracks = mixed_tracks(events)
+    measured = np.array(chosen, dtype="<i8").tobytes()
+    records, *columns = corvane._records.measure_tracks(*truth_columns([typed[i] for i in chosen]), measured, tracks)
+    assert corvane._records.measure_solved(truth_columns([typed[i] for i in chosen]), measured, *columns) == records
+    assert corvane._records.measure_solved([events[i] for i in chosen], measured, *columns) == records
+
+
+def _misfit(columns, which):
+    """Columns of a batch of tracks (see solve_tracks) with one thing that does not fit."""
+    hit_ids, offsets, last, penultimate, counts = (np.frombuffer(column, dtype) for column, dtype in
+                                                   zip(columns, ("<i4", "<i8", "u1", "u1", "<i8")))
+    if which == "offsets start past 0":
+        offsets = offsets + 1
+    elif which == "offsets decrease":
+        offsets = offsets.copy()
+        offsets[1] = offsets[2] + 1
+    elif which == "offsets end short":
+        offsets = offsets.copy()
+        offsets[-1] -= 1
+    elif which == "a flag missing":
+        last = last[:-1]
+    elif which == "counts add up short":
+        counts = counts.copy()
+        counts[0] -= 1
+    elif which == "a negative count":
+        counts = counts.copy()
+        counts[0], counts[1] = -1, counts[1] + counts[0] + 1
+    return [column.tobytes() for column in (hit_ids, offsets, last, penultimate, counts)]
+
+
+@pytest.mark.parametrize("which", ["offsets start past 0", "offsets decrease", "offsets end short",
+                                   "a flag missing", "counts add up short", "a negative count"])
+def test_columns_that_do_not_fit_are_refused(batch, which):
+    events, typed, solved = batch
+    columns = corvane._records.measure_tracks(*truth_columns(typed[:1]), np.zeros(1, "<i8").tobytes(), solved)[1:]
+    with pytest.raises(ValueError, match="do not fit"):
+        corvane._records.measure_solved(truth_columns(typed[:1]), np.zeros(1, "<i8").tobytes(),
+                                        *_misfit(columns, which))

@@ -34,6 +34,7 @@ TRUTH_TRACKS = [[track(0, 1, 2), track(3, 4), track(0, 5)]]
 TRUTH_COLUMNS = (np.array([6, 2], "<i8").tobytes(), np.array([[1, 211, 1, 1, 0, 0, 3], [2, 11, 1, 1, 0, 0, 3]],
                                                              "<i8").tobytes(),
                  np.array([1000.0, 1000.0]).tobytes(), np.arange(6, dtype="<i8").tobytes())
+SOLVED_COLUMNS = tuple(corvane._records.measure_tracks(*TRUTH_COLUMNS, b"\0" * 8, TRUTH_TRACKS)[1:])
 
 
 def interrupting():
@@ -89,6 +90,14 @@ CASES = [
      False),
     ("measure_tracks error", lambda: corvane._records.measure_tracks(*TRUTH_COLUMNS, b"\1" + b"\0" * 7,
                                                                      TRUTH_TRACKS), ValueError, False),
+    ("solve_tracks", lambda: corvane._records.solve_tracks(ALGORITHM, [EVENT]), None, True),
+    ("solve_tracks error", lambda: corvane._records.solve_tracks(HIT, [EVENT]), TypeError, False),
+    ("measure_solved", lambda: corvane._records.measure_solved(TRUTH_COLUMNS, b"\0" * 8, *SOLVED_COLUMNS), None,
+     False),
+    ("measure_solved rows", lambda: corvane._records.measure_solved([TRUTH], b"\0" * 8, *SOLVED_COLUMNS), None,
+     False),
+    ("measure_solved error", lambda: corvane._records.measure_solved(TRUTH_COLUMNS, b"\0" * 8,
+                                                                     *SOLVED_COLUMNS[:-1], b""), ValueError, False),
     ("validation montecarlo error", lambda: Validator.export_validation_to_json(
         [{**TRUTH, "montecarlo": {"particles": []}}], [[]], False), KeyError, False),
 ]

@@ -2,9 +2,10 @@
 from collections.abc import Sequence
 from typing import Any, final
 
-from .DetectorEvent import Track
+from .DetectorEvent import Event, Track
 
-__all__ = ["RecordFold", "measure_events", "measure_columns", "measure_tracks", "event_totals"]
+__all__ = ["RecordFold", "measure_events", "measure_columns", "measure_tracks", "measure_solved", "solve_tracks",
+           "event_totals"]
 
 def measure_events(py_events: Sequence[dict[str, Any]], py_tracks: Sequence[Sequence[Track]]) -> bytes: ...
 def measure_columns(
@@ -22,6 +23,17 @@ def measure_tracks(
     measured: bytes | bytearray | memoryview,
     py_tracks: Sequence[Sequence[Track]],
 ) -> tuple[bytes, bytearray, bytearray, bytearray, bytearray, bytearray]: ...
+def measure_solved(
+    truth: tuple[bytes | bytearray | memoryview, bytes | bytearray | memoryview, bytes | bytearray | memoryview,
+                 bytes | bytearray | memoryview] | Sequence[dict[str, Any]],
+    measured: bytes | bytearray | memoryview,
+    hit_ids: bytes | bytearray | memoryview,
+    offsets: bytes | bytearray | memoryview,
+    missed_last_module: bytes | bytearray | memoryview,
+    missed_penultimate_module: bytes | bytearray | memoryview,
+    track_counts: bytes | bytearray | memoryview,
+) -> bytes: ...
+def solve_tracks(algorithm: object, events: Sequence[Event]) -> tuple[bytearray, bytearray, bytearray, bytearray, bytearray]: ...
 def event_totals(records: bytes | bytearray | memoryview) -> list[tuple[int, int]]: ...
 
 @final

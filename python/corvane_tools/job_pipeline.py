@@ -143,7 +143,9 @@ def run_pipeline(units: Sequence[WorkUnit], options: JobOptions, accept: Callabl
     solvers = options.solvers()
     reader = _Stage("corvane-reader", lambda: _pieces(units, options, processes))
     solver: _Stage[SolvedPiece] = _Stage(
-        "corvane-solver", lambda: (solve_piece(solvers, piece) for piece in reader.items(solver.stopping)))
+        "corvane-solver",
+        # Plots count Track objects; everything else takes the module's own algorithms' tracks as columns.
+        lambda: (solve_piece(solvers, piece, columns=not options.plots) for piece in reader.items(solver.stopping)))
     stages = (reader, solver)
     finished = False
     with quick_handoffs:

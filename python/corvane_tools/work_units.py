@@ -349,35 +349,71 @@ def _solve_each(solver: Solver, name: str, handles: Sequence[Any], failed: dict[
     return tracks
 
 
+@dataclass(frozen=True)
+class TrackColumns:
+    """A batch's tracks as `corvane._records.solve_tracks` returns them: hit ids, offsets (over the whole
+    batch), the two flags and each event's number of tracks."""
+    columns: tuple[bytearray, bytearray, bytearray, bytearray, bytearray]
+
+
+# The algorithms `solve_tracks` solves into columns.
+COMPILED_SOLVERS: Final = (corvane.ReconstructionAlgorithms.TrackFollowing,
+                           corvane.ReconstructionAlgorithms.SearchByTripletTrie, corvane.ReconstructionAlgorithms.GraphDFS)
+
+
 @dataclass
 class SolvedPiece:
     """A piece with every algorithm's tracks for its events."""
     piece: Piece
-    tracks: dict[str, list[Any]]      # per algorithm, per event (None for an event that failed)
+    # Per algorithm: per event (None for an event that failed), or, when no event failed, maybe the
+    # batch's columns (see solve_piece).
+    tracks: dict[str, list[Any] | TrackColumns]
     seconds: dict[str, float]         # per algorithm, time spent solving
     failed: dict[int, str]            # position in the piece -> why it failed
 
 
-def solve_piece(solvers: dict[str, Solver], piece: Piece) -> SolvedPiece:
+def solve_piece(solvers: dict[str, Solver], piece: Piece, columns: bool = False) -> SolvedPiece:
     """Every algorithm's tracks for the piece's events. An event whose reconstruction fails with one of
-    EVENT_FAILURES is found by solving the piece again one event at a time, and noted."""
+    EVENT_FAILURES is found by solving the piece again one event at a time, and noted. `columns`: the
+    module's own algorithms hand their tracks over as columns, no Track object made (the same tracks)."""
     failed: dict[int, str] = {}
-    solved: dict[str, list[Any]] = {}
+    solved: dict[str, list[Any] | TrackColumns] = {}
     seconds: dict[str, float] = {}
     for name, solver in solvers.items():
         began = time.perf_counter()
-        try:
-            solved[name] = solver.solve_batch(piece.handles) if piece.handles else []
-        except EVENT_FAILURES:
-            solved[name] = _solve_each(solver, name, piece.handles, failed)
+        solved[name] = _solve_all(solver, name, piece.handles, failed,
+                                  columns and bool(piece.handles) and isinstance(solver, COMPILED_SOLVERS))
         seconds[name] = time.perf_counter() - began
+    if failed:
+        # The events left out must leave every algorithm's results: columns cannot lose one, lists can.
+        for name, solver in solvers.items():
+            if isinstance(solved[name], TrackColumns):
+                began = time.perf_counter()
+                solved[name] = _solve_all(solver, name, piece.handles, failed, False)
+                seconds[name] += time.perf_counter() - began
     return SolvedPiece(piece, solved, seconds, failed)
 
 
-def _measured(tracks: Sequence[Sequence[Any]], truth: Sequence[int], columns: tuple[bytes, bytes, bytes, bytes] | None,
+def _solve_all(solver: Solver, name: str, handles: Sequence[Any], failed: dict[int, str],
+               columns: bool) -> list[Any] | TrackColumns:
+    try:
+        if columns:
+            return TrackColumns(corvane._records.solve_tracks(solver, handles))
+        return solver.solve_batch(handles) if handles else []
+    except EVENT_FAILURES:
+        return _solve_each(solver, name, handles, failed)
+
+
+def _measured(tracks: Sequence[Sequence[Any]] | TrackColumns, truth: Sequence[int],
+              columns: tuple[bytes, bytes, bytes, bytes] | None,
               rows: Sequence[dict[str, Any]]) -> tuple[bytes, list[TrackArrays]]:
     """The validation records of the events with truth (at positions `truth`; their records as typed
     `columns`, or as `rows` when None) and every event's tracks as arrays."""
+    if isinstance(tracks, TrackColumns):
+        measured = np.array(truth, dtype="<i8").tobytes()
+        return (corvane._records.measure_solved(columns if columns is not None else list(rows), measured,
+                                                *tracks.columns),
+                split_track_columns(*tracks.columns))
     if columns is not None:
         # One call for the whole batch, reading each track once, on this thread.
         records, *arrays = corvane._records.measure_tracks(*columns, np.array(truth, dtype="<i8").tobytes(), tracks)
@@ -404,7 +440,7 @@ class UnitProcessor:
         self.identities: list[EventIdentity] = []
 
     def add(self, piece: Piece) -> None:
-        self.add_solved(solve_piece(self.solvers, piece))
+        self.add_solved(solve_piece(self.solvers, piece, columns=not self.options.plots))
 
     def add_solved(self, solved: SolvedPiece) -> None:
         """Measures a piece solved by `solve_piece` (with this unit's options) and adds it up."""
@@ -426,11 +462,15 @@ class UnitProcessor:
             rows = [plain(with_rows(event)) for event in validated] if columns is None else []
             plotted = [with_rows(event) for event in events] if self.options.plots else []
             for name, output in self.outputs.items():
-                tracks = [solved.tracks[name][index] for index in kept]
+                solved_tracks = solved.tracks[name]
+                # Columns come only from a piece where no event failed.
+                tracks = (solved_tracks if isinstance(solved_tracks, TrackColumns)
+                          else [solved_tracks[index] for index in kept])
                 records, arrays = _measured(tracks, truth, columns, rows)
                 output.records.append(records)
                 output.tracks.extend(arrays)
-                if self.options.plots:
+                if self.options.plots:  # solved as Track objects (see solve_piece)
+                    assert not isinstance(tracks, TrackColumns)
                     add_counts(output.efficiency, binned_efficiency(plotted, tracks))
         self.hit_counts.extend(hit_count(event) for event in events)
         self.validated_hit_counts.extend(hit_count(events[index]) for index in truth)

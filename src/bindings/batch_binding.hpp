@@ -78,8 +78,19 @@ std::vector<std::vector<Track>> solve_batch(const parameters_of<Core>& parameter
     }
 }
 
+// Each class's per-event core and what its solve_batch does after a failure,
+// for the private entry points that solve a batch into columns instead of
+// Track objects (solved_columns.cpp). Set when the class is registered.
+template <class Parameters>
+struct RegisteredCore {
+    static inline std::vector<Track> (*core)(const Parameters&, const EventData&) = nullptr;
+    static inline AfterFailure after_failure = AfterFailure::solve_the_rest;
+};
+
 template <auto Core, AfterFailure after_failure = AfterFailure::solve_the_rest>
 PyMethodDef solve_batch_method() {
+    RegisteredCore<parameters_of<Core>>::core = Core;
+    RegisteredCore<parameters_of<Core>>::after_failure = after_failure;
     return Method<&solve_batch<Core, after_failure>, "solve_batch", "events">::def(
         "solve_batch($self, events)\n--\n\n");
 }

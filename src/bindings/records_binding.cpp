@@ -12,6 +12,7 @@
 #include "bindings/layer/native_column.hpp"
 #include "bindings/layer/standard_output.hpp"
 #include "bindings/registration.hpp"
+#include "bindings/solved_columns.hpp"
 #include "bindings/track_columns.hpp"
 #include "bindings/validation_event_reader.hpp"
 #include "bindings/validation_export.hpp"
@@ -166,37 +167,102 @@ ByteString measure_columns(ByteString events, ByteString particles, ByteString m
     });
 }
 
-// A batch of solved events at once, on the calling thread (the worker pool
-// stays free for the solvers): the records of the events with truth, whose
-// typed columns describe events measured[0], measured[1], ... of py_tracks
-// (int64 positions, increasing), and every event's tracks as columns. Each
-// track is read from Python once, for both.
+// The positions of the measured events among `event_count` (int64,
+// increasing), one per event of the truth columns; ValueError otherwise.
+std::vector<int64_t> measured_events(const ByteString& measured, size_t truth_events, size_t event_count,
+                                     const std::string& function) {
+    std::vector<int64_t> chosen = values_of<int64_t>(measured, truth_events, "measured", function.c_str());
+    for (size_t i = 0; i < chosen.size(); ++i) {
+        if (chosen[i] < 0 || static_cast<size_t>(chosen[i]) >= event_count || (i > 0 && chosen[i] <= chosen[i - 1])) {
+            throw ValueError(function + ": measured events must be increasing positions of the events' tracks");
+        }
+    }
+    return chosen;
+}
+
+// The records of events chosen[0], chosen[1], ... of the batch, whose
+// validation events `build()` makes, without the interpreter lock and on this
+// thread (the worker pool stays free for the solvers).
+template <class Build>
+std::string measure_chosen(Build&& build, const std::vector<int64_t>& chosen, const BatchTracks& tracks) {
+    return without_lock([&] {
+        const std::vector<validation::ValidationEvent> built = build();
+        const ValidationRun run = standard_run(false, false);
+        std::vector<EventRecord> records;
+        records.reserve(built.size());
+        size_t first_track = 0, event = 0;
+        for (size_t i = 0; i < built.size(); ++i) {
+            for (; event < static_cast<size_t>(chosen[i]); ++event) first_track += tracks.counts[event];
+            records.push_back(run.measure_event(built[i], tracks.event(first_track, event)));
+        }
+        return validation::encode_records(records, standard_category_count());
+    });
+}
+
+// A batch of solved events at once: the records of the events with truth,
+// whose typed columns describe events measured[0], measured[1], ... of
+// py_tracks, and every event's tracks as columns. Each track is read from
+// Python once, for both.
 auto measure_tracks(ByteString events, ByteString particles, ByteString momenta, ByteString positions,
                     ByteString measured, BatchTracks py_tracks) {
     const TruthColumns columns = truth_columns(events, particles, momenta, positions, "measure_tracks");
     const std::vector<int64_t> chosen =
-        values_of<int64_t>(measured, columns.event_count(), "measured", "measure_tracks");
-    for (size_t i = 0; i < chosen.size(); ++i) {
-        if (chosen[i] < 0 || static_cast<size_t>(chosen[i]) >= py_tracks.counts.size() ||
-            (i > 0 && chosen[i] <= chosen[i - 1])) {
-            throw ValueError("measure_tracks: measured events must be increasing positions of py_tracks");
-        }
-    }
-    // The tracks are columns of this call's own by now: nothing below touches a Python object.
-    std::string records = without_lock([&] {
-        const std::vector<validation::ValidationEvent> built = build_column_events(columns, "measure_tracks");
-        const ValidationRun run = standard_run(false, false);
-        std::vector<EventRecord> measured_records;
-        measured_records.reserve(built.size());
-        size_t first_track = 0, event = 0;
-        for (size_t i = 0; i < built.size(); ++i) {
-            for (; event < static_cast<size_t>(chosen[i]); ++event) first_track += py_tracks.counts[event];
-            measured_records.push_back(run.measure_event(built[i], py_tracks.event(first_track, event)));
-        }
-        return validation::encode_records(measured_records, standard_category_count());
-    });
+        measured_events(measured, columns.event_count(), py_tracks.counts.size(), "measure_tracks");
+    std::string records =
+        measure_chosen([&] { return build_column_events(columns, "measure_tracks"); }, chosen, py_tracks);
     return std::tuple_cat(std::tuple(ByteString{std::move(records)}), native_columns(std::move(py_tracks.tracks)),
                           std::tuple(NativeColumn<int64_t>{std::move(py_tracks.counts)}));
+}
+
+// Track columns as solve_tracks returns them, checked to fit together.
+BatchTracks track_columns(const ByteString& hit_ids, const ByteString& offsets, const ByteString& missed_last,
+                          const ByteString& missed_penultimate, const ByteString& counts) {
+    const char* function = "measure_solved";
+    BatchTracks batch;
+    batch.counts = values_of<int64_t>(counts, counts.data.size() / sizeof(int64_t), "track_counts", function);
+    validation::TrackColumns& tracks = batch.tracks;
+    tracks.hit_ids = values_of<int32_t>(hit_ids, hit_ids.data.size() / sizeof(int32_t), "hit_ids", function);
+    tracks.offsets = values_of<int64_t>(offsets, offsets.data.size() / sizeof(int64_t), "offsets", function);
+    tracks.missed_last_module = values_of<uint8_t>(missed_last, missed_last.data.size(), "flags", function);
+    tracks.missed_penultimate_module =
+        values_of<uint8_t>(missed_penultimate, missed_penultimate.data.size(), "flags", function);
+    const size_t track_count = tracks.missed_last_module.size();
+    uint64_t counted = 0;
+    bool fits = tracks.missed_penultimate_module.size() == track_count && tracks.offsets.size() == track_count + 1 &&
+                tracks.offsets.front() == 0 && tracks.offsets.back() == static_cast<int64_t>(tracks.hit_ids.size());
+    for (size_t t = 0; fits && t < track_count; ++t) fits = tracks.offsets[t] <= tracks.offsets[t + 1];
+    for (const int64_t count : batch.counts) {
+        fits = fits && count >= 0 && static_cast<uint64_t>(count) <= track_count - counted;
+        if (fits) counted += static_cast<uint64_t>(count);
+    }
+    if (!fits || counted != track_count) throw ValueError("measure_solved: the track columns do not fit together");
+    return batch;
+}
+
+// The records of the measured events of tracks solved into columns
+// (solve_tracks), whose truth is either typed columns, a tuple (events,
+// particles, momenta, positions) as measure_tracks takes them, or a list of
+// event dictionaries, read as the exports read them.
+ByteString measure_solved(PyObject* truth, ByteString measured, ByteString hit_ids, ByteString offsets,
+                          ByteString missed_last_module, ByteString missed_penultimate_module,
+                          ByteString track_counts) {
+    const BatchTracks tracks =
+        track_columns(hit_ids, offsets, missed_last_module, missed_penultimate_module, track_counts);
+    if (PyTuple_CheckExact(truth)) {
+        if (PyTuple_GET_SIZE(truth) != 4) throw ValueError("measure_solved: typed truth is a tuple of four columns");
+        const auto column = [truth](Py_ssize_t i) { return from_python<ByteString>(PyTuple_GET_ITEM(truth, i)); };
+        const TruthColumns columns = truth_columns(column(0), column(1), column(2), column(3), "measure_solved");
+        const std::vector<int64_t> chosen =
+            measured_events(measured, columns.event_count(), tracks.counts.size(), "measure_solved");
+        return {measure_chosen([&] { return build_column_events(columns, "measure_solved"); }, chosen, tracks)};
+    }
+    const auto py_events = from_python<std::vector<PyRef>>(truth);
+    const std::vector<int64_t> chosen =
+        measured_events(measured, py_events.size(), tracks.counts.size(), "measure_solved");
+    std::vector<validation::ValidationEvent> events;
+    events.reserve(py_events.size());
+    for (const PyRef& event : py_events) events.push_back(read_validation_event(event.get()));
+    return {measure_chosen([&] { return std::move(events); }, chosen, tracks)};
 }
 
 // Per event: (tracks, ghosts), what the ghost-rate totals of any set of events add up from.
@@ -245,6 +311,13 @@ PyMethodDef functions[] = {
             "thread: the validation records of the events `measured` (int64 positions in py_tracks) whose Monte Carlo "
             "record comes as typed columns, and every event's tracks as hit ids (int32), offsets (int64, over the "
             "whole batch), the two flags (one byte each) and track counts (int64)."),
+    Function<&measure_solved, "measure_solved", "truth", "measured", "hit_ids", "offsets", "missed_last_module",
+             "missed_penultimate_module", "track_counts">::
+        def("measure_solved(truth, measured, hit_ids, offsets, missed_last_module, missed_penultimate_module, "
+            "track_counts)\n--\n\nThe validation records of the `measured` events (int64 positions) of tracks given "
+            "as the columns solve_tracks returns; `truth`: a tuple of typed columns as measure_tracks takes them, or "
+            "a list of event dictionaries."),
+    solve_tracks_function(),
     Function<&event_totals, "event_totals", "records">::def(
         "event_totals(records)\n--\n\nPer event of the records: (tracks, ghosts)."),
 };
