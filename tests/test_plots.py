@@ -51,3 +51,19 @@ def test_origin_z_is_plotted_only_when_recorded(tmp_path, tracks, has_origin):
 def test_empty_and_full_bins_have_intervals(passed, total):
     low, high = Ratio(passed, total).interval
     assert high - low > 0.05 and low <= passed / total <= high
+
+
+@pytest.mark.parametrize("width", [4.0, 10.4, 16.0])
+@pytest.mark.parametrize("filler", ["clone_ghost_killing=true [default], ", "MMMM=WWWW, "])
+def test_the_parameter_caption_fits_the_figure(width, filler):
+    """Characters differ in width: however wide the letters, every caption line stays inside the figure."""
+    import matplotlib.pyplot as plt
+    from types import SimpleNamespace
+
+    from corvane_tools.plots import _caption
+
+    figure = plt.figure(figsize=(width, 3.0))
+    _caption(figure, [SimpleNamespace(class_name="GraphDFS", parameters=filler * 12)], "50 generated events")
+    caption = figure.texts[-1].get_window_extent(figure.canvas.get_renderer())
+    plt.close(figure)
+    assert 0 <= caption.x0 and caption.x1 <= figure.bbox.width

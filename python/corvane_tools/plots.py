@@ -90,10 +90,16 @@ def _caption(figure: Figure, inputs: Sequence[PlotInput], sample: str) -> int:
     """Writes the sample and the parameters at the bottom; returns the number of lines."""
     lines = [f"Sample: {sample}. {INTERVAL_NOTE}."] if sample else [f"{INTERVAL_NOTE}."]
     lines += [f"{run.class_name}: {run.parameters}" for run in inputs if run.parameters]
-    width = int(figure.get_figwidth() * 21)  # characters of this font size per line
-    text = "\n".join(textwrap.fill(line, width, subsequent_indent="    ") for line in lines)
-    figure.text(0.01, 0.005, text, fontsize=6.5, va="bottom", ha="left", color="0.25")
-    return text.count("\n") + 1
+    caption = figure.text(0.01, 0.005, "", fontsize=6.5, va="bottom", ha="left", color="0.25")
+    renderer = figure.canvas.get_renderer()  # type: ignore[attr-defined]
+    room = 0.98 * figure.bbox.width
+    width = int(figure.get_figwidth() * 21)  # characters of this font size per line, about
+    while True:  # narrower until the widest line fits: characters differ in width
+        text = "\n".join(textwrap.fill(line, width, subsequent_indent="    ") for line in lines)
+        caption.set_text(text)
+        if width <= 40 or caption.get_window_extent(renderer).width <= room:
+            return text.count("\n") + 1
+        width -= 8
 
 
 def _finish(figure: Figure, inputs: Sequence[PlotInput], sample: str, path: Path, top: float = 0.88) -> None:
