@@ -5,9 +5,9 @@ import pyarrow as pa
 import pyarrow.parquet as pq
 import pytest
 
-from corvane_tools.event_files import EventFileError, load_events, read_file, write_events
+from corvane_tools.event_files import EventFileError, load_events, read_events, read_file, write_events
 from corvane_tools.event_format import EventFormatError, check_event
-from corvane_tools.generator import generate_events
+from corvane_tools.generator import generate_events, generate_range
 from corvane_tools.parquet_layout import events_table
 
 
@@ -191,3 +191,24 @@ def test_parquet_rows_are_checked_as_the_checker_checks_them(tmp_path, fault):
     assert len(loaded.events) == 3 - len(expected)
     for event in loaded.events:
         assert isinstance(event["module_prefix_sum"], list) and event["x"].dtype == np.float64
+
+
+def test_row_groups_share_one_parsed_footer_and_see_a_rewritten_file(tmp_path, monkeypatch):
+    """Every row group of a file is read with the footer parsed once; a file rewritten in place
+    (another size) is parsed anew, so its events are never read through a stale footer."""
+    import pyarrow.parquet as pq
+
+    from corvane_tools import parquet_footers
+
+    path = tmp_path / "sample.parquet"
+    events = generate_range(5, 0, 4)
+    pq.write_table(events_table(events), path, row_group_size=2)
+    parses = []
+    read_metadata = pq.read_metadata
+    monkeypatch.setattr(pq, "read_metadata", lambda where: parses.append(where) or read_metadata(where))
+    read = [(position, event["description"]) for group in (1, 0, 1) for position, _, event in read_events(path, group)]
+    assert read == [(i, events[i]["description"]) for i in (2, 3, 0, 1, 2, 3)] and len(parses) == 1
+    pq.write_table(events_table(events[:3]), path, row_group_size=1)
+    read = [(position, event["description"]) for position, _, event in read_events(path, 2)]
+    assert read == [(2, events[2]["description"])] and len(parses) == 2
+    assert len(parquet_footers._footers) <= parquet_footers.KEPT_FILES

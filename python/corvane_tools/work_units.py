@@ -26,6 +26,7 @@ from .event_identity import EventIdentity, event_digest
 from .event_files import PARQUET_SUFFIX, EventFileError, expand_inputs, read_events, read_table_events
 from .generator import BLOCK_EVENTS, generate_range
 from .job import DEFAULT_CHUNK, hit_count
+from .parquet_footers import footer
 from .sample_generation import parquet_chunk
 from .typed_truth import truth_columns, with_rows
 from .parameters import AlgorithmSettings, construct
@@ -117,10 +118,9 @@ class UnitResult:
 
 def _parquet_units(path: Path, first_index: int) -> list[WorkUnit]:
     import pyarrow as pa
-    import pyarrow.parquet as pq
 
     try:
-        metadata = pq.ParquetFile(path).metadata
+        metadata = footer(path).metadata
     except (OSError, pa.ArrowException) as error:
         raise EventFileError(f"{path}: not a readable Parquet file ({str(error).splitlines()[0]})") from None
     return [WorkUnit(first_index + group, (str(path),), metadata.row_group(group).num_rows, group)

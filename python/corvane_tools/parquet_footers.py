@@ -1,0 +1,53 @@
+"""A Parquet file's footer, parsed once per process and shared by every row group read from it.
+
+The footer lists every row group's column chunks, so it grows with the file: for a million
+events (6,250 row groups) it takes about 0.2 s and 150 MB to parse. Reading each unit through a
+fresh `ParquetFile` parsed it again for every row group; the job now parses it once.
+"""
+import os
+import threading
+from collections import OrderedDict
+from dataclasses import dataclass
+from pathlib import Path
+from typing import Any, Final
+
+import numpy as np
+
+KEPT_FILES: Final = 2  # a job reads its files one after the other
+
+
+@dataclass(frozen=True)
+class Footer:
+    metadata: Any           # pyarrow.parquet.FileMetaData
+    first_rows: np.ndarray  # file position of each row group's first row, and the row count at the end
+
+    def open(self, path: Path) -> Any:
+        """The file to read row groups from, without parsing its footer again."""
+        import pyarrow.parquet as pq
+
+        return pq.ParquetFile(path, metadata=self.metadata)
+
+
+_footers: "OrderedDict[tuple[str, int, int], Footer]" = OrderedDict()
+_lock = threading.Lock()
+
+
+def footer(path: Path) -> Footer:
+    """The file's footer; a file rewritten since (other size or modification time) is parsed anew.
+    Raises what pyarrow raises for a file that is not Parquet."""
+    import pyarrow.parquet as pq
+
+    status = os.stat(path)
+    key = (os.path.abspath(path), status.st_size, status.st_mtime_ns)
+    with _lock:
+        if key in _footers:
+            _footers.move_to_end(key)
+            return _footers[key]
+    metadata = pq.read_metadata(path)
+    rows = [metadata.row_group(group).num_rows for group in range(metadata.num_row_groups)]
+    parsed = Footer(metadata, np.concatenate(([0], np.cumsum(rows, dtype=np.int64))))
+    with _lock:
+        _footers[key] = parsed
+        while len(_footers) > KEPT_FILES:
+            _footers.popitem(last=False)
+    return parsed
