@@ -29,3 +29,22 @@ def test_arrow_pool_in_this_process_and_its_children(chosen, expected):
     done = subprocess.run([sys.executable, "-c", PROBE], env=env, capture_output=True, text=True, timeout=120)
     assert done.returncode == 0, done.stderr
     assert json.loads(done.stdout) == [expected, expected]
+
+
+@pytest.mark.skipif(not sys.platform.startswith("linux"), reason="glibc's thresholds")
+@pytest.mark.parametrize("chosen, expected", [(None, "8388608"), ("65536", "65536")])
+def test_heap_thresholds_reach_the_processes_started(chosen, expected):
+    env = {key: value for key, value in os.environ.items()
+           if key not in ("MALLOC_MMAP_THRESHOLD_", "MALLOC_TRIM_THRESHOLD_")}
+    env["PYTHONPATH"] = os.pathsep.join([os.path.join(ROOT, "python"), *filter(None, [env.get("PYTHONPATH")])])
+    if chosen is not None:
+        env["MALLOC_TRIM_THRESHOLD_"] = chosen
+    probe = ("import json, os, subprocess, sys\n"
+             "from corvane_tools.allocator import return_large_blocks\n"
+             "assert return_large_blocks()\n"
+             "child = subprocess.run([sys.executable, '-c', 'import os; print(os.environ[\"MALLOC_MMAP_THRESHOLD_\"], "
+             "os.environ[\"MALLOC_TRIM_THRESHOLD_\"])'], capture_output=True, text=True, check=True, timeout=60)\n"
+             "print(json.dumps(child.stdout.split()))\n")
+    done = subprocess.run([sys.executable, "-c", probe], env=env, capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0, done.stderr
+    assert json.loads(done.stdout) == ["4194304", expected]

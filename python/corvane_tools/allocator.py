@@ -8,7 +8,12 @@ time (NumPy arrays, a unit's Arrow table, the validation's vectors), so
 freed memory piled up there: resident memory crept up over a long run and
 swung by tens of megabytes. A fixed threshold keeps it to what is in use
 (a 3,000-event `run`: 211 MB at the peak instead of 300 MB, in the same
-time).
+time). A fixed threshold also freezes the one above which glibc gives the
+free top of a heap back, at 128 kB: every batch's vectors and arrays were
+handed back and faulted in again. It goes to twice the mmap threshold, where
+glibc's own adjustment would have put it (a 2,000-event job: 30% fewer page
+faults, the measuring thread 0.21 -> 0.18 ms of processor time per event,
+the same peak).
 
 Arrow's buffers come from its jemalloc pool rather than its default,
 mimalloc, which hands the buffers of every row group read back to the system
@@ -21,17 +26,20 @@ import os
 import sys
 from typing import Final
 
-M_MMAP_THRESHOLD: Final = -3              # mallopt's parameter number, from glibc's malloc.h
+M_MMAP_THRESHOLD: Final = -3              # mallopt's parameter numbers, from glibc's malloc.h
+M_TRIM_THRESHOLD: Final = -1
 FIXED_THRESHOLD: Final = 4 * 1024 * 1024  # bytes; smaller blocks are reused from the heaps as before
-THRESHOLD_VARIABLE: Final = "MALLOC_MMAP_THRESHOLD_"  # the same setting for processes started from here
+TRIM_THRESHOLD: Final = 2 * FIXED_THRESHOLD
+THRESHOLD_VARIABLE: Final = "MALLOC_MMAP_THRESHOLD_"  # the same settings for processes started from here
+TRIM_VARIABLE: Final = "MALLOC_TRIM_THRESHOLD_"
 ARROW_POOL_VARIABLE: Final = "ARROW_DEFAULT_MEMORY_POOL"  # Arrow's pool, read when pyarrow is imported
 ARROW_POOL: Final = "jemalloc"
 
 
 def return_large_blocks() -> bool:
-    """Fixes the threshold for this process and the processes it starts (worker processes). Returns
-    whether the C library took it; elsewhere than glibc, or when the variable is set already (glibc
-    then read it at start-up), nothing changes."""
+    """Fixes the thresholds for this process and the processes it starts (worker processes). Returns
+    whether the C library took them; elsewhere than glibc, or when the mmap threshold's variable is set
+    already (glibc then read it at start-up), nothing changes, and a trim threshold set so stays."""
     if not sys.platform.startswith("linux") or THRESHOLD_VARIABLE in os.environ:
         return False
     try:
@@ -39,7 +47,11 @@ def return_large_blocks() -> bool:
     except (OSError, AttributeError):
         return False
     os.environ[THRESHOLD_VARIABLE] = str(FIXED_THRESHOLD)
-    return bool(mallopt(M_MMAP_THRESHOLD, FIXED_THRESHOLD))
+    took = bool(mallopt(M_MMAP_THRESHOLD, FIXED_THRESHOLD))
+    if TRIM_VARIABLE not in os.environ:
+        os.environ[TRIM_VARIABLE] = str(TRIM_THRESHOLD)
+        took = bool(mallopt(M_TRIM_THRESHOLD, TRIM_THRESHOLD)) and took
+    return took
 
 
 def arrow_pool_reusing_memory() -> bool:
