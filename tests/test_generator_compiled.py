@@ -79,6 +79,21 @@ def test_flight_matches_the_array_code(array_code, lines, foil, shape):
         assert compiled.hits.owner.size > 1000   # the comparison saw real crossings
 
 
+@pytest.mark.parametrize("z", ["on a module", "one float off a module", "zero of either sign", "not finite"])
+def test_candidate_window_edges_match_the_array_code(array_code, z):
+    # Origins 4.5 mm from the beam: a window's near end (oz, or oz - far backwards) falls right at the origin.
+    module_z = Setup.of(with_values()).geometry.module_z
+    oz = {"on a module": module_z, "one float off a module": np.r_[np.nextafter(module_z, np.inf),
+                                                                  np.nextafter(module_z, -np.inf)],
+          "zero of either sign": np.array([0.0, -0.0]), "not finite": np.array([np.inf, -np.inf, np.nan])}[z]
+    origins = [(4.5, 0.0, value) for value in oz] * 2
+    made = particles_on_lines(origins, [(0.3, 0.0, 1.0)] * oz.size + [(0.3, 0.0, -1.0)] * oz.size)
+    for geometry_z in (module_z, np.r_[module_z[:3], 0.0, module_z[3:]] if z == "zero of either sign" else module_z):
+        window = candidate_window(np.sort(geometry_z), made)
+        expected = array_code(candidate_window, np.sort(geometry_z), made)
+        assert all(a.tobytes() == b.tobytes() for a, b in zip(window, expected))
+
+
 @pytest.mark.parametrize("conditions", [with_values(), EARLIER,
                                         with_values(collisions=12, spill_over=0.3, noise_per_module=2.5),
                                         with_values(gun="pion", gun_particles="100")],

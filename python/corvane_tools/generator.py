@@ -118,12 +118,13 @@ def _conversion_pairs(rng: np.random.Generator, setup: Setup, sources: _Sources)
     candidates = candidate_window(setup.geometry.module_z, made)[1]
     foil_row, foil_z, foil_x0 = foil_crossing(made, setup.conditions.foil_material)
     most = candidates * setup.conditions.module_material * obliquity
-    np.add.at(most, foil_row, foil_x0)
+    most[foil_row] += foil_x0                    # a particle crosses the foil at most once
     depth = rng.exponential(1.0, len(made))
-    reachable = np.flatnonzero(PAIR_PER_X0 * most * (1.0 + 1e-9) >= depth)
+    can_convert = PAIR_PER_X0 * most * (1.0 + 1e-9) >= depth
+    reachable = np.flatnonzero(can_convert)
     row, module, _, _ = line_crossings(setup, made.select(reachable))
     row = reachable[row]
-    in_reach = np.isin(foil_row, reachable)
+    in_reach = can_convert[foil_row]
     foil_row, foil_z, foil_x0 = foil_row[in_reach], foil_z[in_reach], foil_x0[in_reach]
     every_row = np.concatenate([row, foil_row])
     every_z = np.concatenate([setup.geometry.module_z[module], foil_z])

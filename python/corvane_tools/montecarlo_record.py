@@ -14,9 +14,8 @@ MC_COLUMNS: Final = ("key", "pid", "p", "pt", "eta", "phi", "charge", "hits", "i
                      "hasUT", "hasScifi", "fromBeautyDecay", "fromCharmDecay", "fromStrangeDecay", "originZ")
 
 
-def _truth_flags(particles: Particles, hit_count: IntArray) -> dict[str, BoolArray]:
+def _truth_flags(particles: Particles, eta: FloatArray, hit_count: IntArray) -> dict[str, BoolArray]:
     """Reconstructibility flags. Downstream acceptance is modelled by pseudorapidity and momentum."""
-    eta = _pseudorapidity(particles.direction)
     downstream = (eta > 2.0) & (eta < 4.9)
     oz = particles.origin[:, 2]
     has_velo = hit_count >= 3
@@ -55,7 +54,8 @@ def montecarlo_columns(particles: Particles, particle_event: IntArray, owner: In
     by_particle = stable_order(owner)[np.count_nonzero(owner < 0):]
     counts = np.bincount(owner[owner >= 0], minlength=len(particles))
     ends = np.cumsum(counts)
-    flags = _truth_flags(particles, counts)
+    eta = _pseudorapidity(particles.direction)
+    flags = _truth_flags(particles, eta, counts)
     kept = np.flatnonzero((counts > 0) | flags["isDown"])
     kept = kept[stable_order(particle_event[kept])]  # by event, in production order within one
     per_event = np.bincount(particle_event[kept], minlength=events)
@@ -65,7 +65,7 @@ def montecarlo_columns(particles: Particles, particle_event: IntArray, owner: In
     flag_columns = [*(flags[name][kept] for name in ("isLong", "isDown", "hasVelo", "hasUT", "hasScifi")),
                     *(getattr(particles, name)[kept] for name in ("from_beauty", "from_charm", "from_strange"))]
     integers = np.stack([key, particles.pid[kept], particles.charge[kept], *flag_columns]).astype(np.int64)
-    reals = np.stack([p, p * np.hypot(d[:, 0], d[:, 1]), _pseudorapidity(d), np.arctan2(d[:, 1], d[:, 0]),
+    reals = np.stack([p, p * np.hypot(d[:, 0], d[:, 1]), eta[kept], np.arctan2(d[:, 1], d[:, 0]),
                       particles.origin[kept, 2]])
     return MonteCarloColumns(integers, reals, hit_id[by_particle], ends[kept] - counts[kept], ends[kept],
                              per_event)

@@ -137,7 +137,11 @@ def concatenate(parts: list[Particles]) -> Particles:
 
 def direction_from(eta: FloatArray, phi: FloatArray) -> FloatArray:
     sin_theta = 1.0 / np.cosh(eta)
-    return np.stack([sin_theta * np.cos(phi), sin_theta * np.sin(phi), np.tanh(eta)], axis=1)
+    direction = np.empty((eta.size, 3))
+    np.multiply(sin_theta, np.cos(phi), out=direction[:, 0])
+    np.multiply(sin_theta, np.sin(phi), out=direction[:, 1])
+    direction[:, 2] = np.tanh(eta)
+    return direction
 
 
 def _no_flags(count: int) -> tuple[BoolArray, BoolArray, BoolArray]:

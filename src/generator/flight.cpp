@@ -24,6 +24,13 @@ int64_t search_left(std::span<const double> sorted, double v) {
     return std::lower_bound(sorted.begin(), sorted.end(), v) - sorted.begin();
 }
 
+// What search_left finds for the next float above v: the first index whose value is above v (+inf has no
+// next float above it).
+int64_t search_right(std::span<const double> sorted, double v) {
+    if (std::isnan(v) || v == std::numeric_limits<double>::infinity()) return search_left(sorted, v);
+    return std::upper_bound(sorted.begin(), sorted.end(), v) - sorted.begin();
+}
+
 void require(bool condition, const char* what) {
     if (!condition) throw ValueError(std::string("flight: ") + what);
 }
@@ -37,7 +44,7 @@ void check_lines(const Lines& lines) {
 
 }  // namespace
 
-bool Sensors::contain(int64_t module, double x, double y) const {
+inline bool Sensors::contain(int64_t module, double x, double y) const {
     const double side = module % 2 == 0 ? 1.0 : -1.0;
     const bool within = std::abs(x) < outer_half_width && std::abs(y) < outer_half_width;
     if (!tiles) return within && x * x + y * y > inner_radius * inner_radius && side * x > -overlap;
@@ -65,7 +72,6 @@ void candidate_window(const Lines& lines, std::span<const double> module_z, std:
     first.resize(n);
     count.resize(n);
     const double reach = outer_half_width * std::sqrt(2.0);
-    constexpr double infinity = std::numeric_limits<double>::infinity();
     for (size_t i = 0; i < n; ++i) {
         const double oz = lines.origin[3 * i + 2];
         const double slope = lines.slope[i];
@@ -75,8 +81,8 @@ void candidate_window(const Lines& lines, std::span<const double> module_z, std:
         const double far = (reach + r0 + 1.0) / slope;
         // Forward: modules in (oz + near, oz + far]; backward: [oz - far, oz - near).
         const bool forward = lines.sign[i] > 0.0;
-        const int64_t begin = search_left(module_z, forward ? std::nextafter(oz + near, infinity) : oz - far);
-        const int64_t end = search_left(module_z, forward ? std::nextafter(oz + far, infinity) : oz - near);
+        const int64_t begin = forward ? search_right(module_z, oz + near) : search_left(module_z, oz - far);
+        const int64_t end = forward ? search_right(module_z, oz + far) : search_left(module_z, oz - near);
         first[i] = begin;
         count[i] = std::max<int64_t>(end - begin, 0);
     }
@@ -92,10 +98,12 @@ LineCrossings line_crossings(const Lines& lines, std::span<const double> module_
     for (std::vector<double>* column : {&out.x, &out.y}) column->reserve(static_cast<size_t>(candidates));
     for (size_t i = 0; i < lines.size(); ++i) {
         const double ox = lines.origin[3 * i], oy = lines.origin[3 * i + 1], oz = lines.origin[3 * i + 2];
-        for (int64_t module = first[i]; module < first[i] + count[i]; ++module) {
+        const double tx = lines.tx[i], ty = lines.ty[i];
+        const int64_t stop = first[i] + count[i];
+        for (int64_t module = first[i]; module < stop; ++module) {
             const double dz = module_z[static_cast<size_t>(module)] - oz;
-            const double x = ox + lines.tx[i] * dz;
-            const double y = oy + lines.ty[i] * dz;
+            const double x = ox + tx * dz;
+            const double y = oy + ty * dz;
             if (!sensors.contain(module, x, y)) continue;
             out.row.push_back(static_cast<int64_t>(i));
             out.module.push_back(module);
