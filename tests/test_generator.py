@@ -4,6 +4,7 @@ import pytest
 import corvane
 from corvane_tools.event_format import check_event
 from corvane_tools.generator import MC_COLUMNS, generate_event, generate_events, generate_range
+from corvane_tools.particles import decay_products
 
 SEEDS = [0, 1, 7, 123]
 
@@ -86,3 +87,26 @@ def test_seed_determinism(seed):
 def test_sample_sizes_are_realistic():
     counts = [e["module_prefix_sum"][52] for e in generate_events(20, 1)]
     assert 2000 <= np.median(counts) <= 6000
+
+
+@pytest.mark.parametrize("seed", [3, 8])
+def test_each_b_decay_is_followed_by_its_d0_decay(seed):
+    # Only beauty among the heavy flavours: the B+ -> D0bar pi+ decays' pions, then their D0s' kaon-pion pairs
+    # in the same order, then the same for B+ -> D0bar 3 pi.
+    made = decay_products(np.random.default_rng(seed), np.zeros((300, 3)), 1.0, 0.0)
+    beauty = np.flatnonzero(made.from_beauty)
+    assert not made.from_strange[beauty].any()
+    charm = made.from_charm[beauty]
+    runs = np.split(beauty, np.flatnonzero(np.diff(charm)) + 1)
+    assert len(runs) == 4 and [bool(made.from_charm[run[0]]) for run in runs] == [False, True, False, True]
+    for pions, pairs, per_b in ((runs[0], runs[1], 1), (runs[2], runs[3], 3)):
+        bs, kaons, d_pions = pions.reshape(-1, per_b), pairs[0::2], pairs[1::2]
+        assert len(bs) == len(kaons) == len(d_pions) > 10
+        assert (np.abs(made.pid[kaons]) == 321).all() and (np.abs(made.pid[d_pions]) == 211).all()
+        # the D0bar of a B+ gives K+ pi-: the kaon's charge is the B's, the pion's the opposite
+        assert (made.charge[kaons] == made.charge[bs[:, 0]]).all()
+        assert (made.charge[d_pions] == -made.charge[kaons]).all()
+        assert (made.collision[kaons] == made.collision[bs[:, 0]]).all()
+        assert (made.origin[kaons] == made.origin[d_pions]).all()
+        assert (made.origin[kaons] != made.origin[bs[:, 0]]).any()   # the D0 flew
+        assert (made.origin[bs] == made.origin[bs[:, :1]]).all()

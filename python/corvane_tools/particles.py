@@ -8,7 +8,7 @@ sample is a pure function of its seed.
 """
 import functools
 from dataclasses import dataclass, fields
-from typing import Final
+from typing import Any, Final
 
 import numpy as np
 
@@ -213,51 +213,80 @@ B_PLUS_3PI: Final = Decay(5279.3, 0.491, 1500.0, ((211, 139.57, 1), (-211, 139.5
                           "from_beauty")                                                 # B+ -> D0bar 3 pi
 
 
-def decay(rng: np.random.Generator, mode: Decay, origin: FloatArray, collision: IntArray, direction: FloatArray,
-          p: FloatArray, conjugate: IntArray, charm_child: bool, inherited: dict[str, BoolArray]) -> Particles:
-    """Flies each parent from `origin` and decays it.
+DECAY_MODES: Final = (K0S, LAMBDA, D0, D_PLUS, B_PLUS, B_PLUS_3PI)
+_FLAG_NAMES: Final = ("from_beauty", "from_charm", "from_strange")
 
-    Daughters share the parent momentum and leave within an opening angle set
-    by the decay momentum; flags of the parent's own ancestry are inherited.
-    With `charm_child` a D0 takes part of the momentum and decays in turn.
-    """
-    count = p.size
-    flight = rng.exponential(mode.c_tau, count) * p / mode.mass
-    vertex = origin + flight[:, None] * direction
-    charged = len(mode.daughters)
-    slots = charged + (1 if charm_child else 0)
-    share = rng.dirichlet(np.full(slots, 2.0), size=count) * p[:, None]
+
+def _daughter_table(column: int, dtype: type) -> np.ndarray[Any, Any]:
+    """Per mode and daughter slot, one of (PDG code, mass, charge) of its charged daughters."""
+    table: np.ndarray[Any, Any] = np.zeros((len(DECAY_MODES), max(len(mode.daughters) for mode in DECAY_MODES)), dtype)
+    for index, mode in enumerate(DECAY_MODES):
+        table[index, :len(mode.daughters)] = [daughter[column] for daughter in mode.daughters]
+    return table
+
+
+# Per mode (its index in DECAY_MODES): its daughters, mass, decay momentum and flags.
+_CODES, _MASSES, _CHARGES = _daughter_table(0, np.int64), _daughter_table(1, np.float64), _daughter_table(2, np.int64)
+_CHARGED: Final = np.array([len(mode.daughters) for mode in DECAY_MODES])
+_MASS: Final = np.array([mode.mass for mode in DECAY_MODES])
+_MOMENTUM: Final = np.array([mode.momentum for mode in DECAY_MODES])
+_FLAGS: Final = np.array([[mode.flag == name for name in _FLAG_NAMES] for mode in DECAY_MODES])
+_D0: Final = DECAY_MODES.index(D0)
+
+_Drawn = tuple[FloatArray, FloatArray, FloatArray, FloatArray]
+
+
+def _draw_decays(rng: np.random.Generator, mode: Decay, count: int, slots: int) -> _Drawn:
+    """What decaying `count` parents draws, in this order: their flight lengths over c_tau, the momentum shares
+    of `slots` daughters, and per daughter the cosine of its rest-frame angle and its turn (one entry per
+    daughter slot, parent after parent)."""
+    return (rng.exponential(mode.c_tau, count), rng.dirichlet(np.full(slots, 2.0), size=count).reshape(-1),
+            rng.uniform(-1.0, 1.0, (count, slots)).reshape(-1), rng.uniform(-np.pi, np.pi, (count, slots)).reshape(-1))
+
+
+@dataclass
+class _Decayed:
+    """Parents flown and decayed: their vertices, and per daughter slot its parent, its index among the parent's
+    slots, its momentum and its direction."""
+    vertex: FloatArray
+    parent: IntArray
+    slot: IntArray
+    p: FloatArray
+    direction: FloatArray
+
+
+def _decay(mode: IntArray, direction: FloatArray, p: FloatArray, origin: FloatArray, slots: IntArray,
+           drawn: _Drawn) -> _Decayed:
+    """Flies each parent (of mode `mode`) from `origin` and decays it into `slots` daughters with the `drawn`
+    numbers. Daughters share the parent momentum and leave within an opening angle set by the decay momentum."""
+    flight_draw, share_draw, cos_star, turn_draw = drawn
+    vertex = origin + (flight_draw * p / _MASS[mode])[:, None] * direction
+    parent = np.repeat(np.arange(p.size), slots)
+    slot = np.arange(parent.size) - np.repeat(np.cumsum(slots) - slots, slots)
+    share = share_draw * p[parent]
     u, v = perpendicular_basis(direction)
-    cos_star = rng.uniform(-1.0, 1.0, (count, slots))
-    opening = np.arctan2(mode.momentum * np.sqrt(1.0 - cos_star * cos_star), share)[..., None]
-    turn = rng.uniform(-np.pi, np.pi, (count, slots))[..., None]
-    directions = (np.cos(opening) * direction[:, None, :]
-                  + np.sin(opening) * (np.cos(turn) * u[:, None, :] + np.sin(turn) * v[:, None, :]))
-    flags = {name: inherited[name] | (name == mode.flag) for name in ("from_beauty", "from_charm", "from_strange")}
-    codes, masses, charges = (np.array(column) for column in zip(*mode.daughters))
-    daughters = Particles(np.repeat(vertex, charged, axis=0), directions[:, :charged].reshape(-1, 3),
-                          share[:, :charged].reshape(-1), np.tile(masses, count),
-                          (conjugate[:, None] * codes).reshape(-1), (conjugate[:, None] * charges).reshape(-1),
-                          np.repeat(flags["from_beauty"], charged), np.repeat(flags["from_charm"], charged),
-                          np.repeat(flags["from_strange"], charged), np.repeat(collision, charged))
-    if not charm_child:
-        return daughters
-    return concatenate([daughters, decay(rng, D0, vertex, collision, directions[:, charged], share[:, charged],
-                                         -conjugate, False, flags)])
+    opening = np.arctan2(_MOMENTUM[mode][parent] * np.sqrt(1.0 - cos_star * cos_star), share)[:, None]
+    turn = turn_draw[:, None]
+    turned = (np.cos(opening) * direction[parent]
+              + np.sin(opening) * (np.cos(turn) * u[parent] + np.sin(turn) * v[parent]))
+    return _Decayed(vertex, parent, slot, share, turned)
 
 
-def _parents(rng: np.random.Generator, origin: FloatArray, mean_pt: float,
-             eta_width: float) -> tuple[FloatArray, FloatArray, IntArray]:
-    count = len(origin)
-    eta = rng.normal(0.0, eta_width, count)
-    direction = direction_from(eta, rng.uniform(-np.pi, np.pi, count))
-    p = rng.gamma(2.0, mean_pt / 2.0, count) * np.cosh(eta)
-    return direction, p, 2 * rng.integers(0, 2, count) - 1
+def _daughters(decayed: _Decayed, at: IntArray, mode: IntArray, conjugate: IntArray, flags: BoolArray,
+               collision: IntArray) -> Particles:
+    """The charged daughters in slots `at` of parents of modes `mode` (per parent, as conjugate, flags and
+    collision)."""
+    parent, slot = decayed.parent[at], decayed.slot[at]
+    kind = mode[parent]
+    return Particles(decayed.vertex[parent], decayed.direction[at], decayed.p[at], _MASSES[kind, slot],
+                     conjugate[parent] * _CODES[kind, slot], conjugate[parent] * _CHARGES[kind, slot],
+                     flags[parent, 0], flags[parent, 1], flags[parent, 2], collision[parent])
 
 
 def decay_products(rng: np.random.Generator, vertices: FloatArray, beauty_share: float,
                    charm_share: float) -> Particles:
-    """Daughters of the strange, charm and beauty hadrons made in the collisions at `vertices`."""
+    """Daughters of the strange, charm and beauty hadrons made in the collisions at `vertices`, mode after
+    mode; a B's D0 decays in turn, its daughters following those of the B's mode."""
     collisions = len(vertices)
     plans = [  # (decay, parents per collision, mean parent pt, pseudorapidity width, with a D0 child)
         (K0S, rng.poisson(1.5, collisions), 700.0, ETA_WIDTH, False),
@@ -267,16 +296,50 @@ def decay_products(rng: np.random.Generator, vertices: FloatArray, beauty_share:
         (B_PLUS, rng.random(collisions) < beauty_share * 0.6, 5000.0, HEAVY_ETA_WIDTH, True),
         (B_PLUS_3PI, rng.random(collisions) < beauty_share * 0.4, 5000.0, HEAVY_ETA_WIDTH, True),
     ]
-    parts = [_empty()]
-    for mode, per_collision, mean_pt, eta_width, charm_child in plans:
-        collision = np.repeat(np.arange(collisions), per_collision.astype(np.int64))
-        if len(collision) == 0:
+    # The numbers are drawn mode after mode (a B's D0 right after the B); the arithmetic then runs once over
+    # every mode's parents, and once over the D0s.
+    parents: list[tuple[np.ndarray[Any, Any], ...]] = []
+    drawn: list[_Drawn] = []
+    children: list[_Drawn] = []
+    for decay, per_collision, mean_pt, eta_width, charm_child in plans:
+        made_in = np.repeat(np.arange(collisions), per_collision.astype(np.int64))
+        count = len(made_in)
+        if count == 0:
             continue
-        origin = vertices[collision]
-        direction, p, conjugate = _parents(rng, origin, mean_pt, eta_width)
-        parts.append(decay(rng, mode, origin, collision, direction, p, conjugate, charm_child,
-                           dict(zip(("from_beauty", "from_charm", "from_strange"), _no_flags(len(origin))))))
-    return concatenate(parts)
+        eta = rng.normal(0.0, eta_width, count)
+        phi = rng.uniform(-np.pi, np.pi, count)
+        pt = rng.gamma(2.0, mean_pt / 2.0, count)
+        conjugate = 2 * rng.integers(0, 2, count) - 1
+        slot_count = len(decay.daughters) + charm_child
+        parents.append((np.full(count, DECAY_MODES.index(decay)), made_in, eta, phi, pt, conjugate,
+                        np.full(count, slot_count)))
+        drawn.append(_draw_decays(rng, decay, count, slot_count))
+        if charm_child:
+            children.append(_draw_decays(rng, D0, count, len(D0.daughters)))
+    if not parents:
+        return _empty()
+    mode, collision, eta, phi, pt, conjugate, slots = (np.concatenate(column) for column in zip(*parents))
+    decayed = _decay(mode, direction_from(eta, phi), pt * np.cosh(eta), vertices[collision], slots,
+                     _joined(drawn))
+    charged = decayed.slot < _CHARGED[mode[decayed.parent]]
+    at = np.flatnonzero(charged)
+    parts = [_daughters(decayed, at, mode, conjugate, _FLAGS[mode], collision)]
+    groups = [2 * mode[decayed.parent[at]]]
+    if children:
+        carrier = np.flatnonzero(~charged)       # each B's D0, in the order of the Bs
+        b = decayed.parent[carrier]
+        d0 = np.full(b.size, _D0)
+        decayed_d0 = _decay(d0, decayed.direction[carrier], decayed.p[carrier], decayed.vertex[b], _CHARGED[d0],
+                            _joined(children))
+        every = np.arange(decayed_d0.parent.size)
+        parts.append(_daughters(decayed_d0, every, d0, -conjugate[b], _FLAGS[mode[b]] | _FLAGS[_D0], collision[b]))
+        groups.append(2 * mode[b][decayed_d0.parent] + 1)
+    return concatenate(parts).select(np.argsort(np.concatenate(groups), kind="stable"))
+
+
+def _joined(drawn: list[_Drawn]) -> _Drawn:
+    flight, share, cos_star, turn = (np.concatenate(column) for column in zip(*drawn))
+    return flight, share, cos_star, turn
 
 
 def _empty() -> Particles:
