@@ -64,7 +64,7 @@ def montecarlo_columns(particles: Particles, particle_event: IntArray, owner: In
     key = np.arange(kept.size) - np.repeat(np.cumsum(per_event) - per_event, per_event)
     flag_columns = [*(flags[name][kept] for name in ("isLong", "isDown", "hasVelo", "hasUT", "hasScifi")),
                     *(getattr(particles, name)[kept] for name in ("from_beauty", "from_charm", "from_strange"))]
-    integers = np.stack([key, particles.pid[kept], particles.charge[kept], *flag_columns]).astype(np.int64)
+    integers = np.stack([key, particles.pid[kept], particles.charge[kept], *flag_columns], dtype=np.int64)
     reals = np.stack([p, p * np.hypot(d[:, 0], d[:, 1]), eta[kept], np.arctan2(d[:, 1], d[:, 0]),
                       particles.origin[kept, 2]])
     return MonteCarloColumns(integers, reals, hit_id[by_particle], ends[kept] - counts[kept], ends[kept],
