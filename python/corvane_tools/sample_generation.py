@@ -63,10 +63,20 @@ def parquet_chunk(seed: int, first: int, count: int, conditions: Conditions) -> 
             hits += int(bounds[hi] - bounds[lo])
         tables.append(pieces[0] if len(pieces) == 1 else pa.concat_tables(pieces).combine_chunks())
     table = pa.concat_tables(tables)
-    sink = pa.BufferOutputStream()
+    # Measured first, then written into a buffer of that size: a growing stream would copy its megabytes
+    # again each time it grows.
+    measured = pa.MockOutputStream()
+    _write_stream(measured, table)
+    buffer = pa.allocate_buffer(measured.size())
+    _write_stream(pa.FixedSizeBufferWriter(buffer), table)
+    return buffer.to_pybytes(), hits
+
+
+def _write_stream(sink: Any, table: Any) -> None:
+    import pyarrow as pa
+
     with pa.ipc.new_stream(sink, table.schema) as stream:
         stream.write_table(table)
-    return sink.getvalue().to_pybytes(), hits
 
 
 def _chunks(count: int, seed: int, conditions: Conditions) -> Iterator[tuple[int, int, int, Conditions]]:
