@@ -11,7 +11,7 @@ def _parquet_rows(path: Path) -> list[int]:
 
     try:
         metadata = pq.ParquetFile(path).metadata
-    except (OSError, pa.ArrowException) as error:
+    except (OSError, pa.ArrowException, UnicodeDecodeError) as error:
         raise EventFileError(f"{path}: not a readable Parquet file ({str(error).splitlines()[0]})") from None
     return [metadata.row_group(group).num_rows for group in range(metadata.num_row_groups)]
 

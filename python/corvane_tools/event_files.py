@@ -26,6 +26,7 @@ from .event_format import COORDINATE_KEYS, EventFormatError, check_event
 from .sample_output import MANIFEST_NAME
 from .truth_values import typed_problems
 from .typed_truth import TypedTruth, columns_suit
+from .parquet_footer import footer_index, row_group_metadata
 from .parquet_footers import footer
 from .parquet_layout import HITS_COLUMN, events_table, is_typed_montecarlo, typed_hit_ranges, typed_montecarlo_records
 from .event_dict import EventDict
@@ -150,14 +151,21 @@ def _read_table(path: Path, row_group: int | None) -> tuple[Any, int]:
     try:
         if row_group is None:
             return pq.read_table(path), 0
-        parsed = footer(path)
-        parquet = parsed.open(path)
-        in_file = 0 <= row_group < parsed.metadata.num_row_groups  # else read_row_group says what is wrong
-        first_row = int(parsed.first_rows[row_group]) if in_file else 0
+        # A large file's whole footer takes long to decode and much memory to hold: read the row group by its
+        # own entry, and parse the footer whole (once per file) only where it cannot be indexed.
+        index = footer_index(path)
+        if index is not None and 0 <= row_group < len(index):
+            parquet = pq.ParquetFile(path, metadata=row_group_metadata(index, row_group))
+            group, first_row = 0, int(index.first_rows[row_group])
+        else:
+            parsed = footer(path)
+            parquet = parsed.open(path)
+            in_file = 0 <= row_group < parsed.metadata.num_row_groups  # else read_row_group says what is wrong
+            group, first_row = row_group, int(parsed.first_rows[row_group]) if in_file else 0
         # Arrow's own threads would decode the columns of one row group in parallel: with the solver's
         # threads busy they only take turns with them, at about four times the processor time.
-        return parquet.read_row_group(row_group, use_threads=False), first_row
-    except (OSError, pa.ArrowException) as error:
+        return parquet.read_row_group(group, use_threads=False), first_row
+    except (OSError, pa.ArrowException, UnicodeDecodeError) as error:
         raise EventFileError(f"{path}: not a readable Parquet file ({str(error).splitlines()[0]})") from None
 
 

@@ -30,6 +30,7 @@ from .parquet_footers import footer
 from .sample_generation import parquet_chunk
 from .typed_truth import truth_columns, with_rows
 from .parameters import AlgorithmSettings, construct
+from .parquet_footer import footer_index, row_group_metadata
 from .user_algorithms import is_user_algorithm, load as load_user_algorithm
 from .event_dict import EventDict, plain
 
@@ -120,11 +121,16 @@ def _parquet_units(path: Path, first_index: int) -> list[WorkUnit]:
     import pyarrow as pa
 
     try:
-        metadata = footer(path).metadata
-    except (OSError, pa.ArrowException) as error:
+        index = footer_index(path)
+        if index is not None and len(index):
+            row_group_metadata(index, 0)   # what Arrow rejects in a footer, it rejects here too
+            rows = [int(count) for count in index.rows]
+        else:
+            metadata = footer(path).metadata
+            rows = [metadata.row_group(group).num_rows for group in range(metadata.num_row_groups)]
+    except (OSError, pa.ArrowException, UnicodeDecodeError) as error:
         raise EventFileError(f"{path}: not a readable Parquet file ({str(error).splitlines()[0]})") from None
-    return [WorkUnit(first_index + group, (str(path),), metadata.row_group(group).num_rows, group)
-            for group in range(metadata.num_row_groups)]
+    return [WorkUnit(first_index + group, (str(path),), count, group) for group, count in enumerate(rows)]
 
 
 def plan_units(paths: Sequence[str], problems: list[str], strict: bool = False,
