@@ -1,5 +1,6 @@
 #include "validator/efficiency.hpp"
 
+#include <bit>
 #include <vector>
 
 #include "core/errors.hpp"
@@ -48,50 +49,71 @@ CategoryMasks category_masks(const ValidationEvent& event, std::span<const Categ
     return masks;
 }
 
-CategoryShare measure_category(const ValidationEvent& event, const TrackList& tracks, const EventWeights& weights,
-                               const CategoryMasks& masks, uint64_t bit, CategoryScratch& scratch) {
-    CategoryShare share;
+std::vector<CategoryShare> measure_categories(const ValidationEvent& event, const TrackList& tracks,
+                                              const EventWeights& weights, const CategoryMasks& masks,
+                                              size_t category_count) {
+    std::vector<CategoryShare> shares(category_count);
     for (uint32_t position = 0; position < masks.size(); ++position) {
-        if ((masks[position] & bit) == 0) continue;
-        ++share.particles;
         // A repeated key is one particle: only its indexed row can be found.
-        if (event.is_indexed[position] && weights.best_weight[position] > kMatchThreshold) ++share.reconstructed;
+        const bool reconstructed = event.is_indexed[position] && weights.best_weight[position] > kMatchThreshold;
+        for (uint64_t bits = masks[position]; bits != 0; bits &= bits - 1) {
+            CategoryShare& share = shares[static_cast<size_t>(std::countr_zero(bits))];
+            ++share.particles;
+            share.reconstructed += reconstructed;
+        }
     }
-    if (share.particles == 0) return share;
 
-    std::vector<CategoryScratch::Match>& matches = scratch.matches;
-    matches.clear();
+    // Per category, the distinct tracks matching one of its particles, in track order: a track's
+    // largest weight among the category's particles, the later particle on ties, above the threshold.
+    struct Match {
+        uint32_t track;
+        WeightEntry particle;
+    };
+    std::vector<std::vector<Match>> matches(category_count);
+    std::vector<WeightEntry> best(category_count);
     for (uint32_t track = 0; track < weights.track_count(); ++track) {
-        if (auto particle = matched_particle(weights.weights_of(track), &masks, bit)) {
-            matches.push_back({track, *particle});
+        uint64_t seen = 0;
+        for (const WeightEntry& entry : weights.weights_of(track)) {
+            for (uint64_t bits = masks[entry.particle]; bits != 0; bits &= bits - 1) {
+                const auto c = static_cast<size_t>(std::countr_zero(bits));
+                const uint64_t bit = uint64_t{1} << c;
+                if ((seen & bit) == 0 || beats(entry, best[c])) best[c] = entry;
+                seen |= bit;
+            }
+        }
+        for (uint64_t bits = seen; bits != 0; bits &= bits - 1) {
+            const auto c = static_cast<size_t>(std::countr_zero(bits));
+            if (best[c].weight > kMatchThreshold) matches[c].push_back({track, best[c]});
         }
     }
-    share.matched_tracks = matches.size();
 
-    // Clones: every matched track beyond the first for the same particle.
-    std::vector<uint8_t>& matched = scratch.matched;
-    matched.resize(masks.size(), 0);
-    uint64_t particles_matched = 0;
-    for (const auto& match : matches) {
-        if (!matched[match.particle.particle]) {
-            matched[match.particle.particle] = 1;
-            ++particles_matched;
+    std::vector<uint8_t> matched(masks.size(), 0);
+    for (size_t c = 0; c < category_count; ++c) {
+        CategoryShare& share = shares[c];
+        if (share.particles == 0) continue;  // no particle of the category: no track matches one either
+        share.matched_tracks = matches[c].size();
+        // Clones: every matched track beyond the first for the same particle.
+        uint64_t particles_matched = 0;
+        for (const Match& match : matches[c]) {
+            if (!matched[match.particle.particle]) {
+                matched[match.particle.particle] = 1;
+                ++particles_matched;
+            }
+        }
+        for (const Match& match : matches[c]) matched[match.particle.particle] = 0;
+        share.clones = matches[c].size() - particles_matched;
+        // Sums in order of first occurrence of the tracks.
+        for (const Match& match : matches[c]) {
+            share.purity_sum += match.particle.weight;
+            const uint32_t distinct_hits = event.distinct_hit_count[match.particle.particle];
+            if (distinct_hits == 0) continue;
+            const std::span<const int32_t> hits = tracks.hits(weights.first_occurrence[match.track]);
+            share.hiteff_sum += static_cast<double>(hits_shared(hits, event, match.particle.particle)) /
+                                static_cast<double>(distinct_hits);
+            ++share.hiteff_count;
         }
     }
-    for (const auto& match : matches) matched[match.particle.particle] = 0;
-    share.clones = matches.size() - particles_matched;
-
-    // Sums in order of first occurrence of the tracks.
-    for (const auto& match : matches) {
-        share.purity_sum += match.particle.weight;
-        const uint32_t distinct_hits = event.distinct_hit_count[match.particle.particle];
-        if (distinct_hits == 0) continue;
-        const std::span<const int32_t> hits = tracks.hits(weights.first_occurrence[match.track]);
-        share.hiteff_sum +=
-            static_cast<double>(hits_shared(hits, event, match.particle.particle)) / static_cast<double>(distinct_hits);
-        ++share.hiteff_count;
-    }
-    return share;
+    return shares;
 }
 
 std::optional<CategoryStats> fold_category(std::optional<CategoryStats> stats, const CategoryShare& share,
@@ -127,7 +149,7 @@ GhostCount count_ghosts(const EventWeights& weights) {
     GhostCount count;
     count.entries = weights.track_count();
     for (uint32_t track = 0; track < weights.track_count(); ++track) {
-        if (!matched_particle(weights.weights_of(track), nullptr, 0)) ++count.ghosts;
+        if (!matched_particle(weights.weights_of(track))) ++count.ghosts;
     }
     return count;
 }

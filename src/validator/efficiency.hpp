@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "validator/categories.hpp"
 #include "validator/track_list.hpp"
@@ -58,19 +59,12 @@ struct CategoryShare {
 // particle and category, not once per track weighed.
 CategoryMasks category_masks(const ValidationEvent& event, std::span<const Category> categories);
 
-// Room the measuring of one event's categories reuses from one to the next.
-struct CategoryScratch {
-    struct Match {
-        uint32_t track;  // distinct track
-        WeightEntry particle;
-    };
-    std::vector<Match> matches;
-    std::vector<uint8_t> matched;  // per particle position; all 0 between uses
-};
-
-// Measures one event against the category whose particles have `bit` set in `masks`.
-CategoryShare measure_category(const ValidationEvent& event, const TrackList& tracks, const EventWeights& weights,
-                               const CategoryMasks& masks, uint64_t bit, CategoryScratch& scratch);
+// Measures one event against categories 0 .. category_count - 1, category c
+// being the particles whose mask has bit c. One pass over the tracks serves
+// every category: each track's best particle within each category.
+std::vector<CategoryShare> measure_categories(const ValidationEvent& event, const TrackList& tracks,
+                                              const EventWeights& weights, const CategoryMasks& masks,
+                                              size_t category_count);
 
 // Folds one event's share into a category's statistics. A share without
 // particles leaves them as they are (still absent if they were) and gives

@@ -72,14 +72,10 @@ EventWeights weigh_tracks(const ValidationEvent& event, const TrackList& tracks)
     return weights;
 }
 
-std::optional<WeightEntry> matched_particle(std::span<const WeightEntry> weights, const CategoryMasks* masks,
-                                            uint64_t selected) {
+std::optional<WeightEntry> matched_particle(std::span<const WeightEntry> weights) {
     std::optional<WeightEntry> best;
     for (const WeightEntry& entry : weights) {
-        if (masks != nullptr && ((*masks)[entry.particle] & selected) == 0) continue;
-        if (!best || entry.weight > best->weight || (entry.weight == best->weight && entry.particle > best->particle)) {
-            best = entry;
-        }
+        if (!best || beats(entry, *best)) best = entry;
     }
     if (best && best->weight > kMatchThreshold) return best;
     return std::nullopt;

@@ -46,10 +46,14 @@ EventWeights weigh_tracks(const ValidationEvent& event, const TrackList& tracks)
 // Per particle position: bit c set when the particle belongs to category c.
 using CategoryMasks = std::vector<uint64_t>;
 
-// The particle a track matches among those whose mask has any of the bits
-// `selected` (masks null: every particle): its largest weight, the later
-// particle on ties, when that weight is above the threshold.
-std::optional<WeightEntry> matched_particle(std::span<const WeightEntry> weights, const CategoryMasks* masks,
-                                            uint64_t selected);
+// Whether `entry` beats `best` for the particle a track matches: a larger
+// weight, or an equal one of a later particle.
+inline bool beats(const WeightEntry& entry, const WeightEntry& best) {
+    return entry.weight > best.weight || (entry.weight == best.weight && entry.particle > best.particle);
+}
+
+// The particle a track matches among all of the event's: the best of its
+// weights (see `beats`), when that weight is above the threshold.
+std::optional<WeightEntry> matched_particle(std::span<const WeightEntry> weights);
 
 }  // namespace corvane::validation

@@ -22,12 +22,8 @@ EventRecord ValidationRun::measure_event(const ValidationEvent& event, const Tra
         record.ghosts = ghosts.ghosts;
         record.ghost_entries = ghosts.entries;
     }
-    const CategoryMasks masks = category_masks(event, categories_);
-    CategoryScratch scratch;
-    record.categories.reserve(categories_.size());
-    for (size_t c = 0; c < categories_.size(); ++c) {
-        record.categories.push_back(measure_category(event, tracks, weights, masks, uint64_t{1} << c, scratch));
-    }
+    record.categories =
+        measure_categories(event, tracks, weights, category_masks(event, categories_), categories_.size());
     return record;
 }
 
