@@ -150,3 +150,13 @@ def test_columns_that_do_not_fit_are_refused(batch, which):
     with pytest.raises(ValueError, match="do not fit"):
         corvane._records.measure_solved(truth_columns(typed[:1]), np.zeros(1, "<i8").tobytes(),
                                         *_misfit(columns, which))
+
+
+@pytest.mark.parametrize("chosen", [[0, 1], [3, 4], [1, 3, 4], [4, 3]])
+def test_truth_columns_of_entries_sliced_or_joined_are_the_same(batch, chosen):
+    """Consecutive entries of one column are read as one slice of it, any others joined: the same bytes."""
+    events, _, _ = batch
+    entries = events_table(events).column("montecarlo").combine_chunks()
+    whole = [dict(events[i], montecarlo=TypedTruth(entries, i)) for i in chosen]
+    apart = [dict(events[i], montecarlo=TypedTruth(entries.slice(i, 1))) for i in chosen]
+    assert [bytes(column) for column in truth_columns(whole)] == [bytes(column) for column in truth_columns(apart)]

@@ -243,7 +243,7 @@ def _table_events(table: Any, path: str, first_row: int, source_of: Callable[[in
         checked = bool(typed and complete and lows[row] >= 0 and len(event["module_prefix_sum"]) > MODULE_COUNT
                        and highs[row] < event["module_prefix_sum"][MODULE_COUNT])
         if typed and kept_typed and checked and row not in faults:
-            event["montecarlo"] = TypedTruth(entries.slice(row, 1)) if present[row] else None
+            event["montecarlo"] = TypedTruth(entries, row) if present[row] else None
             yield first_row + row, source, cast(EventDict, event), checked, bool(sound[row])
             continue
         record = typed_montecarlo_records(entries.slice(row, 1))[0] if typed and kept_typed else next(records_of)

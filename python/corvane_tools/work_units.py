@@ -411,7 +411,7 @@ def _solve_all(solver: Solver, name: str, handles: Sequence[Any], failed: dict[i
 
 
 def _measured(tracks: Sequence[Sequence[Any]] | TrackColumns, truth: Sequence[int],
-              columns: tuple[bytes, bytes, bytes, bytes] | None,
+              columns: tuple[memoryview, memoryview, memoryview, memoryview] | None,
               rows: Sequence[dict[str, Any]]) -> tuple[bytes, list[TrackArrays]]:
     """The validation records of the events with truth (at positions `truth`; their records as typed
     `columns`, or as `rows` when None) and every event's tracks as arrays."""
