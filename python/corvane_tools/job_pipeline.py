@@ -113,9 +113,9 @@ def _pieces(units: Sequence[WorkUnit], options: JobOptions, processes: int) -> I
             yield from read_pieces(unit, options)
         return
     processes = min(processes, len(units))
-    stretches = [(unit, *stretch) for unit in units for stretch in generated_stretches(unit)]
-    # A stretch's table takes megabytes: one stretch ahead per process keeps them all busy while this
-    # thread hands the current one on.
+    # Made as they are sent (a million events are 25,000 stretches). A stretch's table takes megabytes: one
+    # stretch ahead per process keeps them all busy while this thread hands the current one on.
+    stretches = ((unit, *stretch) for unit in units for stretch in generated_stretches(unit))
     tables = ordered_map(generated_table, stretches, processes, window=processes + 1)
     for unit in units:
         yield from read_pieces(unit, options, itertools.islice(tables, len(generated_stretches(unit))))
