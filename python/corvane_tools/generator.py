@@ -34,7 +34,8 @@ from .collector import collector_paused
 from .conditions import STATION_PITCH_MIN, Conditions
 from .detector import MODULE_COUNT, OUTER_HALF_WIDTH, FloatArray, Geometry, IntArray, sensor_plane_offset
 from .gun import gun_origins, gun_particles
-from .interactions import PAIR_PER_X0, SILICON_X0, conversion_points, delta_rays, foil_crossing, pairs
+from .interactions import (PAIR_PER_X0, SENSOR_PATH_LIMIT, SILICON_X0, conversion_points, delta_rays, foil_crossing,
+                           pairs, sensor_material)
 from .montecarlo_record import MC_COLUMNS, montecarlo_columns, montecarlo_rows_of, stable_order
 from .particles import (MINIMUM_BIAS, Particles, Spectrum, collision_vertices, concatenate, decay_products, photons,
                         prompt_particles)
@@ -114,10 +115,10 @@ def _conversion_pairs(rng: np.random.Generator, setup: Setup, sources: _Sources)
     made = photons(rng, sources.vertices, sources.particles.collision[:sources.prompt],
                    _spectrum(setup.conditions) or MINIMUM_BIAS)
     tx, ty, sign = made.lines.tx, made.lines.ty, made.lines.sign
-    obliquity = np.sqrt(1.0 + tx ** 2 + ty ** 2)
+    material = sensor_material(setup.conditions.module_material, tx ** 2 + ty ** 2)
     candidates = candidate_window(setup.geometry.module_z, made)[1]
     foil_row, foil_z, foil_x0 = foil_crossing(made, setup.conditions.foil_material)
-    most = candidates * setup.conditions.module_material * obliquity
+    most = candidates * material
     most[foil_row] += foil_x0                    # a particle crosses the foil at most once
     depth = rng.exponential(1.0, len(made))
     can_convert = PAIR_PER_X0 * most * (1.0 + 1e-9) >= depth
@@ -130,7 +131,7 @@ def _conversion_pairs(rng: np.random.Generator, setup: Setup, sources: _Sources)
     every_z = np.concatenate([setup.geometry.module_z[module], foil_z])
     order = np.lexsort((every_z * sign[every_row], every_row))   # in flight order within each photon
     photon, layer = conversion_points(depth, every_row[order],
-                                      np.concatenate([setup.conditions.module_material * obliquity[row],
+                                      np.concatenate([material[row],
                                                       foil_x0])[order])
     z = every_z[order][layer]
     along = (z - made.origin[photon, 2]) / made.direction[photon, 2]
@@ -142,7 +143,8 @@ def _conversion_pairs(rng: np.random.Generator, setup: Setup, sources: _Sources)
 def _knock_ons(rng: np.random.Generator, setup: Setup, particles: Particles, landed: Crossings) -> Particles:
     """Delta rays of the particles' crossings of a sensor, made at the crossing."""
     tx, ty = particles.lines.tx, particles.lines.ty
-    silicon = setup.conditions.module_material * SILICON_X0 * np.sqrt(1.0 + tx ** 2 + ty ** 2)
+    silicon = np.minimum(setup.conditions.module_material * SILICON_X0 * np.sqrt(1.0 + tx ** 2 + ty ** 2),
+                         SENSOR_PATH_LIMIT)
 
     def points(at: IntArray) -> FloatArray:
         point: FloatArray = np.stack([landed.x[at], landed.y[at], setup.geometry.module_z[landed.module[at]]],

@@ -9,7 +9,7 @@ from typing import Final
 
 import numpy as np
 
-from .detector import FOIL_RADIUS, FloatArray, IntArray
+from .detector import FOIL_RADIUS, OUTER_HALF_WIDTH, FloatArray, IntArray
 from .particles import Particles, perpendicular_basis
 
 ELECTRON_MASS: Final = 0.511
@@ -24,6 +24,16 @@ DELTA_RAY_MIN_ENERGY: Final = 1.0
 DELTA_RAY_MAX_ENERGY: Final = 50.0
 DELTA_RAY_CONSTANT: Final = 0.0178
 SILICON_X0: Final = 93.7             # mm
+# A line crosses at most a sensor plane's diagonal of material, however close to it it runs: without this
+# bound one grazing crossing would carry an unbounded number of delta rays and an unbounded scattering angle.
+SENSOR_PATH_LIMIT: Final = 2.0 * np.sqrt(2.0) * OUTER_HALF_WIDTH                    # mm
+SENSOR_PATH_LIMIT_X0: Final = 2.0 * np.sqrt(2.0) * OUTER_HALF_WIDTH / SILICON_X0   # radiation lengths
+
+
+def sensor_material(module_material: float, t2: FloatArray) -> FloatArray:
+    """Radiation lengths of a module crossed along lines of squared slopes t2 = tx^2 + ty^2."""
+    path: FloatArray = np.minimum(module_material * np.sqrt(1.0 + t2), SENSOR_PATH_LIMIT_X0)
+    return path
 
 
 def foil_crossing(particles: Particles, foil_material: float) -> tuple[IntArray, FloatArray, FloatArray]:
@@ -85,6 +95,24 @@ def pairs(rng: np.random.Generator, photons: Particles, photon: IntArray, point:
                       np.concatenate([photons.collision[photon]] * 2))
 
 
+def largest_transfer(p: FloatArray, mass: FloatArray) -> FloatArray:
+    """The most kinetic energy (MeV) a particle of momentum p and mass M can give an electron at rest:
+    2 m (p/M)^2 / (1 + 2 gamma m/M + (m/M)^2)."""
+    ratio = ELECTRON_MASS / mass
+    gamma = np.sqrt(1.0 + (p / mass) ** 2)
+    transfer: FloatArray = 2.0 * ELECTRON_MASS * (p / mass) ** 2 / (1.0 + 2.0 * gamma * ratio + ratio * ratio)
+    return transfer
+
+
+def _inverse_energy_span(p: FloatArray, mass: FloatArray) -> FloatArray:
+    """1/T_min - 1/T_max of each parent's delta rays, where T_max is DELTA_RAY_MAX_ENERGY or the parent's
+    largest transfer if lower; 0 for a parent too slow to give an electron DELTA_RAY_MIN_ENERGY (without that
+    bound the 1/beta^2 of a nearly stopped particle made thousands of electrons in one crossing)."""
+    upper = np.minimum(largest_transfer(p, mass), DELTA_RAY_MAX_ENERGY)
+    span: FloatArray = np.where(upper > DELTA_RAY_MIN_ENERGY, 1.0 / DELTA_RAY_MIN_ENERGY - 1.0 / upper, 0.0)
+    return span
+
+
 def delta_rays(rng: np.random.Generator, parents: Particles, row: IntArray, silicon: FloatArray,
                points: Callable[[IntArray], FloatArray]) -> Particles:
     """Energetic knock-on electrons of charged particles crossing sensors (one entry per crossing, of parent
@@ -93,14 +121,14 @@ def delta_rays(rng: np.random.Generator, parents: Particles, row: IntArray, sili
     parent's line."""
     # Per parent, then per crossing: the same values as computed crossing by crossing.
     beta2 = parents.p ** 2 / (parents.p ** 2 + parents.mass ** 2)
-    mean = (DELTA_RAY_CONSTANT * silicon / beta2 * (1.0 / DELTA_RAY_MIN_ENERGY - 1.0 / DELTA_RAY_MAX_ENERGY))[row]
+    span = _inverse_energy_span(parents.p, parents.mass)
+    mean = (DELTA_RAY_CONSTANT * silicon / beta2 * span)[row]
     made = rng.poisson(mean)
     source = np.repeat(np.arange(row.size), made)
-    inverse = (1.0 / DELTA_RAY_MIN_ENERGY
-               - rng.random(source.size) * (1.0 / DELTA_RAY_MIN_ENERGY - 1.0 / DELTA_RAY_MAX_ENERGY))
+    parent = row[source]
+    inverse = 1.0 / DELTA_RAY_MIN_ENERGY - rng.random(source.size) * span[parent]
     energy = 1.0 / inverse
     p = np.sqrt(energy * (energy + 2.0 * ELECTRON_MASS))
     angle = np.arccos(np.sqrt(energy / (energy + 2.0 * ELECTRON_MASS)))
-    parent = row[source]
     turned = _turned(parents.direction[parent], angle, rng.uniform(-np.pi, np.pi, source.size))
     return _electrons(points(source), turned, p, np.full(source.size, -1), parents.collision[parent])

@@ -10,7 +10,7 @@ import numpy as np
 from . import compiled_generator, portable_math
 from .conditions import Conditions
 from .detector import INNER_RADIUS, OUTER_HALF_WIDTH, BoolArray, FloatArray, Geometry, IntArray, sensor_plane_offset
-from .interactions import foil_crossing
+from .interactions import foil_crossing, sensor_material
 from .particles import Particles
 
 
@@ -186,7 +186,7 @@ def _fly_arrays(setup: Setup, particles: Particles, crossed: tuple[IntArray, Int
     module_z = setup.geometry.module_z
     conditions = setup.conditions
     t2 = tx * tx + ty * ty
-    theta = highland(particles.p, particles.mass, conditions.module_material * np.sqrt(1.0 + t2)) * (1.0 + t2)
+    theta = highland(particles.p, particles.mass, sensor_material(conditions.module_material, t2)) * (1.0 + t2)
     kicks = np.stack([normals[:n], normals[n:2 * n]]) * theta[row]
     foil_row, foil_z, foil_x0 = foil_crossing(particles, conditions.foil_material)
     crossing = np.isin(foil_row, row)            # a particle that crosses no sensor leaves no kicks behind

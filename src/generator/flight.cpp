@@ -118,6 +118,8 @@ namespace {
 
 constexpr double foil_radius = 3.5;
 constexpr double foil_path_limit = 10.0;  // the foil's corrugations follow the modules: at most ten thicknesses
+// A line crosses at most a sensor plane's diagonal of material (radiation lengths), however close to it it runs.
+const double sensor_path_limit = 2.0 * std::sqrt(2.0) * 40.0 / 93.7;
 
 // One scattering layer of a particle: a module crossing (its index) or the foil (-1), with its z, its kicks,
 // and the running sums of kicks and moments over all layers before it.
@@ -175,8 +177,9 @@ Flight fly(const Lines& lines, std::span<const double> module_z, const Sensors& 
         const size_t particle = static_cast<size_t>(in.row[next]);
         const double tx = lines.tx[particle], ty = lines.ty[particle];
         const double t2 = tx * tx + ty * ty;
-        const double theta =
-            highland(in.p[particle], in.mass[particle], in.module_material * std::sqrt(1.0 + t2)) * (1.0 + t2);
+        const double theta = highland(in.p[particle], in.mass[particle],
+                                      std::min(in.module_material * std::sqrt(1.0 + t2), sensor_path_limit)) *
+                             (1.0 + t2);
         const bool forward = lines.sign[particle] > 0.0;
         // A particle made inside the foil crosses it once on its way out, at the angle of its line to the beam.
         const double r0 = lines.r0[particle], slope = lines.slope[particle];
