@@ -214,4 +214,4 @@ def test_row_groups_share_one_parsed_footer_and_see_a_rewritten_file(tmp_path, m
     pq.write_table(events_table(events[:3]), path, row_group_size=1)
     read = [(position, event["description"]) for position, _, event in read_events(path, 2)]
     assert read == [(2, events[2]["description"])] and len(parses) == 2
-    assert len(parquet_footers._footers) <= parquet_footers.KEPT_FILES
+    assert parquet_footers._parsed.cache_info().currsize <= parquet_footers.KEPT_FILES

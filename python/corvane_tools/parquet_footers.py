@@ -4,9 +4,8 @@ The footer lists every row group's column chunks, so it grows with the file: for
 events (6,250 row groups) it takes about 0.2 s and 150 MB to parse. Reading each unit through a
 fresh `ParquetFile` parsed it again for every row group; the job now parses it once.
 """
+import functools
 import os
-import threading
-from collections import OrderedDict
 from dataclasses import dataclass
 from pathlib import Path
 from typing import Any, Final
@@ -28,26 +27,17 @@ class Footer:
         return pq.ParquetFile(path, metadata=self.metadata)
 
 
-_footers: "OrderedDict[tuple[str, int, int], Footer]" = OrderedDict()
-_lock = threading.Lock()
-
-
 def footer(path: Path) -> Footer:
     """The file's footer; a file rewritten since (other size or modification time) is parsed anew.
     Raises what pyarrow raises for a file that is not Parquet."""
+    status = os.stat(path)
+    return _parsed(os.path.abspath(path), status.st_size, status.st_mtime_ns)
+
+
+@functools.lru_cache(maxsize=KEPT_FILES)
+def _parsed(path: str, _size: int, _modified: int) -> Footer:
     import pyarrow.parquet as pq
 
-    status = os.stat(path)
-    key = (os.path.abspath(path), status.st_size, status.st_mtime_ns)
-    with _lock:
-        if key in _footers:
-            _footers.move_to_end(key)
-            return _footers[key]
     metadata = pq.read_metadata(path)
     rows = [metadata.row_group(group).num_rows for group in range(metadata.num_row_groups)]
-    parsed = Footer(metadata, np.concatenate(([0], np.cumsum(rows, dtype=np.int64))))
-    with _lock:
-        _footers[key] = parsed
-        while len(_footers) > KEPT_FILES:
-            _footers.popitem(last=False)
-    return parsed
+    return Footer(metadata, np.concatenate(([0], np.cumsum(rows, dtype=np.int64))))
