@@ -87,8 +87,8 @@ def _chunks(count: int, seed: int, conditions: Conditions) -> Iterator[tuple[int
 def _write_parquet(path: Path, count: int, seed: int, conditions: Conditions, processes: int,
                    progress: Any) -> int:
     import pyarrow as pa
-    import pyarrow.parquet as pq
 
+    from .parquet_appender import RowGroupAppender
     from .parquet_layout import dictionary_columns
 
     hits = 0
@@ -98,15 +98,18 @@ def _write_parquet(path: Path, count: int, seed: int, conditions: Conditions, pr
             table = pa.ipc.open_stream(encoded).read_all()
             if writer is None:
                 made = json.dumps({"seed": seed, "conditions": conditions.as_dict()}).encode()
-                writer = pq.ParquetWriter(path, table.schema.with_metadata({**(table.schema.metadata or {}),
-                                                                            GENERATOR_METADATA: made}),
+                writer = RowGroupAppender(path, table.schema.with_metadata({**(table.schema.metadata or {}),
+                                                                             GENERATOR_METADATA: made}),
                                           use_dictionary=dictionary_columns(table.schema))
-            writer.write_table(table, row_group_size=ROW_GROUP_EVENTS)
+            writer.write_table(table)
             hits += chunk_hits
             _advance(progress, table.num_rows)
-    finally:
         if writer is not None:
             writer.close()
+    except BaseException:
+        if writer is not None:
+            writer.abandon()
+        raise
     return hits
 
 
