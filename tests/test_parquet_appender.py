@@ -1,8 +1,12 @@
+import ctypes
+import sys
+
 import numpy as np
 import pyarrow as pa
 import pyarrow.parquet as pq
 import pytest
 
+from child_process import SANITIZED
 from corvane_tools.parquet_appender import RowGroupAppender
 from corvane_tools.parquet_footer import FooterFormatError
 
@@ -49,3 +53,33 @@ def test_a_footer_it_cannot_move_is_refused(tmp_path):
     with pytest.raises(FooterFormatError):
         appender.write_table(table)
     appender.abandon()
+
+
+class MallocInfo(ctypes.Structure):
+    _fields_ = [(name, ctypes.c_size_t) for name in
+                ("arena", "ordblks", "smblks", "hblks", "hblkhd", "usmblks", "fsmblks", "uordblks", "fordblks",
+                 "keepcost")]
+
+
+def heap_in_use():
+    mallinfo2 = ctypes.CDLL(None).mallinfo2
+    mallinfo2.restype = MallocInfo
+    info = mallinfo2()
+    return info.uordblks + info.hblkhd
+
+
+@pytest.mark.skipif(not sys.platform.startswith("linux"), reason="glibc's heap counters")
+@pytest.mark.skipif(SANITIZED, reason="the sanitizer's allocator replaces glibc's")
+def test_memory_does_not_grow_with_the_row_groups(tmp_path):
+    # A writer keeping each row group's metadata decoded takes about 800 bytes per column chunk: 12 MB here.
+    table = next(tables(1, lambda group: 1))
+    appender = RowGroupAppender(tmp_path / "long.parquet", SCHEMA)
+    for _ in range(300):
+        appender.write_table(table)
+    before = heap_in_use()
+    for _ in range(3000):
+        appender.write_table(table)
+    grown = heap_in_use() - before
+    appender.close()
+    assert grown < 2 ** 20, grown
+    assert pq.ParquetFile(tmp_path / "long.parquet").metadata.num_row_groups == 3300

@@ -14,9 +14,10 @@ EVENTS = 23
 
 @pytest.fixture
 def small_chunks(monkeypatch):
-    # Several chunks and row groups without simulating hundreds of events.
+    # Several chunks and row groups without simulating hundreds of events; row groups of several stretches.
     monkeypatch.setattr(sample_generation, "CHUNK_EVENTS", 10)
     monkeypatch.setattr(sample_generation, "ROW_GROUP_EVENTS", 10)
+    monkeypatch.setattr(sample_generation, "STRETCH_EVENTS", 4)
 
 
 def tree_bytes(path):
@@ -26,21 +27,22 @@ def tree_bytes(path):
 
 
 @pytest.mark.parametrize("name", ["sample.parquet", "sample"])
-def test_parallel_generation_equals_serial(tmp_path, small_chunks, name):
+def test_parallel_generation_equals_serial(tmp_path, small_chunks, monkeypatch, name):
     outputs = []
-    for processes in (1, 2):
-        out = tmp_path / str(processes) / name
+    for processes, stretch in ((1, 4), (2, 4), (1, 10)):  # a row group made at once: how files were written
+        monkeypatch.setattr(sample_generation, "STRETCH_EVENTS", stretch)
+        out = tmp_path / f"{processes}-{stretch}" / name
         out.parent.mkdir()
         written = sample_generation.generate_sample(out, EVENTS, 5, processes)
         assert written.events == EVENTS
         outputs.append(tree_bytes(out))
-    assert outputs[0] == outputs[1]
-    loaded = load_events([tmp_path / "1" / name], strict=True)
+    assert outputs[0] == outputs[1] == outputs[2]
+    loaded = load_events([tmp_path / "1-4" / name], strict=True)
     expected = generate_events(EVENTS, 5)
     assert [e["montecarlo"] for e in loaded.events] == [e["montecarlo"] for e in expected]
     assert all(np.array_equal(a["x"], b["x"]) for a, b in zip(loaded.events, expected))
     if name.endswith(".parquet"):
-        assert pq.ParquetFile(tmp_path / "1" / name).metadata.num_row_groups == 3
+        assert pq.ParquetFile(tmp_path / "1-4" / name).metadata.num_row_groups == 3
 
 
 @pytest.mark.parametrize("typed", [True, False])

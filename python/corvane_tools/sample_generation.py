@@ -1,13 +1,17 @@
 """`corvane generate`: simulating a sample and writing it as it is made.
 
-Events are simulated in chunks of `CHUNK_EVENTS` by worker processes (each
-event is a pure function of seed and index, so the output is the same byte
-for byte whatever the number of processes) and written in order as the
-chunks arrive: Parquet row groups, or JSON files one by one. Only a few
-chunks are in memory at any time, so memory does not grow with the sample.
+Events are simulated in chunks by worker processes (each event is a pure
+function of seed and index, so the output is the same byte for byte
+whatever the number of processes) and written in order as the chunks
+arrive: JSON files one by one, or Parquet row groups of `ROW_GROUP_EVENTS`,
+each gathered from stretches of `STRETCH_EVENTS` (a row group's table takes
+about 130 kB per event: short stretches keep few megabytes waiting between
+the processes). Only a few chunks are in memory at any time, so memory does
+not grow with the sample.
 The output appears complete or not at all (see `sample_output`).
 """
 import json
+import math
 from collections.abc import Iterator
 from dataclasses import dataclass
 from pathlib import Path
@@ -24,7 +28,8 @@ from .ordered_pool import ordered_map
 from .sample_output import (event_file_name, output_kind, check_replaceable, write_file_atomically, write_manifest,
                             written_in_place)
 
-CHUNK_EVENTS: Final = ROW_GROUP_EVENTS  # one Parquet row group per chunk
+CHUNK_EVENTS: Final = ROW_GROUP_EVENTS  # JSON events simulated in one call
+STRETCH_EVENTS: Final = 4 * BLOCK_EVENTS  # Parquet events simulated in one call (whole blocks)
 GENERATOR_METADATA: Final = b"corvane.generator"  # Parquet schema metadata: the seed and conditions, as JSON
 
 
@@ -79,23 +84,38 @@ def _write_stream(sink: Any, table: Any) -> None:
         stream.write_table(table)
 
 
-def _chunks(count: int, seed: int, conditions: Conditions) -> Iterator[tuple[int, int, int, Conditions]]:
-    for first in range(0, count, CHUNK_EVENTS):
-        yield seed, first, min(CHUNK_EVENTS, count - first), conditions
+def _chunks(count: int, seed: int, conditions: Conditions, size: int) -> Iterator[tuple[int, int, int, Conditions]]:
+    for first in range(0, count, size):
+        yield seed, first, min(size, count - first), conditions
+
+
+def _row_groups(count: int, seed: int, conditions: Conditions, processes: int) -> Iterator[tuple[Any, int]]:
+    """Each row group's table, gathered from the stretches in order, and its number of hits. Its record
+    batches are the simulation's, whatever the stretch length, so the file's pages are too."""
+    import pyarrow as pa
+
+    stretch = math.gcd(STRETCH_EVENTS, ROW_GROUP_EVENTS)  # stretches that make up whole row groups
+    stretches = ordered_map(parquet_chunk, _chunks(count, seed, conditions, stretch), processes,
+                            window=2 * processes + ROW_GROUP_EVENTS // stretch)
+    for first in range(0, count, ROW_GROUP_EVENTS):
+        tables = []
+        hits = 0
+        for _ in range(first, min(first + ROW_GROUP_EVENTS, count), stretch):
+            encoded, stretch_hits = next(stretches)
+            tables.append(pa.ipc.open_stream(encoded).read_all())
+            hits += stretch_hits
+        yield pa.concat_tables(tables), hits
 
 
 def _write_parquet(path: Path, count: int, seed: int, conditions: Conditions, processes: int,
                    progress: Any) -> int:
-    import pyarrow as pa
-
     from .parquet_appender import RowGroupAppender
     from .parquet_layout import dictionary_columns
 
     hits = 0
     writer = None
     try:
-        for encoded, chunk_hits in ordered_map(parquet_chunk, _chunks(count, seed, conditions), processes):
-            table = pa.ipc.open_stream(encoded).read_all()
+        for table, chunk_hits in _row_groups(count, seed, conditions, processes):
             if writer is None:
                 made = json.dumps({"seed": seed, "conditions": conditions.as_dict()}).encode()
                 writer = RowGroupAppender(path, table.schema.with_metadata({**(table.schema.metadata or {}),
@@ -118,7 +138,7 @@ def _write_directory(directory: Path, count: int, seed: int, conditions: Conditi
     directory.mkdir()
     hits = 0
     names: list[str] = []
-    for texts, chunk_hits in ordered_map(json_chunk, _chunks(count, seed, conditions), processes):
+    for texts, chunk_hits in ordered_map(json_chunk, _chunks(count, seed, conditions, CHUNK_EVENTS), processes):
         for text in texts:
             names.append(event_file_name(len(names)))
             (directory / names[-1]).write_bytes(text)
@@ -148,7 +168,8 @@ def generate_sample(out: Path, count: int, seed: int, processes: int = 1, overwr
         write_file_atomically(out, lambda temporary: temporary.write_bytes(texts[0]))
         _advance(progress, 1)
         return Written(1, hits, 1)
-    processes = max(1, min(processes, -(-count // CHUNK_EVENTS)))  # no idle process for a small sample
+    chunk = CHUNK_EVENTS if kind == "directory" else math.gcd(STRETCH_EVENTS, ROW_GROUP_EVENTS)
+    processes = max(1, min(processes, -(-count // chunk)))  # no idle process for a small sample
     with written_in_place(out) as temporary:
         if kind == "parquet":
             hits = _write_parquet(temporary, count, seed, conditions, processes, progress)
