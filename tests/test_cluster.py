@@ -47,7 +47,7 @@ def client():
 
 def outputs(fold):
     """What a run reports, as the text written to files and the terminal."""
-    return {name: (fold.summary(name), json.dumps(fold.export(name)), fold.tracks_digest(name), fold.events)
+    return {name: (fold.summary(name), json.dumps(fold.detailed_export(name)), fold.tracks_digest(name), fold.events)
             for name in fold.names}
 
 
@@ -77,7 +77,7 @@ def test_local_run_equals_the_validator(sample, local_fold, capfd):
     tracks = solver.solve_batch([corvane.DetectorEvent.Event(event) for event in loaded.events])
     corvane.Validator.print_validation_summary(events, tracks, False)
     assert local_fold.summary(NAMES[0]) == capfd.readouterr().out
-    detailed = local_fold.export(NAMES[0])
+    detailed = local_fold.detailed_export(NAMES[0])
     assert json.dumps(detailed) == json.dumps(corvane.Validator.export_detailed_metrics_json(events, tracks, False))
     totals = {key: value for key, value in detailed.items() if key != "events"}
     assert json.dumps(totals) == json.dumps(corvane.Validator.export_validation_to_json(events, tracks, False))

@@ -55,7 +55,7 @@ def folded(sample, options, pipeline=True):
 
 
 def report(fold):
-    return {name: (fold.summary(name), json.dumps(fold.export(name)), fold.tracks_digest(name))
+    return {name: (fold.summary(name), json.dumps(fold.detailed_export(name)), fold.tracks_digest(name))
             for name in fold.names} | {"events": fold.events, "problems": fold.problems,
                                        "digests": fold.event_digests}
 
@@ -74,7 +74,7 @@ def test_pipeline_equals_the_serial_path(events, sample, chunk_size):
     fold = folded(sample, options)
     assert report(fold) == report(folded(sample, options, pipeline=False))
     assert fold.events == COUNT
-    assert json.dumps(fold.export("track_following")) == direct(events, "track_following")
+    assert json.dumps(fold.detailed_export("track_following")) == direct(events, "track_following")
 
 
 @pytest.mark.timeout(300)
@@ -138,7 +138,7 @@ def test_an_event_that_fails_is_skipped_and_named(monkeypatch, events, sample, e
     assert (fold.events, fold.skipped) == (COUNT - 1, 1)
     others = events[:bad] + events[bad + 1:]
     for name in NAMES:  # every algorithm leaves the event out, so the reports stay comparable
-        assert json.dumps(fold.export(name)) == direct(others, name)
+        assert json.dumps(fold.detailed_export(name)) == direct(others, name)
 
 
 @pytest.mark.parametrize("extra, status, processed", [
@@ -179,7 +179,7 @@ def many_row_groups(tmp_path):
 
 
 @pytest.mark.timeout(900)
-@pytest.mark.parametrize("command", ["generate", "run -n", "run FILE"])
+@pytest.mark.parametrize("command", ["generate", "run -n", "run FILE", "run -n with outputs"])
 def test_memory_does_not_grow_with_the_sample(tmp_path, command):
     # Ten times the events: all of them at once would take several times the small run's memory, and so
     # would anything kept per event, per unit or per row group; the generous bound leaves room for noise.
@@ -189,6 +189,11 @@ def test_memory_does_not_grow_with_the_sample(tmp_path, command):
     elif command == "run -n":   # simulated in the job, by two worker processes
         small, large = (peak_memory("run", "-q", "-a", "track_following", "-t", "2", "-n", count)
                         for count in ("320", "3200"))
+    elif command == "run -n with outputs":   # small events: what the outputs keep per event dominates
+        small, large = (peak_memory("run", "-q", "-a", "track_following", "-t", "2", "--gun", "muon", "-n", count,
+                                    "--json", tmp_path / "r.json", "--tracks", tmp_path / "t.parquet",
+                                    "--html", tmp_path / "r.html")
+                        for count in ("2000", "20000"))
     else:
         path = many_row_groups(tmp_path)
         small, large = (peak_memory("run", path, "-q", "-a", "track_following", *window)

@@ -30,6 +30,12 @@ ALGORITHM = TrackFollowing()
 TRACKS = ALGORITHM.solve(EVENT)
 TRUTH = validation_event(6, [particle(1, [0, 1, 2]), particle(2, [3, 4, 5], pid=11)])
 TRUTH_TRACKS = [[track(0, 1, 2), track(3, 4), track(0, 5)]]
+
+
+def taken_events():
+    fold = corvane._records.RecordFold(False, True)
+    fold.add(corvane._records.measure_events([TRUTH] * 3, TRUTH_TRACKS * 3))
+    return fold.take_events(), fold.export()
 # TRUTH as typed columns: (hits, particles), per particle key, pid, four flags and its hit count, p, hit positions.
 TRUTH_COLUMNS = (np.array([6, 2], "<i8").tobytes(), np.array([[1, 211, 1, 1, 0, 0, 3], [2, 11, 1, 1, 0, 0, 3]],
                                                              "<i8").tobytes(),
@@ -90,6 +96,7 @@ CASES = [
      False),
     ("measure_tracks error", lambda: corvane._records.measure_tracks(*TRUTH_COLUMNS, b"\1" + b"\0" * 7,
                                                                      TRUTH_TRACKS), ValueError, False),
+    ("RecordFold.take_events", lambda: taken_events(), None, False),
     ("solve_tracks", lambda: corvane._records.solve_tracks(ALGORITHM, [EVENT]), None, True),
     ("solve_tracks error", lambda: corvane._records.solve_tracks(HIT, [EVENT]), TypeError, False),
     ("measure_solved", lambda: corvane._records.measure_solved(TRUTH_COLUMNS, b"\0" * 8, *SOLVED_COLUMNS), None,

@@ -102,3 +102,23 @@ def test_per_event_totals(seed):
     assert totals == [(alone["total_tracks"], alone["total_ghosts"]) for alone in (
         Validator.export_validation_to_json([event], [event_tracks], False)
         for event, event_tracks in zip(events, tracks))]
+
+
+@pytest.mark.parametrize("seed", range(40))
+def test_events_taken_as_folded_number_on(seed, capfd):
+    """Snapshots handed over piece by piece, and those left in the fold, make up the detailed export."""
+    events, tracks, pieces = random_pieces(seed)
+    expected = Validator.export_detailed_metrics_json(events, tracks, False)
+    folded = records.RecordFold(False, True)
+    taken = {}
+    for number, (a, b) in enumerate(pieces):
+        folded.add(records.measure_events(events[a:b], tracks[a:b]))
+        if number < len(pieces) - 1:
+            taken.update(folded.take_events())
+    export = folded.export()
+    assert not set(taken) & set(export["events"])
+    assert folded.take_events() == export["events"] and folded.export()["events"] == {}
+    export["events"] = {**taken, **export["events"]}
+    assert list(export["events"]) == [str(i + 1) for i in range(len(events))]
+    assert build.ordered(export) == build.ordered(expected)
+    capfd.readouterr()

@@ -60,8 +60,9 @@ class PlotInput:
     events, so it can be gathered from separately processed parts of a job."""
     class_name: str
     efficiency: dict[str, dict[str, list[Ratio]]]  # per variable ("p", "eta") and category, per bin
-    hit_counts: list[int]                          # per event
-    event_totals: list[tuple[int, int]]            # per event: (tracks, ghosts)
+    hit_counts: list[int]                          # per event, or each distinct count once
+    event_totals: list[tuple[int, int]]            # (tracks, ghosts) of each entry of hit_counts: of the
+                                                   # event, or summed over the events of that count
     categories: list[dict[str, Any]]               # the validation export's category dictionaries
     parameters: str = ""                           # the algorithm's parameters, as the header shows them
 

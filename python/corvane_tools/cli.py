@@ -1,5 +1,4 @@
 """The `corvane` command: generate events, run the reconstruction job, draw an event."""
-import json
 import os
 import sys
 import tempfile
@@ -26,6 +25,7 @@ from .output_paths import (
     check_output_directory,
     check_output_file,
     image_path,
+    replacing,
 )
 from .progress import progress_bar
 from .allocator import arrow_pool_reusing_memory, return_large_blocks
@@ -36,7 +36,8 @@ from .sample_generation import generate_sample
 from .sample_output import OutputError, incomplete_sample
 from .cli_compare import compare
 from .cli_tune import tune_command
-from .provenance import COMMAND_LINE_KEY, EventsDigest, input_files, provenance
+from .report_file import write_report
+from .provenance import COMMAND_LINE_KEY, EventsDigest, InputDigests, input_files, provenance
 from .saved_tracks import SavedTracksError, open_saved, saving_tracks, validate_saved
 from .user_algorithms import SPEC_PATTERN, UserAlgorithmError, is_user_algorithm, load as load_user_algorithm
 from .work_units import JobOptions, plan_generated, plan_units, read_unit, window_units
@@ -264,10 +265,14 @@ def run(context: click.Context, inputs: tuple[str, ...], algorithm_choices: tupl
         _fail(str(error))
     _note_repeated(repeated)
     units = window_units(units, skip, max_events)
+    # The provenance of a report names each input with its SHA-256: hashed while the job runs.
+    digests = InputDigests(units if json_path is not None or html_path is not None else [])
+    context.call_on_close(digests.stop)
     options = JobOptions(tuple(names), chunk_size, strict, plots=plot_dir is not None or html_path is not None,
                          settings=tuple(settings.values()), max_hits=max_hits,
                          identify=tracks_path is not None or json_path is not None or html_path is not None)
-    fold = JobFold(units, options, detailed=json_path is not None)
+    fold = JobFold(units, options, detailed=json_path is not None,
+                   scratch=json_path.parent if json_path is not None else None)
     events_digest = EventsDigest()
     fold.sinks.append(events_digest.add)
     planned = sum(unit.events for unit in units)
@@ -311,10 +316,13 @@ def run(context: click.Context, inputs: tuple[str, ...], algorithm_choices: tupl
         click.echo("corvane: interrupted: the results above cover only the events completed; "
                    "no output files written", err=True)
         sys.exit(INTERRUPTED)
-    extra = {"provenance": provenance(None if inputs else seed, fold.threads, input_files(units),
-                                      events_digest.hexdigest() if options.identify else None,
-                                      context.meta.get(COMMAND_LINE_KEY)),
-             **({} if inputs else {"conditions": conditions_report(conditions, condition_sources)})}
+    extra: dict[str, Any] = {}
+    if json_path is not None or html_path is not None:
+        extra = {"provenance": provenance(None if inputs else seed, fold.threads,
+                                          input_files(units, digests.finished()),
+                                          events_digest.hexdigest() if options.identify else None,
+                                          context.meta.get(COMMAND_LINE_KEY)),
+                 **({} if inputs else {"conditions": conditions_report(conditions, condition_sources)})}
     _write_outputs(fold, sample, skipped, json_path, plot_dir, extra)
     if html_path is not None:
         _write_html(fold, sample, skipped, html_path, extra)
@@ -339,8 +347,7 @@ def _write_outputs(fold: JobFold, sample: str, skipped: list[str], json_path: Pa
                    plot_dir: Path | None, extra: dict[str, Any]) -> None:
     if json_path is not None:
         try:
-            with json_path.open("w", encoding="utf-8") as stream:
-                json.dump(_report_document(fold, sample, skipped, extra), stream, indent=1)
+            write_report(json_path, _report_document(fold, sample, skipped, extra))
         except OSError as error:
             _fail(f"{json_path}: cannot be written: {error.strerror or error}")
         click.echo(f"Wrote {json_path}")
@@ -370,7 +377,8 @@ def _write_html(fold: JobFold, sample: str, skipped: list[str], html_path: Path,
         with tempfile.TemporaryDirectory() as scratch:
             plots = draw_all(fold.plot_inputs(), Path(scratch), _plotted_sample(fold, sample)) if fold.validated else []
             page = run_page(report, plots)
-        html_path.write_text(page, encoding="utf-8")
+        with replacing(html_path) as stream:
+            stream.write(page.encode("utf-8"))
     except OSError as error:
         _fail(f"{html_path}: cannot be written: {error.strerror or error}")
     click.echo(f"Wrote {html_path}")

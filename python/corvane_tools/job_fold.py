@@ -9,6 +9,7 @@ repeated or short of events is an error, never a silent difference.
 import hashlib
 from collections.abc import Callable, Sequence
 from dataclasses import dataclass, field
+from pathlib import Path
 from typing import Any
 
 import numpy as np
@@ -18,6 +19,7 @@ import corvane
 from .algorithms import label, pool_size
 from .arrays import TrackArrays
 from .binned import CATEGORIES, BinnedCounts, PlotInput, Ratio
+from .event_snapshots import EventSnapshots
 from .job import Timing
 from .summary_table import table_report
 from .parameters import AlgorithmSettings
@@ -42,23 +44,30 @@ class AlgorithmTotals:
     fold: "corvane._records.RecordFold"
     digest: "hashlib._Hash"        # over the tracks, in event order
     seconds: float = 0.0
-    # With plots: binned efficiency counts, and per event (tracks, ghosts).
+    snapshots: EventSnapshots | None = None   # with the detailed export: its "events", on disk
+    # With plots: binned efficiency counts, and [tracks, ghosts] summed over the validated events of each
+    # hit count (what the ghost-rate plot bins, kept per distinct count rather than per event).
     efficiency: BinnedCounts = field(default_factory=dict)
-    event_totals: list[tuple[int, int]] = field(default_factory=list)
+    totals_by_hits: dict[int, list[int]] = field(default_factory=dict)
 
 
 class JobFold:
-    """Folds unit results strictly in unit order, whatever order they arrive in."""
+    """Folds unit results strictly in unit order, whatever order they arrive in.
 
-    def __init__(self, units: Sequence[WorkUnit], options: JobOptions, detailed: bool = True) -> None:
+    With `detailed`, the report holds each algorithm's detailed validation export; its per-event
+    statistics go to temporary files in `scratch` (the system's default without), not to memory.
+    """
+
+    def __init__(self, units: Sequence[WorkUnit], options: JobOptions, detailed: bool = True,
+                 scratch: Path | None = None) -> None:
         self._planned = {unit.index: unit for unit in units}
         self._waiting: dict[int, UnitResult] = {}
         self._next = 0
         self.names = list(options.names)
         self.settings = {name: options.settings_of(name) or AlgorithmSettings.defaults(name) for name in self.names}
         self.plots = options.plots
-        self.hit_counts: list[int] = []  # per validated event, with plots
-        self.algorithms = {name: AlgorithmTotals(corvane._records.RecordFold(False, detailed), hashlib.sha256())
+        self.algorithms = {name: AlgorithmTotals(corvane._records.RecordFold(False, detailed), hashlib.sha256(),
+                                                 snapshots=EventSnapshots(scratch) if detailed else None)
                            for name in self.names}
         self.events = 0
         self.validated = 0            # events with Monte Carlo truth, the only ones validated
@@ -87,6 +96,8 @@ class JobFold:
             output = result.outputs.get(name, AlgorithmOutput([], [], 0.0))
             totals = self.algorithms[name]
             folded = sum(totals.fold.add(records) for records in output.records)
+            if totals.snapshots is not None:
+                totals.snapshots.add(totals.fold.take_events())
             if folded != result.validated or len(output.tracks) != result.events:
                 raise FoldError(f"{unit.describe()}: {name} returned results for {folded} of {result.validated} "
                                 f"validated and {len(output.tracks)} of {result.events} events")
@@ -95,10 +106,11 @@ class JobFold:
             totals.seconds += output.seconds
             if self.plots:
                 add_counts(totals.efficiency, output.efficiency)
-                for records in output.records:
-                    totals.event_totals.extend(corvane._records.event_totals(records))
-        if self.plots:
-            self.hit_counts.extend(result.hit_counts)
+                event_totals = [pair for records in output.records for pair in corvane._records.event_totals(records)]
+                for hits, (tracks, ghosts) in zip(result.hit_counts, event_totals):
+                    summed = totals.totals_by_hits.setdefault(hits, [0, 0])
+                    summed[0] += tracks
+                    summed[1] += ghosts
         for sink in self.sinks:
             sink(self.events, result)
         self.events += result.events
@@ -120,9 +132,22 @@ class JobFold:
         return text
 
     def export(self, name: str) -> dict[str, Any]:
-        """The validation export (the detailed one when the fold keeps per-event statistics)."""
+        """The validation export, without per-event statistics."""
         metrics: dict[str, Any] = self.algorithms[name].fold.export()
+        metrics.pop("events", None)
         return metrics
+
+    def detailed_export(self, name: str) -> dict[str, Any]:
+        """The detailed validation export, its per-event statistics read back into memory (the fold
+        must be detailed); for a large run, `report` and `write_report` keep them on disk."""
+        snapshots = self.algorithms[name].snapshots
+        if snapshots is None:
+            raise ValueError("this fold keeps no per-event statistics")
+        return {**self.export(name), "events": snapshots.load()}
+
+    def _validation_report(self, name: str) -> dict[str, Any]:
+        snapshots = self.algorithms[name].snapshots
+        return self.export(name) if snapshots is None else {**self.export(name), "events": snapshots}
 
     def summary_report(self, name: str) -> dict[str, Any] | None:
         """The job's summary table and the validator's text, or None when no event had truth."""
@@ -144,15 +169,22 @@ class JobFold:
 
     def plot_inputs(self) -> list[PlotInput]:
         """What the plots show of each algorithm (the job must have counted it: JobOptions.plots)."""
-        return [PlotInput(label(name),
-                          {variable: {category: [Ratio(*counts) for counts in bins] for category, bins in table.items()}
-                           for variable, table in self.algorithms[name].efficiency.items()},
-                          self.hit_counts, self.algorithms[name].event_totals, self.export(name)["categories"],
-                          self.settings[name].describe())
-                for name in self.names]
+        inputs = []
+        for name in self.names:
+            totals = self.algorithms[name]
+            hit_counts = sorted(totals.totals_by_hits)
+            inputs.append(PlotInput(label(name),
+                                    {variable: {category: [Ratio(*counts) for counts in bins]
+                                                for category, bins in table.items()}
+                                     for variable, table in totals.efficiency.items()},
+                                    hit_counts, [(totals.totals_by_hits[hits][0], totals.totals_by_hits[hits][1])
+                                                 for hits in hit_counts],
+                                    self.export(name)["categories"], self.settings[name].describe()))
+        return inputs
 
     def report(self, sample: str, skipped: Sequence[str]) -> dict[str, Any]:
-        """Everything about the job, ready for json.dump."""
+        """Everything about the job, ready for `report_file.write_report` (for json.dump when the fold
+        is not detailed: the detailed export's per-event statistics stay in their files)."""
         return {
             "sample": sample,
             "events": self.events,
@@ -162,7 +194,7 @@ class JobFold:
             "algorithms": {
                 name: {"class": label(name), "parameters": self.settings[name].as_report(),
                        "timing": self.timing(name).as_dict(),
-                       "validation": self.export(name), "summary": self.summary_report(name),
+                       "validation": self._validation_report(name), "summary": self.summary_report(name),
                        "tracks_digest": self.tracks_digest(name)}
                 for name in self.names
             },

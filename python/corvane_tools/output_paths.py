@@ -1,7 +1,9 @@
 """Output paths checked before any work, so a job never fails at its end for a path it was given."""
+import contextlib
 import os
-from collections.abc import Sequence
+from collections.abc import Iterator, Sequence
 from pathlib import Path
+from typing import BinaryIO
 
 
 class OutputPathError(ValueError):
@@ -59,3 +61,17 @@ def image_path(path: Path) -> Path:
     if path.suffix.lower() not in IMAGE_SUFFIXES:
         raise OutputPathError(f"--out {path}: unknown image type '{path.suffix}'; use {', '.join(IMAGE_SUFFIXES)}")
     return path
+
+
+@contextlib.contextmanager
+def replacing(path: Path) -> Iterator[BinaryIO]:
+    """A stream into a temporary file beside `path` that takes its name only once the block completes;
+    on any failure it is removed and `path` is left as it was."""
+    temporary = path.with_name(f".{path.name}.partial")
+    try:
+        with temporary.open("wb") as stream:
+            yield stream
+        temporary.replace(path)
+    except BaseException:
+        temporary.unlink(missing_ok=True)
+        raise

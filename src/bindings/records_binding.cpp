@@ -299,6 +299,13 @@ PyRef export_metrics(const ValidationRun& run, std::optional<uint64_t> event_cou
     return export_dict(run, event_count_or_folded(run, event_count), run.keeps_snapshots());
 }
 
+// Hands the kept snapshots over as an "events" dictionary, and forgets them only once it is built.
+PyRef take_events(ValidationRun& run) {
+    PyRef events = events_dict(run.snapshots(), run.snapshots_taken() + 1);
+    run.forget_snapshots();
+    return events;
+}
+
 PyMethodDef functions[] = {
     Function<&measure_events, "measure_events", "py_events", "py_tracks">::def(
         "measure_events(py_events, py_tracks)\n--\n\nThe validation records of the paired events, as bytes."),
@@ -339,6 +346,10 @@ ClassDefinition& record_fold_definition() {
                 Method<&export_metrics, "export", "event_count">::def(
                     "export($self, event_count=None)\n--\n\nThe export dictionary (the detailed one when "
                     "the fold keeps snapshots)."),
+                Method<&take_events, "take_events">::def(
+                    "take_events($self)\n--\n\nThe \"events\" dictionary of the statistics kept since the last "
+                    "call (numbered on from there); the fold forgets them, and the detailed export then lists "
+                    "only those kept after."),
             },
     };
     return definition;

@@ -33,6 +33,14 @@ PyObject* category_list(const CategorySnapshot& present) {
 
 }  // namespace
 
+PyRef events_dict(std::span<const validation::CategorySnapshot> snapshots, uint64_t first_number) {
+    PyRef events = new_dict();
+    for (size_t i = 0; i < snapshots.size(); ++i) {
+        set_dict_item(events.get(), std::to_string(first_number + i).c_str(), category_list(snapshots[i]));
+    }
+    return events;
+}
+
 PyRef export_dict(const validation::ValidationRun& run, size_t event_count, bool detailed) {
     PyRef result = new_dict();
     set_dict_item(result.get(), "total_tracks", to_python(run.totals().tracks));
@@ -42,12 +50,7 @@ PyRef export_dict(const validation::ValidationRun& run, size_t event_count, bool
                   to_python(validation::event_average_ghost_rate(run.totals(), event_count)));
     set_dict_item(result.get(), "categories", category_list(run.present_statistics()));
     if (detailed) {
-        PyRef events = new_dict();
-        const auto& snapshots = run.snapshots();
-        for (size_t i = 0; i < snapshots.size(); ++i) {
-            set_dict_item(events.get(), std::to_string(i + 1).c_str(), category_list(snapshots[i]));
-        }
-        set_dict_item(result.get(), "events", events.release());
+        set_dict_item(result.get(), "events", events_dict(run.snapshots(), run.snapshots_taken() + 1).release());
     }
     return result;
 }

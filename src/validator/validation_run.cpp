@@ -45,6 +45,11 @@ void ValidationRun::add_record(const EventRecord& record) {
     if (keep_snapshots_) snapshots_.push_back(present_statistics());
 }
 
+void ValidationRun::forget_snapshots() {
+    snapshots_taken_ += snapshots_.size();
+    std::vector<CategorySnapshot>().swap(snapshots_);
+}
+
 CategorySnapshot ValidationRun::present_statistics() const {
     CategorySnapshot present;
     for (const auto& stats : statistics_) {

@@ -50,8 +50,12 @@ public:
     const std::vector<std::optional<CategoryStats>>& statistics() const { return statistics_; }
     // The categories that have statistics now, in category order.
     CategorySnapshot present_statistics() const;
-    // One snapshot per folded event (only with keep_snapshots).
+    // One snapshot per folded event not yet taken (only with keep_snapshots); the first is that of
+    // event number snapshots_taken() + 1.
     const std::vector<CategorySnapshot>& snapshots() const { return snapshots_; }
+    // Forgets the snapshots kept so far (once handed on), so a long run need not hold them all.
+    void forget_snapshots();
+    uint64_t snapshots_taken() const { return snapshots_taken_; }
     bool keeps_snapshots() const { return keep_snapshots_; }
     uint64_t events_folded() const { return events_folded_; }
 
@@ -64,6 +68,7 @@ private:
     RunTotals totals_;
     uint64_t events_folded_ = 0;
     std::vector<CategorySnapshot> snapshots_;
+    uint64_t snapshots_taken_ = 0;
 };
 
 // (ghosts * 100) / tracks, or 0 without tracks.
