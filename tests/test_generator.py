@@ -3,7 +3,9 @@ import pytest
 
 import corvane
 from corvane_tools.event_format import check_event
-from corvane_tools.generator import MC_COLUMNS, generate_event, generate_events, generate_range
+from corvane_tools.conditions import with_values
+from corvane_tools.generator import (BLOCK_EVENTS, CROWDED_BLOCK_EVENTS, MC_COLUMNS, events_per_block, generate_event,
+                                     generate_events, generate_range)
 from corvane_tools.particles import decay_products
 
 SEEDS = [0, 1, 7, 123]
@@ -72,16 +74,26 @@ def test_decays_are_present_across_a_sample():
     assert any(p["fromBeautyDecay"] and p["fromCharmDecay"] for p in rows)  # B -> D -> hadrons
 
 
-@pytest.mark.parametrize("seed", [0, 42])
-def test_seed_determinism(seed):
-    assert generate_event(seed, 2) == generate_event(seed, 2)
+@pytest.mark.parametrize("seed, conditions", [(0, None), (42, None), (5, with_values(collisions=30))],
+                         ids=["seed 0", "seed 42", "crowded"])
+def test_seed_determinism(seed, conditions):
+    size = events_per_block(conditions)
+    assert size == (BLOCK_EVENTS if conditions is None else CROWDED_BLOCK_EVENTS) and BLOCK_EVENTS % size == 0
+    last = size + 2                 # an event of the second block
+
+    def events(count):
+        return generate_events(count, seed, conditions)
+
+    def event(index, seed=seed):
+        return generate_event(seed, index, conditions)
+    assert event(2) == event(2)
     # an event does not depend on the sample size
-    assert generate_events(3, seed)[2] == generate_event(seed, 2) == generate_events(13, seed)[2]
-    assert generate_events(13, seed)[12] == generate_event(seed, 12)
-    assert generate_range(seed, 8, 5) == generate_events(13, seed)[8:]
-    assert generate_range(seed, 8, 5) == [generate_event(seed, i) for i in range(8, 13)]
-    assert generate_event(seed, 2)["x"] != generate_event(seed + 1, 2)["x"]
-    assert generate_event(seed, 2)["x"] != generate_event(seed, 3)["x"]
+    assert events(3)[2] == event(2) == events(last + 1)[2]
+    assert events(last + 1)[last] == event(last)
+    assert generate_range(seed, size - 2, 5, conditions) == events(size + 3)[size - 2:]
+    assert generate_range(seed, size - 2, 5, conditions) == [event(i) for i in range(size - 2, size + 3)]
+    assert event(2)["x"] != event(2, seed + 1)["x"]
+    assert event(2)["x"] != event(3)["x"]
 
 
 def test_sample_sizes_are_realistic():

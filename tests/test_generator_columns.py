@@ -15,13 +15,14 @@ CONDITIONS = {
     # far along the beam: no particle reaches a sensor, so the records list no particle
     "gun out of reach": with_values(gun="pion", gun_eta="9-10"),
     "busy, noisy, spill-over": with_values(collisions=12, spill_over=0.4, noise_per_module=2.5),
+    "crowded": with_values(collisions=30),     # in blocks of ten
     "earlier settings": with_values(spectrum="wide_gaussian", noise_per_module=2.2, hit_efficiency=0.98,
                                     foil_material=0, overlap_shape="strip", conversions=False, delta_rays=False),
 }
 
 
 def chunk_from_dictionaries(seed, first, count, conditions):
-    """The chunk as it was made from event dictionaries, ten events to a table."""
+    """The chunk as it was made from event dictionaries, a block's worth of events to a table."""
     tables, hits = [], 0
     for start in range(first, first + count, BLOCK_EVENTS):
         events = generate_range(seed, start, min(BLOCK_EVENTS, first + count - start), conditions)
@@ -35,7 +36,7 @@ def chunk_from_dictionaries(seed, first, count, conditions):
 
 
 @pytest.mark.parametrize("conditions", CONDITIONS.values(), ids=CONDITIONS.keys())
-@pytest.mark.parametrize("first, count", [(0, 20), (7, 14), (30, 1)], ids=["blocks", "across blocks", "one event"])
+@pytest.mark.parametrize("first, count", [(0, 20), (13, 14), (30, 1)], ids=["blocks", "across blocks", "one event"])
 def test_columnar_chunks_equal_the_dictionaries_tables(conditions, first, count):
     simulated_block.cache_clear()
     assert parquet_chunk(4, first, count, conditions) == chunk_from_dictionaries(4, first, count, conditions)

@@ -4,11 +4,13 @@ import math
 import numpy as np
 import pytest
 
-from corvane_tools.conditions import with_values
+from corvane_tools.conditions import Conditions, with_values
 from corvane_tools.generator import generate_range
-from corvane_tools.interactions import (DELTA_RAY_MAX_ENERGY, DELTA_RAY_MIN_ENERGY, ELECTRON_MASS, SENSOR_PATH_LIMIT_X0,
-                                        delta_rays, largest_transfer, sensor_material)
-from corvane_tools.particles import Particles
+from corvane_tools.interactions import (DELTA_RAY_CONSTANT, DELTA_RAY_MAX_ENERGY, DELTA_RAY_MIN_ENERGY, ELECTRON_MASS,
+                                        SENSOR_PATH_LIMIT_X0, delta_rays, foil_crossing, largest_transfer,
+                                        sensor_material)
+from corvane_tools.particles import Particles, at_azimuth_zero, direction_from
+from corvane_tools.propagation import Setup, candidate_window
 
 # hits exactly where the particles cross, and of those particles alone
 EXACT = dict(resolution=0, noise_per_module=0, hit_efficiency=1, foil_material=0, delta_rays=False)
@@ -156,3 +158,42 @@ def test_a_grazing_crossing_holds_at_most_a_sensor_diagonal_of_material():
 def test_a_nearly_stopped_particle_no_longer_floods_its_event():
     # event 310,491 of seed 1 held a 0.64 MeV/c proton whose delta rays made 42,937 hits
     assert len(generate_range(1, 310491, 1)[0]["x"]) < 10000
+
+
+def test_each_crossing_makes_delta_rays_at_its_own_poisson_rate():
+    # three parents of different speeds, their crossings grouped: every electron starts at a crossing of its own
+    # parent, and each parent's crossings make the Poisson number its mean per crossing gives, spread evenly
+    p, counts = np.array([300.0, 1000.0, 5e4]), np.array([30000, 1, 20000])
+    parents = _parents(p, [139.57] * 3)
+    parents.collision = np.arange(3)
+    row = np.repeat(np.arange(3), counts)
+    silicon = np.full(3, 0.3)
+    electrons = delta_rays(np.random.default_rng(2), parents, row, silicon,
+                           lambda at: np.stack([at, at, at], axis=1).astype(float))
+    crossing = electrons.origin[:, 0].astype(np.int64)
+    assert np.array_equal(row[crossing], electrons.collision)
+    beta2 = p ** 2 / (p ** 2 + 139.57 ** 2)
+    span = 1.0 / DELTA_RAY_MIN_ENERGY - 1.0 / np.minimum(largest_transfer(p, np.full(3, 139.57)), DELTA_RAY_MAX_ENERGY)
+    expected = DELTA_RAY_CONSTANT * 0.3 / beta2 * span * counts
+    made = np.bincount(electrons.collision, minlength=3)
+    assert np.all(np.abs(made - expected) < 5 * np.sqrt(expected) + 1)
+    for parent in (0, 2):       # uniform over the parent's crossings: the first and second half alike
+        mine = crossing[electrons.collision == parent] - np.flatnonzero(row == parent)[0]
+        halves = np.bincount(mine * 2 // counts[parent], minlength=2)
+        assert abs(halves[0] - halves[1]) < 5 * np.sqrt(made[parent]) + 1
+
+
+def test_the_material_photons_could_cross_does_not_depend_on_their_azimuth():
+    # the conversion bound is taken at azimuth 0; lines of any azimuth have the same candidate modules and foil
+    rng = np.random.default_rng(4)
+    count = 4000
+    vertices = np.stack([rng.normal(0, 0.04, 8), rng.normal(0, 0.04, 8), rng.normal(0, 45, 8)], axis=1)
+    made_in, eta = rng.integers(0, 8, count), rng.normal(0, 4, count)
+    outline = at_azimuth_zero(vertices, made_in, eta)
+    turned = Particles(vertices[made_in], direction_from(eta, rng.uniform(-np.pi, np.pi, count)),
+                       *(getattr(outline, name) for name in ("p", "mass", "pid", "charge", "from_beauty",
+                                                             "from_charm", "from_strange", "collision")))
+    module_z = Setup.of(Conditions()).geometry.module_z
+    assert np.array_equal(candidate_window(module_z, outline)[1], candidate_window(module_z, turned)[1])
+    assert np.array_equal(foil_crossing(outline, 0.003)[0], foil_crossing(turned, 0.003)[0])
+    assert np.allclose(foil_crossing(outline, 0.003)[2], foil_crossing(turned, 0.003)[2], rtol=1e-12)

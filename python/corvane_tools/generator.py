@@ -7,7 +7,8 @@ the Monte Carlo record. Positions are in millimetres, momenta in MeV.
 
 Each event is a pure function of (seed, index, conditions): the first ten
 events of a sample of a hundred are the events of a sample of ten. Events are simulated
-in blocks of ten, seeded by (seed, block), so that NumPy works on long arrays. A block is
+in blocks of twenty (ten under crowded conditions, see `events_per_block`), seeded by (seed, block), so
+that NumPy works on long arrays and the calls around it are few. A block is
 simulated into columns (`block_columns.BlockColumns`): Parquet chunks are built straight from them
 (`parquet_layout.block_table`), event dictionaries with `block_events`.
 
@@ -37,12 +38,14 @@ from .gun import gun_origins, gun_particles
 from .interactions import (PAIR_PER_X0, SENSOR_PATH_LIMIT, SILICON_X0, conversion_points, delta_rays, foil_crossing,
                            pairs, sensor_material)
 from .montecarlo_record import MC_COLUMNS, montecarlo_columns, montecarlo_rows_of, stable_order
-from .particles import (MINIMUM_BIAS, Particles, Spectrum, collision_vertices, concatenate, decay_products, photons,
-                        prompt_particles)
+from .particles import (MEAN_MULTIPLICITY, MINIMUM_BIAS, PHOTONS_PER_CHARGED, Particles, Spectrum, at_azimuth_zero,
+                        collision_vertices, concatenate, decay_products, photon_sources, photons, prompt_particles)
 from .propagation import Crossings, Hits, Setup, candidate_window, fly, line_crossings
 from .event_dict import EventDict
 
-BLOCK_EVENTS: Final = 10           # events simulated together; event i belongs to block i // 10
+BLOCK_EVENTS: Final = 20           # events simulated together; event i belongs to block i // 20
+CROWDED_BLOCK_EVENTS: Final = 10   # the same under crowded conditions; it divides BLOCK_EVENTS
+CROWDED: Final = 2000.0            # particles and noise hits per event expected above which a block is crowded
 BEAUTY_SHARE: Final = 0.25         # share of collisions with a B decay (enriched for validation)
 CHARM_SHARE: Final = 0.3
 
@@ -54,6 +57,22 @@ def _sensor_share(overlap: float, sensor_shapes: bool) -> float:
     x, y = np.meshgrid(centres, centres)
     geometry = Geometry.of(0.5 * STATION_PITCH_MIN, overlap, "sensors" if sensor_shapes else "strip")
     return float(np.mean(geometry.in_sensitive_area(np.zeros(1, np.int64), x, y)))
+
+
+@functools.lru_cache(maxsize=16)
+def events_per_block(conditions: Conditions | None) -> int:
+    """Events per block under the given conditions: BLOCK_EVENTS, or CROWDED_BLOCK_EVENTS when an event is
+    expected to hold so many particles and noise hits that a block's arrays would take too much memory
+    (each block size divides BLOCK_EVENTS, so runs of whole blocks stay whole)."""
+    conditions = conditions or Conditions()
+    if conditions.gun:
+        particles = conditions.gun_particles[1]
+    else:
+        spectrum = _spectrum(conditions)
+        per_collision = MEAN_MULTIPLICITY if spectrum is None else spectrum.charged_per_collision
+        particles = conditions.collisions * per_collision * (1.0 + PHOTONS_PER_CHARGED)
+    crowded = particles + conditions.noise_per_module * MODULE_COUNT > CROWDED
+    return CROWDED_BLOCK_EVENTS if crowded else BLOCK_EVENTS
 
 
 def _noise_hits(rng: np.random.Generator, setup: Setup, slots: int) -> tuple[IntArray, FloatArray, FloatArray]:
@@ -109,30 +128,31 @@ def _spectrum(conditions: Conditions) -> Spectrum | None:
 def _conversion_pairs(rng: np.random.Generator, setup: Setup, sources: _Sources) -> Particles:
     """Electron pairs of the collisions' photons that convert in the foil or in a module.
 
-    Most photons cross far too little material to convert, so the sensors crossed are looked up only for
-    those whose conversion depth lies within the most material their candidate modules and the foil could
-    hold; the others cannot convert, so the result is the same as looking up every photon's crossings."""
-    made = photons(rng, sources.vertices, sources.particles.collision[:sources.prompt],
-                   _spectrum(setup.conditions) or MINIMUM_BIAS)
-    tx, ty, sign = made.lines.tx, made.lines.ty, made.lines.sign
-    material = sensor_material(setup.conditions.module_material, tx ** 2 + ty ** 2)
-    candidates = candidate_window(setup.geometry.module_z, made)[1]
-    foil_row, foil_z, foil_x0 = foil_crossing(made, setup.conditions.foil_material)
-    most = candidates * material
+    Most photons cross far too little material to convert. The most material a photon's candidate modules and
+    the foil could hold depends on its angle to the beam and its origin alone, so that comes first (with its
+    conversion depth); the rest of a photon (momentum, azimuth) is drawn, and the sensors it crosses looked up,
+    only where the depth lies within that most material: the others cannot convert."""
+    vertices, conditions = sources.vertices, setup.conditions
+    made_in, eta = photon_sources(rng, len(vertices), sources.particles.collision[:sources.prompt],
+                                  _spectrum(conditions) or MINIMUM_BIAS)
+    depth = rng.exponential(1.0, eta.size)
+    outline = at_azimuth_zero(vertices, made_in, eta)
+    candidates = candidate_window(setup.geometry.module_z, outline)[1]
+    foil_row, _, foil_x0 = foil_crossing(outline, conditions.foil_material)
+    most = candidates * sensor_material(conditions.module_material, outline.lines.slope ** 2)
     most[foil_row] += foil_x0                    # a particle crosses the foil at most once
-    depth = rng.exponential(1.0, len(made))
-    can_convert = PAIR_PER_X0 * most * (1.0 + 1e-9) >= depth
-    reachable = np.flatnonzero(can_convert)
-    row, module, _, _ = line_crossings(setup, made.select(reachable))
-    row = reachable[row]
-    in_reach = can_convert[foil_row]
-    foil_row, foil_z, foil_x0 = foil_row[in_reach], foil_z[in_reach], foil_x0[in_reach]
+    reachable = np.flatnonzero(PAIR_PER_X0 * most * (1.0 + 1e-9) >= depth)
+    made = photons(rng, vertices, made_in[reachable], eta[reachable])
+    depth = depth[reachable]
+    tx, ty, sign = made.lines.tx, made.lines.ty, made.lines.sign
+    material = sensor_material(conditions.module_material, tx ** 2 + ty ** 2)
+    row, module, _, _ = line_crossings(setup, made)
+    foil_row, foil_z, foil_x0 = foil_crossing(made, conditions.foil_material)
     every_row = np.concatenate([row, foil_row])
     every_z = np.concatenate([setup.geometry.module_z[module], foil_z])
     order = np.lexsort((every_z * sign[every_row], every_row))   # in flight order within each photon
     photon, layer = conversion_points(depth, every_row[order],
-                                      np.concatenate([material[row],
-                                                      foil_x0])[order])
+                                      np.concatenate([material[row], foil_x0])[order])
     z = every_z[order][layer]
     along = (z - made.origin[photon, 2]) / made.direction[photon, 2]
     point = made.origin[photon] + along[:, None] * made.direction[photon]
@@ -187,17 +207,18 @@ def _particle_hits(rng: np.random.Generator, setup: Setup, sources: _Sources) ->
 
 
 def _simulate_block(seed: int, block: int, setup: Setup) -> BlockColumns:
-    """Events block * BLOCK_EVENTS to (block + 1) * BLOCK_EVENTS - 1, simulated together."""
+    """Events block * n to (block + 1) * n - 1, simulated together, n being the conditions' `events_per_block`."""
     rng = np.random.default_rng([seed, block])
     conditions = setup.conditions
-    sources = (_gun if conditions.gun else _collisions)(rng, conditions, BLOCK_EVENTS)
+    events = events_per_block(conditions)
+    sources = (_gun if conditions.gun else _collisions)(rng, conditions, events)
     particles, found = _particle_hits(rng, setup, sources)
     particle_event = sources.vertex_event[particles.collision]
-    slots = BLOCK_EVENTS * MODULE_COUNT
+    slots = events * MODULE_COUNT
     noise_slot, noise_x, noise_y = _noise_hits(rng, setup, slots)
     noise_z = setup.geometry.module_z[noise_slot % MODULE_COUNT] + sensor_plane_offset(noise_y)
     if conditions.spill_over > 0.0:
-        spilled = _spill_over(rng, setup, BLOCK_EVENTS)
+        spilled = _spill_over(rng, setup, events)
         noise_slot, noise_x, noise_y, noise_z = (np.concatenate([a, b]) for a, b in zip(
             (noise_slot, noise_x, noise_y, noise_z), spilled))
     slot = np.concatenate([particle_event[found.owner] * MODULE_COUNT + found.module, noise_slot])
@@ -210,14 +231,14 @@ def _simulate_block(seed: int, block: int, setup: Setup) -> BlockColumns:
     owner = np.concatenate([found.owner, np.full(noise_slot.size + fill_slot.size, -1)])
     shuffled = rng.permutation(slot.size)
     order = shuffled[stable_order(slot[shuffled])]  # by event and module, in no particular order within one
-    per_module = np.bincount(slot, minlength=slots).reshape(BLOCK_EVENTS, MODULE_COUNT)
+    per_module = np.bincount(slot, minlength=slots).reshape(events, MODULE_COUNT)
     per_event = per_module.sum(axis=1)
     event_start = np.repeat(np.cumsum(per_event) - per_event, per_event)
     truth = montecarlo_columns(particles, particle_event, owner[order], np.arange(slot.size) - event_start,
-                               BLOCK_EVENTS)
-    first = block * BLOCK_EVENTS
+                               events)
+    first = block * events
     return BlockColumns(first, [f"generated event {first + e} of seed {seed}: {sources.labels[e]}"
-                                for e in range(BLOCK_EVENTS)],
+                                for e in range(events)],
                         per_module, x[order], y[order], z[order], truth)
 
 
@@ -248,9 +269,10 @@ def iter_blocks(first: int, count: int, seed: int,
                 conditions: Conditions | None) -> Iterator[tuple[BlockColumns, int, int]]:
     """(block, lo, hi) for each block holding events first to first + count - 1: they are its events lo to hi - 1."""
     stop = first + count
-    for block in range(first // BLOCK_EVENTS, (stop + BLOCK_EVENTS - 1) // BLOCK_EVENTS):
-        start = block * BLOCK_EVENTS
-        yield simulated_block(seed, block, conditions), max(first - start, 0), min(stop - start, BLOCK_EVENTS)
+    size = events_per_block(conditions)
+    for block in range(first // size, (stop + size - 1) // size):
+        start = block * size
+        yield simulated_block(seed, block, conditions), max(first - start, 0), min(stop - start, size)
 
 
 def _block(seed: int, block: int, conditions: Conditions | None) -> list[EventDict]:
@@ -263,12 +285,13 @@ def iter_events(count: int, seed: int = 0, first: int = 0,
     """Events first to first + count - 1 of the sample with the given seed (and conditions, default when
     None), one at a time.
 
-    Each block of ten is simulated once, so prefer this (or generate_range) to
+    Each block is simulated once, so prefer this (or generate_range) to
     calling generate_event for every index.
     """
     stop = first + count
-    for block in range(first // BLOCK_EVENTS, (stop + BLOCK_EVENTS - 1) // BLOCK_EVENTS):
-        start = block * BLOCK_EVENTS
+    size = events_per_block(conditions)
+    for block in range(first // size, (stop + size - 1) // size):
+        start = block * size
         yield from _block(seed, block, conditions)[max(first - start, 0):stop - start]
 
 
@@ -284,4 +307,5 @@ def generate_events(count: int, seed: int = 0, conditions: Conditions | None = N
 
 def generate_event(seed: int = 0, index: int = 0, conditions: Conditions | None = None) -> EventDict:
     """Event `index` of the sample with the given seed, as an event dictionary."""
-    return _block(seed, index // BLOCK_EVENTS, conditions)[index % BLOCK_EVENTS]
+    size = events_per_block(conditions)
+    return _block(seed, index // size, conditions)[index % size]

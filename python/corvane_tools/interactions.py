@@ -116,15 +116,19 @@ def _inverse_energy_span(p: FloatArray, mass: FloatArray) -> FloatArray:
 def delta_rays(rng: np.random.Generator, parents: Particles, row: IntArray, silicon: FloatArray,
                points: Callable[[IntArray], FloatArray]) -> Particles:
     """Energetic knock-on electrons of charged particles crossing sensors (one entry per crossing, of parent
-    `row`); `silicon` is the sensor's thickness (mm) along each parent's line and `points(crossing)` where
+    `row`, grouped by parent); `silicon` is the sensor's thickness (mm) along each parent's line and `points(crossing)` where
     given crossings are. An electron of kinetic energy T leaves at cos(angle) = sqrt(T / (T + 2m)) to its
     parent's line."""
-    # Per parent, then per crossing: the same values as computed crossing by crossing.
     beta2 = parents.p ** 2 / (parents.p ** 2 + parents.mass ** 2)
     span = _inverse_energy_span(parents.p, parents.mass)
-    mean = (DELTA_RAY_CONSTANT * silicon / beta2 * span)[row]
-    made = rng.poisson(mean)
-    source = np.repeat(np.arange(row.size), made)
+    # Every crossing of a parent has the same mean, so one Poisson number per parent for all its crossings,
+    # each electron then at one of them chosen uniformly, is the same as one Poisson number per crossing.
+    starts = np.flatnonzero(np.r_[True, row[1:] != row[:-1]]) if row.size else np.zeros(0, np.int64)
+    crossings = np.diff(np.r_[starts, row.size])
+    made = rng.poisson((DELTA_RAY_CONSTANT * silicon / beta2 * span)[row[starts]] * crossings)
+    group = np.repeat(np.arange(starts.size), made)
+    step = np.minimum((rng.random(group.size) * crossings[group]).astype(np.int64), crossings[group] - 1)
+    source = np.sort(starts[group] + step)
     parent = row[source]
     inverse = 1.0 / DELTA_RAY_MIN_ENERGY - rng.random(source.size) * span[parent]
     energy = 1.0 / inverse

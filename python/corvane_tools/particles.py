@@ -347,18 +347,32 @@ def _empty() -> Particles:
                      np.zeros(0, np.int64), *_no_flags(0), collision=np.zeros(0, np.int64))
 
 
-def photons(rng: np.random.Generator, vertices: FloatArray, collision: IntArray, spectrum: Spectrum) -> Particles:
-    """Decay photons of the neutral mesons made in the collisions: as many per collision, on average, as
-    PHOTONS_PER_CHARGED times its prompt charged particles (`collision`: the collision of each of those)."""
-    per_collision = rng.poisson(PHOTONS_PER_CHARGED * np.bincount(collision, minlength=len(vertices)))
-    count = int(per_collision.sum())
-    eta = spectrum.draw_eta(rng, count)
+def photon_sources(rng: np.random.Generator, collisions: int, collision: IntArray,
+                   spectrum: Spectrum) -> tuple[IntArray, FloatArray]:
+    """The collision and pseudorapidity of each decay photon of the neutral mesons made in the collisions: as
+    many per collision, on average, as PHOTONS_PER_CHARGED times its prompt charged particles (`collision`: the
+    collision of each of those)."""
+    per_collision = rng.poisson(PHOTONS_PER_CHARGED * np.bincount(collision, minlength=collisions))
+    return np.repeat(np.arange(collisions), per_collision), spectrum.draw_eta(rng, int(per_collision.sum()))
+
+
+def photons(rng: np.random.Generator, vertices: FloatArray, made_in: IntArray, eta: FloatArray) -> Particles:
+    """Photons made in the collisions `made_in` (at `vertices`) at pseudorapidities `eta`: their transverse
+    momenta and azimuths drawn."""
+    count = eta.size
     pt = rng.gamma(2.0, MEAN_PHOTON_PT / 2.0, count)
     zeros = np.zeros(count, np.int64)
-    return Particles(np.repeat(vertices, per_collision, axis=0),
-                     direction_from(eta, rng.uniform(-np.pi, np.pi, count)), pt * np.cosh(eta), np.zeros(count),
-                     zeros + PHOTON, zeros, *_no_flags(count), collision=np.repeat(np.arange(len(vertices)),
-                                                                                  per_collision))
+    return Particles(vertices[made_in], direction_from(eta, rng.uniform(-np.pi, np.pi, count)), pt * np.cosh(eta),
+                     np.zeros(count), zeros + PHOTON, zeros, *_no_flags(count), collision=made_in)
+
+
+def at_azimuth_zero(vertices: FloatArray, made_in: IntArray, eta: FloatArray) -> Particles:
+    """Massless neutral particles from the collisions `made_in` at pseudorapidities `eta` and azimuth 0, of no
+    momentum: their lines' angles to the beam and origins, which do not depend on the azimuth."""
+    count = eta.size
+    zeros = np.zeros(count, np.int64)
+    return Particles(vertices[made_in], direction_from(eta, np.zeros(count)), np.zeros(count), np.zeros(count),
+                     zeros, zeros, *_no_flags(count), collision=made_in)
 
 
 PHOTON: Final = 22

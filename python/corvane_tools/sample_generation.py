@@ -29,7 +29,7 @@ from .sample_output import (event_file_name, output_kind, check_replaceable, wri
                             written_in_place)
 
 CHUNK_EVENTS: Final = ROW_GROUP_EVENTS  # JSON events simulated in one call
-STRETCH_EVENTS: Final = 4 * BLOCK_EVENTS  # Parquet events simulated in one call (whole blocks)
+STRETCH_EVENTS: Final = 2 * BLOCK_EVENTS  # Parquet events simulated in one call (whole blocks): 40
 GENERATOR_METADATA: Final = b"corvane.generator"  # Parquet schema metadata: the seed and conditions, as JSON
 
 

@@ -37,11 +37,11 @@ from .event_dict import EventDict, plain
 Place = tuple[str, int]   # (file, position in it); ("", index) for a generated event
 
 JSON_FILES_PER_UNIT: Final = 32
-GENERATED_PER_UNIT: Final = 16 * BLOCK_EVENTS  # whole blocks, each simulated once; about a second of work
+GENERATED_PER_UNIT: Final = 8 * BLOCK_EVENTS  # whole blocks, each simulated once; about a second of work
 # Events simulated in one call (whole blocks): a unit's table takes about 130 kB per event, and the job holds
 # several tables at once (waiting in the generating pool, being read, still referenced by events being
 # solved), so short stretches keep the peak memory low and even.
-GENERATED_PER_STRETCH: Final = 4 * BLOCK_EVENTS
+GENERATED_PER_STRETCH: Final = 2 * BLOCK_EVENTS
 
 
 @dataclass(frozen=True)
