@@ -215,3 +215,23 @@ def test_row_groups_share_one_parsed_footer_and_see_a_rewritten_file(tmp_path, m
     read = [(position, event["description"]) for position, _, event in read_events(path, 2)]
     assert read == [(2, events[2]["description"])] and len(parses) == 2
     assert parquet_footers._parsed.cache_info().currsize <= parquet_footers.KEPT_FILES
+
+
+@pytest.mark.parametrize("layout", ["one chunk", "several chunks", "a slice"])
+@pytest.mark.parametrize("typed_truth", [False, True])
+def test_table_events_do_not_depend_on_how_columns_are_chunked(sample, layout, typed_truth):
+    """A row group read whole keeps its columns as they are; other tables are combined first."""
+    from corvane_tools.event_files import _table_events
+    from corvane_tools.typed_truth import TypedTruth
+
+    table = events_table(sample)
+    if layout == "several chunks":
+        table = pa.concat_tables([table.slice(0, 1), table.slice(1, 1), table.slice(2)])
+    chosen = table.slice(1) if layout == "a slice" else table
+    expected = sample[1:] if layout == "a slice" else sample
+    read = [event for _, _, event, _, _ in _table_events(chosen, "s.parquet", 0, str, typed_truth)]
+    assert len(read) == len(expected)
+    for event, original in zip(read, expected):
+        if isinstance(event["montecarlo"], TypedTruth):
+            event = {**event, "montecarlo": event["montecarlo"].record()}
+        same_event(event, original)

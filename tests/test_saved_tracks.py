@@ -8,7 +8,7 @@ import pyarrow.parquet as pq
 import pytest
 from click.testing import CliRunner
 
-from corvane_tools import cli
+from corvane_tools import cli, saved_tracks
 from corvane_tools.event_files import write_events
 from corvane_tools.generator import generate_range
 
@@ -128,3 +128,30 @@ def test_failed_run_leaves_no_tracks_file(sample, tmp_path):
     result = invoke("run", sample / "a.parquet", tmp_path / "broken.json", "--tracks", tracks, "-q", "--strict")
     assert result.exit_code == 1 and "broken.json" in result.output
     assert list(tracks.parent.iterdir()) == []   # neither the file nor its partial copy
+
+
+
+class OneWriter:
+    """Arrow's writer, holding every row group's metadata decoded until it closes."""
+
+    def __init__(self, path, schema):
+        self.writer = pq.ParquetWriter(path, schema)
+
+    def write_table(self, table):
+        self.writer.write_table(table)
+
+    def close(self):
+        self.writer.close()
+
+    abandon = close
+
+
+def test_tracks_file_is_what_one_parquet_writer_writes(sample, tmp_path, monkeypatch):
+    """The row groups' footer entries wait as bytes while the job runs; the file is the same as Arrow's
+    writer makes of the same tables, one row group per unit."""
+    arguments = [sample / "a.parquet", sample / "json", "-a", "track_following", "-a", "graph_dfs", "-q"]
+    assert invoke("run", *arguments, "--tracks", tmp_path / "t.parquet").exit_code == 0
+    monkeypatch.setattr(saved_tracks, "RowGroupAppender", OneWriter)
+    assert invoke("run", *arguments, "--tracks", tmp_path / "arrow.parquet").exit_code == 0
+    assert pq.ParquetFile(tmp_path / "t.parquet").metadata.num_row_groups == 2
+    assert (tmp_path / "t.parquet").read_bytes() == (tmp_path / "arrow.parquet").read_bytes()

@@ -128,11 +128,19 @@ def _read_json(path: Path) -> Iterator[RawEvent]:
     yield 0, str(path), event, False, False
 
 
+def _one_array(column: Any) -> Any:
+    """A table's column as one array: a row group read whole has its column in one chunk, used as it is;
+    anything else (several chunks, or a slice of one) is combined into a new array."""
+    if column.num_chunks == 1 and column.chunk(0).offset == 0:
+        return column.chunk(0)
+    return column.combine_chunks()
+
+
 def _list_column(table: Any, path: str, name: str) -> tuple[np.ndarray[Any, Any], np.ndarray[Any, Any]]:
     """Offsets and flat values of a list column, as NumPy arrays."""
     import pyarrow as pa
 
-    column = table.column(name).combine_chunks()
+    column = _one_array(table.column(name))
     if not (pa.types.is_list(column.type) or pa.types.is_large_list(column.type)):
         raise EventFileError(f"{path}: column '{name}' is {column.type}, not a list")
     if column.null_count:
@@ -222,8 +230,8 @@ def _table_events(table: Any, path: str, first_row: int, source_of: Callable[[in
     typed = is_typed_montecarlo(montecarlo.type)
     faults: dict[int, str] = {}
     if typed:
-        # Combined once (a copy of the row group's records) for everything below that reads them.
-        entries = montecarlo.combine_chunks()
+        # One array for everything below that reads the records.
+        entries = _one_array(montecarlo)
         records, complete = _typed_records(entries)
         lows, highs = typed_hit_ranges(entries)
         faults = typed_problems(entries)

@@ -39,6 +39,7 @@ from .event_identity import EventIdentity, event_digest
 from .job import hit_count
 from .job_fold import JobFold
 from .parameters import AlgorithmSettings
+from .parquet_appender import RowGroupAppender
 from .work_units import AlgorithmOutput, JobOptions, UnitResult, WorkUnit, plan_units, read_unit_places, with_truth
 from .event_dict import EventDict, plain
 
@@ -85,13 +86,12 @@ class TrackWriter:
     """Writes the tracks of every unit folded, as a sink of a JobFold (`fold.sinks.append(writer.add)`)."""
 
     def __init__(self, path: Path, names: Sequence[str], metadata: dict[str, Any]) -> None:
-        import pyarrow.parquet as pq
-
         self.path = path
         self.names = list(names)
         self._schema = _schema({"version": FORMAT_VERSION, **metadata})
         self._temporary = path.with_name(f".{path.name}.partial")
-        self._writer = pq.ParquetWriter(self._temporary, self._schema)
+        # Each row group's footer entry waits as bytes, not decoded: flat memory at any number of units.
+        self._writer = RowGroupAppender(self._temporary, self._schema)
 
     def add(self, first_event: int, result: UnitResult) -> None:
         import pyarrow as pa
@@ -115,11 +115,15 @@ class TrackWriter:
 
     def close(self) -> None:
         """Completes the file: it appears under its name only now."""
-        self._writer.close()
+        try:
+            self._writer.close()
+        except BaseException:
+            self._temporary.unlink(missing_ok=True)
+            raise
         self._temporary.replace(self.path)
 
     def discard(self) -> None:
-        self._writer.close()
+        self._writer.abandon()
         self._temporary.unlink(missing_ok=True)
 
     def __enter__(self) -> "TrackWriter":
