@@ -5,11 +5,12 @@ closes: about 22 kB per row group of generated events (22 leaf columns), so
 140 MB for a million events. Here each row group is written by a writer of
 its own, whose one-row-group file goes straight to the output: its leading
 magic is dropped, and its footer is read back, cut off, and its row group
-entry kept as bytes (about 3 kB, in a temporary file) with its file
-positions moved to where the row group lies. `close` writes the footer of
-all of them. The file is the same, byte for byte, as one ParquetWriter
-writing the same tables one row group per table: the row groups' pages
-do not depend on one another, and the footer's other fields are the same.
+entry kept as bytes (about 3 kB, in an unnamed temporary file beside the
+output) with its file positions moved to where the row group lies. `close`
+writes the footer of all of them. The file is the same, byte for byte, as
+one ParquetWriter writing the same tables one row group per table: the row
+groups' pages do not depend on one another, and the footer's other fields
+are the same.
 
 Page indexes and bloom filters, written between the last row group and the
 footer, are not supported: a footer that refers to them is refused.
@@ -178,7 +179,8 @@ class RowGroupAppender:
         self._options = options
         self._stream: BinaryIO = open(path, "w+b")
         self._stream.write(MAGIC)
-        self._entries: BinaryIO = tempfile.TemporaryFile()  # the row groups' footer entries, in order
+        # The row groups' footer entries, in order, beside the output: a place known to be writable.
+        self._entries: BinaryIO = tempfile.TemporaryFile(dir=Path(path).parent)
         self._groups = 0
         self._rows = 0
         self._first: _FooterParts | None = None
