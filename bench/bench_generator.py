@@ -1,6 +1,6 @@
 """Generation against reconstruction, under several generator conditions, one command:
 
-    PYTHONPATH=build-dev:python python3 bench/bench_generator.py [--events 50] [--repeat 3] [--end-to-end 2000]
+    PYTHONPATH=build-dev:python python3 bench/bench_generator.py [--events 60] [--repeat 3] [--end-to-end 2000]
 
 For each set of conditions, on one thread, events/s of
 - generating the sample into columns: the Arrow table of its events, as
@@ -66,7 +66,8 @@ def end_to_end(count, processes):
 
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--events", type=int, default=50)
+    parser.add_argument("--events", type=int, default=60,
+                        help="a multiple of the generator's block of 20 events, so that none is simulated unused")
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--repeat", type=int, default=3)
     parser.add_argument("--end-to-end", type=int, default=2000, metavar="N",
