@@ -5,6 +5,8 @@ from collections.abc import Iterator, Sequence
 from pathlib import Path
 from typing import BinaryIO
 
+from .sample_output import written_in_place
+
 
 class OutputPathError(ValueError):
     """An output path that cannot be written; the message is one line naming the option and path."""
@@ -67,11 +69,5 @@ def image_path(path: Path) -> Path:
 def replacing(path: Path) -> Iterator[BinaryIO]:
     """A stream into a temporary file beside `path` that takes its name only once the block completes;
     on any failure it is removed and `path` is left as it was."""
-    temporary = path.with_name(f".{path.name}.partial")
-    try:
-        with temporary.open("wb") as stream:
-            yield stream
-        temporary.replace(path)
-    except BaseException:
-        temporary.unlink(missing_ok=True)
-        raise
+    with written_in_place(path) as temporary, temporary.open("wb") as stream:
+        yield stream
