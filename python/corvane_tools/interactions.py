@@ -27,7 +27,7 @@ SILICON_X0: Final = 93.7             # mm
 # A line crosses at most a sensor plane's diagonal of material, however close to it it runs: without this
 # bound one grazing crossing would carry an unbounded number of delta rays and an unbounded scattering angle.
 SENSOR_PATH_LIMIT: Final = 2.0 * np.sqrt(2.0) * OUTER_HALF_WIDTH                    # mm
-SENSOR_PATH_LIMIT_X0: Final = 2.0 * np.sqrt(2.0) * OUTER_HALF_WIDTH / SILICON_X0   # radiation lengths
+SENSOR_PATH_LIMIT_X0: Final = SENSOR_PATH_LIMIT / SILICON_X0                        # radiation lengths
 
 
 def sensor_material(module_material: float, t2: FloatArray) -> FloatArray:
