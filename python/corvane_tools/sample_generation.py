@@ -51,7 +51,7 @@ def json_chunk(seed: int, first: int, count: int, conditions: Conditions) -> tup
     return [_event_json(event) for event in events], sum(hit_count(event) for event in events)
 
 
-def parquet_chunk(seed: int, first: int, count: int, conditions: Conditions) -> tuple[bytes, int]:
+def parquet_chunk(seed: int, first: int, count: int, conditions: Conditions) -> tuple[bytearray, int]:
     """The chunk's events as an Arrow stream of one table, and their number of hits."""
     import pyarrow as pa
 
@@ -68,13 +68,13 @@ def parquet_chunk(seed: int, first: int, count: int, conditions: Conditions) -> 
             hits += int(bounds[hi] - bounds[lo])
         tables.append(pieces[0] if len(pieces) == 1 else pa.concat_tables(pieces).combine_chunks())
     table = pa.concat_tables(tables)
-    # Measured first, then written into a buffer of that size: a growing stream would copy its megabytes
-    # again each time it grows.
+    # Measured first, then written straight into Python memory of that size: a growing stream would copy its
+    # megabytes again each time it grows, and an Arrow buffer would be copied once more into bytes.
     measured = pa.MockOutputStream()
     _write_stream(measured, table)
-    buffer = pa.allocate_buffer(measured.size())
-    _write_stream(pa.FixedSizeBufferWriter(buffer), table)
-    return buffer.to_pybytes(), hits
+    encoded = bytearray(measured.size())
+    _write_stream(pa.FixedSizeBufferWriter(pa.py_buffer(encoded)), table)
+    return encoded, hits
 
 
 def _write_stream(sink: Any, table: Any) -> None:

@@ -217,7 +217,7 @@ def generated_stretches(unit: WorkUnit) -> list[tuple[int, int]]:
     return [(low, high - low) for low, high in zip(bounds, bounds[1:]) if high > low]
 
 
-def generated_table(unit: WorkUnit, first: int, count: int) -> bytes:
+def generated_table(unit: WorkUnit, first: int, count: int) -> bytearray:
     """Events first .. first + count - 1 of a generated unit, simulated here, as the Arrow stream of their
     table (see parquet_layout)."""
     encoded, _hits = parquet_chunk(unit.seed or 0, first, count, unit.conditions or Conditions())
@@ -225,7 +225,7 @@ def generated_table(unit: WorkUnit, first: int, count: int) -> bytes:
 
 
 def _generated_events(unit: WorkUnit, strict: bool, problems: list[str],
-                      made: Iterable[bytes] | None) -> Iterator[tuple[str, Place, EventDict]]:
+                      made: Iterable[bytearray] | None) -> Iterator[tuple[str, Place, EventDict]]:
     """A generated unit's events read from their tables as a Parquet row group is read, the Monte Carlo
     records left in their columns. `made`: the tables of the unit's stretches in order, simulated
     elsewhere (see `generated_table`)."""
@@ -242,7 +242,7 @@ def _generated_events(unit: WorkUnit, strict: bool, problems: list[str],
 
 
 def _unit_events(unit: WorkUnit, strict: bool, problems: list[str], typed_truth: bool = False,
-                 made: Iterable[bytes] | None = None) -> Iterator[tuple[str, Place, EventDict]]:
+                 made: Iterable[bytearray] | None = None) -> Iterator[tuple[str, Place, EventDict]]:
     """(source, (file, position), checked event) for each usable event of the unit; a bad event, file or
     row group is noted in `problems` and the rest read, unless `strict`. `typed_truth`: see read_events
     (a generated unit then goes through its table; `made`: see `_generated_events`)."""
@@ -286,7 +286,7 @@ def identify(unit: WorkUnit, events: Sequence[EventDict], places: Sequence[Place
             for event, (source, index) in zip(events, places)]
 
 
-def read_pieces(unit: WorkUnit, options: JobOptions, made: Iterable[bytes] | None = None) -> Iterator[Piece]:
+def read_pieces(unit: WorkUnit, options: JobOptions, made: Iterable[bytearray] | None = None) -> Iterator[Piece]:
     """The unit's events in pieces of `chunk_size`, those above `max_hits` left out (and named). `made`:
     a generated unit's tables, simulated elsewhere (see `_generated_events`)."""
     problems: list[str] = []
