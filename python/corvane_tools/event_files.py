@@ -38,6 +38,9 @@ LIST_COLUMNS: Final = ("module_prefix_sum",) + COORDINATE_KEYS
 # Events per Parquet row group: the unit of work a task reads, about a second of it.
 ROW_GROUP_EVENTS: Final = 160
 RECORD_BATCH_EVENTS: Final = 16  # typed Monte Carlo records made into Python objects together
+# Rows the job decodes at a time from a row group: a row group decoded whole is about 22 MB, and the decoding
+# takes as much again while it lasts.
+BATCH_EVENTS: Final = 32
 
 
 class EventFileError(Exception):
@@ -151,6 +154,25 @@ def _list_column(table: Any, path: str, name: str) -> tuple[np.ndarray[Any, Any]
     return column.offsets.to_numpy(), values.to_numpy(zero_copy_only=False)
 
 
+def _unreadable(path: Path, error: BaseException) -> EventFileError:
+    return EventFileError(f"{path}: not a readable Parquet file ({str(error).splitlines()[0]})")
+
+
+def _open_row_group(path: Path, row_group: int) -> tuple[Any, int, int]:
+    """The file opened for reading row group `row_group`, the group's number there and the file position of
+    its first row."""
+    import pyarrow.parquet as pq
+
+    # A large file's whole footer takes long to decode and much memory to hold: read the row group by its
+    # own entry, and parse the footer whole (once per file) only where it cannot be indexed.
+    index = footer_index(path)
+    if index is not None and 0 <= row_group < len(index):
+        return pq.ParquetFile(path, metadata=row_group_metadata(index, row_group)), 0, int(index.first_rows[row_group])
+    parsed = footer(path)
+    in_file = 0 <= row_group < parsed.metadata.num_row_groups  # else reading it says what is wrong
+    return parsed.open(path), row_group, int(parsed.first_rows[row_group]) if in_file else 0
+
+
 def _read_table(path: Path, row_group: int | None) -> tuple[Any, int]:
     """The whole table, or one row group and the file position of its first row."""
     import pyarrow as pa
@@ -159,22 +181,12 @@ def _read_table(path: Path, row_group: int | None) -> tuple[Any, int]:
     try:
         if row_group is None:
             return pq.read_table(path), 0
-        # A large file's whole footer takes long to decode and much memory to hold: read the row group by its
-        # own entry, and parse the footer whole (once per file) only where it cannot be indexed.
-        index = footer_index(path)
-        if index is not None and 0 <= row_group < len(index):
-            parquet = pq.ParquetFile(path, metadata=row_group_metadata(index, row_group))
-            group, first_row = 0, int(index.first_rows[row_group])
-        else:
-            parsed = footer(path)
-            parquet = parsed.open(path)
-            in_file = 0 <= row_group < parsed.metadata.num_row_groups  # else read_row_group says what is wrong
-            group, first_row = row_group, int(parsed.first_rows[row_group]) if in_file else 0
+        parquet, group, first_row = _open_row_group(path, row_group)
         # Arrow's own threads would decode the columns of one row group in parallel: with the solver's
         # threads busy they only take turns with them, at about four times the processor time.
         return parquet.read_row_group(group, use_threads=False), first_row
     except (OSError, pa.ArrowException, UnicodeDecodeError) as error:
-        raise EventFileError(f"{path}: not a readable Parquet file ({str(error).splitlines()[0]})") from None
+        raise _unreadable(path, error) from None
 
 
 def _text_records(column: Any, source_of: Callable[[int], str], first_row: int) -> Iterator[Any]:
@@ -280,6 +292,61 @@ def read_events(path: Path, row_group: int | None = None, problems: list[str] | 
     events = (_read_parquet(path, row_group, rows, typed_truth) if _suffix(path) == PARQUET_SUFFIX
               else _read_json(path))
     yield from _checked(events, problems)
+
+
+class ReadAgain:
+    """Yielded by `read_row_group_in_batches` when its row group fails part way: every event yielded and
+    every problem noted before it is void, and the row group is read again whole after it."""
+
+
+READ_AGAIN: Final = ReadAgain()
+
+
+def _batch_tables(path: Path, row_group: int, rows: range | None, batch_events: int) -> Iterator[tuple[Any, int]]:
+    """The row group's `rows` (counted from its start; None: all) as tables of at most `batch_events`
+    rows, each with the file position of its first row. Every batch of the row group is decoded, those
+    outside `rows` too: a row group is usable only when all of it can be read."""
+    import pyarrow as pa
+
+    try:
+        parquet, group, first_row = _open_row_group(path, row_group)
+        start = 0
+        for batch in parquet.iter_batches(batch_size=batch_events, row_groups=[group], use_threads=False):
+            stop = start + batch.num_rows
+            low, high = (start, stop) if rows is None else (max(rows.start, start), min(rows.stop, stop))
+            if low < high:
+                table = pa.Table.from_batches([batch])
+                yield (table if high - low == batch.num_rows else table.slice(low - start, high - low)), first_row + low
+            start = stop
+    except (OSError, pa.ArrowException, UnicodeDecodeError) as error:
+        raise _unreadable(path, error) from None
+
+
+def read_row_group_in_batches(path: Path, row_group: int, problems: list[str], rows: range | None = None,
+                              typed_truth: bool = False,
+                              batch_events: int | None = None) -> Iterator[tuple[int, str, EventDict] | ReadAgain]:
+    """As `read_events` for one row group (its problems noted, never raised), decoded `batch_events` rows
+    (default BATCH_EVENTS) at a time rather than whole, so that only a batch's columns are held at once.
+
+    The result is that of reading the row group whole. That one fails as a whole where any of its batches
+    cannot be read or fails a check of the whole table; so, should a batch fail after events went out,
+    READ_AGAIN is yielded (what came before it is void, the problems noted since too) and the row group is
+    read again whole, as `read_events` reads it: its problem is then noted as it would have been."""
+    source_of: Callable[[int], str] = lambda position: f"{path} [event {position}]"  # noqa: E731
+
+    def raw_events() -> Iterator[RawEvent]:
+        for table, first_row in _batch_tables(path, row_group, rows, batch_events or BATCH_EVENTS):
+            yield from _table_events(table, str(path), first_row, source_of, typed_truth)
+
+    noted = len(problems)
+    try:
+        yield from _checked(raw_events(), problems)
+        return
+    except EventFileError:
+        pass
+    del problems[noted:]
+    yield READ_AGAIN
+    yield from read_events(path, row_group, problems, rows, typed_truth)
 
 
 def read_table_events(table: Any, path: str, first_row: int, source_of: Callable[[int], str],

@@ -23,7 +23,8 @@ from .arrays import TrackArrays, batch_track_arrays, split_track_columns
 from .binned import BINNED_VARIABLES, BinnedCounts, efficiency_in_bins
 from .conditions import Conditions
 from .event_identity import EventIdentity, event_digest
-from .event_files import PARQUET_SUFFIX, EventFileError, expand_inputs, read_events, read_table_events
+from .event_files import (PARQUET_SUFFIX, EventFileError, ReadAgain, expand_inputs, read_events,
+                          read_row_group_in_batches, read_table_events)
 from .generator import BLOCK_EVENTS, generate_range
 from .job import DEFAULT_CHUNK, hit_count
 from .parquet_footers import footer
@@ -206,6 +207,9 @@ class Piece:
     handles: list[Any] = field(default_factory=list)   # the Event of each event
     last: bool = False
     problems: list[str] = field(default_factory=list)  # files, rests of row groups and events skipped
+    # The unit's row group failed part way: what its earlier pieces added up is void, and its events come
+    # again from here on, as the row group read whole gives them (maybe none, its problem in `problems`).
+    read_again: bool = False
 
 
 def generated_stretches(unit: WorkUnit) -> list[tuple[int, int]]:
@@ -242,10 +246,12 @@ def _generated_events(unit: WorkUnit, strict: bool, problems: list[str],
 
 
 def _unit_events(unit: WorkUnit, strict: bool, problems: list[str], typed_truth: bool = False,
-                 made: Iterable[bytearray] | None = None) -> Iterator[tuple[str, Place, EventDict]]:
+                 made: Iterable[bytearray] | None = None,
+                 in_batches: bool = False) -> Iterator[tuple[str, Place, EventDict] | ReadAgain]:
     """(source, (file, position), checked event) for each usable event of the unit; a bad event, file or
     row group is noted in `problems` and the rest read, unless `strict`. `typed_truth`: see read_events
-    (a generated unit then goes through its table; `made`: see `_generated_events`)."""
+    (a generated unit then goes through its table; `made`: see `_generated_events`). `in_batches`: a row
+    group is decoded a few events at a time, and may then yield READ_AGAIN (see read_row_group_in_batches)."""
     if unit.seed is not None and typed_truth:
         yield from _generated_events(unit, strict, problems, made)
         return
@@ -256,6 +262,15 @@ def _unit_events(unit: WorkUnit, strict: bool, problems: list[str], typed_truth:
             yield f"generated event {index} (seed {unit.seed})", ("", index), event
         return
     rows = None if unit.row_group is None else range(unit.skip_rows, unit.skip_rows + unit.events)
+    if in_batches and unit.row_group is not None and not strict:
+        # Strict stops at the first problem: reading whole, that of the row group comes before its events'.
+        (name,) = unit.paths
+        try:
+            for item in read_row_group_in_batches(Path(name), unit.row_group, problems, rows, typed_truth):
+                yield item if isinstance(item, ReadAgain) else (item[1], (name, item[0]), item[2])
+        except EventFileError as error:
+            problems.append(str(error))
+        return
     for name in unit.paths:
         try:
             for position, source, event in read_events(Path(name), unit.row_group, None if strict else problems,
@@ -277,7 +292,7 @@ def read_unit_places(unit: WorkUnit, strict: bool = False) -> tuple[list[EventDi
                                                                     list[str]]:
     """As `read_unit`, with each event's (file, position in the file); ("", index) for generated ones."""
     problems: list[str] = []
-    read = list(_unit_events(unit, strict, problems))
+    read = [item for item in _unit_events(unit, strict, problems) if not isinstance(item, ReadAgain)]
     return [event for _, _, event in read], [place for _, place, _ in read], problems
 
 
@@ -291,7 +306,11 @@ def read_pieces(unit: WorkUnit, options: JobOptions, made: Iterable[bytearray] |
     a generated unit's tables, simulated elsewhere (see `_generated_events`)."""
     problems: list[str] = []
     piece = Piece(unit)
-    for source, place, event in _unit_events(unit, options.strict, problems, typed_truth=True, made=made):
+    for item in _unit_events(unit, options.strict, problems, typed_truth=True, made=made, in_batches=True):
+        if isinstance(item, ReadAgain):
+            piece = Piece(unit, read_again=True)
+            continue
+        source, place, event = item
         hits = hit_count(event)
         if options.max_hits is not None and hits > options.max_hits:
             problem = f"{source}: {hits:,} hits, above --max-hits {options.max_hits:,}; not reconstructed"
@@ -439,7 +458,11 @@ class UnitProcessor:
         self.unit = unit
         self.options = options
         self.solvers = options.solvers() if solvers is None else solvers
-        self.outputs = {name: AlgorithmOutput([], [], 0.0) for name in options.names}
+        self._start()
+
+    def _start(self) -> None:
+        """Nothing added up yet."""
+        self.outputs = {name: AlgorithmOutput([], [], 0.0) for name in self.options.names}
         self.hit_counts: list[int] = []            # per event processed
         self.validated_hit_counts: list[int] = []  # per event validated (with truth)
         self.problems: list[str] = []
@@ -451,6 +474,8 @@ class UnitProcessor:
     def add_solved(self, solved: SolvedPiece) -> None:
         """Measures a piece solved by `solve_piece` (with this unit's options) and adds it up."""
         piece, failed = solved.piece, solved.failed
+        if piece.read_again:
+            self._start()
         for name, seconds in solved.seconds.items():
             self.outputs[name].seconds += seconds
         for index in sorted(failed):
