@@ -12,7 +12,11 @@ For each set of conditions, on one thread, events/s of
 and each generation's ratio to TrackFollowing. The target, generation faster
 than TrackFollowing, is read on the columnar figure: that is what a user
 generating a sample waits for. Each figure is the best of `--repeat` runs on
-the thread's CPU clock.
+the thread's CPU clock, after one run that is not timed: the first run pays
+for what a long generation pays once (imports, tables made per conditions,
+and above all the C library's allocator growing its heap and raising its
+thresholds, which costs thousands of page faults over the first few chunks
+and made the first timed runs swing with the machine's load).
 
 Then `corvane generate -n N -o sample.parquet` end to end with 1 and 2
 processes (default conditions, wall clock of the whole command, start-up
@@ -44,6 +48,12 @@ SETTINGS = {
     "defaults, 12 collisions": with_values(collisions=12),
     "pion gun, 100 per event": with_values(gun="pion", gun_particles="100"),
 }
+
+
+def steady_time(call, repeats):
+    """best_time of `call` after one call that is not timed."""
+    call()
+    return best_time(call, repeats)
 
 
 def fresh(make):
@@ -82,10 +92,10 @@ def main() -> None:
     for label, conditions in SETTINGS.items():
         events = generate_events(count, seed, conditions)
         hits = sum(e["module_prefix_sum"][52] for e in events) / count
-        columns = best_time(fresh(lambda: parquet_chunk(seed, 0, count, conditions)), options.repeat)
-        dictionaries = best_time(fresh(lambda: generate_events(count, seed, conditions)), options.repeat)
+        columns = steady_time(fresh(lambda: parquet_chunk(seed, 0, count, conditions)), options.repeat)
+        dictionaries = steady_time(fresh(lambda: generate_events(count, seed, conditions)), options.repeat)
         built = [corvane.DetectorEvent.Event(e) for e in events]
-        solve = best_time(lambda: [solver.solve(e) for e in built], options.repeat)
+        solve = steady_time(lambda: [solver.solve(e) for e in built], options.repeat)
         print(f"{label:30} {hits:10,.0f} {count / columns:13.1f} {count / dictionaries:11.1f} {count / solve:14.1f} "
               f"{solve / columns:10.2f}x {solve / dictionaries:8.2f}x")
     print("(the target is read on columns/TF: above 1, generating an event into columns takes less time than "
