@@ -258,11 +258,19 @@ def block_events(block: BlockColumns) -> list[EventDict]:
     } for e in range(len(block))]
 
 
+@functools.lru_cache(maxsize=16)
+def _setup(conditions: Conditions) -> Setup:
+    """The conditions' detector, made once for all their blocks (nobody may change it)."""
+    setup = Setup.of(conditions)
+    setup.geometry.module_z.flags.writeable = False
+    return setup
+
+
 @functools.lru_cache(maxsize=2)
 def simulated_block(seed: int, block: int, conditions: Conditions | None) -> BlockColumns:
     """Block `block` of the sample with the given seed, as columns (the last two made are kept: ranges that do
     not start at a block's first event read blocks twice)."""
-    return _simulate_block(seed, block, Setup.of(conditions or Conditions()))
+    return _simulate_block(seed, block, _setup(conditions or Conditions()))
 
 
 def iter_blocks(first: int, count: int, seed: int,

@@ -371,8 +371,12 @@ def at_azimuth_zero(vertices: FloatArray, made_in: IntArray, eta: FloatArray) ->
     momentum: their lines' angles to the beam and origins, which do not depend on the azimuth."""
     count = eta.size
     zeros = np.zeros(count, np.int64)
-    return Particles(vertices[made_in], direction_from(eta, np.zeros(count)), np.zeros(count), np.zeros(count),
-                     zeros, zeros, *_no_flags(count), collision=made_in)
+    # direction_from(eta, 0) without the cosine and sine of zero, which are exactly 1 and 0
+    direction = np.zeros((count, 3))
+    np.divide(1.0, np.cosh(eta), out=direction[:, 0])
+    direction[:, 2] = np.tanh(eta)
+    return Particles(vertices[made_in], direction, np.zeros(count), np.zeros(count), zeros, zeros, *_no_flags(count),
+                     collision=made_in)
 
 
 PHOTON: Final = 22
