@@ -1,8 +1,11 @@
 """The streaming job against its solver, in one command:
 
     PYTHONPATH=build-dev:python python3 bench/bench_stream.py [--events 2000] [--repeat 2] [--memory]
+        [--layout shuffled|interleaved]
 
-On a generated Parquet sample of `--events` events:
+On a generated Parquet sample of `--events` events (with --layout, each
+event's hits rearranged within their modules, the Monte Carlo record
+following them; see corvane_tools.event_layouts.reordered):
 - generation in events/s with 1 and 2 worker processes (on `--gen-events`);
 - reading cost per event of the Parquet layouts (typed Monte Carlo columns,
   and the older JSON text), read and checked with Python rows as `check`
@@ -40,6 +43,7 @@ from corvane_tools.algorithms import ALGORITHMS, available, construct, pool_size
 from corvane_tools.allocator import arrow_pool_reusing_memory, return_large_blocks
 from corvane_tools.cluster import run_locally
 from corvane_tools.event_files import read_file
+from corvane_tools.event_layouts import REORDERINGS, reordered
 from corvane_tools.job_fold import JobFold
 from corvane_tools.parquet_layout import events_table
 from corvane_tools.sample_generation import generate_sample
@@ -103,6 +107,18 @@ def reading_cost(path, repeat):
     return best
 
 
+def rearrange(path, layout):
+    """Rewrites the sample with every event's hits in `layout`, in row groups of the same size."""
+    moved = path.with_name("moved.parquet")
+    writer, index = None, itertools.count()
+    for group in range(pq.ParquetFile(path).metadata.num_row_groups):  # a row group at a time: small memory
+        table = events_table([reordered(event, layout, seed=next(index)) for _, event in read_file(path, row_group=group)])
+        writer = writer or pq.ParquetWriter(moved, table.schema)
+        writer.write_table(table, row_group_size=table.num_rows)
+    writer.close()
+    moved.replace(path)
+
+
 def timed_generation(path, count, processes):
     began = time.perf_counter()
     generate_sample(path, count, 1, processes, overwrite=True)
@@ -124,6 +140,7 @@ def main() -> None:
     parser.add_argument("--other-events", type=int, default=320,
                         help="events for SearchByTripletTrie and GraphDFS (the first ones of the sample)")
     parser.add_argument("--repeat", type=int, default=2)
+    parser.add_argument("--layout", choices=REORDERINGS, help="rearrange each event's hits within their modules")
     parser.add_argument("--memory", action="store_true")
     parser.add_argument("--memory-events", type=int, default=10_000)
     options = parser.parse_args()
@@ -136,6 +153,9 @@ def main() -> None:
             rate = timed_generation(Path(scratch) / "gen.parquet", options.gen_events, processes)
             print(f"generation, {processes} process(es): {rate:,.1f} events/s ({options.gen_events} events)")
         generate_sample(sample, options.events, 1, 2)
+        if options.layout:
+            rearrange(sample, options.layout)
+            print(f"every event's hits {options.layout} within their modules")
         old = Path(scratch) / "old.parquet"
         table = pq.read_table(sample)
         events = [event for group in range(pq.ParquetFile(sample).metadata.num_row_groups)

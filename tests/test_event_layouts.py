@@ -2,7 +2,8 @@ import numpy as np
 import pytest
 
 import corvane
-from corvane_tools.event_layouts import LAYOUTS, arranged, sized_event
+from corvane_tools.event_layouts import LAYOUTS, REORDERINGS, arranged, reordered, sized_event
+from corvane_tools.generator import iter_events
 
 
 def module_hits(data):
@@ -43,3 +44,22 @@ def test_unknown_layout_and_too_few_hits_are_refused():
         arranged(sized_event(100), "sorted")
     with pytest.raises(ValueError, match="at least 52 hits"):
         sized_event(51)
+
+
+@pytest.mark.parametrize("layout", REORDERINGS)
+def test_reordered_events_keep_every_particles_hits(layout):
+    data = next(iter_events(1, 4, 0))
+    data["t"] = np.arange(len(data["x"]) + 3, dtype=np.float64)  # with times, and entries beyond the hits
+    moved = reordered(data, layout, seed=5)
+    assert moved["module_prefix_sum"] == data["module_prefix_sum"]
+    assert module_hits(moved) == module_hits(data)
+    assert list(moved["t"][-3:]) == list(data["t"][-3:])
+    assert not np.array_equal(moved["x"], data["x"])
+
+    def particle_hits(event):
+        hits = event["montecarlo"]["description"].index("hits")
+        return [[tuple(event[k][h] for k in "xyzt") for h in row[hits]] for row in event["montecarlo"]["particles"]]
+
+    assert particle_hits(moved) == particle_hits(data)
+    assert moved["montecarlo"]["description"] == data["montecarlo"]["description"]
+    corvane.DetectorEvent.Event(moved)

@@ -14,10 +14,12 @@ a given hit count from the generator's sample and rearrange them:
 
 Every event is a pure function of its arguments. Monte Carlo truth is not
 kept ("montecarlo" is None): merged and thinned events have no consistent one.
+`reordered` rearranges a whole event instead ("shuffled" or "interleaved"),
+its truth following its hits.
 """
 from collections.abc import Callable
 from functools import lru_cache
-from typing import Final
+from typing import Any, Final
 
 import numpy as np
 
@@ -144,3 +146,32 @@ def layout_events(hit_count: int, seeds: range | list[int]) -> dict[str, list[Ev
     """For each layout, the events of the given hit count and seeds in it."""
     base = [sized_event(hit_count, seed) for seed in seeds]
     return {layout: [arranged(event, layout, seed) for seed, event in zip(seeds, base)] for layout in LAYOUTS}
+
+
+REORDERINGS: Final = ("shuffled", "interleaved")
+
+
+def reordered(event: EventDict, layout: str, seed: int = 0) -> EventDict:
+    """The same event with each module's hits in the order of `layout` ("shuffled" or "interleaved"): the
+    hits keep their coordinates (and times) and the module boundaries stay, and the Monte Carlo record
+    (as rows) names each particle's hits by their new positions, so every particle keeps its hits."""
+    if layout not in REORDERINGS:
+        raise ValueError(f"unknown reordering {layout!r}; choose from {', '.join(REORDERINGS)}")
+    module, _x, _y, z = _columns(event)
+    rng = np.random.default_rng([seed, LAYOUTS.index(layout)])
+    order = _module_order(module, (lambda s: rng.permutation(s.stop - s.start)) if layout == "shuffled"
+                          else (lambda s: _round_robin(z[s])))
+    moved: dict[str, Any] = dict(event)
+    for key in ("x", "y", "z", "t"):
+        if key in moved:
+            values = np.asarray(moved[key], dtype=np.float64)
+            moved[key] = np.concatenate([values[order], values[order.size:]])  # entries beyond the hits stay
+    truth = event["montecarlo"]
+    if truth is not None:
+        position = np.empty(order.size, dtype=np.int64)
+        position[order] = np.arange(order.size)
+        hits = truth["description"].index("hits")
+        moved["montecarlo"] = {**truth, "particles": [
+            [*row[:hits], position[np.asarray(row[hits], dtype=np.int64)].tolist(), *row[hits + 1:]]
+            for row in truth["particles"]]}
+    return moved  # type: ignore[return-value]
