@@ -98,6 +98,44 @@ NativeColumn<T> native(std::vector<T> values) {
     return {std::move(values)};
 }
 
+// A bytearray with room for `capacity` values that the core writes in place, cut to the values written
+// (a bytearray's shrinking keeps or trims its memory, never copies it): no second copy of megabytes of crossings.
+template <class T>
+class ColumnInPlace {
+public:
+    explicit ColumnInPlace(size_t capacity)
+        : bytes_(PyRef::steal(PyByteArray_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(capacity * sizeof(T))))) {
+        if (!bytes_) throw_error_already_set();
+        values_ = {reinterpret_cast<T*>(PyByteArray_AS_STRING(bytes_.get())), capacity};
+    }
+
+    std::span<T> values() const { return values_; }
+
+    PyRef cut_to(size_t used) {
+        if (PyByteArray_Resize(bytes_.get(), static_cast<Py_ssize_t>(used * sizeof(T))) != 0) {
+            throw_error_already_set();
+        }
+        return std::move(bytes_);
+    }
+
+private:
+    PyRef bytes_;
+    std::span<T> values_;
+};
+
+struct CrossingsInPlace {
+    ColumnInPlace<int64_t> row, module;
+    ColumnInPlace<double> x, y;
+
+    explicit CrossingsInPlace(size_t capacity) : row(capacity), module(capacity), x(capacity), y(capacity) {}
+
+    generator::CrossingColumns columns() const { return {row.values(), module.values(), x.values(), y.values()}; }
+
+    std::tuple<PyRef, PyRef, PyRef, PyRef> cut_to(size_t used) {
+        return {row.cut_to(used), module.cut_to(used), x.cut_to(used), y.cut_to(used)};
+    }
+};
+
 auto candidate_window(PyRef lines, DoubleColumn module_z) {
     std::vector<int64_t> first, count;
     generator::candidate_window(line_columns(lines.get()).lines(), module_z.values(), first, count);
@@ -105,10 +143,15 @@ auto candidate_window(PyRef lines, DoubleColumn module_z) {
 }
 
 auto line_crossings(PyRef lines, DoubleColumn module_z, double overlap, bool tiles) {
-    generator::LineCrossings crossed =
-        generator::line_crossings(line_columns(lines.get()).lines(), module_z.values(), Sensors{overlap, tiles});
-    return std::tuple(native(std::move(crossed.row)), native(std::move(crossed.module)), native(std::move(crossed.x)),
-                      native(std::move(crossed.y)));
+    const LineColumns columns = line_columns(lines.get());
+    std::vector<int64_t> first, count;
+    generator::candidate_window(columns.lines(), module_z.values(), first, count);
+    size_t candidates = 0;
+    for (const int64_t n : count) candidates += static_cast<size_t>(n);
+    CrossingsInPlace out(candidates);
+    const size_t crossed = generator::line_crossings(columns.lines(), module_z.values(), Sensors{overlap, tiles}, first,
+                                                     count, out.columns());
+    return out.cut_to(crossed);
 }
 
 auto fly(PyRef lines, DoubleColumn module_z, double overlap, bool tiles, DoubleColumn p, DoubleColumn mass,
@@ -118,12 +161,17 @@ auto fly(PyRef lines, DoubleColumn module_z, double overlap, bool tiles, DoubleC
     const generator::FlightInput input{p.values(),       mass.values(),    row.values(),   module.values(),
                                        module_material,  foil_material,    hit_efficiency, resolution,
                                        normals.values(), uniforms.values()};
-    generator::Flight flight =
-        generator::fly(columns.lines(), module_z.values(), Sensors{overlap, tiles}, input, x.values(), y.values());
-    return std::tuple(native(std::move(flight.row)), native(std::move(flight.module)), native(std::move(flight.x)),
-                      native(std::move(flight.y)), native(std::move(flight.owner)),
-                      native(std::move(flight.hit_module)), native(std::move(flight.hit_x)),
-                      native(std::move(flight.hit_y)), native(std::move(flight.hit_z)));
+    const size_t crossings = input.row.size();
+    CrossingsInPlace landed(crossings);
+    ColumnInPlace<int64_t> owner(crossings), hit_module(crossings);
+    ColumnInPlace<double> hit_x(crossings), hit_y(crossings), hit_z(crossings);
+    const generator::FlightCounts counts = generator::fly(
+        columns.lines(), module_z.values(), Sensors{overlap, tiles}, input, x.values(), y.values(), landed.columns(),
+        {owner.values(), hit_module.values(), hit_x.values(), hit_y.values(), hit_z.values()});
+    auto [landed_row, landed_module, landed_x, landed_y] = landed.cut_to(counts.landed);
+    return std::tuple(std::move(landed_row), std::move(landed_module), std::move(landed_x), std::move(landed_y),
+                      owner.cut_to(counts.hits), hit_module.cut_to(counts.hits), hit_x.cut_to(counts.hits),
+                      hit_y.cut_to(counts.hits), hit_z.cut_to(counts.hits));
 }
 
 auto perpendicular_basis(DoubleColumn direction) {

@@ -44,16 +44,18 @@ void check_lines(const Lines& lines) {
 
 }  // namespace
 
+// Every test is evaluated and the results combined with & and |: whether a line meets a sensor follows no
+// pattern a branch could predict, and the comparisons have no side effects.
 inline bool Sensors::contain(int64_t module, double x, double y) const {
     const double side = module % 2 == 0 ? 1.0 : -1.0;
-    const bool within = std::abs(x) < outer_half_width && std::abs(y) < outer_half_width;
-    if (!tiles) return within && x * x + y * y > inner_radius * inner_radius && side * x > -overlap;
+    const bool within = (std::abs(x) < outer_half_width) & (std::abs(y) < outer_half_width);
+    if (!tiles) return within & (x * x + y * y > inner_radius * inner_radius) & (side * x > -overlap);
     // In the even half's frame; the odd half is the even one turned about the beam.
     const double u = side * x;
     const double v = side * y;
     const double r = inner_radius;
-    const bool reach = v > r && (u > -r || (u > -r - overlap && v < r + sensor_short_side));
-    return within && (u > r || reach);
+    const bool reach = (v > r) & ((u > -r) | ((u > -r - overlap) & (v < r + sensor_short_side)));
+    return within & ((u > r) | reach);
 }
 
 double sensor_plane_offset(double y) {
@@ -88,14 +90,22 @@ void candidate_window(const Lines& lines, std::span<const double> module_z, std:
     }
 }
 
-LineCrossings line_crossings(const Lines& lines, std::span<const double> module_z, const Sensors& sensors) {
-    std::vector<int64_t> first, count;
-    candidate_window(lines, module_z, first, count);
-    LineCrossings out;
-    int64_t candidates = 0;
-    for (const int64_t n : count) candidates += n;
-    for (std::vector<int64_t>* column : {&out.row, &out.module}) column->reserve(static_cast<size_t>(candidates));
-    for (std::vector<double>* column : {&out.x, &out.y}) column->reserve(static_cast<size_t>(candidates));
+size_t line_crossings(const Lines& lines, std::span<const double> module_z, const Sensors& sensors,
+                      std::span<const int64_t> first, std::span<const int64_t> count, const CrossingColumns& out) {
+    check_lines(lines);
+    require(first.size() == lines.size() && count.size() == lines.size(), "one candidate window per line");
+    size_t candidates = 0;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        require(first[i] >= 0 && count[i] >= 0 && static_cast<size_t>(count[i]) <= module_z.size() &&
+                    static_cast<size_t>(first[i]) <= module_z.size() - static_cast<size_t>(count[i]),
+                "candidate window out of range");
+        candidates += static_cast<size_t>(count[i]);
+    }
+    require(out.module.size() == out.size() && out.x.size() == out.size() && out.y.size() == out.size() &&
+                out.size() >= candidates,
+            "no room for the crossings");
+    // Every candidate is written at the next free place, which moves on only when the line meets a sensor.
+    size_t crossed = 0;
     for (size_t i = 0; i < lines.size(); ++i) {
         const double ox = lines.origin[3 * i], oy = lines.origin[3 * i + 1], oz = lines.origin[3 * i + 2];
         const double tx = lines.tx[i], ty = lines.ty[i];
@@ -104,14 +114,14 @@ LineCrossings line_crossings(const Lines& lines, std::span<const double> module_
             const double dz = module_z[static_cast<size_t>(module)] - oz;
             const double x = ox + tx * dz;
             const double y = oy + ty * dz;
-            if (!sensors.contain(module, x, y)) continue;
-            out.row.push_back(static_cast<int64_t>(i));
-            out.module.push_back(module);
-            out.x.push_back(x);
-            out.y.push_back(y);
+            out.row[crossed] = static_cast<int64_t>(i);
+            out.module[crossed] = module;
+            out.x[crossed] = x;
+            out.y[crossed] = y;
+            crossed += sensors.contain(module, x, y) ? 1 : 0;
         }
     }
-    return out;
+    return crossed;
 }
 
 namespace {
@@ -152,11 +162,18 @@ double highland(double p, double mass, double path_x0) {
     return 13.6 / (beta * p) * std::sqrt(path_x0) * (1.0 + 0.038 * portable::log(path_x0 / (beta * beta)));
 }
 
-Flight fly(const Lines& lines, std::span<const double> module_z, const Sensors& sensors, const FlightInput& in,
-           std::span<const double> x, std::span<const double> y) {
+FlightCounts fly(const Lines& lines, std::span<const double> module_z, const Sensors& sensors, const FlightInput& in,
+                 std::span<const double> x, std::span<const double> y, const CrossingColumns& landed,
+                 const HitColumns& hits) {
     check_lines(lines);
     const size_t crossings = in.row.size(), particles = lines.size();
     check_flight_input(lines, module_z, in, crossings, x.size(), y.size());
+    require(landed.module.size() == landed.size() && landed.x.size() == landed.size() &&
+                landed.y.size() == landed.size() && landed.size() >= crossings,
+            "no room for the crossings that land");
+    require(hits.module.size() == hits.size() && hits.x.size() == hits.size() && hits.y.size() == hits.size() &&
+                hits.z.size() == hits.size() && hits.size() >= crossings,
+            "no room for the hits");
     const std::span<const double> kick_x = in.normals.subspan(0, crossings);
     const std::span<const double> kick_y = in.normals.subspan(crossings, crossings);
     const std::span<const double> foil_x = in.normals.subspan(2 * crossings, particles);
@@ -164,10 +181,7 @@ Flight fly(const Lines& lines, std::span<const double> module_z, const Sensors& 
     const std::span<const double> smear_x = in.normals.subspan(2 * crossings + 2 * particles, crossings);
     const std::span<const double> smear_y = in.normals.subspan(3 * crossings + 2 * particles, crossings);
 
-    Flight out;
-    for (std::vector<int64_t>* column : {&out.row, &out.module, &out.owner, &out.hit_module})
-        column->reserve(crossings);
-    for (std::vector<double>* column : {&out.x, &out.y, &out.hit_x, &out.hit_y, &out.hit_z}) column->reserve(crossings);
+    FlightCounts out;
     // Running sums of the kicks and of the kicks' moments kick * z over all layers in flight order, as one
     // cumulative sum from the first layer of the first particle; only the current particle's are kept.
     std::array<double, 4> running{0.0, 0.0, 0.0, 0.0};
@@ -219,17 +233,20 @@ Flight fly(const Lines& lines, std::span<const double> module_z, const Sensors& 
             const double plane = sensor_plane_offset(hy);
             hx = hx + tx * plane;
             hy = hy + ty * plane;
-            if (!sensors.contain(in.module[k], hx, hy)) continue;
-            out.row.push_back(static_cast<int64_t>(particle));
-            out.module.push_back(in.module[k]);
-            out.x.push_back(hx);
-            out.y.push_back(hy);
-            if (!(in.uniforms[k] < in.hit_efficiency)) continue;
-            out.owner.push_back(static_cast<int64_t>(particle));
-            out.hit_module.push_back(in.module[k]);
-            out.hit_x.push_back(hx + smear_x[k] * in.resolution);
-            out.hit_y.push_back(hy + smear_y[k] * in.resolution);
-            out.hit_z.push_back(z + plane);
+            // Written at the next free places, which move on only for a crossing that lands (and leaves a hit).
+            const bool on = sensors.contain(in.module[k], hx, hy);
+            const bool seen = on & (in.uniforms[k] < in.hit_efficiency);
+            landed.row[out.landed] = static_cast<int64_t>(particle);
+            landed.module[out.landed] = in.module[k];
+            landed.x[out.landed] = hx;
+            landed.y[out.landed] = hy;
+            out.landed += on ? 1 : 0;
+            hits.owner[out.hits] = static_cast<int64_t>(particle);
+            hits.module[out.hits] = in.module[k];
+            hits.x[out.hits] = hx + smear_x[k] * in.resolution;
+            hits.y[out.hits] = hy + smear_y[k] * in.resolution;
+            hits.z[out.hits] = z + plane;
+            out.hits += seen ? 1 : 0;
         }
     }
     return out;

@@ -31,18 +31,24 @@ struct Lines {
     size_t size() const { return tx.size(); }
 };
 
-// Crossings of lines with modules, grouped by particle (`row`), in module order within one.
-struct LineCrossings {
-    std::vector<int64_t> row, module;
-    std::vector<double> x, y;
-};
+// Columns the caller provides for crossings of lines with modules (particle `row`, module, x, y), each with
+// room for as many entries as a function may write; it says how many it wrote.
+struct CrossingColumns {
+    std::span<int64_t> row, module;
+    std::span<double> x, y;
 
-// The modules (z ascending) whose sensors each undisturbed line crosses.
-LineCrossings line_crossings(const Lines& lines, std::span<const double> module_z, const Sensors& sensors);
+    size_t size() const { return row.size(); }
+};
 
 // Per-particle window of candidate modules: the first and how many follow.
 void candidate_window(const Lines& lines, std::span<const double> module_z, std::vector<int64_t>& first,
                       std::vector<int64_t>& count);
+
+// The modules (z ascending) whose sensors each undisturbed line crosses, within the lines' candidate windows
+// (`first`, `count`, from candidate_window): written to `out`, grouped by particle in module order, which needs
+// room for the sum of the counts. Returns how many crossings it wrote.
+size_t line_crossings(const Lines& lines, std::span<const double> module_z, const Sensors& sensors,
+                      std::span<const int64_t> first, std::span<const int64_t> count, const CrossingColumns& out);
 
 // What decides where particles land and which crossings leave hits: the particles' momenta and masses, the
 // material (radiation lengths at normal incidence), the hit efficiency and resolution, and the random draws.
@@ -56,12 +62,17 @@ struct FlightInput {
     std::span<const double> normals, uniforms;
 };
 
-// Crossings that land on a sensor (row, module, x, y) and the hits among them (owner, module, x, y, z).
-struct Flight {
-    std::vector<int64_t> row, module;
-    std::vector<double> x, y;
-    std::vector<int64_t> owner, hit_module;
-    std::vector<double> hit_x, hit_y, hit_z;
+// Columns the caller provides for hits (owner, module, x, y, z).
+struct HitColumns {
+    std::span<int64_t> owner, module;
+    std::span<double> x, y, z;
+
+    size_t size() const { return owner.size(); }
+};
+
+// How many crossings landed on a sensor and how many of them left a hit.
+struct FlightCounts {
+    size_t landed = 0, hits = 0;
 };
 
 // RMS projected scattering angle (rad) of a unit-charge particle of momentum p and the given mass after
@@ -70,8 +81,10 @@ double highland(double p, double mass, double path_x0);
 
 // Moves the line crossings (x, y) to where the scattered particles cross: each particle is kicked in the foil,
 // when it is made inside it, and at every module it crosses. Flight order: the foil first, then the modules
-// in z order towards +z, or from the highest z down towards -z.
-Flight fly(const Lines& lines, std::span<const double> module_z, const Sensors& sensors, const FlightInput& in,
-           std::span<const double> x, std::span<const double> y);
+// in z order towards +z, or from the highest z down towards -z. Writes the crossings that land on a sensor to
+// `landed` and the hits among them to `hits`, each with room for one entry per line crossing.
+FlightCounts fly(const Lines& lines, std::span<const double> module_z, const Sensors& sensors, const FlightInput& in,
+                 std::span<const double> x, std::span<const double> y, const CrossingColumns& landed,
+                 const HitColumns& hits);
 
 }  // namespace corvane::generator
