@@ -3,8 +3,6 @@
 namespace corvane::validation {
 namespace {
 
-bool is_electron(const McParticle& p) { return p.pid == 11 || p.pid == -11; }
-
 bool velo(const McParticle& p) { return !is_electron(p) && p.has_velo; }
 bool long_track(const McParticle& p) { return !is_electron(p) && p.is_long; }
 bool long_above_5gev(const McParticle& p) { return long_track(p) && p.above_5gev; }

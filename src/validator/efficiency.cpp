@@ -1,5 +1,6 @@
 #include "validator/efficiency.hpp"
 
+#include <array>
 #include <bit>
 #include <vector>
 
@@ -7,20 +8,6 @@
 
 namespace corvane::validation {
 namespace {
-
-// Number of the track's hits (repeats counted) among the particle's hits.
-uint64_t hits_shared(std::span<const int32_t> hits, const ValidationEvent& event, uint32_t particle) {
-    uint64_t shared = 0;
-    for (const int32_t id : hits) {
-        for (const uint32_t listed : event.particles_of_hit(static_cast<uint32_t>(id))) {
-            if (listed == particle) {
-                ++shared;
-                break;
-            }
-        }
-    }
-    return shared;
-}
 
 double mean_percent(double sum, uint64_t count) {
     return count == 0 ? 0.0 : (sum / static_cast<double>(count)) * 100.0;
@@ -40,18 +27,27 @@ double hit_efficiency_percentage(const CategoryStats& stats) {
 
 CategoryMasks category_masks(const ValidationEvent& event, std::span<const Category> categories) {
     if (categories.size() > 64) throw InternalFailure("a validation run takes at most 64 categories");
+    // The predicates read a particle's traits alone, and an event's hundreds of particles have few distinct
+    // traits: each set of traits is asked about once.
+    std::array<uint64_t, kTraitSets> by_traits{};
+    std::array<bool, kTraitSets> asked{};
     CategoryMasks masks(event.particles.size(), 0);
     for (size_t position = 0; position < masks.size(); ++position) {
-        for (size_t c = 0; c < categories.size(); ++c) {
-            if (categories[c].selects(event.particles[position])) masks[position] |= uint64_t{1} << c;
+        const McParticle& particle = event.particles[position];
+        const unsigned traits = particle_traits(particle);
+        if (!asked[traits]) {
+            for (size_t c = 0; c < categories.size(); ++c) {
+                if (categories[c].selects(particle)) by_traits[traits] |= uint64_t{1} << c;
+            }
+            asked[traits] = true;
         }
+        masks[position] = by_traits[traits];
     }
     return masks;
 }
 
-std::vector<CategoryShare> measure_categories(const ValidationEvent& event, const TrackList& tracks,
-                                              const EventWeights& weights, const CategoryMasks& masks,
-                                              size_t category_count) {
+std::vector<CategoryShare> measure_categories(const ValidationEvent& event, const EventWeights& weights,
+                                              const CategoryMasks& masks, size_t category_count) {
     std::vector<CategoryShare> shares(category_count);
     for (uint32_t position = 0; position < masks.size(); ++position) {
         // A repeated key is one particle: only its indexed row can be found.
@@ -107,9 +103,7 @@ std::vector<CategoryShare> measure_categories(const ValidationEvent& event, cons
             share.purity_sum += match.particle.weight;
             const uint32_t distinct_hits = event.distinct_hit_count[match.particle.particle];
             if (distinct_hits == 0) continue;
-            const std::span<const int32_t> hits = tracks.hits(weights.first_occurrence[match.track]);
-            share.hiteff_sum += static_cast<double>(hits_shared(hits, event, match.particle.particle)) /
-                                static_cast<double>(distinct_hits);
+            share.hiteff_sum += static_cast<double>(match.particle.shared) / static_cast<double>(distinct_hits);
             ++share.hiteff_count;
         }
     }

@@ -62,9 +62,8 @@ CategoryMasks category_masks(const ValidationEvent& event, std::span<const Categ
 // Measures one event against categories 0 .. category_count - 1, category c
 // being the particles whose mask has bit c. One pass over the tracks serves
 // every category: each track's best particle within each category.
-std::vector<CategoryShare> measure_categories(const ValidationEvent& event, const TrackList& tracks,
-                                              const EventWeights& weights, const CategoryMasks& masks,
-                                              size_t category_count);
+std::vector<CategoryShare> measure_categories(const ValidationEvent& event, const EventWeights& weights,
+                                              const CategoryMasks& masks, size_t category_count);
 
 // Folds one event's share into a category's statistics. A share without
 // particles leaves them as they are (still absent if they were) and gives

@@ -42,7 +42,7 @@ void weigh_track(std::span<const int32_t> hits, const ValidationEvent& event, st
     }
     const auto hit_count = static_cast<double>(hits.size());
     for (const uint32_t particle : touched) {
-        out.push_back({particle, static_cast<double>(counters[particle]) / hit_count});
+        out.push_back({particle, counters[particle], static_cast<double>(counters[particle]) / hit_count});
         counters[particle] = 0;
     }
     touched.clear();

@@ -18,7 +18,8 @@ inline constexpr double kMatchThreshold = 0.7;
 // The share of a track's hits that one particle produced.
 struct WeightEntry {
     uint32_t particle;  // position in the event's particle list
-    double weight;
+    uint32_t shared;    // the track's hits (repeats counted) that the particle lists
+    double weight;      // shared over the track's hits
 };
 
 // The weights of one event's tracks, stored sparsely: a track touches a few

@@ -22,8 +22,7 @@ EventRecord ValidationRun::measure_event(const ValidationEvent& event, const Tra
         record.ghosts = ghosts.ghosts;
         record.ghost_entries = ghosts.entries;
     }
-    record.categories =
-        measure_categories(event, tracks, weights, category_masks(event, categories_), categories_.size());
+    record.categories = measure_categories(event, weights, category_masks(event, categories_), categories_.size());
     return record;
 }
 
