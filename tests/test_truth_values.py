@@ -78,3 +78,33 @@ def test_typed_columns_hold_broken_values_too(tmp_path):
 @pytest.mark.parametrize("rows", [[], [[1, 0.5, True, 0]], [[2 ** 64 - 1, 7, False, 1]]])
 def test_sound_rows_pass(rows):
     assert row_problem(["key", "p", "isLong", "hasVelo"], rows) is None
+
+
+@pytest.mark.parametrize("field, kind, value, fault", [
+    ("isLong", "int64", 2, "'isLong' is not a flag (0 or 1): 2"),
+    ("isLong", "int64", -1, "'isLong' is not a flag (0 or 1): -1"),
+    ("hasVelo", "float64", 0.5, "'hasVelo' is not a flag (0 or 1): 0.5"),
+    ("hasVelo", "float64", 1.0, None),
+    ("p", "float64", float("nan"), "'p' is not a finite number: nan"),
+    ("eta", "float64", float("inf"), "'eta' is not a finite number: inf"),
+    ("phi", "float64", -float("inf"), "'phi' is not a finite number: -inf"),
+    ("pt", "float64", 1e308, None),  # finite values whose sum is not
+    ("key", "int64", -4, "'key' is outside 0..18446744073709551615: -4"),
+    ("pid", "int64", 2 ** 40, "'pid' is outside -2147483648..2147483647: 1099511627776"),
+    ("pid", "int64", -2 ** 31, None),
+    ("charge", "int64", -2 ** 31 - 1, "'charge' is outside -2147483648..2147483647: -2147483649"),
+])
+def test_typed_columns_name_the_faulty_particle(field, kind, value, fault):
+    """One value of one particle of event 1 changed in typed columns of any numeric type."""
+    import pyarrow as pa
+
+    from corvane_tools.truth_values import typed_problems
+
+    sound = {"key": 3, "pid": 211, "charge": 1, "p": 1e308, "pt": 1e308, "eta": 2.0, "phi": 0.5, "isLong": 1,
+             "hasVelo": 0}
+    events = [[dict(sound, key=k) for k in range(4)] for _ in range(3)]
+    events[1][2][field] = value
+    particle = pa.struct([(name, getattr(pa, kind)() if name == field else pa.array([v]).type)
+                          for name, v in sound.items()])
+    problems = typed_problems(pa.array(events, pa.list_(particle)))
+    assert problems == ({} if fault is None else {1: f"Monte Carlo particle 2: {fault}"})
