@@ -41,8 +41,9 @@ JSON_FILES_PER_UNIT: Final = 32
 GENERATED_PER_UNIT: Final = 8 * BLOCK_EVENTS  # whole blocks, each simulated once; about a second of work
 # Events simulated in one call (whole blocks): a unit's table takes about 130 kB per event, and the job holds
 # several tables at once (waiting in the generating pool, being read, still referenced by events being
-# solved), so short stretches keep the peak memory low and even.
-GENERATED_PER_STRETCH: Final = 2 * BLOCK_EVENTS
+# solved), so short stretches keep the peak memory low and even. One block's stream (about 2.7 MB) also
+# stays below the commands' fixed mmap threshold (see allocator), so its memory is reused, not mapped afresh.
+GENERATED_PER_STRETCH: Final = BLOCK_EVENTS
 
 
 @dataclass(frozen=True)
@@ -238,11 +239,15 @@ def _generated_events(unit: WorkUnit, strict: bool, problems: list[str],
     stretches = generated_stretches(unit)
     tables = (generated_table(unit, *stretch) for stretch in stretches) if made is None else iter(made)
     for (first, _count), encoded in zip(stretches, tables):
-        table = pa.ipc.open_stream(encoded).read_all()
-        for index, source, event in read_table_events(table, "", first,
-                                                      lambda index: f"generated event {index} (seed {unit.seed})",
-                                                      None if strict else problems, typed_truth=True):
-            yield source, ("", index), event
+        # Block by block, each its own record batch: the columns are then read in place, where a table of
+        # several batches would first be copied into one array per column.
+        for batch in pa.ipc.open_stream(encoded):
+            table = pa.Table.from_batches([batch])
+            for index, source, event in read_table_events(table, "", first,
+                                                          lambda index: f"generated event {index} (seed {unit.seed})",
+                                                          None if strict else problems, typed_truth=True):
+                yield source, ("", index), event
+            first += batch.num_rows
 
 
 def _unit_events(unit: WorkUnit, strict: bool, problems: list[str], typed_truth: bool = False,
