@@ -37,6 +37,7 @@ import tempfile
 import time
 from pathlib import Path
 
+from corvane_tools import arrow_pool  # noqa: F401  (before pyarrow, as the command imports it)
 import pyarrow.parquet as pq
 
 from corvane_tools.algorithms import ALGORITHMS, available, construct, pool_size

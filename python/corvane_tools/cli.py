@@ -1,4 +1,5 @@
 """The `corvane` command: generate events, run the reconstruction job, draw an event."""
+from . import arrow_pool  # noqa: F401  (first: it names Arrow's pool before pyarrow is imported)
 import os
 import sys
 import tempfile
