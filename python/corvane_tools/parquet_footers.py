@@ -20,11 +20,11 @@ class Footer:
     metadata: Any           # pyarrow.parquet.FileMetaData
     first_rows: np.ndarray  # file position of each row group's first row, and the row count at the end
 
-    def open(self, path: Path) -> Any:
-        """The file to read row groups from, without parsing its footer again."""
+    def open(self, path: Path, **options: Any) -> Any:
+        """The file to read row groups from, without parsing its footer again (`options`: ParquetFile's)."""
         import pyarrow.parquet as pq
 
-        return pq.ParquetFile(path, metadata=self.metadata)
+        return pq.ParquetFile(path, metadata=self.metadata, **options)
 
 
 def footer(path: Path) -> Footer:
