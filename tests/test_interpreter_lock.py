@@ -87,7 +87,9 @@ def test_ctrl_c_interrupts_a_batch_promptly():
         print(json.dumps({"outcome": outcome, "latency": latency, "ok": batch_ok()}))
     """, {"RAYON_NUM_THREADS": "2"})
     assert result["outcome"] == "interrupted" and result["ok"]
-    assert result["latency"] < (1.0 if SANITIZED else 0.25), result
+    # Well under the batch's 10 s, with room for a busy machine (0.5 s seen at a load of 10): an interrupt
+    # checked only between batches would wait for the whole batch.
+    assert result["latency"] < 2.0, result
 
 
 def test_signal_handler_may_run_a_batch_itself():
