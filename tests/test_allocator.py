@@ -56,7 +56,7 @@ def test_heap_thresholds_reach_the_processes_started(chosen, expected):
 # The command's module imported first, as the command imports it, then a Parquet file written and read:
 # the default pool, and whether anything was taken from mimalloc all the same.
 COMMAND_PROBE = """
-import json, sys
+import json, os, sys
 import corvane_tools.cli
 from corvane_tools.allocator import arrow_pool_reusing_memory
 arrow_pool_reusing_memory()
@@ -64,18 +64,24 @@ import pyarrow as pa, pyarrow.parquet as pq
 pq.write_table(pa.table({"x": [[float(i)] * 1000 for i in range(200)]}), sys.argv[1], row_group_size=100)
 for batch in pq.ParquetFile(sys.argv[1]).iter_batches(batch_size=16, use_threads=False):
     pass
-print(json.dumps([pa.default_memory_pool().backend_name, pa.mimalloc_memory_pool().max_memory() > 0]))
+print(json.dumps([pa.default_memory_pool().backend_name, pa.mimalloc_memory_pool().max_memory() > 0,
+                  os.environ.get("JE_ARROW_MALLOC_CONF")]))
 """
 
 
 @pytest.mark.skipif(not sys.platform.startswith("linux"), reason="Arrow's builds have jemalloc on Linux")
-@pytest.mark.parametrize("chosen, expected", [(None, "jemalloc"), ("system", "system")])
-def test_the_command_reads_parquet_with_one_pool(tmp_path, chosen, expected):
-    env = {key: value for key, value in os.environ.items() if key != "ARROW_DEFAULT_MEMORY_POOL"}
+@pytest.mark.parametrize("pool, conf, expected", [
+    (None, None, ["jemalloc", False, "dirty_decay_ms:-1,muzzy_decay_ms:-1"]),
+    ("system", "narenas:1", ["system", False, "narenas:1"]),   # the user's settings stay
+])
+def test_the_command_reads_parquet_with_one_pool(tmp_path, pool, conf, expected):
+    env = {key: value for key, value in os.environ.items()
+           if key not in ("ARROW_DEFAULT_MEMORY_POOL", "JE_ARROW_MALLOC_CONF")}
     env["PYTHONPATH"] = os.pathsep.join([os.path.join(ROOT, "python"), *filter(None, [env.get("PYTHONPATH")])])
-    if chosen is not None:
-        env["ARROW_DEFAULT_MEMORY_POOL"] = chosen
+    for name, value in (("ARROW_DEFAULT_MEMORY_POOL", pool), ("JE_ARROW_MALLOC_CONF", conf)):
+        if value is not None:
+            env[name] = value
     done = subprocess.run([sys.executable, "-c", COMMAND_PROBE, str(tmp_path / "s.parquet")], env=env,
                           capture_output=True, text=True, timeout=120)
     assert done.returncode == 0, done.stderr
-    assert json.loads(done.stdout) == [expected, False]
+    assert json.loads(done.stdout) == expected
