@@ -222,13 +222,18 @@ def _typed_records(column: Any) -> tuple[Iterator[Any], bool]:
     return records(), complete
 
 
+def _file_source(path: Path) -> Callable[[int], str]:
+    """How messages name the event at a position of a Parquet file."""
+    return lambda position: f"{path} [event {position}]"
+
+
 def _read_parquet(path: Path, row_group: int | None, rows: range | None,
                   typed_truth: bool = False) -> Iterator[RawEvent]:
     table, first_row = _read_table(path, row_group)
     if rows is not None:
         table = table.slice(rows.start, len(rows))
         first_row += rows.start
-    return _table_events(table, str(path), first_row, lambda position: f"{path} [event {position}]", typed_truth)
+    return _table_events(table, str(path), first_row, _file_source(path), typed_truth)
 
 
 def _table_events(table: Any, path: str, first_row: int, source_of: Callable[[int], str],
@@ -338,7 +343,7 @@ def read_row_group_in_batches(path: Path, row_group: int, problems: list[str], r
     cannot be read or fails a check of the whole table; so, should a batch fail after events went out,
     READ_AGAIN is yielded (what came before it is void, the problems noted since too) and the row group is
     read again whole, as `read_events` reads it: its problem is then noted as it would have been."""
-    source_of: Callable[[int], str] = lambda position: f"{path} [event {position}]"  # noqa: E731
+    source_of = _file_source(path)
 
     def raw_events() -> Iterator[RawEvent]:
         for table, first_row in _batch_tables(path, row_group, rows, batch_events or BATCH_EVENTS):
